@@ -1,0 +1,110 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include <cstdio>
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "commands.h"
+#include "container/member_extract.h"
+#include "container/member_stream.h"
+#include "foundation/errors.h"
+#include "foundation/paths.h"
+#include "show_open.h"
+
+namespace lum::lumshow {
+
+namespace {
+
+std::string MethodText(int method) {
+  const char* name = MethodName(method);
+  return name ? name : std::to_string(method);
+}
+
+void WriteAll(int fd, const char* p, size_t n) {
+  while (n > 0) {
+    ssize_t w = write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) throw ELumError("cannot write the output");
+    p += w;
+    n -= size_t(w);
+  }
+}
+
+}  // namespace
+
+int List(const TListArgs& args) {
+  auto loc = OpenContainerShow(args.show);
+  std::vector<TMemberEntry> members = loc->Unpack()->Members();
+  if (args.json) {
+    nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+    for (const TMemberEntry& m : members) {
+      rows.push_back({{"name", MemberNameOf(m.sectionName, true)},
+                      {"position", m.position},
+                      {"size", m.size},
+                      {"method", MethodText(m.method)}});
+    }
+    std::puts(rows.dump(2).c_str());
+    return 0;
+  }
+  for (const TMemberEntry& m : members) {
+    // Control characters keep their "#XX" form, which cat and extract accept too.
+    std::printf("%12lld %12lld %-8s %s\n", static_cast<long long>(m.position),
+                static_cast<long long>(m.size), MethodText(m.method).c_str(),
+                MemberNameOf(m.sectionName, false).c_str());
+  }
+  return 0;
+}
+
+int Cat(const std::string& show, const std::string& name) {
+  auto loc = OpenShow(show);
+  std::unique_ptr<TStream> s;
+  try {
+    s = loc->Accessor()->OpenMember(name);
+  } catch (const std::exception& e) {
+    throw ELumError("cannot open \"" + name + "\": " + e.what());
+  }
+  if (!s) throw ELumError("no member \"" + name + "\" in the show");
+  std::vector<char> buf(256 * 1024);
+  while (size_t n = s->Read(buf.data(), buf.size())) WriteAll(1, buf.data(), n);
+  return 0;
+}
+
+int Extract(const TExtractArgs& args) {
+  auto loc = OpenShow(args.show);
+  if (!loc->IsContainer() && args.names.empty()) {
+    throw ELumError("\"" + args.show + "\" is a project document; name the files to extract");
+  }
+  if (!DirectoryExists(args.folder) && mkdir(args.folder.c_str(), 0755) != 0) {
+    throw ELumError("cannot create the folder \"" + args.folder + "\"");
+  }
+  int failures = 0;
+  auto one = [&](const std::string& name, const std::function<std::unique_ptr<TStream>()>& open) {
+    std::string rel, reason;
+    try {
+      if (!SafeMemberPath(name, rel, reason)) throw ELumError(reason);
+      std::unique_ptr<TStream> s = open();
+      if (!s) throw ELumError("no such member");
+      std::printf("%s\n", WriteUnderFolder(args.folder, rel, *s).c_str());
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "lumshow: skipped \"%s\": %s\n", name.c_str(), e.what());
+      ++failures;
+    }
+  };
+  if (args.names.empty()) {
+    const TLumUnpack* u = loc->Unpack();
+    for (const TMemberEntry& m : u->Members()) {
+      one(MemberNameOf(m.sectionName, true), [&] { return u->OpenEntry(m); });
+    }
+  } else {
+    for (const std::string& n : args.names) one(n, [&] { return loc->Accessor()->OpenMember(n); });
+  }
+  std::fflush(stdout);
+  if (failures) throw ELumError(fmt::format("{} member(s) could not be extracted", failures));
+  return 0;
+}
+
+}  // namespace lum::lumshow

@@ -1,0 +1,79 @@
+#include <cstdio>
+
+#include <fmt/format.h>
+
+#include "commands.h"
+#include "container/member_stream.h"
+#include "container/show_packer.h"
+#include "foundation/case_fold.h"
+#include "foundation/errors.h"
+#include "foundation/paths.h"
+#include "project/ini_file.h"
+
+namespace lum::lumshow {
+
+namespace {
+
+std::pair<std::string, std::string> SplitAssignment(const std::string& text, const char* what) {
+  size_t eq = text.rfind('=');
+  if (eq == std::string::npos || eq == 0 || eq + 1 == text.size()) {
+    throw TUsageError{fmt::format("{} \"{}\" is not NAME=VALUE", what, text)};
+  }
+  return {text.substr(0, eq), text.substr(eq + 1)};
+}
+
+int MethodOf(const std::string& text) {
+  if (FoldedEquals(text, "stored")) return kMethodStored;
+  if (FoldedEquals(text, "deflate")) return kMethodDeflate;
+  if (FoldedEquals(text, "scramble")) return kMethodScramble;
+  throw TUsageError{"unknown method \"" + text + "\" (stored, deflate or scramble)"};
+}
+
+}  // namespace
+
+int Pack(const TPackArgs& args) {
+  TIniFile doc;
+  if (!doc.LoadFromFile(args.project)) throw ELumError("cannot read the project: " + doc.LoadError());
+  std::vector<TPackInput> inputs;
+  for (const std::string& m : args.members) {
+    auto [name, path] = SplitAssignment(m, "member");
+    if (!FileExists(path)) throw ELumError("no file \"" + path + "\" for member \"" + name + "\"");
+    inputs.push_back({name, path, -1});
+  }
+  for (const std::string& f : args.folders) {
+    if (!DirectoryExists(f)) throw ELumError("no folder \"" + f + "\"");
+    for (TPackInput& in : CollectFolder(f)) inputs.push_back(std::move(in));
+  }
+  if (!args.noReferences) {
+    std::string folder(ExtractFilePath(args.project));
+    for (TPackInput& in : CollectReferencedFiles(doc, folder.empty() ? CurrentFolder() : folder)) {
+      inputs.push_back(std::move(in));
+    }
+  }
+  std::vector<TPackInput> methodOnly;
+  for (const std::string& m : args.methods) {
+    auto [name, method] = SplitAssignment(m, "method");
+    int value = MethodOf(method);
+    bool found = false;
+    for (TPackInput& in : inputs) {
+      if (FoldedEquals(in.name, name)) in.method = value, found = true;
+    }
+    if (!found) methodOnly.push_back({name, "", value});
+  }
+  for (const TPackInput& m : methodOnly) {
+    if (!FoldedEquals(m.name, "Project.lum")) throw TUsageError{"--method names no member: \"" + m.name + "\""};
+    inputs.push_back(m);
+  }
+  TPackOptions options;
+  options.executable = args.executable;
+  options.basePadding = args.basePadding;
+  options.longTrailer = args.longTrailer;
+  options.allowModify = args.allowModify;
+  options.lumVersion = doc.ReadString("Main", "LumVersion", "");
+  TPackReport r = PackShow(args.project, inputs, args.output, options);
+  std::fprintf(stderr, "lumshow: packed %lld member(s), %lld bytes, into %s\n",
+               static_cast<long long>(r.members), static_cast<long long>(r.bytes), args.output.c_str());
+  return 0;
+}
+
+}  // namespace lum::lumshow

@@ -1,0 +1,49 @@
+#pragma once
+// The lumshow commands. Each returns the process exit status; failures throw
+// and main turns them into "lumshow: <message>" with status 1.
+#include <string>
+#include <vector>
+
+namespace lum::lumshow {
+
+struct TInfoArgs {
+  std::string show;
+  bool json = false;
+};
+int Info(const TInfoArgs& args);
+
+struct TListArgs {
+  std::string show;
+  bool json = false;
+};
+int List(const TListArgs& args);
+
+int Cat(const std::string& show, const std::string& name);
+
+struct TExtractArgs {
+  std::string show;
+  std::string folder;
+  std::vector<std::string> names;
+};
+int Extract(const TExtractArgs& args);
+
+struct TPackArgs {
+  std::string project;
+  std::string output;
+  std::vector<std::string> members;  // NAME=PATH
+  std::vector<std::string> folders;
+  std::vector<std::string> methods;  // NAME=stored|deflate|scramble
+  std::string executable;
+  bool longTrailer = false;
+  bool allowModify = false;
+  bool noReferences = false;
+  long long basePadding = 0;
+};
+int Pack(const TPackArgs& args);
+
+// Error raised for a wrong use of the command line (exit status 2).
+struct TUsageError {
+  std::string message;
+};
+
+}  // namespace lum::lumshow

@@ -1,0 +1,87 @@
+// lumshow: inspect, list, extract and pack shows.
+#include <cstdio>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "commands.h"
+#include "foundation/log.h"
+
+namespace {
+
+// Messages of the player separate lines with CR; a terminal wants LF.
+std::string ForTerminal(std::string s) {
+  for (char& c : s) {
+    if (c == '\r') c = '\n';
+  }
+  return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace lum::lumshow;
+  CLI::App app{"lumshow: inspect, extract and pack slide shows"};
+  app.require_subcommand(1);
+  bool verbose = false;
+  app.add_flag("--log", verbose, "write the diagnostic log to stderr");
+
+  TInfoArgs info;
+  auto* infoCmd = app.add_subcommand("info", "describe a show");
+  infoCmd->add_option("SHOW", info.show, "container, show executable, bundle or project document")->required();
+  infoCmd->add_flag("--json", info.json, "JSON output");
+
+  TListArgs list;
+  auto* lsCmd = app.add_subcommand("ls", "list the members of a show container");
+  lsCmd->add_option("SHOW", list.show)->required();
+  lsCmd->add_flag("--json", list.json, "JSON output");
+
+  std::string catShow, catName;
+  auto* catCmd = app.add_subcommand("cat", "write a member's bytes to standard output");
+  catCmd->add_option("SHOW", catShow)->required();
+  catCmd->add_option("NAME", catName)->required();
+
+  TExtractArgs extract;
+  auto* extractCmd = app.add_subcommand("extract", "write members as files under a folder");
+  extractCmd->add_option("SHOW", extract.show)->required();
+  extractCmd->add_option("-o,--output", extract.folder, "target folder")->required();
+  extractCmd->add_option("NAME", extract.names, "members to extract (default: all)");
+
+  TPackArgs pack;
+  auto* packCmd = app.add_subcommand("pack", "pack a project document and its files into a container");
+  packCmd->add_option("PROJECT", pack.project, "project document")->required()->check(CLI::ExistingFile);
+  packCmd->add_option("MEMBER", pack.members, "extra members as NAME=PATH");
+  packCmd->add_option("-o,--output", pack.output, "container to write")->required();
+  packCmd->add_option("--dir", pack.folders, "add every file under a folder, named by relative path");
+  packCmd->add_option("--exe", pack.executable, "player to put in front (a self-playing show)")
+      ->check(CLI::ExistingFile);
+  packCmd->add_flag("--long-trailer", pack.longTrailer, "write the 20-byte trailer");
+  packCmd->add_flag("--allow-modify", pack.allowModify, "allow the container to be moved");
+  packCmd->add_option("--base-padding", pack.basePadding, "zero bytes before the first member")
+      ->check(CLI::NonNegativeNumber);
+  packCmd->add_option("--method", pack.methods, "storage of a member: NAME=stored|deflate|scramble");
+  packCmd->add_flag("--no-refs", pack.noReferences, "do not add the files the project refers to");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    int code = app.exit(e);
+    return code == 0 ? 0 : 2;
+  }
+  if (verbose) lum::SetLog(std::make_unique<lum::TStdLog>());
+
+  try {
+    if (*infoCmd) return Info(info);
+    if (*lsCmd) return List(list);
+    if (*catCmd) return Cat(catShow, catName);
+    if (*extractCmd) return Extract(extract);
+    if (*packCmd) return Pack(pack);
+  } catch (const TUsageError& e) {
+    std::fprintf(stderr, "lumshow: %s\n", e.message.c_str());
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "lumshow: %s\n", ForTerminal(e.what()).c_str());
+    return 1;
+  }
+  return 2;
+}

@@ -1,0 +1,106 @@
+#include "container/partial_stream.h"
+
+#include <algorithm>
+
+#include "foundation/errors.h"
+
+namespace lum {
+
+namespace {
+bool NoHook() { return true; }
+}  // namespace
+
+TPartialStream::TPartialStream(TStream& source, int64_t offset, int64_t length) : source_(&source) {
+  Init(offset, length);
+}
+
+TPartialStream::TPartialStream(std::unique_ptr<TStream> source, int64_t offset, int64_t length)
+    : owned_(std::move(source)), source_(owned_.get()) {
+  Init(offset, length);
+}
+
+void TPartialStream::Init(int64_t offset, int64_t length) {
+  if (offset < 0 || length < 0) throw EStreamError("Incorrect Position");
+  int64_t size = source_->Size();
+  if (size < 0 || offset > size || length > size - offset) {
+    throw EStreamError("Insufficient Source Size");
+  }
+  offset_ = offset;
+  length_ = length;
+  hook_ = NoHook;
+  source_->Seek(offset_, TSeekOrigin::Begin);
+}
+
+void TPartialStream::SetHook(TPieceHook hook, size_t requestedPieceSize) {
+  if (hook) {
+    hook_ = hook;
+    pieceSize_ = std::clamp<size_t>(requestedPieceSize, 1, 256);
+  } else {
+    hook_ = NoHook;
+    pieceSize_ = 32768;
+  }
+}
+
+size_t TPartialStream::Read(void* buffer, size_t count) {
+  int64_t pos = Position();
+  if (pos < 0) return 0;
+  auto* out = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < count && pos < length_) {
+    size_t piece = size_t(std::min<int64_t>({int64_t(count - done), length_ - pos, int64_t(pieceSize_)}));
+    size_t n = source_->Read(out + done, piece);
+    hook_();
+    if (n == 0) break;
+    done += n;
+    pos += int64_t(n);
+  }
+  return done;
+}
+
+size_t TPartialStream::Write(const void* buffer, size_t count) {
+  int64_t pos = Position();
+  if (pos < 0) return 0;
+  auto* in = static_cast<const char*>(buffer);
+  size_t done = 0;
+  while (done < count && pos < length_) {
+    size_t piece = size_t(std::min<int64_t>({int64_t(count - done), length_ - pos, int64_t(pieceSize_)}));
+    size_t n = source_->Write(in + done, piece);
+    hook_();
+    if (n == 0) break;
+    done += n;
+    pos += int64_t(n);
+  }
+  return done;
+}
+
+int64_t TPartialStream::Seek(int64_t offset, TSeekOrigin origin) {
+  int64_t base = origin == TSeekOrigin::Begin ? 0
+                 : origin == TSeekOrigin::Current ? Position()
+                                                  : length_;
+  int64_t p = base + offset;
+  if (p < 0 || p > length_) throw EStreamError("Incorrect Position");
+  source_->Seek(p + offset_, TSeekOrigin::Begin);
+  return p;
+}
+
+void TPartialStream::SetSize(int64_t) { throw EStreamError("Stream Cannot be resized"); }
+
+int64_t TPartialStream::CopyFrom(TStream& source, int64_t count) {
+  if (!pieceBuffer_) pieceBuffer_.reset(new char[32768]);
+  int64_t done = 0;
+  while (count < 0 || done < count) {
+    size_t want = count < 0 ? pieceSize_ : size_t(std::min<int64_t>(int64_t(pieceSize_), count - done));
+    size_t n = source.Read(pieceBuffer_.get(), want);
+    if (n == 0) {
+      if (count >= 0) throw EStreamError(kStreamReadError);
+      break;
+    }
+    hook_();
+    if (Write(pieceBuffer_.get(), n) != n) throw EStreamError(kStreamWriteError);
+    hook_();
+    done += int64_t(n);
+  }
+  return done;
+}
+
+}  // namespace lum

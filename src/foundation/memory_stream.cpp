@@ -1,0 +1,77 @@
+#include "foundation/memory_stream.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "foundation/errors.h"
+
+namespace lum {
+
+TMemoryStream::TMemoryStream(std::string_view bytes) {
+  Write(bytes.data(), bytes.size());
+  pos_ = 0;
+}
+
+TMemoryStream::~TMemoryStream() { std::free(data_); }
+
+void TMemoryStream::Clear() {
+  std::free(data_);
+  data_ = nullptr;
+  size_ = capacity_ = pos_ = 0;
+}
+
+void TMemoryStream::Grow(size_t minCapacity) {
+  if (minCapacity <= capacity_) return;
+  size_t cap = std::max<size_t>({minCapacity, capacity_ + capacity_ / 2, 4096});
+  void* p = std::realloc(data_, cap);
+  if (!p) throw std::bad_alloc();
+  data_ = static_cast<char*>(p);
+  capacity_ = cap;
+}
+
+char* TMemoryStream::ReserveTail(size_t minFree) {
+  Grow(size_ + minFree);
+  return data_ + size_;
+}
+
+size_t TMemoryStream::Read(void* buffer, size_t count) {
+  if (pos_ >= size_) return 0;
+  size_t n = std::min(count, size_ - pos_);
+  std::memcpy(buffer, data_ + pos_, n);
+  pos_ += n;
+  return n;
+}
+
+size_t TMemoryStream::Write(const void* buffer, size_t count) {
+  if (count == 0) return 0;
+  size_t end = pos_ + count;
+  Grow(end);
+  if (pos_ > size_) std::memset(data_ + size_, 0, pos_ - size_);
+  std::memcpy(data_ + pos_, buffer, count);
+  pos_ = end;
+  size_ = std::max(size_, end);
+  return count;
+}
+
+int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
+  int64_t base = origin == TSeekOrigin::Begin ? 0
+                 : origin == TSeekOrigin::Current ? int64_t(pos_)
+                                                  : int64_t(size_);
+  int64_t p = base + offset;
+  if (p < 0) throw EStreamError("Incorrect Position");
+  pos_ = size_t(p);
+  return p;
+}
+
+void TMemoryStream::SetSize(int64_t size) {
+  if (size < 0) throw EStreamError("Stream Cannot be resized");
+  size_t old = size_;
+  Grow(size_t(size));
+  if (size_t(size) > old) std::memset(data_ + old, 0, size_t(size) - old);
+  size_ = size_t(size);
+  pos_ = std::min(pos_, size_);
+}
+
+}  // namespace lum
