@@ -87,6 +87,7 @@ void TPartialStream::SetSize(int64_t) { throw EStreamError("Stream Cannot be res
 
 int64_t TPartialStream::CopyFrom(TStream& source, int64_t count) {
   if (!pieceBuffer_) pieceBuffer_.reset(new char[32768]);
+  int64_t pos = Position();
   int64_t done = 0;
   while (count < 0 || done < count) {
     size_t want = count < 0 ? pieceSize_ : size_t(std::min<int64_t>(int64_t(pieceSize_), count - done));
@@ -95,10 +96,14 @@ int64_t TPartialStream::CopyFrom(TStream& source, int64_t count) {
       if (count >= 0) throw EStreamError(kStreamReadError);
       break;
     }
+    // The window's end makes a short write.
+    size_t fits = size_t(std::clamp<int64_t>(length_ - pos, 0, int64_t(n)));
     hook_();
-    if (Write(pieceBuffer_.get(), n) != n) throw EStreamError(kStreamWriteError);
+    size_t written = fits ? source_->Write(pieceBuffer_.get(), fits) : 0;
     hook_();
+    if (written != n) throw EStreamError(kStreamWriteError);
     done += int64_t(n);
+    pos += int64_t(n);
   }
   return done;
 }
