@@ -52,14 +52,16 @@ int main(int argc, char** argv) {
   packCmd->add_option("PROJECT", pack.project, "project document")->required()->check(CLI::ExistingFile);
   packCmd->add_option("MEMBER", pack.members, "extra members as NAME=PATH");
   packCmd->add_option("-o,--output", pack.output, "container to write")->required();
-  packCmd->add_option("--dir", pack.folders, "add every file under a folder, named by relative path");
+  packCmd->add_option("--dir", pack.folders, "add every file under a folder, named by relative path")
+      ->allow_extra_args(false);
   packCmd->add_option("--exe", pack.executable, "player to put in front (a self-playing show)")
       ->check(CLI::ExistingFile);
   packCmd->add_flag("--long-trailer", pack.longTrailer, "write the 20-byte trailer");
   packCmd->add_flag("--allow-modify", pack.allowModify, "allow the container to be moved");
   packCmd->add_option("--base-padding", pack.basePadding, "zero bytes before the first member")
       ->check(CLI::NonNegativeNumber);
-  packCmd->add_option("--method", pack.methods, "storage of a member: NAME=stored|deflate|scramble");
+  packCmd->add_option("--method", pack.methods, "storage of a member: NAME=stored|deflate|scramble")
+      ->allow_extra_args(false);
   packCmd->add_flag("--no-refs", pack.noReferences, "do not add the files the project refers to");
 
   try {

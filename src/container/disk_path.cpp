@@ -80,19 +80,21 @@ std::string MatchPathCaseInsensitive(const std::string& path) {
 std::string FindDiskFile(std::string_view name, std::string_view baseFolder) {
   if (name.empty()) return {};
   std::string posix = ToPosixSeparators(name);
-  bool absolute = posix[0] == '/';
   bool drive = name.size() >= 2 && name[1] == ':';
-  if (absolute && !drive) {
+  bool posixAbsolute = name[0] == '/';
+  if (posixAbsolute || (!drive && baseFolder.empty())) {
     if (std::string hit = MatchPathCaseInsensitive(posix); !hit.empty()) return hit;
   }
-  if (!baseFolder.empty()) {
-    std::string_view rest = StripDriveAndRoot(name);
-    if (!rest.empty() && !(absolute && !drive && name[0] == '/')) {
-      std::string candidate = IncludeTrailingSlash(baseFolder) + ToPosixSeparators(rest);
-      if (std::string hit = MatchPathCaseInsensitive(candidate); !hit.empty()) return hit;
-    }
-  } else if (!absolute && !drive) {
-    if (std::string hit = MatchPathCaseInsensitive(posix); !hit.empty()) return hit;
+  if (baseFolder.empty() || posixAbsolute) return {};
+  // The show's folder was moved here from elsewhere: try the name without its
+  // drive, then with ever fewer leading folders, down to the file name alone.
+  std::string rest = ToPosixSeparators(StripDriveAndRoot(name));
+  std::string base = IncludeTrailingSlash(baseFolder);
+  for (size_t from = 0; from < rest.size();) {
+    if (std::string hit = MatchPathCaseInsensitive(base + rest.substr(from)); !hit.empty()) return hit;
+    size_t sep = rest.find('/', from);
+    if (sep == std::string::npos) break;
+    from = sep + 1;
   }
   return {};
 }

@@ -2,7 +2,9 @@
 // Finding a file named by a show on this machine. Names keep their Windows
 // form ("C:\Photos\a.jpg"); disk lookups turn "\" into "/", fall back to a
 // case-insensitive match of each path component, and resolve names without
-// their drive letter (and relative names) against a base folder.
+// their drive letter (and relative names) against a base folder, dropping
+// leading folders one by one when the tree was moved ("C:\Show\Photos\a.jpg"
+// is found as BASE/Photos/a.jpg).
 #include <string>
 #include <string_view>
 

@@ -1,1 +1,173 @@
+// lumshow as a user runs it: pack, then ls / cat / extract / info, and clear
+// failures for broken input.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "support/raw_container.h"
+#include "support/run_command.h"
+#include "support/temp_dir.h"
+
+namespace lum {
+namespace {
+
+using test::RunCommand;
+using test::TCommandResult;
+using test::TTempDir;
+
+TCommandResult Lumshow(std::vector<std::string> args) {
+  args.insert(args.begin(), LUMSHOW_PATH);
+  return RunCommand(args);
+}
+
+nlohmann::json Json(const TCommandResult& r) {
+  EXPECT_EQ(r.status, 0) << r.err;
+  return nlohmann::json::parse(r.out);
+}
+
+struct TPacked {
+  TTempDir dir;
+  std::string project;
+  TPacked() {
+    dir.Write("show/Photos/Sommer.JPG", "sommer-bytes");
+    dir.Write("show/snd/Theme.mp3", std::string(70000, 'm'));
+    project = dir.Write("show/Project.lum",
+                        "\xEF\xBB\xBF[Main]\r\nLumVersion=5.6\r\n[Slide1]\r\nPicture=C:\\Show\\Photos\\Sommer.JPG\r\n"
+                        "Music=snd\\Theme.mp3\r\n[FileMap]\r\n;\"C:\\Old\\Ärger.JPG\"=\"C:\\Show\\Photos\\Sommer.JPG\"\r\n");
+    dir.Write("extra/a[1].txt", "bracket");
+    dir.Write("extra/Ä.txt", "umlaut");
+  }
+  TCommandResult Pack(const std::string& out, std::vector<std::string> more = {}) {
+    std::vector<std::string> args = {"pack", project, "-o", dir / out, "--dir", dir / "extra"};
+    args.insert(args.end(), more.begin(), more.end());
+    return Lumshow(args);
+  }
+};
+
+TEST(Lumshow, DemoShowDescribesItself) {
+  nlohmann::json info = Json(Lumshow({"info", DEMO_SHOW_PATH, "--json"}));
+  EXPECT_EQ(info["source"]["kind"], "container");
+  EXPECT_EQ(info["source"]["trailer"], "short");
+  EXPECT_EQ(info["source"]["base"], 0);
+  EXPECT_EQ(info["source"]["members"], 1);
+  nlohmann::json ls = Json(Lumshow({"ls", DEMO_SHOW_PATH, "--json"}));
+  ASSERT_EQ(ls.size(), 1u);
+  EXPECT_EQ(ls[0]["name"], "Project.lum");
+  EXPECT_EQ(ls[0]["method"], "deflate");
+  TCommandResult plain = Lumshow({"info", DEMO_SHOW_PATH});
+  EXPECT_NE(plain.out.find("kind:         container"), std::string::npos) << plain.out;
+}
+
+TEST(Lumshow, PackListCatExtractRoundTrip) {
+  TPacked p;
+  std::string ctl = p.dir.Write("ctl.bin", "ctl");
+  TCommandResult pack = p.Pack("s.lumshow", {std::string("tab\there=") + ctl, "--method", "a[1].txt=stored"});
+  ASSERT_EQ(pack.status, 0) << pack.err;
+  std::string show = p.dir / "s.lumshow";
+  nlohmann::json ls = Json(Lumshow({"ls", show, "--json"}));
+  std::map<std::string, nlohmann::json> rows;
+  for (auto& r : ls) rows[r["name"]] = r;
+  ASSERT_EQ(rows.size(), 6u) << ls.dump();
+  EXPECT_EQ(rows["Project.lum"]["method"], "deflate");
+  EXPECT_EQ(rows["a[1].txt"]["method"], "stored");
+  EXPECT_EQ(rows["snd\\Theme.mp3"]["method"], "scramble");
+  EXPECT_EQ(rows["C:\\Show\\Photos\\Sommer.JPG"]["size"], 12);
+  EXPECT_TRUE(rows.count("tab\there"));
+  TCommandResult text = Lumshow({"ls", show});
+  EXPECT_NE(text.out.find("tab#09here"), std::string::npos) << text.out;
+
+  EXPECT_EQ(Lumshow({"cat", show, "c:\\show\\photos\\sommer.jpg"}).out, "sommer-bytes");
+  EXPECT_EQ(Lumshow({"cat", show, "A[1].TXT"}).out, "bracket");
+  EXPECT_EQ(Lumshow({"cat", show, "ä.txt"}).out, "umlaut");
+  EXPECT_EQ(Lumshow({"cat", show, "tab#09here"}).out, "ctl");
+  EXPECT_EQ(Lumshow({"cat", show, "C:\\OLD\\ärger.jpg"}).out, "sommer-bytes");  // FileMap
+  EXPECT_EQ(Lumshow({"cat", show, "snd\\theme.mp3"}).out, std::string(70000, 'm'));
+  TCommandResult missing = Lumshow({"cat", show, "nope.png"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "lumshow: no member \"nope.png\" in the show\n");
+
+  TCommandResult ex = Lumshow({"extract", show, "-o", p.dir / "out"});
+  ASSERT_EQ(ex.status, 0) << ex.err;
+  EXPECT_EQ(test::ReadFile(p.dir / "out/Show/Photos/Sommer.JPG"), "sommer-bytes");
+  EXPECT_EQ(test::ReadFile(p.dir / "out/a[1].txt"), "bracket");
+  EXPECT_EQ(test::ReadFile(p.dir / "out/tab\there"), "ctl");
+  EXPECT_NE(ex.out.find(p.dir / "out/snd/Theme.mp3"), std::string::npos);
+  TCommandResult one = Lumshow({"extract", show, "-o", p.dir / "one", "snd\\theme.mp3"});
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(one.out, p.dir / "one/snd/theme.mp3\n");
+
+  // The extracted tree plays as a project folder: drive letters resolve against it.
+  nlohmann::json folder = Json(Lumshow({"info", p.dir / "out/Project.lum", "--json"}));
+  EXPECT_EQ(folder["source"]["kind"], "folder");
+  EXPECT_EQ(Lumshow({"cat", p.dir / "out/Project.lum", "C:\\Show\\Photos\\Sommer.JPG"}).out, "sommer-bytes");
+}
+
+TEST(Lumshow, ExecutablesLongTrailersAndMovedContainers) {
+  TPacked p;
+  std::string player = p.dir.Write("player", "\x7f" "ELF fake player bytes");
+  ASSERT_EQ(p.Pack("show.exe", {"--exe", player, "--long-trailer", "--base-padding", "100"}).status, 0);
+  nlohmann::json info = Json(Lumshow({"info", p.dir / "show.exe", "--json"}));
+  EXPECT_EQ(info["source"]["trailer"], "long");
+  EXPECT_EQ(info["source"]["base"], 122);
+  EXPECT_EQ(info["source"]["shift"], 0);
+  EXPECT_EQ(info["source"]["lumVersion"], "5.6");
+  struct stat st;
+  ASSERT_EQ(stat((p.dir / "show.exe").c_str(), &st), 0);
+  EXPECT_TRUE(st.st_mode & S_IXUSR);
+
+  // Moved by 5 bytes: refused without allowmodify, read with a shift with it.
+  p.dir.Write("moved", "12345" + test::ReadFile(p.dir / "show.exe"));
+  TCommandResult refused = Lumshow({"ls", p.dir / "moved"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("Slide-show File Modified"), std::string::npos) << refused.err;
+  ASSERT_EQ(p.Pack("show2.exe", {"--exe", player, "--long-trailer", "--allow-modify"}).status, 0);
+  p.dir.Write("moved2", "12345" + test::ReadFile(p.dir / "show2.exe"));
+  nlohmann::json moved = Json(Lumshow({"info", p.dir / "moved2", "--json"}));
+  EXPECT_EQ(moved["source"]["shift"], 5);
+  EXPECT_EQ(Lumshow({"cat", p.dir / "moved2", "a[1].txt"}).out, "bracket");
+}
+
+TEST(Lumshow, BrokenInputGivesClearMessages) {
+  TPacked p;
+  ASSERT_EQ(p.Pack("s.lumshow").status, 0);
+  std::string bytes = test::ReadFile(p.dir / "s.lumshow");
+  // Cut inside the directory: the trailer is gone, the bytes are no document either.
+  TCommandResult cut = Lumshow({"ls", p.dir.Write("cut.lumshow", bytes.substr(0, bytes.size() - 30))});
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_EQ(cut.err.rfind("lumshow: ", 0), 0u);
+  // Damaged directory: the trailer is intact.
+  std::string damaged = bytes;
+  for (size_t i = damaged.size() - 40; i < damaged.size() - 12; ++i) damaged[i] = 'X';
+  TCommandResult dmg = Lumshow({"info", p.dir.Write("dmg.lumshow", damaged)});
+  EXPECT_EQ(dmg.status, 1);
+  EXPECT_NE(dmg.err.find("Slide-show File Damaged"), std::string::npos) << dmg.err;
+  TCommandResult none = Lumshow({"info", p.dir / "none.lumshow"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.err.find("Slideshow File not Found"), std::string::npos) << none.err;
+  EXPECT_EQ(Lumshow({"ls"}).status, 2);
+  EXPECT_EQ(Lumshow({"frobnicate"}).status, 2);
+  EXPECT_EQ(Lumshow({"pack", p.project, "-o", p.dir / "x", "--method", "a=zip"}).status, 2);
+  EXPECT_EQ(Lumshow({"pack", p.project, "-o", p.dir / "x", "noequals"}).status, 2);
+  EXPECT_EQ(Lumshow({"ls", p.project}).status, 1);  // a project document has no members to list
+}
+
+TEST(Lumshow, ExtractRefusesNamesThatClimbOut) {
+  TTempDir dir;
+  test::TRawContainer c;
+  c.members.push_back({"Project.lum", test::RawDeflate("[Main]\r\n"), 1, ""});
+  c.members.push_back({"..\\..\\evil.txt", "evil", 0, ""});
+  c.members.push_back({"C:\\ok.txt", "ok", 0, ""});
+  std::string show = dir.Write("evil.lumshow", c.Build());
+  mkdir((dir.Path() + "/deep").c_str(), 0755);
+  TCommandResult r = Lumshow({"extract", show, "-o", dir / "deep/out"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("skipped \"..\\..\\evil.txt\""), std::string::npos) << r.err;
+  EXPECT_EQ(test::ReadFile(dir / "deep/out/ok.txt"), "ok");
+  EXPECT_NE(access((dir / "evil.txt").c_str(), F_OK), 0);
+  EXPECT_NE(access((dir / "deep/evil.txt").c_str(), F_OK), 0);
+}
+
+}  // namespace
+}  // namespace lum

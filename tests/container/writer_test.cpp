@@ -130,10 +130,14 @@ TEST(Packer, PacksTheProjectItsReferencesFoldersAndMethods) {
   std::vector<TPackInput> refs = CollectReferencedFiles(doc, dir.Path() + "/proj/");
   std::vector<std::string> names;
   for (const TPackInput& r : refs) names.push_back(r.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"music\\song.mp3", "photos\\beach.jpg"}));
-  // The drive-less lookup finds C:\Users\me\Photos only when that tree exists below the project.
+  // C:\Users\me\Photos\Beach.JPG is found by its tail below the project's folder.
+  EXPECT_EQ(names, (std::vector<std::string>{"C:\\Users\\me\\Photos\\Beach.JPG", "music\\song.mp3",
+                                             "photos\\beach.jpg"}));
+  EXPECT_EQ(refs[0].diskPath, dir.Path() + "/proj/Photos/Beach.JPG");
+  // The whole drive-less path wins over a shorter tail.
   dir.Write("proj/Users/me/Photos/Beach.JPG", "beach2");
-  EXPECT_EQ(CollectReferencedFiles(doc, dir.Path() + "/proj/").size(), 3u);
+  EXPECT_EQ(CollectReferencedFiles(doc, dir.Path() + "/proj/")[0].diskPath,
+            dir.Path() + "/proj/Users/me/Photos/Beach.JPG");
 
   std::vector<TPackInput> inputs = CollectFolder(dir.Path() + "/assets");
   ASSERT_EQ(inputs.size(), 2u);
