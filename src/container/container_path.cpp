@@ -11,26 +11,30 @@ namespace lum {
 namespace {
 std::atomic<bool> gBundleLayout{false};
 std::mutex gPairMutex;
-std::string gPairExe, gPairReal;
+TReplacePair gPair;
 }  // namespace
 
 void SetBundleLayout(bool on) { gBundleLayout = on; }
 bool BundleLayout() { return gBundleLayout; }
 
-void SetReplacePair(std::string executableName, std::string realPath) {
+void TReplacePair::Set(TReplacePair pair) {
   std::lock_guard<std::mutex> lock(gPairMutex);
-  gPairExe = std::move(executableName);
-  gPairReal = std::move(realPath);
+  gPair = std::move(pair);
 }
 
-std::string ReplacePairTarget(const std::string& path) {
+TReplacePair TReplacePair::Get() {
   std::lock_guard<std::mutex> lock(gPairMutex);
-  if (!gPairReal.empty() && FoldedEquals(path, gPairExe)) return gPairReal;
+  return gPair;
+}
+
+std::string TReplacePair::Target(const std::string& path) {
+  std::lock_guard<std::mutex> lock(gPairMutex);
+  if (!gPair.realPath.empty() && FoldedEquals(path, gPair.executableName)) return gPair.realPath;
   return {};
 }
 
 std::string ResolveContainerPath(const std::string& path) {
-  if (!ReplacePairTarget(path).empty()) return path;  // the locator redirects it
+  if (!TReplacePair::Target(path).empty()) return path;  // the locator redirects it
   std::string_view ext = ExtractFileExt(path);
   std::string bundle;
   if (FoldedEquals(ext, ".exe")) {

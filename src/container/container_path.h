@@ -15,9 +15,17 @@ bool BundleLayout();
 std::string ResolveContainerPath(const std::string& path);
 
 // Folder mode records {the project's authoring-time executable name, the
-// project path}: a later request to open that executable opens the project.
-void SetReplacePair(std::string executableName, std::string realPath);
-// The project path when path names the recorded executable; "" otherwise.
-std::string ReplacePairTarget(const std::string& path);
+// project path} (one pair per process): a later request to open that
+// executable opens the project instead.
+struct TReplacePair {
+  std::string executableName;
+  std::string realPath;
+
+  static void Set(TReplacePair pair);
+  static TReplacePair Get();
+  // The project path when path names the recorded executable (letter case
+  // ignored); "" otherwise.
+  static std::string Target(const std::string& path);
+};
 
 }  // namespace lum

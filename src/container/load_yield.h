@@ -6,11 +6,19 @@
 //   2: as 1 but sleep 1 ms, and the process runs at raised priority
 //   3: tell the caller to stop (loops that honour it end early)
 
+#include <atomic>
+
 namespace lum {
 
 void SetLoadYieldMode(int mode);
 int LoadYieldMode();
 // Returns whether the caller should continue.
 bool LoadYieldHook();
+
+namespace detail {
+extern std::atomic<int> gLoadYieldMode;
+}
+// False in mode 0, where the hook does nothing: hot loops skip the call then.
+inline bool LoadYieldActive() { return detail::gLoadYieldMode.load(std::memory_order_relaxed) != 0; }
 
 }  // namespace lum

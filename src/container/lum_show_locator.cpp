@@ -27,7 +27,7 @@ void TLumShowLocator::ReadCommon() {
 std::unique_ptr<TLumShowLocator> TLumShowLocator::OpenContainer(const std::string& path,
                                                                std::string& message) {
   message.clear();
-  std::string real = ReplacePairTarget(path);
+  std::string real = TReplacePair::Target(path);
   if (!real.empty()) return OpenProjectFile(real, message);
 
   auto unpack = std::make_unique<TLumUnpack>();

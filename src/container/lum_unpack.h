@@ -39,6 +39,9 @@ std::string MemberNameOf(std::string_view sectionName, bool decodeControls);
 
 inline constexpr const char* kProtectionSection = "$protection$";
 
+// The parsed directory: one section per member ("_ps", "_sz", "_pm") and "$protection$".
+using TUnpackStruc = TIniFile;
+
 struct TMemberEntry {
   std::string sectionName;
   int64_t position = -1;  // after the shift
@@ -62,7 +65,7 @@ class TLumUnpack {
   const TContainerTrailer& Trailer() const { return trailer_; }
   int64_t Shift() const { return shift_; }
   const std::string& LumVersion() const { return lumVersion_; }
-  const TIniFile& Directory() const { return directory_; }
+  const TUnpackStruc& Directory() const { return directory_; }
   const std::string& Key() const { return key_; }
   void SetKey(std::string key) { key_ = std::move(key); }
 
@@ -84,7 +87,7 @@ class TLumUnpack {
   std::string path_;
   std::unique_ptr<TFileStream> file_;  // held for the locator's lifetime
   TContainerTrailer trailer_;
-  TIniFile directory_;
+  TUnpackStruc directory_;
   int64_t shift_ = 0;
   std::string lumVersion_;
   std::string key_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "container/load_yield.h"
 #include "foundation/errors.h"
 
 namespace lum {
@@ -29,6 +30,7 @@ void TPartialStream::Init(int64_t offset, int64_t length) {
   length_ = length;
   hook_ = NoHook;
   source_->Seek(offset_, TSeekOrigin::Begin);
+  pos_ = 0;
 }
 
 void TPartialStream::SetHook(TPieceHook hook, size_t requestedPieceSize) {
@@ -43,33 +45,39 @@ void TPartialStream::SetHook(TPieceHook hook, size_t requestedPieceSize) {
 
 size_t TPartialStream::Read(void* buffer, size_t count) {
   int64_t pos = Position();
-  if (pos < 0) return 0;
+  if (pos < 0 || pos >= length_) return 0;
+  size_t want = size_t(std::min<int64_t>(int64_t(count), length_ - pos));
+  // Locals, so the loop does not reload members after every virtual call.
   auto* out = static_cast<char*>(buffer);
+  TStream* source = source_;
+  const TPieceHook hook = hook_;
+  const bool yieldHook = hook == LoadYieldHook;
+  const size_t piece = pieceSize_;
   size_t done = 0;
-  while (done < count && pos < length_) {
-    size_t piece = size_t(std::min<int64_t>({int64_t(count - done), length_ - pos, int64_t(pieceSize_)}));
-    size_t n = source_->Read(out + done, piece);
-    hook_();
+  while (done < want) {
+    size_t n = source->Read(out + done, std::min(piece, want - done));
+    // The load-yield hook does nothing in mode 0; skip the call there.
+    if (!yieldHook || LoadYieldActive()) hook();
     if (n == 0) break;
     done += n;
-    pos += int64_t(n);
   }
+  pos_ = pos + int64_t(done);
   return done;
 }
 
 size_t TPartialStream::Write(const void* buffer, size_t count) {
   int64_t pos = Position();
-  if (pos < 0) return 0;
+  if (pos < 0 || pos >= length_) return 0;
+  size_t want = size_t(std::min<int64_t>(int64_t(count), length_ - pos));
   auto* in = static_cast<const char*>(buffer);
   size_t done = 0;
-  while (done < count && pos < length_) {
-    size_t piece = size_t(std::min<int64_t>({int64_t(count - done), length_ - pos, int64_t(pieceSize_)}));
-    size_t n = source_->Write(in + done, piece);
+  while (done < want) {
+    size_t n = source_->Write(in + done, std::min(pieceSize_, want - done));
     hook_();
     if (n == 0) break;
     done += n;
-    pos += int64_t(n);
   }
+  pos_ = pos + int64_t(done);
   return done;
 }
 
@@ -80,6 +88,7 @@ int64_t TPartialStream::Seek(int64_t offset, TSeekOrigin origin) {
   int64_t p = base + offset;
   if (p < 0 || p > length_) throw EStreamError("Incorrect Position");
   source_->Seek(p + offset_, TSeekOrigin::Begin);
+  pos_ = p;
   return p;
 }
 
@@ -101,9 +110,10 @@ int64_t TPartialStream::CopyFrom(TStream& source, int64_t count) {
     hook_();
     size_t written = fits ? source_->Write(pieceBuffer_.get(), fits) : 0;
     hook_();
+    pos += int64_t(written);
+    pos_ = pos;
     if (written != n) throw EStreamError(kStreamWriteError);
     done += int64_t(n);
-    pos += int64_t(n);
   }
   return done;
 }

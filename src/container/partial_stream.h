@@ -27,7 +27,7 @@ class TPartialStream : public TStream {
   size_t Write(const void* buffer, size_t count) override;
   // A position below 0 or beyond the length throws "Incorrect Position".
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
-  int64_t Position() override { return source_->Position() - offset_; }
+  int64_t Position() override { return owned_ ? pos_ : source_->Position() - offset_; }
   int64_t Size() override { return length_; }
   // Always throws "Stream Cannot be resized".
   void SetSize(int64_t size) override;
@@ -41,6 +41,9 @@ class TPartialStream : public TStream {
 
   std::unique_ptr<TStream> owned_;
   TStream* source_;
+  // With a source of its own nobody else moves it, so the window keeps the
+  // position itself instead of asking the source for every piece.
+  int64_t pos_ = 0;
   int64_t offset_ = 0;
   int64_t length_ = 0;
   TPieceHook hook_ = nullptr;

@@ -119,7 +119,7 @@ std::unique_ptr<TMemoryStream> InflateToMemory(TStream& source, int64_t limit,
     size_t n = inflater.Read(out->ReserveTail(want), want);
     out->Append(n);
     if (n < want) break;
-    chunk = std::min<size_t>(chunk * 2, 64 << 20);
+    chunk = std::min<size_t>(chunk * 2, 16 << 20);
   }
   if (out->Size() > limit) throw EZDecompressionError(limitMessage);
   if (!inflater.Ended()) throw EZDecompressionError("Unexpected end of compressed data");

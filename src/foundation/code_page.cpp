@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "foundation/utf.h"
 
@@ -58,6 +59,7 @@ std::unique_ptr<TCodePageTable> BuildWithIconv(int number) {
     char* op = reinterpret_cast<char*>(out);
     size_t ol = sizeof(out);
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    errno = 0;
     size_t r = iconv(cd, &ip, &il, &op, &ol);
     bool one = r != size_t(-1) && il == 0 && ol == sizeof(out) - 4;
     if (!one && (b < 0x80 || errno == EINVAL)) {
@@ -96,11 +98,20 @@ const TCodePageTable* Table() {
 
 bool SetCodePage(int number) {
   Table();
-  std::unique_ptr<TCodePageTable> t = number == 1252 ? Build1252() : BuildWithIconv(number);
-  if (!t) return false;
   std::lock_guard<std::mutex> lock(gMutex);
   // Tables are never freed: readers on other threads may still hold the old one.
-  gTable.store(t.release(), std::memory_order_release);
+  // They stay listed so that switching back reuses them and none is lost.
+  static auto* built = new std::vector<std::unique_ptr<TCodePageTable>>();
+  for (const auto& t : *built) {
+    if (t->number == number) {
+      gTable.store(t.get(), std::memory_order_release);
+      return true;
+    }
+  }
+  std::unique_ptr<TCodePageTable> t = number == 1252 ? Build1252() : BuildWithIconv(number);
+  if (!t) return false;
+  built->push_back(std::move(t));
+  gTable.store(built->back().get(), std::memory_order_release);
   return true;
 }
 

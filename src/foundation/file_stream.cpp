@@ -90,6 +90,12 @@ void TFileStream::FillReadBuffer() {
 }
 
 size_t TFileStream::Read(void* buffer, size_t count) {
+  // Fast path: the piece lies inside the read buffer (writes empty it).
+  if (pos_ >= bufStart_ && pos_ + int64_t(count) <= bufStart_ + int64_t(readLen_)) {
+    std::memcpy(buffer, buf_.get() + (pos_ - bufStart_), count);
+    pos_ += int64_t(count);
+    return count;
+  }
   if (writeLen_) Flush();
   auto* out = static_cast<char*>(buffer);
   size_t done = 0;
@@ -163,7 +169,8 @@ int64_t TFileStream::Size() {
 void TFileStream::SetSize(int64_t size) {
   Flush();
   readLen_ = 0;
-  if (size < 0 || ftruncate(fd_, size) != 0) {
+  if (size < 0) throw EStreamError("Stream Cannot be resized");
+  if (ftruncate(fd_, size) != 0) {
     throw EStreamError(std::string("Stream Cannot be resized: ") + std::strerror(errno));
   }
   if (pos_ > size) pos_ = size;

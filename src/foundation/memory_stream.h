@@ -1,6 +1,6 @@
 #pragma once
-// Growable in-memory stream. Storage comes from realloc so that large buffers
-// grow without copying where the allocator can remap them.
+// Growable in-memory stream. Large buffers are mapped pages that grow by
+// remapping, so they are never copied while growing.
 #include <string>
 #include <string_view>
 
@@ -28,17 +28,19 @@ class TMemoryStream : public TStream {
   std::string_view View() const { return {data_, size_}; }
   void Clear();
 
-  // Room for at least minFree bytes after the end; returns where they start.
-  // Append() then makes n of them part of the stream. Lets producers (inflaters)
-  // write straight into the stream's storage.
+  // Room for at least minFree bytes after the end, its pages already mapped in;
+  // returns where they start. Append() then makes n of them part of the stream.
+  // Lets producers (inflaters) write straight into the stream's storage.
   char* ReserveTail(size_t minFree);
   void Append(size_t n) { size_ += n; }
   size_t Capacity() const { return capacity_; }
 
  private:
   void Grow(size_t minCapacity);
+  void Release();
 
   char* data_ = nullptr;
+  bool mapped_ = false;  // data_ comes from mmap rather than malloc
   size_t size_ = 0;
   size_t capacity_ = 0;
   size_t pos_ = 0;

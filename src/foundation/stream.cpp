@@ -57,12 +57,17 @@ std::string ReadRest(TStream& stream, int64_t limit, const std::string& tooLarge
   std::string out;
   int64_t size = stream.Size();
   if (size >= 0) {
-    // Known size: read it in one piece so a large text is never copied while growing.
+    // Known size: reserved in one piece so a large text is never copied while
+    // growing, filled piecewise so a stream that claims more than it holds
+    // costs only what it delivers.
     int64_t rest = size - stream.Position();
     if (rest > limit) throw EStreamError(tooLargeMessage);
-    out.resize(size_t(std::max<int64_t>(rest, 0)));
+    size_t want = size_t(std::max<int64_t>(rest, 0));
+    out.reserve(want);
+    constexpr size_t kPiece = 4 << 20;
     size_t got = 0;
-    while (got < out.size()) {
+    while (got < want) {
+      out.resize(std::min(want, got + kPiece));
       size_t n = stream.Read(out.data() + got, out.size() - got);
       if (n == 0) break;
       got += n;

@@ -26,7 +26,7 @@ void TThreadEventList::Send(int code, TRef<TRefObject> data) {
 
 void TThreadEventList::Drain() {
   for (;;) {
-    TItem item;
+    TMessageItem item;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (items_.empty()) return;
@@ -48,11 +48,11 @@ void TThreadEventList::Drain() {
 }
 
 void TThreadEventList::Shut() {
-  std::deque<TItem> dropped;
+  std::deque<TMessageItem> dropped;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     shut_ = true;
-    for (TItem& item : items_) {
+    for (TMessageItem& item : items_) {
       if (item.done) *item.done = true;
     }
     dropped.swap(items_);

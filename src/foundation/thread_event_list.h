@@ -38,17 +38,17 @@ class TThreadEventList {
   void WaitFor(std::chrono::milliseconds timeout) const;
 
  private:
-  struct TItem {
+  struct TMessageItem {
     int code;
     TRef<TRefObject> data;
-    bool* done;  // set when handled; null for posts
+    bool* done;  // the sender's completion flag; null for posts
   };
 
   THandler handler_;
   mutable std::mutex mutex_;
   mutable std::condition_variable arrived_;  // owner waits for items
   std::condition_variable handled_;          // senders wait for their item
-  std::deque<TItem> items_;
+  std::deque<TMessageItem> items_;
   bool shut_ = false;
 };
 

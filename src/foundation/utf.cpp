@@ -50,7 +50,8 @@ char32_t DecodeUtf8(std::string_view s, size_t& i) {
     ++i;
     return c;
   }
-  int len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+  // 0xF5-0xFF never start a sequence; they must not pass for 3-byte leads.
+  int len = c >= 0xF0 ? (c <= 0xF4 ? 4 : 0) : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
   if (len == 0 || i + len > s.size()) {
     ++i;
     return kReplacement;

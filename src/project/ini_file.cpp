@@ -74,13 +74,18 @@ void TIniList::Unlink(TIniItem* item) const {
   item->next_ = nullptr;
 }
 
-void TIniList::Append(TIniItem* item) {
+inline void TIniList::Append(TIniItem* item) {
   item->owner_ = this;
   item->index_ = int32_t(items_.size());
+  if (items_.capacity() == 0) items_.reserve(16);
   items_.push_back(item);
   if (!item->key_.empty()) keyedEnd_ = item->index_ + 1;
-  if (item->kind_ == TIniKind::Object) objects_.push_back(static_cast<TIniObject*>(item));
-  Link(item);
+  if (item->kind_ == TIniKind::Object) {
+    if (objects_.capacity() == 0) objects_.reserve(4);
+    objects_.push_back(static_cast<TIniObject*>(item));
+  }
+  // Lists being parsed have no table yet; spare the call for every line.
+  if (hashed_.load(std::memory_order_relaxed)) Link(item);
 }
 
 void TIniList::Insert(int32_t index, TIniItem* item) {
@@ -183,24 +188,35 @@ TIniObject* TIniList::NextObject(const TIniObject* after) const {
 
 namespace {
 
-inline bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 0x20 && c != '\r' && c != '\n'; }
 inline bool IsIdent(char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
 }
 
-// First CR or LF at or after p, or end.
-inline const char* FindLineEnd(const char* p, const char* end) {
+// First CR or LF at or after p, or end. The first "=" before it comes along
+// (nullptr when none): most lines are items, and this pass sees every byte anyway.
+inline const char* FindLineEnd(const char* p, const char* end, const char*& eq) {
+  eq = nullptr;
 #ifdef __SSE2__
   const __m128i cr = _mm_set1_epi8('\r');
   const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i is = _mm_set1_epi8('=');
   while (end - p >= 16) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    int m = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
-    if (m) return p + __builtin_ctz(unsigned(m));
+    unsigned m =
+        unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
+    unsigned e = eq ? 0 : unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, is)));
+    if (m) {
+      e &= (m & -m) - 1;  // only those before the line end
+      if (e) eq = p + __builtin_ctz(e);
+      return p + __builtin_ctz(m);
+    }
+    if (e) eq = p + __builtin_ctz(e);
     p += 16;
   }
 #endif
-  while (p < end && *p != '\r' && *p != '\n') ++p;
+  for (; p < end && *p != '\r' && *p != '\n'; ++p) {
+    if (*p == '=' && !eq) eq = p;
+  }
   return p;
 }
 
@@ -238,8 +254,9 @@ class TIniParser {
 
   void Run(const char* p, const char* end) {
     while (p < end) {
-      const char* eol = FindLineEnd(p, end);
-      Line(p, eol);
+      const char* eq;
+      const char* eol = FindLineEnd(p, end, eq);
+      Line(p, eol, eq);
       p = eol;
       if (p < end) {
         char c = *p++;
@@ -249,9 +266,21 @@ class TIniParser {
   }
 
  private:
-  void Text(const char* b, const char* e) { current_->Append(doc_.NewItem({}, View(b, e))); }
+  void Text(const char* b, const char* e) { Push(doc_.NewItem({}, View(b, e))); }
 
-  void Line(const char* p, const char* eol) {
+  // Append for items and text lines of a list being parsed: it has no hash
+  // table yet and the item is no object, so only the order needs keeping.
+  void Push(TIniItem* item) {
+    TIniList* list = current_;
+    item->owner_ = list;
+    item->index_ = int32_t(list->items_.size());
+    if (list->items_.capacity() == 0) list->items_.reserve(16);
+    list->items_.push_back(item);
+    if (!item->key_.empty()) list->keyedEnd_ = item->index_ + 1;
+  }
+
+  // eq: the line's first "=", or nullptr.
+  void Line(const char* p, const char* eol, const char* eq) {
     const char* s = SkipBlanks(p, eol);
     if (s == eol) return Text(s, s);
     const char* last = TrimRight(s, eol);
@@ -268,10 +297,9 @@ class TIniParser {
     } else if ((c | 0x20) == 'e') {
       if (MatchWord(s, eol, "end")) return EndLine(s, last);
     }
-    const char* eq = static_cast<const char*>(std::memchr(s, '=', size_t(last - s)));
     if (!eq) return Text(s, last);
     const char* value = SkipBlanks(eq + 1, last);
-    current_->Append(doc_.NewItem(View(s, TrimRight(s, eq)), View(value, last)));
+    Push(doc_.NewItem(View(s, TrimRight(s, eq)), View(value, last)));
   }
 
   void SectionHeader(std::string_view name) {
@@ -314,21 +342,32 @@ class TIniParser {
 // The document
 
 TIniFile::TIniFile() : TIniList(TIniKind::File, this, {}, {}) {}
-TIniFile::~TIniFile() = default;
+TIniFile::~TIniFile() {
+  DestroyLists();
+}
 
-TIniItem* TIniFile::NewItem(std::string_view key, std::string_view value) {
-  return new (arena_.Allocate(sizeof(TIniItem), alignof(TIniItem))) TIniItem(TIniKind::Item, key, value);
+// Lists live in the arena with the items; only their own containers need freeing.
+void TIniFile::DestroyLists() {
+  for (TIniList* list : lists_) list->~TIniList();
+  lists_.clear();
+}
+
+inline TIniItem* TIniFile::NewItem(std::string_view key, std::string_view value) {
+  return new (arena_.Allocate(sizeof(TIniItem), alignof(TIniItem)))
+      TIniItem(TIniKind::Item, key, value);
 }
 
 TIniObject* TIniFile::NewObject(std::string_view name, std::string_view cls) {
-  auto* obj = new TIniObject(this, name, cls);
-  lists_.emplace_back(obj);
+  auto* obj =
+      new (arena_.Allocate(sizeof(TIniObject), alignof(TIniObject))) TIniObject(this, name, cls);
+  lists_.push_back(obj);
   return obj;
 }
 
 TIniSection* TIniFile::AddSection(std::string_view name) {
-  auto* s = new TIniSection(this, name);
-  lists_.emplace_back(s);
+  auto* s =
+      new (arena_.Allocate(sizeof(TIniSection), alignof(TIniSection))) TIniSection(this, name);
+  lists_.push_back(s);
   s->sectionIndex_ = int32_t(sections_.size());
   sections_.push_back(s);
   IndexSection(s);
@@ -365,7 +404,7 @@ void TIniFile::Clear() {
   objects_.clear();
   sections_.clear();
   sectionBuckets_.clear();
-  lists_.clear();
+  DestroyLists();
   buckets_.clear();
   hashed_.store(false);
   keyedEnd_ = 0;
@@ -376,9 +415,15 @@ void TIniFile::Clear() {
 }
 
 void TIniFile::LoadText(std::string text) {
+  Parse(std::move(text), 0);
+}
+
+// Parses text from start on; the bytes before (a byte-order mark) stay unused
+// rather than being moved out of the way.
+void TIniFile::Parse(std::string text, size_t start) {
   Clear();
   text_ = std::move(text);
-  TIniParser(*this).Run(text_.data(), text_.data() + text_.size());
+  TIniParser(*this).Run(text_.data() + start, text_.data() + text_.size());
 }
 
 bool TIniFile::Load(TStream& stream) {
@@ -391,8 +436,7 @@ bool TIniFile::Load(TStream& stream) {
     return false;
   }
   if (raw.size() >= 3 && std::memcmp(raw.data(), "\xEF\xBB\xBF", 3) == 0) {
-    raw.erase(0, 3);
-    LoadText(std::move(raw));
+    Parse(std::move(raw), 3);
   } else if (raw.size() >= 2 && std::memcmp(raw.data(), "\xFF\xFE", 2) == 0) {
     LoadText(Utf16LeBytesToUtf8(std::string_view(raw).substr(2)));
   } else if (IsAscii(raw)) {
@@ -473,6 +517,11 @@ void TIniFile::WriteBool(std::string_view section, std::string_view key, bool va
 
 namespace {
 
+// Indentation stops growing at this many spaces. Leading blanks mean nothing
+// when read back, and unbounded indentation would make the written text grow
+// with the square of the nesting depth (gigabytes from a megabyte of "object").
+constexpr size_t kMaxIndent = 64;
+
 // Writes a list's items; nested objects are walked with an explicit stack so
 // that depth never threatens the call stack.
 void WriteItems(std::string& out, const TIniList* top) {
@@ -488,16 +537,20 @@ void WriteItems(std::string& out, const TIniList* top) {
       size_t indent = f.indent;
       bool object = f.list->Kind() == TIniKind::Object;
       stack.pop_back();
-      if (object) out.append(indent - 2, ' ').append("end\r\n");
+      if (object) out.append(std::min(indent - 2, kMaxIndent), ' ').append("end\r\n");
       continue;
     }
     const TIniItem* item = f.list->Items()[f.next++];
-    size_t indent = f.indent;
+    size_t indent = std::min(f.indent, kMaxIndent);
     if (item->Kind() == TIniKind::Object) {
       out.append(indent, ' ').append("object");
       if (!item->Key().empty() || !item->Value().empty()) out += ' ';
       out.append(item->Key());
-      if (!item->Value().empty()) out.append(":").append(item->Value());
+      // A name with a colon keeps a closing one even without class: the last
+      // colon on the line is read as the start of the class.
+      if (!item->Value().empty() || item->Key().find(':') != std::string_view::npos) {
+        out.append(":").append(item->Value());
+      }
       out += "\r\n";
       stack.push_back({static_cast<const TIniList*>(item), 0, indent + 2});
     } else if (item->IsText()) {

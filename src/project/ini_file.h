@@ -193,13 +193,15 @@ class TIniFile : public TIniList {
   TIniItem* NewItem(std::string_view key, std::string_view value);
   TIniObject* NewObject(std::string_view name, std::string_view cls);
   TIniSection* AddSection(std::string_view name);
+  void Parse(std::string text, size_t start);
+  void DestroyLists();
   TIniSection* LookupSection(std::string_view name, uint32_t hash) const;
   void IndexSection(TIniSection* s);
 
   std::string text_;
   std::string loadError_;
   TArena arena_;
-  std::vector<std::unique_ptr<TIniList>> lists_;  // owns sections and objects
+  std::vector<TIniList*> lists_;  // sections and objects, placed in the arena
   std::vector<TIniSection*> sections_;
   std::vector<TIniItem*> sectionBuckets_;  // chains through next_
   std::mutex hashMutex_;  // first lookups may come from several threads

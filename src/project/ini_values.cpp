@@ -1,5 +1,6 @@
 #include "project/ini_values.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -63,6 +64,8 @@ double ValueToFloat(std::string_view v, double def) {
     clean += v[i];
   }
   if (digits == 0) return def;
+  const size_t mantissaEnd = clean.size();
+  int64_t exponent = 0;
   if (i < v.size() && (v[i] == 'e' || v[i] == 'E')) {
     ++i;
     std::string_view exp = v.substr(i);
@@ -70,6 +73,7 @@ double ValueToFloat(std::string_view v, double def) {
     uint64_t m;
     bool eneg;
     if (!ParseInteger(exp, 100000, m, eneg)) return def;
+    exponent = eneg ? -int64_t(m) : int64_t(m);
     clean += eneg ? "e-" : "e";
     clean += std::to_string(m);
     i = v.size();
@@ -78,8 +82,13 @@ double ValueToFloat(std::string_view v, double def) {
   double out = 0;
   auto r = std::from_chars(clean.data(), clean.data() + clean.size(), out);
   if (r.ec == std::errc::result_out_of_range) {
-    // Underflow reads as zero; overflow is no number.
-    if (std::fabs(out) > 1) return def;
+    // Underflow reads as zero; overflow is no number. from_chars leaves the
+    // result untouched then, so the first significant digit's place decides.
+    std::string_view mantissa(clean.data(), mantissaEnd);
+    size_t point = std::min(mantissa.find('.'), mantissa.size());
+    size_t first = mantissa.find_first_not_of("0.");
+    int64_t place = first < point ? int64_t(point - first) : -int64_t(first - point - 1);
+    if (place + exponent > 0) return def;
     out = 0;
   } else if (r.ec != std::errc() || r.ptr != clean.data() + clean.size()) {
     return def;

@@ -153,6 +153,21 @@ TEST(Lumshow, BrokenInputGivesClearMessages) {
   EXPECT_EQ(Lumshow({"ls", p.project}).status, 1);  // a project document has no members to list
 }
 
+TEST(Lumshow, ScrambleKeyFromTheEnvironment) {
+  TPacked p;
+  std::string key(32, 'Q');
+  auto withKey = [&](const std::string& k, std::vector<std::string> args) {
+    args.insert(args.begin(), {"/usr/bin/env", "LUM_SCRAMBLE_KEY=" + k, LUMSHOW_PATH});
+    return RunCommand(args);
+  };
+  ASSERT_EQ(withKey(key, {"pack", p.project, "-o", p.dir / "k.lumshow"}).status, 0);
+  EXPECT_EQ(withKey(key, {"cat", p.dir / "k.lumshow", "snd\\theme.mp3"}).out, std::string(70000, 'm'));
+  // The built-in key reads other bytes: the member was scrambled with the other key.
+  std::string other = Lumshow({"cat", p.dir / "k.lumshow", "snd\\theme.mp3"}).out;
+  EXPECT_EQ(other.size(), 70000u);
+  EXPECT_NE(other, std::string(70000, 'm'));
+}
+
 TEST(Lumshow, ExtractRefusesNamesThatClimbOut) {
   TTempDir dir;
   test::TRawContainer c;

@@ -226,12 +226,12 @@ TEST(ContainerPath, BundlesExecutablesAndTheLumshowFallback) {
 TEST(Locator, ReplacePairAndOpenAny) {
   TTempDir dir;
   std::string project = dir.Write("p/Project.lum", "[Main]\r\nLumVersion=1\r\n");
-  SetReplacePair("C:\\Shows\\Built.exe", project);
+  TReplacePair::Set({"C:\\Shows\\Built.exe", project});
   std::string message;
   auto redirected = TLumShowLocator::OpenContainer("c:\\shows\\BUILT.EXE", message);
   ASSERT_TRUE(redirected) << message;
   EXPECT_FALSE(redirected->IsContainer());
-  SetReplacePair({}, {});
+  TReplacePair::Set({});
 
   std::string show = BuildShow(dir, "named.lumshow");
   EXPECT_TRUE(TLumShowLocator::OpenAny(show, message)) << message;
