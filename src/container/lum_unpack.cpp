@@ -42,13 +42,16 @@ TContainerTrailer ReadTrailer(TStream& file) {
   } else if (size >= 20 && HasMarkAt(file, size - 12)) {
     t.form = TTrailerForm::Long;
     t.end = size - 8;
-    t.base = t.end - ReadInt64At(file, size - 8);
+    // Hostile lengths must not overflow; an impossible base marks the trailer invalid.
+    if (__builtin_sub_overflow(t.end, ReadInt64At(file, size - 8), &t.base)) t.base = -1;
   } else {
     return t;
   }
   t.storedPosition = ReadInt64At(file, t.end - 12);
-  t.directoryPos = t.storedPosition + t.base;
-  t.directorySize = (t.end - 12) - t.directoryPos;
+  if (__builtin_add_overflow(t.storedPosition, t.base, &t.directoryPos) ||
+      __builtin_sub_overflow(t.end - 12, t.directoryPos, &t.directorySize)) {
+    t.directoryPos = t.directorySize = -1;
+  }
   return t;
 }
 
@@ -147,11 +150,11 @@ bool TLumUnpack::ApplyProtection() {
     return Fail("Slide-show File Modified",
                 fmt::format("directory at {} but written at {}", actual, strucpos->Value()));
   }
-  if (stored == kNotANumber || stored > actual) {
+  if (stored == kNotANumber || stored > actual || __builtin_sub_overflow(actual, stored, &shift_)) {
+    shift_ = 0;
     return Fail("Slide-show File Damaged",
                 fmt::format("directory at {} but written at {}", actual, strucpos->Value()));
   }
-  shift_ = actual - stored;
   return true;
 }
 
