@@ -43,7 +43,8 @@ double Seconds(const std::function<void()>& f, int reps) {
 
 // Best of several runs of each, taken in turns so that both see the same
 // machine (a shared machine's load comes and goes).
-std::pair<double, double> SideBySide(const std::function<void()>& mine, const std::function<void()>& ref) {
+std::pair<double, double> SideBySide(const std::function<void()>& mine,
+                                     const std::function<void()>& ref) {
   double a = 1e30, b = 1e30;
   for (int i = 0; i < 9; ++i) {
     b = std::min(b, Once(ref));
@@ -64,7 +65,8 @@ std::string Noise(size_t n, unsigned seed) {
 
 // Compressible like real media metadata and text: words from a small vocabulary.
 std::string Compressible(size_t n) {
-  static const char* words[] = {"slide ", "object ", "picture ", "0.25 ", "frame ", "1920 ", "music ", "key "};
+  static const char* words[] = {"slide ", "object ", "picture ", "0.25 ",
+                                "frame ", "1920 ",   "music ",   "key "};
   std::string s;
   s.reserve(n);
   std::mt19937 rng(7);
@@ -120,15 +122,20 @@ int main(int argc, char** argv) {
   // 20,000 members.
   std::string many = Write(dir + "/bench-20000.lumshow", [](TLumPackWriter& w) {
     for (int i = 0; i < 20000; ++i) {
-      w.AddMember("C:\\Users\\author\\Pictures\\Holiday 2024\\IMG_" + std::to_string(100000 + i) + ".JPG",
-                  "x", kMethodScramble);
+      w.AddMember(
+          "C:\\Users\\author\\Pictures\\Holiday 2024\\IMG_" + std::to_string(100000 + i) + ".JPG",
+          "x", kMethodScramble);
     }
   });
   std::string message;
-  double open = Seconds([&] {
-    auto loc = TLumShowLocator::OpenContainer(many, message);
-    if (!loc || !loc->Accessor()->OpenMember("c:\\users\\author\\pictures\\holiday 2024\\img_119999.jpg")) std::abort();
-  }, 5);
+  double open = Seconds(
+      [&] {
+        auto loc = TLumShowLocator::OpenContainer(many, message);
+        if (!loc || !loc->Accessor()->OpenMember(
+                        "c:\\users\\author\\pictures\\holiday 2024\\img_119999.jpg"))
+          std::abort();
+      },
+      5);
   std::printf("%-34s %9.1f ms                                      (target <= 150 ms)\n",
               "open 20,000-member container", open * 1e3);
 
@@ -161,8 +168,9 @@ int main(int argc, char** argv) {
     auto [mine, plain] = SideBySide([&] { AccessorRead(acc, "stored.bin"); },
                                     [&] { PlainRead(path, stored.position, stored.size); });
     Report("200 MB stored member", mine, plain, double(big), ">= 0.50");
-    std::tie(mine, plain) = SideBySide([&] { AccessorRead(acc, "scrambled.bin"); },
-                                       [&] { PlainRead(path, scrambled.position, scrambled.size); });
+    std::tie(mine, plain) =
+        SideBySide([&] { AccessorRead(acc, "scrambled.bin"); },
+                   [&] { PlainRead(path, scrambled.position, scrambled.size); });
     Report("200 MB scrambled member", mine, plain, double(big), ">= 0.50");
   }
   SetLoadYieldMode(0);

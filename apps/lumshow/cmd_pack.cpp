@@ -33,7 +33,8 @@ int MethodOf(const std::string& text) {
 
 int Pack(const TPackArgs& args) {
   TIniFile doc;
-  if (!doc.LoadFromFile(args.project)) throw ELumError("cannot read the project: " + doc.LoadError());
+  if (!doc.LoadFromFile(args.project))
+    throw ELumError("cannot read the project: " + doc.LoadError());
   std::vector<TPackInput> inputs;
   for (const std::string& m : args.members) {
     auto [name, path] = SplitAssignment(m, "member");
@@ -61,7 +62,8 @@ int Pack(const TPackArgs& args) {
     if (!found) methodOnly.push_back({name, "", value});
   }
   for (const TPackInput& m : methodOnly) {
-    if (!FoldedEquals(m.name, "Project.lum")) throw TUsageError{"--method names no member: \"" + m.name + "\""};
+    if (!FoldedEquals(m.name, "Project.lum"))
+      throw TUsageError{"--method names no member: \"" + m.name + "\""};
     inputs.push_back(m);
   }
   TPackOptions options;
@@ -72,7 +74,8 @@ int Pack(const TPackArgs& args) {
   options.lumVersion = doc.ReadString("Main", "LumVersion", "");
   TPackReport r = PackShow(args.project, inputs, args.output, options);
   std::fprintf(stderr, "lumshow: packed %lld member(s), %lld bytes, into %s\n",
-               static_cast<long long>(r.members), static_cast<long long>(r.bytes), args.output.c_str());
+               static_cast<long long>(r.members), static_cast<long long>(r.bytes),
+               args.output.c_str());
   return 0;
 }
 

@@ -28,7 +28,8 @@ int main(int argc, char** argv) {
 
   TInfoArgs info;
   auto* infoCmd = app.add_subcommand("info", "describe a show");
-  infoCmd->add_option("SHOW", info.show, "container, show executable, bundle or project document")->required();
+  infoCmd->add_option("SHOW", info.show, "container, show executable, bundle or project document")
+      ->required();
   infoCmd->add_flag("--json", info.json, "JSON output");
 
   TListArgs list;
@@ -48,11 +49,15 @@ int main(int argc, char** argv) {
   extractCmd->add_option("NAME", extract.names, "members to extract (default: all)");
 
   TPackArgs pack;
-  auto* packCmd = app.add_subcommand("pack", "pack a project document and its files into a container");
-  packCmd->add_option("PROJECT", pack.project, "project document")->required()->check(CLI::ExistingFile);
+  auto* packCmd =
+      app.add_subcommand("pack", "pack a project document and its files into a container");
+  packCmd->add_option("PROJECT", pack.project, "project document")
+      ->required()
+      ->check(CLI::ExistingFile);
   packCmd->add_option("MEMBER", pack.members, "extra members as NAME=PATH");
   packCmd->add_option("-o,--output", pack.output, "container to write")->required();
-  packCmd->add_option("--dir", pack.folders, "add every file under a folder, named by relative path")
+  packCmd
+      ->add_option("--dir", pack.folders, "add every file under a folder, named by relative path")
       ->allow_extra_args(false);
   packCmd->add_option("--exe", pack.executable, "player to put in front (a self-playing show)")
       ->check(CLI::ExistingFile);

@@ -14,8 +14,12 @@ std::mutex gPairMutex;
 TReplacePair gPair;
 }  // namespace
 
-void SetBundleLayout(bool on) { gBundleLayout = on; }
-bool BundleLayout() { return gBundleLayout; }
+void SetBundleLayout(bool on) {
+  gBundleLayout = on;
+}
+bool BundleLayout() {
+  return gBundleLayout;
+}
 
 void TReplacePair::Set(TReplacePair pair) {
   std::lock_guard<std::mutex> lock(gPairMutex);

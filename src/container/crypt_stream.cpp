@@ -18,7 +18,8 @@ namespace {
 
 // data[i] ^= run[i % block], sixteen bytes at a time where SSE2 is there.
 // out[i] = in[i] ^ run[i % block] (in may be out), sixteen bytes at a time where SSE2 is there.
-void XorRunPortable(char* out, const char* in, size_t count, const char* __restrict run, size_t block) {
+void XorRunPortable(char* out, const char* in, size_t count, const char* __restrict run,
+                    size_t block) {
   while (count > 0) {
     size_t n = count < block ? count : block;
     size_t j = 0;
@@ -69,7 +70,9 @@ const TXorRun XorRun = ChooseXorRun();
 
 }  // namespace
 
-TCryptStream::TCryptStream(TStream& inner, std::string_view key) : inner_(&inner) { Init(key); }
+TCryptStream::TCryptStream(TStream& inner, std::string_view key) : inner_(&inner) {
+  Init(key);
+}
 
 TCryptStream::TCryptStream(std::unique_ptr<TStream> inner, std::string_view key)
     : owned_(std::move(inner)), inner_(owned_.get()) {
@@ -111,7 +114,8 @@ size_t TCryptStream::Read(void* buffer, size_t count) {
 
 size_t TCryptStream::Write(const void* buffer, size_t count) {
   size_t k = KeyIndex();
-  std::vector<char> copy(static_cast<const char*>(buffer), static_cast<const char*>(buffer) + count);
+  std::vector<char> copy(static_cast<const char*>(buffer),
+                         static_cast<const char*>(buffer) + count);
   XorRun(copy.data(), copy.data(), count, keyRun_.data() + k, block_);
   size_t n = inner_->Write(copy.data(), count);
   pos_ += int64_t(n);

@@ -18,7 +18,9 @@ class TCryptStream : public TStream {
 
   size_t Read(void* buffer, size_t count) override;
   size_t Write(const void* buffer, size_t count) override;
-  int64_t Seek(int64_t offset, TSeekOrigin origin) override { return pos_ = inner_->Seek(offset, origin); }
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+    return pos_ = inner_->Seek(offset, origin);
+  }
   int64_t Position() override { return owned_ ? pos_ : inner_->Position(); }
   int64_t Size() override { return inner_->Size(); }
   void SetSize(int64_t size) override { inner_->SetSize(size); }
@@ -33,9 +35,9 @@ class TCryptStream : public TStream {
   TStream* inner_;
   int64_t pos_ = 0;  // kept when the inner stream is ours alone
   size_t keyLength_ = 0;
-  size_t keyMask_ = 0;   // key length - 1 when it is a power of two
-  size_t block_ = 0;     // a multiple of the key length, at least 256
-  std::string keyRun_;   // the key repeated to block_ + key length bytes
+  size_t keyMask_ = 0;  // key length - 1 when it is a power of two
+  size_t block_ = 0;    // a multiple of the key length, at least 256
+  std::string keyRun_;  // the key repeated to block_ + key length bytes
   alignas(64) char staging_[4096];
 };
 

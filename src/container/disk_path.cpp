@@ -22,7 +22,8 @@ std::string_view StripDriveAndRoot(std::string_view name) {
   if (name.size() >= 2 && name[1] == ':' &&
       ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'))) {
     name.remove_prefix(2);
-  } else if (name.size() >= 2 && (name[0] == '\\' || name[0] == '/') && (name[1] == '\\' || name[1] == '/')) {
+  } else if (name.size() >= 2 && (name[0] == '\\' || name[0] == '/') &&
+             (name[1] == '\\' || name[1] == '/')) {
     // \\server\share\rest: the server and share stand for the drive.
     name.remove_prefix(2);
     for (int part = 0; part < 2; ++part) {
@@ -36,7 +37,9 @@ std::string_view StripDriveAndRoot(std::string_view name) {
 
 namespace {
 
-bool IsDir(const std::string& p) { return DirectoryExists(p); }
+bool IsDir(const std::string& p) {
+  return DirectoryExists(p);
+}
 
 // The entry of folder whose name folds equal to part, or "".
 std::string FindInFolder(const std::string& folder, std::string_view part) {
@@ -91,7 +94,8 @@ std::string FindDiskFile(std::string_view name, std::string_view baseFolder) {
   std::string rest = ToPosixSeparators(StripDriveAndRoot(name));
   std::string base = IncludeTrailingSlash(baseFolder);
   for (size_t from = 0; from < rest.size();) {
-    if (std::string hit = MatchPathCaseInsensitive(base + rest.substr(from)); !hit.empty()) return hit;
+    if (std::string hit = MatchPathCaseInsensitive(base + rest.substr(from)); !hit.empty())
+      return hit;
     size_t sep = rest.find('/', from);
     if (sep == std::string::npos) break;
     from = sep + 1;

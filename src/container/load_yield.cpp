@@ -34,7 +34,9 @@ void RaisePriority() {
   setpriority(PRIO_PROCESS, 0, nice - 5);
 }
 
-void RestorePriority() { setpriority(PRIO_PROCESS, 0, gNormalNice); }
+void RestorePriority() {
+  setpriority(PRIO_PROCESS, 0, gNormalNice);
+}
 
 }  // namespace
 
@@ -48,7 +50,9 @@ void SetLoadYieldMode(int mode) {
   gMode.store(mode, std::memory_order_relaxed);
 }
 
-int LoadYieldMode() { return gMode.load(std::memory_order_relaxed); }
+int LoadYieldMode() {
+  return gMode.load(std::memory_order_relaxed);
+}
 
 bool LoadYieldHook() {
   int mode = gMode.load(std::memory_order_relaxed);

@@ -19,6 +19,8 @@ namespace detail {
 extern std::atomic<int> gLoadYieldMode;
 }
 // False in mode 0, where the hook does nothing: hot loops skip the call then.
-inline bool LoadYieldActive() { return detail::gLoadYieldMode.load(std::memory_order_relaxed) != 0; }
+inline bool LoadYieldActive() {
+  return detail::gLoadYieldMode.load(std::memory_order_relaxed) != 0;
+}
 
 }  // namespace lum

@@ -82,7 +82,8 @@ void TLumPackWriter::Finish() {
     TIniList* prot = directory_.FindOrAddSection(kProtectionSection);
     prot->FindOrAddItem("strucpos")->SetValue(IntToValue(directoryPos));
     prot->FindOrAddItem("allowmodify")->SetValue(BoolToValue(options_.allowModify));
-    if (!options_.lumVersion.empty()) prot->FindOrAddItem("lumversion")->SetValue(options_.lumVersion);
+    if (!options_.lumVersion.empty())
+      prot->FindOrAddItem("lumversion")->SetValue(options_.lumVersion);
   }
   std::string packed = DeflateRaw(directory_.ToText(true));
   out_.WriteBuffer(packed.data(), packed.size());

@@ -12,13 +12,13 @@
 namespace lum {
 
 struct TPackOptions {
-  std::string key;             // scramble key; empty: the program's key
-  std::string executable;      // file copied in front of the container (a player)
-  int64_t basePadding = 0;     // zero bytes after the executable, before the members
+  std::string key;          // scramble key; empty: the program's key
+  std::string executable;   // file copied in front of the container (a player)
+  int64_t basePadding = 0;  // zero bytes after the executable, before the members
   bool longTrailer = false;
-  bool allowModify = false;    // "$protection$" "allowmodify"
-  bool protection = true;      // write "$protection$" at all
-  std::string lumVersion;      // "$protection$" "lumversion" (omitted when empty)
+  bool allowModify = false;  // "$protection$" "allowmodify"
+  bool protection = true;    // write "$protection$" at all
+  std::string lumVersion;    // "$protection$" "lumversion" (omitted when empty)
 };
 
 class TLumPackWriter {

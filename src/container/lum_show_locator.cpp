@@ -16,7 +16,9 @@ std::string FolderOf(const std::string& path) {
   return folder.empty() ? CurrentFolder() : std::string(folder);
 }
 
-std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+std::string Quoted(const std::string& s) {
+  return "\"" + s + "\"";
+}
 
 }  // namespace
 
@@ -25,7 +27,7 @@ void TLumShowLocator::ReadCommon() {
 }
 
 std::unique_ptr<TLumShowLocator> TLumShowLocator::OpenContainer(const std::string& path,
-                                                               std::string& message) {
+                                                                std::string& message) {
   message.clear();
   std::string real = TReplacePair::Target(path);
   if (!real.empty()) return OpenProjectFile(real, message);
@@ -33,7 +35,8 @@ std::unique_ptr<TLumShowLocator> TLumShowLocator::OpenContainer(const std::strin
   auto unpack = std::make_unique<TLumUnpack>();
   if (!unpack->Open(path)) {
     message = unpack->Error();
-    if (!message.empty() && !unpack->ErrorDetail().empty()) message += " (" + unpack->ErrorDetail() + ")";
+    if (!message.empty() && !unpack->ErrorDetail().empty())
+      message += " (" + unpack->ErrorDetail() + ")";
     return nullptr;
   }
   const TLumUnpack* reader = unpack.get();
@@ -48,8 +51,10 @@ std::unique_ptr<TLumShowLocator> TLumShowLocator::OpenContainer(const std::strin
     std::unique_ptr<TStream> project = reader->OpenMember(kProjectMemberName);
     if (!project || !loc->document_->Load(*project)) {
       message = "Executable SlideShow Open Error";
-      if (!project) message += " (the container has no " + std::string(kProjectMemberName) + ")";
-      else message += " (" + loc->document_->LoadError() + ")";
+      if (!project)
+        message += " (the container has no " + std::string(kProjectMemberName) + ")";
+      else
+        message += " (" + loc->document_->LoadError() + ")";
       return nullptr;
     }
   } catch (const std::exception& e) {
@@ -63,7 +68,7 @@ std::unique_ptr<TLumShowLocator> TLumShowLocator::OpenContainer(const std::strin
 }
 
 std::unique_ptr<TLumShowLocator> TLumShowLocator::OpenProjectFile(const std::string& path,
-                                                                 std::string& message) {
+                                                                  std::string& message) {
   message.clear();
   std::string projectFolder = FolderOf(path);
   auto source = MakeRef<TMappedFileSource>(projectFolder);
@@ -108,7 +113,7 @@ bool TLumShowLocator::QuickCheck(const std::string& path, std::string* lumVersio
 }
 
 std::unique_ptr<TLumShowLocator> TLumShowLocator::OpenAny(const std::string& path,
-                                                         std::string& message) {
+                                                          std::string& message) {
   std::string first = ResolveContainerPath(path);
   if (DirectoryExists(path) && first == path) {
     // A bundle folder without the ".app" name.
@@ -126,10 +131,13 @@ std::unique_ptr<TLumShowLocator> TLumShowLocator::OpenAny(const std::string& pat
   if (firstMessage.empty() && FileExists(path)) {
     auto loc = OpenProjectFile(path, message);
     if (loc && loc->Document().Section("Main")) return loc;
-    if (loc) message = "Can`t Load Show\r" + Quoted(path) + " is neither a show container nor a project document";
+    if (loc)
+      message = "Can`t Load Show\r" + Quoted(path) +
+                " is neither a show container nor a project document";
     return nullptr;
   }
-  message = (firstMessage.empty() ? std::string("Can`t Load Show") : firstMessage) + "\r" + Quoted(first);
+  message =
+      (firstMessage.empty() ? std::string("Can`t Load Show") : firstMessage) + "\r" + Quoted(first);
   if (second != first) message += " or " + Quoted(second);
   return nullptr;
 }

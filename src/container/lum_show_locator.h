@@ -17,9 +17,11 @@ class TLumShowLocator {
  public:
   // Opens a container; nothing on failure, with message set to the user text
   // ("" when the file carries no container at all).
-  static std::unique_ptr<TLumShowLocator> OpenContainer(const std::string& path, std::string& message);
+  static std::unique_ptr<TLumShowLocator> OpenContainer(const std::string& path,
+                                                        std::string& message);
   // Opens a project document from disk; nothing (with message) on failure.
-  static std::unique_ptr<TLumShowLocator> OpenProjectFile(const std::string& path, std::string& message);
+  static std::unique_ptr<TLumShowLocator> OpenProjectFile(const std::string& path,
+                                                          std::string& message);
   // Trailer, directory and protection checks only; gives "lumversion".
   static bool QuickCheck(const std::string& path, std::string* lumVersion);
   // Any form a user may name: container, show executable, bundle folder or

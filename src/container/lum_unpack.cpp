@@ -75,7 +75,9 @@ std::string DirectoryName(std::string_view memberName) {
 std::string MemberNameOf(std::string_view sectionName, bool decodeControls) {
   std::string out;
   out.reserve(sectionName.size());
-  auto hex = [](char c) { return (c >= '0' && c <= '9') ? c - '0' : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1; };
+  auto hex = [](char c) {
+    return (c >= '0' && c <= '9') ? c - '0' : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+  };
   for (size_t i = 0; i < sectionName.size(); ++i) {
     char c = sectionName[i];
     if (c == '<') {

@@ -20,11 +20,11 @@ enum class TTrailerForm { None, Short, Long };
 
 struct TContainerTrailer {
   TTrailerForm form = TTrailerForm::None;
-  int64_t end = 0;            // E: where the container ends (before the long form's int64)
-  int64_t base = 0;           // B
-  int64_t storedPosition = 0; // D as stored
-  int64_t directoryPos = 0;   // D + B
-  int64_t directorySize = 0;  // packed bytes from D + B up to the int64 D
+  int64_t end = 0;             // E: where the container ends (before the long form's int64)
+  int64_t base = 0;            // B
+  int64_t storedPosition = 0;  // D as stored
+  int64_t directoryPos = 0;    // D + B
+  int64_t directorySize = 0;   // packed bytes from D + B up to the int64 D
 };
 
 // Reads the trailer; form None when the file carries none. Values are not validated.

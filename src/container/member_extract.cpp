@@ -55,7 +55,8 @@ struct TFd {
 
 }  // namespace
 
-std::string WriteUnderFolder(const std::string& folder, const std::string& relative, TStream& data) {
+std::string WriteUnderFolder(const std::string& folder, const std::string& relative,
+                             TStream& data) {
   TFd dir;
   dir.fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir.fd < 0) Refuse(folder, "Cannot open folder");
@@ -69,7 +70,8 @@ std::string WriteUnderFolder(const std::string& folder, const std::string& relat
   std::string shown = IncludeTrailingSlash(folder);
   for (size_t k = 0; k + 1 < parts.size(); ++k) {
     shown += parts[k] + "/";
-    if (mkdirat(dir.fd, parts[k].c_str(), 0755) != 0 && errno != EEXIST) Refuse(shown, "Cannot create folder");
+    if (mkdirat(dir.fd, parts[k].c_str(), 0755) != 0 && errno != EEXIST)
+      Refuse(shown, "Cannot create folder");
     TFd next;
     next.fd = openat(dir.fd, parts[k].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next.fd < 0) Refuse(shown, "Cannot enter folder");
@@ -77,7 +79,8 @@ std::string WriteUnderFolder(const std::string& folder, const std::string& relat
   }
   shown += parts.back();
   TFd out;
-  out.fd = openat(dir.fd, parts.back().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  out.fd = openat(dir.fd, parts.back().c_str(),
+                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (out.fd < 0) Refuse(shown, "Cannot create file");
   constexpr size_t kChunk = 256 * 1024;
   auto buf = std::make_unique<char[]>(kChunk);

@@ -8,7 +8,9 @@
 namespace lum {
 
 namespace {
-bool NoHook() { return true; }
+bool NoHook() {
+  return true;
+}
 }  // namespace
 
 TPartialStream::TPartialStream(TStream& source, int64_t offset, int64_t length) : source_(&source) {
@@ -82,7 +84,7 @@ size_t TPartialStream::Write(const void* buffer, size_t count) {
 }
 
 int64_t TPartialStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int64_t base = origin == TSeekOrigin::Begin ? 0
+  int64_t base = origin == TSeekOrigin::Begin     ? 0
                  : origin == TSeekOrigin::Current ? Position()
                                                   : length_;
   int64_t p = base + offset;
@@ -92,14 +94,17 @@ int64_t TPartialStream::Seek(int64_t offset, TSeekOrigin origin) {
   return p;
 }
 
-void TPartialStream::SetSize(int64_t) { throw EStreamError("Stream Cannot be resized"); }
+void TPartialStream::SetSize(int64_t) {
+  throw EStreamError("Stream Cannot be resized");
+}
 
 int64_t TPartialStream::CopyFrom(TStream& source, int64_t count) {
   if (!pieceBuffer_) pieceBuffer_.reset(new char[32768]);
   int64_t pos = Position();
   int64_t done = 0;
   while (count < 0 || done < count) {
-    size_t want = count < 0 ? pieceSize_ : size_t(std::min<int64_t>(int64_t(pieceSize_), count - done));
+    size_t want =
+        count < 0 ? pieceSize_ : size_t(std::min<int64_t>(int64_t(pieceSize_), count - done));
     size_t n = source.Read(pieceBuffer_.get(), want);
     if (n == 0) {
       if (count >= 0) throw EStreamError(kStreamReadError);

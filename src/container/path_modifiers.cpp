@@ -20,7 +20,9 @@ std::string EnvOr(const char* name, const std::string& fallback) {
   return v && *v ? std::string(v) : fallback;
 }
 
-std::string Home() { return EnvOr("HOME", "/tmp"); }
+std::string Home() {
+  return EnvOr("HOME", "/tmp");
+}
 
 std::string TempFolder() {
   for (const char* name : {"TMPDIR", "TMP", "TEMP"}) {
@@ -35,7 +37,8 @@ std::string TempFolder() {
 
 std::optional<std::string> TokenFolder(std::string_view token) {
   if (FoldedEquals(token, "%APPDATA%")) return EnvOr("XDG_CONFIG_HOME", Home() + "/.config");
-  if (FoldedEquals(token, "%LOCALAPPDATA%")) return EnvOr("XDG_DATA_HOME", Home() + "/.local/share");
+  if (FoldedEquals(token, "%LOCALAPPDATA%"))
+    return EnvOr("XDG_DATA_HOME", Home() + "/.local/share");
   if (FoldedEquals(token, "%PROGRAMDATA%")) {
     return DirectoryExists("/usr/local/share") ? "/usr/local/share" : "/usr/share";
   }

@@ -54,7 +54,8 @@ void WalkValues(const TIniList& list, const std::function<void(std::string_view)
 
 }  // namespace
 
-std::vector<TPackInput> CollectReferencedFiles(const TIniFile& document, const std::string& projectFolder) {
+std::vector<TPackInput> CollectReferencedFiles(const TIniFile& document,
+                                               const std::string& projectFolder) {
   std::vector<TPackInput> out;
   std::unordered_set<std::string, TFoldedHash, TFoldedEqual> seen;
   auto visit = [&](std::string_view value) {
@@ -117,7 +118,8 @@ TPackReport PackShow(const std::string& projectPath, const std::vector<TPackInpu
       if (FoldedEquals(in.name, kProjectMemberName) && in.method >= 0) projectMethod = in.method;
     }
     add(kProjectMemberName, projectPath, projectMethod);
-    for (const TPackInput& in : inputs) add(in.name, in.diskPath, in.method >= 0 ? in.method : kMethodScramble);
+    for (const TPackInput& in : inputs)
+      add(in.name, in.diskPath, in.method >= 0 ? in.method : kMethodScramble);
     writer.Finish();
     out.Flush();
   } catch (...) {

@@ -18,7 +18,8 @@ struct TPackInput {
 // Files a project document refers to that exist on disk (relative to the
 // project's folder, or by their drive-less path there): every value that
 // names a file with an extension. "LoadFromDisk:" names stay on disk.
-std::vector<TPackInput> CollectReferencedFiles(const TIniFile& document, const std::string& projectFolder);
+std::vector<TPackInput> CollectReferencedFiles(const TIniFile& document,
+                                               const std::string& projectFolder);
 
 // Every file under folder, named by its path relative to folder with "\" separators.
 std::vector<TPackInput> CollectFolder(const std::string& folder);

@@ -12,7 +12,9 @@ namespace {
 constexpr size_t kInputSize = 65536;
 constexpr const char* kInvalidOperation = "Invalid ZStream operation!";
 
-[[noreturn]] void ZFail(int code) { throw EZDecompressionError(zError(code)); }
+[[noreturn]] void ZFail(int code) {
+  throw EZDecompressionError(zError(code));
+}
 
 }  // namespace
 
@@ -23,7 +25,9 @@ TCustomZStream::TCustomZStream(TStream& source, int windowBits)
   if (r != Z_OK) ZFail(r);
 }
 
-TCustomZStream::~TCustomZStream() { inflateEnd(&z_); }
+TCustomZStream::~TCustomZStream() {
+  inflateEnd(&z_);
+}
 
 void TCustomZStream::Reset() {
   inflateReset(&z_);
@@ -66,7 +70,9 @@ size_t TCustomZStream::Read(void* buffer, size_t count) {
   return count - remaining;
 }
 
-size_t TCustomZStream::Write(const void*, size_t) { throw EZDecompressionError(kInvalidOperation); }
+size_t TCustomZStream::Write(const void*, size_t) {
+  throw EZDecompressionError(kInvalidOperation);
+}
 
 void TCustomZStream::Skip(int64_t count, bool exact) {
   char buf[8192];
@@ -97,7 +103,9 @@ int64_t TCustomZStream::Seek(int64_t offset, TSeekOrigin origin) {
   return Position();
 }
 
-void TInflateStream::SetSize(int64_t) { throw EZDecompressionError(kInvalidOperation); }
+void TInflateStream::SetSize(int64_t) {
+  throw EZDecompressionError(kInvalidOperation);
+}
 
 int64_t TInflateStream::Seek(int64_t offset, TSeekOrigin origin) {
   if ((origin == TSeekOrigin::Begin && offset == Position()) ||
@@ -115,7 +123,8 @@ std::unique_ptr<TMemoryStream> InflateToMemory(TStream& source, int64_t limit,
   for (;;) {
     int64_t room = limit + 1 - int64_t(out->Size());
     if (room <= 0) throw EZDecompressionError(limitMessage);
-    size_t want = size_t(std::min<int64_t>(room, int64_t(std::max(chunk, out->Capacity() - size_t(out->Size())))));
+    size_t want = size_t(
+        std::min<int64_t>(room, int64_t(std::max(chunk, out->Capacity() - size_t(out->Size())))));
     size_t n = inflater.Read(out->ReserveTail(want), want);
     out->Append(n);
     if (n < want) break;

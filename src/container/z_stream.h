@@ -38,8 +38,8 @@ class TCustomZStream : public TStream {
 
  private:
   TStream& source_;
-  int64_t start_;       // source position where compressed data starts
-  int64_t sourcePos_;   // source position after our last read
+  int64_t start_;      // source position where compressed data starts
+  int64_t sourcePos_;  // source position after our last read
   z_stream z_{};
   std::unique_ptr<unsigned char[]> in_;
   TProgressNotifier progress_;

@@ -8,7 +8,9 @@ namespace lum {
 
 namespace {
 
-inline char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
+inline char FoldAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
+}
 
 // Appends the folded form of the code point starting at s[i]; advances i.
 void FoldNonAscii(std::string_view s, size_t& i, std::string& out) {
@@ -20,7 +22,8 @@ void FoldNonAscii(std::string_view s, size_t& i, std::string& out) {
   }
   utf8proc_int32_t buf[8];
   int last = 0;
-  utf8proc_ssize_t n = utf8proc_decompose_char(utf8proc_int32_t(cp), buf, 8, UTF8PROC_CASEFOLD, &last);
+  utf8proc_ssize_t n =
+      utf8proc_decompose_char(utf8proc_int32_t(cp), buf, 8, UTF8PROC_CASEFOLD, &last);
   if (n <= 0 || n > 8) {
     AppendUtf8(out, cp);
     return;

@@ -18,11 +18,14 @@ int64_t MsSinceStart() {
       .count();
 }
 
-std::chrono::system_clock::time_point ProgramStartTime() { return gStartSystem; }
+std::chrono::system_clock::time_point ProgramStartTime() {
+  return gStartSystem;
+}
 
 std::string FormatLogTime(std::chrono::system_clock::time_point t) {
   std::time_t secs = std::chrono::system_clock::to_time_t(t);
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000;
+  auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000;
   if (ms < 0) ms += 1000;
   std::tm tm{};
   localtime_r(&secs, &tm);

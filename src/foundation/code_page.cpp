@@ -3,8 +3,8 @@
 #include <iconv.h>
 
 #include <array>
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -25,10 +25,10 @@ struct TCodePageTable {
 
 // Windows-1252's 0x80-0x9F row; undefined cells map to the C1 control of the same value,
 // as the platform's converter does.
-constexpr char16_t k1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr char16_t k1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 void Fill(TCodePageTable& t, int byte, char32_t cp) {
   std::string s;
@@ -40,7 +40,8 @@ void Fill(TCodePageTable& t, int byte, char32_t cp) {
 std::unique_ptr<TCodePageTable> Build1252() {
   auto t = std::make_unique<TCodePageTable>();
   t->number = 1252;
-  for (int b = 0; b < 256; ++b) Fill(*t, b, b >= 0x80 && b < 0xA0 ? k1252High[b - 0x80] : char32_t(b));
+  for (int b = 0; b < 256; ++b)
+    Fill(*t, b, b >= 0x80 && b < 0xA0 ? k1252High[b - 0x80] : char32_t(b));
   return t;
 }
 
@@ -115,7 +116,9 @@ bool SetCodePage(int number) {
   return true;
 }
 
-int CodePage() { return Table()->number; }
+int CodePage() {
+  return Table()->number;
+}
 
 std::string AnsiToUtf8(std::string_view bytes) {
   if (IsAscii(bytes)) return std::string(bytes);

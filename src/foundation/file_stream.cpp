@@ -17,9 +17,15 @@ namespace {
 int OpenFd(const std::string& path, TFileStream::TMode mode) {
   int flags = O_CLOEXEC;
   switch (mode) {
-    case TFileStream::TMode::OpenRead: flags |= O_RDONLY; break;
-    case TFileStream::TMode::OpenReadWrite: flags |= O_RDWR; break;
-    case TFileStream::TMode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case TFileStream::TMode::OpenRead:
+      flags |= O_RDONLY;
+      break;
+    case TFileStream::TMode::OpenReadWrite:
+      flags |= O_RDWR;
+      break;
+    case TFileStream::TMode::Create:
+      flags |= O_RDWR | O_CREAT | O_TRUNC;
+      break;
   }
   int fd;
   do fd = ::open(path.c_str(), flags, 0644);
@@ -135,7 +141,8 @@ size_t TFileStream::Write(const void* buffer, size_t count) {
       while (done < count) {
         ssize_t n = ::pwrite(fd_, p + done, count - done, pos_);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw EStreamError(std::string(kStreamWriteError) + ": " + std::strerror(errno));
+        if (n <= 0)
+          throw EStreamError(std::string(kStreamWriteError) + ": " + std::strerror(errno));
         done += size_t(n);
         pos_ += n;
       }

@@ -41,9 +41,9 @@ class TFileStream : public TStream {
   std::string path_;
   int64_t pos_ = 0;
   std::unique_ptr<char[]> buf_;
-  int64_t bufStart_ = 0;   // file offset of buf_[0]
-  size_t readLen_ = 0;     // valid bytes for reading
-  size_t writeLen_ = 0;    // pending bytes to write at bufStart_
+  int64_t bufStart_ = 0;  // file offset of buf_[0]
+  size_t readLen_ = 0;    // valid bytes for reading
+  size_t writeLen_ = 0;   // pending bytes to write at bufStart_
 };
 
 // Writes the whole string to a new file (truncating); throws on failure.

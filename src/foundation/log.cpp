@@ -22,7 +22,9 @@ namespace {
 const std::string kBannerEquals(64, '=');
 const std::string kBannerDashes(64, '-');
 
-long ThreadId() { return syscall(SYS_gettid); }
+long ThreadId() {
+  return syscall(SYS_gettid);
+}
 
 }  // namespace
 
@@ -55,8 +57,8 @@ void TLog::StartBanner() {
 
 void TLog::EndBanner() {
   if (!Enabled()) return;
-  std::string stopped = prefix_ + "Program stoped : " +
-                        FormatLogTime(std::chrono::system_clock::now()) +
+  std::string stopped = prefix_ +
+                        "Program stoped : " + FormatLogTime(std::chrono::system_clock::now()) +
                         " (work time : " + std::to_string(MsSinceStart()) + " ms)";
   std::string dash = prefix_ + kBannerDashes;
   EmitLines({prefix_, dash, stopped, dash});
@@ -119,7 +121,8 @@ void SetLog(std::unique_ptr<TLog> log) {
 
 std::string DefaultLogPath(const std::string& executablePath) {
   std::string folder(ExtractFilePath(executablePath));
-  if (!folder.empty() && access(folder.c_str(), W_OK) == 0) return ChangeFileExt(executablePath, ".log");
+  if (!folder.empty() && access(folder.c_str(), W_OK) == 0)
+    return ChangeFileExt(executablePath, ".log");
   std::string state;
   if (const char* s = std::getenv("XDG_STATE_HOME"); s && *s) {
     state = s;

@@ -23,11 +23,15 @@ constexpr size_t kPage = 4096;
 // would copy a buffer of tens of megabytes every time it outgrows its place.
 constexpr size_t kMapFrom = 1 << 20;
 
-size_t RoundToPage(size_t n) { return (n + kPage - 1) & ~(kPage - 1); }
+size_t RoundToPage(size_t n) {
+  return (n + kPage - 1) & ~(kPage - 1);
+}
 
 }  // namespace
 
-TMemoryStream::~TMemoryStream() { Release(); }
+TMemoryStream::~TMemoryStream() {
+  Release();
+}
 
 void TMemoryStream::Release() {
   if (mapped_) {
@@ -105,7 +109,7 @@ size_t TMemoryStream::Write(const void* buffer, size_t count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
-  int64_t base = origin == TSeekOrigin::Begin ? 0
+  int64_t base = origin == TSeekOrigin::Begin     ? 0
                  : origin == TSeekOrigin::Current ? int64_t(pos_)
                                                   : int64_t(size_);
   int64_t p = base + offset;

@@ -17,7 +17,9 @@ const std::string& ExecutablePath() {
   return path;
 }
 
-std::string ExecutableFolder() { return std::string(ExtractFilePath(ExecutablePath())); }
+std::string ExecutableFolder() {
+  return std::string(ExtractFilePath(ExecutablePath()));
+}
 
 namespace {
 size_t LastSeparator(std::string_view path) {

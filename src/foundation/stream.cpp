@@ -14,7 +14,9 @@ int64_t TStream::Size() {
   return end;
 }
 
-void TStream::SetSize(int64_t) { throw EStreamError("Stream Cannot be resized"); }
+void TStream::SetSize(int64_t) {
+  throw EStreamError("Stream Cannot be resized");
+}
 
 void TStream::ReadBuffer(void* buffer, size_t count) {
   auto* p = static_cast<char*>(buffer);

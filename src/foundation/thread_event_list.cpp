@@ -4,7 +4,9 @@ namespace lum {
 
 TThreadEventList::TThreadEventList(THandler handler) : handler_(std::move(handler)) {}
 
-TThreadEventList::~TThreadEventList() { Shut(); }
+TThreadEventList::~TThreadEventList() {
+  Shut();
+}
 
 void TThreadEventList::Post(int code, TRef<TRefObject> data) {
   {

@@ -8,9 +8,9 @@
 #endif
 
 #include "foundation/case_fold.h"
+#include "foundation/code_page.h"
 #include "foundation/errors.h"
 #include "foundation/file_stream.h"
-#include "foundation/code_page.h"
 #include "foundation/utf.h"
 
 namespace lum {
@@ -244,7 +244,9 @@ inline const char* MatchWord(const char* p, const char* end, std::string_view wo
   return after;
 }
 
-inline std::string_view View(const char* b, const char* e) { return {b, size_t(e - b)}; }
+inline std::string_view View(const char* b, const char* e) {
+  return {b, size_t(e - b)};
+}
 
 }  // namespace
 

@@ -120,7 +120,8 @@ class TIniSection : public TIniList {
 
  private:
   friend class TIniFile;
-  TIniSection(TIniFile* root, std::string_view name) : TIniList(TIniKind::Section, root, name, {}) {}
+  TIniSection(TIniFile* root, std::string_view name)
+      : TIniList(TIniKind::Section, root, name, {}) {}
   int32_t sectionIndex_ = -1;
 };
 
@@ -175,7 +176,8 @@ class TIniFile : public TIniList {
   // "Section:Object:...:Key"; missing parts are created with empty values.
   TIniItem* PathItem(std::string_view path);
 
-  std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
+  std::string ReadString(std::string_view section, std::string_view key,
+                         std::string_view def) const;
   int32_t ReadInteger(std::string_view section, std::string_view key, int32_t def) const;
   double ReadFloat(std::string_view section, std::string_view key, double def) const;
   bool ReadBool(std::string_view section, std::string_view key, bool def) const;
@@ -204,7 +206,7 @@ class TIniFile : public TIniList {
   std::vector<TIniList*> lists_;  // sections and objects, placed in the arena
   std::vector<TIniSection*> sections_;
   std::vector<TIniItem*> sectionBuckets_;  // chains through next_
-  std::mutex hashMutex_;  // first lookups may come from several threads
+  std::mutex hashMutex_;                   // first lookups may come from several threads
 };
 
 // Null-safe lookups: a missing list gives nothing or the default.

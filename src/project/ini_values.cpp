@@ -12,7 +12,9 @@ namespace lum {
 
 namespace {
 
-inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+inline bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // Parses the integer rules into magnitude and sign; false when malformed or
 // the magnitude exceeds maxMagnitude.
@@ -118,15 +120,22 @@ std::vector<std::string> SplitValue(std::string_view v, char sep) {
   size_t start = 0;
   for (;;) {
     size_t at = v.find(sep, start);
-    parts.emplace_back(v.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
+    parts.emplace_back(
+        v.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
     if (at == std::string_view::npos) break;
     start = at + 1;
   }
   return parts;
 }
 
-std::string IntToValue(int64_t v) { return std::to_string(v); }
-std::string BoolToValue(bool v) { return v ? "1" : "0"; }
-std::string FloatToValue(double v) { return fmt::format("{:.16g}", v); }
+std::string IntToValue(int64_t v) {
+  return std::to_string(v);
+}
+std::string BoolToValue(bool v) {
+  return v ? "1" : "0";
+}
+std::string FloatToValue(double v) {
+  return fmt::format("{:.16g}", v);
+}
 
 }  // namespace lum

@@ -30,8 +30,8 @@ std::string NewGuidText() {
   }
   std::string hex;
   for (unsigned char c : b) hex += fmt::format("{:02X}", c);
-  return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" + hex.substr(16, 4) + "-" +
-         hex.substr(20);
+  return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" +
+         hex.substr(16, 4) + "-" + hex.substr(20);
 }
 
 bool RemoveTree(const std::string& path) {
@@ -52,14 +52,18 @@ TTempManager::TTempManager(std::string systemTemp) : systemTemp_(std::move(syste
   root_ = IncludeTrailingSlash(systemTemp_) + "ORVAK_TEMP_ROOT";
 }
 
-TTempManager::~TTempManager() { Cleanup(); }
+TTempManager::~TTempManager() {
+  Cleanup();
+}
 
 TTempManager& TTempManager::Instance() {
   static TTempManager manager;
   return manager;
 }
 
-std::string TTempManager::Root() const { return root_; }
+std::string TTempManager::Root() const {
+  return root_;
+}
 
 void TTempManager::FirstUse() {
   if (ready_) return;

@@ -34,8 +34,10 @@ struct TPacked {
     dir.Write("show/Photos/Sommer.JPG", "sommer-bytes");
     dir.Write("show/snd/Theme.mp3", std::string(70000, 'm'));
     project = dir.Write("show/Project.lum",
-                        "\xEF\xBB\xBF[Main]\r\nLumVersion=5.6\r\n[Slide1]\r\nPicture=C:\\Show\\Photos\\Sommer.JPG\r\n"
-                        "Music=snd\\Theme.mp3\r\n[FileMap]\r\n;\"C:\\Old\\Ärger.JPG\"=\"C:\\Show\\Photos\\Sommer.JPG\"\r\n");
+                        "\xEF\xBB\xBF[Main]\r\nLumVersion=5.6\r\n[Slide1]\r\nPicture=C:"
+                        "\\Show\\Photos\\Sommer.JPG\r\n"
+                        "Music=snd\\Theme.mp3\r\n[FileMap]\r\n;\"C:\\Old\\Ärger.JPG\"=\"C:"
+                        "\\Show\\Photos\\Sommer.JPG\"\r\n");
     dir.Write("extra/a[1].txt", "bracket");
     dir.Write("extra/Ä.txt", "umlaut");
   }
@@ -63,7 +65,8 @@ TEST(Lumshow, DemoShowDescribesItself) {
 TEST(Lumshow, PackListCatExtractRoundTrip) {
   TPacked p;
   std::string ctl = p.dir.Write("ctl.bin", "ctl");
-  TCommandResult pack = p.Pack("s.lumshow", {std::string("tab\there=") + ctl, "--method", "a[1].txt=stored"});
+  TCommandResult pack =
+      p.Pack("s.lumshow", {std::string("tab\there=") + ctl, "--method", "a[1].txt=stored"});
   ASSERT_EQ(pack.status, 0) << pack.err;
   std::string show = p.dir / "s.lumshow";
   nlohmann::json ls = Json(Lumshow({"ls", show, "--json"}));
@@ -101,13 +104,17 @@ TEST(Lumshow, PackListCatExtractRoundTrip) {
   // The extracted tree plays as a project folder: drive letters resolve against it.
   nlohmann::json folder = Json(Lumshow({"info", p.dir / "out/Project.lum", "--json"}));
   EXPECT_EQ(folder["source"]["kind"], "folder");
-  EXPECT_EQ(Lumshow({"cat", p.dir / "out/Project.lum", "C:\\Show\\Photos\\Sommer.JPG"}).out, "sommer-bytes");
+  EXPECT_EQ(Lumshow({"cat", p.dir / "out/Project.lum", "C:\\Show\\Photos\\Sommer.JPG"}).out,
+            "sommer-bytes");
 }
 
 TEST(Lumshow, ExecutablesLongTrailersAndMovedContainers) {
   TPacked p;
-  std::string player = p.dir.Write("player", "\x7f" "ELF fake player bytes");
-  ASSERT_EQ(p.Pack("show.exe", {"--exe", player, "--long-trailer", "--base-padding", "100"}).status, 0);
+  std::string player = p.dir.Write("player",
+                                   "\x7f"
+                                   "ELF fake player bytes");
+  ASSERT_EQ(p.Pack("show.exe", {"--exe", player, "--long-trailer", "--base-padding", "100"}).status,
+            0);
   nlohmann::json info = Json(Lumshow({"info", p.dir / "show.exe", "--json"}));
   EXPECT_EQ(info["source"]["trailer"], "long");
   EXPECT_EQ(info["source"]["base"], 122);
@@ -134,7 +141,8 @@ TEST(Lumshow, BrokenInputGivesClearMessages) {
   ASSERT_EQ(p.Pack("s.lumshow").status, 0);
   std::string bytes = test::ReadFile(p.dir / "s.lumshow");
   // Cut inside the directory: the trailer is gone, the bytes are no document either.
-  TCommandResult cut = Lumshow({"ls", p.dir.Write("cut.lumshow", bytes.substr(0, bytes.size() - 30))});
+  TCommandResult cut =
+      Lumshow({"ls", p.dir.Write("cut.lumshow", bytes.substr(0, bytes.size() - 30))});
   EXPECT_EQ(cut.status, 1);
   EXPECT_EQ(cut.err.rfind("lumshow: ", 0), 0u);
   // Damaged directory: the trailer is intact.
@@ -161,7 +169,8 @@ TEST(Lumshow, ScrambleKeyFromTheEnvironment) {
     return RunCommand(args);
   };
   ASSERT_EQ(withKey(key, {"pack", p.project, "-o", p.dir / "k.lumshow"}).status, 0);
-  EXPECT_EQ(withKey(key, {"cat", p.dir / "k.lumshow", "snd\\theme.mp3"}).out, std::string(70000, 'm'));
+  EXPECT_EQ(withKey(key, {"cat", p.dir / "k.lumshow", "snd\\theme.mp3"}).out,
+            std::string(70000, 'm'));
   // The built-in key reads other bytes: the member was scrambled with the other key.
   std::string other = Lumshow({"cat", p.dir / "k.lumshow", "snd\\theme.mp3"}).out;
   EXPECT_EQ(other.size(), 70000u);

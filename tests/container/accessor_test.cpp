@@ -13,20 +13,15 @@
 #include "container/scramble_key.h"
 #include "foundation/memory_stream.h"
 #include "support/raw_container.h"
+#include "support/stream_helpers.h"
 #include "support/temp_dir.h"
 
 namespace lum {
 namespace {
 
+using test::ReadAll;
 using test::TRawContainer;
 using test::TTempDir;
-
-std::string ReadAll(std::unique_ptr<TStream> s) {
-  if (!s) return "(missing)";
-  std::string out(size_t(s->Size()), '\0');
-  s->ReadBuffer(out.data(), out.size());
-  return out;
-}
 
 const char* kProject =
     "\xEF\xBB\xBF[Main]\r\nLumVersion=5.6\r\nopt_exefn=C:\\Authoring\\MyShow.exe\r\n"
@@ -109,11 +104,12 @@ TEST(Locator, AccessorHooksAndClones) {
     if (name != "generated") return nullptr;
     return std::make_unique<TMemoryStream>("made up");
   });
-  acc->SetAfterOpenHook([](std::unique_ptr<TStream> s, std::string_view) -> std::unique_ptr<TStream> {
-    std::string text(size_t(s->Size()), '\0');
-    s->ReadBuffer(text.data(), text.size());
-    return std::make_unique<TMemoryStream>("<" + text + ">");
-  });
+  acc->SetAfterOpenHook(
+      [](std::unique_ptr<TStream> s, std::string_view) -> std::unique_ptr<TStream> {
+        std::string text(size_t(s->Size()), '\0');
+        s->ReadBuffer(text.data(), text.size());
+        return std::make_unique<TMemoryStream>("<" + text + ">");
+      });
   EXPECT_EQ(ReadAll(acc->OpenMember("generated")), "<made up>");
   EXPECT_EQ(ReadAll(acc->OpenMember("final.png")), "<PNG!>");
   EXPECT_EQ(ReadAll(loc->Accessor()->OpenMember("generated")), "(missing)");
@@ -141,7 +137,8 @@ TEST(DiskPaths, WindowsNamesFindFilesHere) {
   EXPECT_EQ(FindDiskFile("C:\\Photos\\Summer\\Beach.JPG", base), base + "Photos/Summer/Beach.JPG");
   EXPECT_EQ(FindDiskFile("c:\\photos\\summer\\beach.jpg", base), base + "Photos/Summer/Beach.JPG");
   EXPECT_EQ(FindDiskFile("Photos\\SUMMER\\beach.jpg", base), base + "Photos/Summer/Beach.JPG");
-  EXPECT_EQ(FindDiskFile("\\\\server\\share\\Photos\\Summer\\Beach.JPG", base), base + "Photos/Summer/Beach.JPG");
+  EXPECT_EQ(FindDiskFile("\\\\server\\share\\Photos\\Summer\\Beach.JPG", base),
+            base + "Photos/Summer/Beach.JPG");
   EXPECT_EQ(FindDiskFile(base + "photos/summer/BEACH.jpg", ""), base + "Photos/Summer/Beach.JPG");
   EXPECT_EQ(FindDiskFile("C:\\Photos\\Summer", base), "");  // a folder is no file
   EXPECT_EQ(FindDiskFile("C:\\Photos\\Winter\\Beach.JPG", base), "");
@@ -154,12 +151,11 @@ TEST(Locator, FolderModeOpensDiskFilesAndAppliesPathModifiers) {
   dir.Write("Photos/a.jpg", "A");
   dir.Write("extra/b.jpg", "B");
   dir.Write("mods/Blue/btn.ini", "skin");
-  std::string project = dir.Write(
-      "show/Project.lum",
-      "[Main]\r\nLumVersion=5.7\r\nopt_exefn=C:\\Nowhere\\show.exe\r\n"
-      "[FileMap]\r\n;\"mapped.jpg\"=\"../extra/b.jpg\"\r\n"
-      "[PathModifiers]\r\nCount=1\r\nEnv0=%mods%\r\nPath0=" +
-          dir.Path() + "/mods\\\r\nDef0=1\r\n");
+  std::string project = dir.Write("show/Project.lum",
+                                  "[Main]\r\nLumVersion=5.7\r\nopt_exefn=C:\\Nowhere\\show.exe\r\n"
+                                  "[FileMap]\r\n;\"mapped.jpg\"=\"../extra/b.jpg\"\r\n"
+                                  "[PathModifiers]\r\nCount=1\r\nEnv0=%mods%\r\nPath0=" +
+                                      dir.Path() + "/mods\\\r\nDef0=1\r\n");
   dir.Write("show/Photos/a.jpg", "A in show");
   std::vector<TPathModifier> saved = PathModifiers();
   std::string message;
@@ -217,7 +213,8 @@ TEST(ContainerPath, BundlesExecutablesAndTheLumshowFallback) {
   EXPECT_EQ(ResolveContainerPath(dir.Path() + "/Other.app"), dir.Path() + "/Other.lumshow");
   EXPECT_EQ(ResolveContainerPath(dir.Path() + "/Show.EXE"), dir.Path() + "/Show.EXE");
   SetBundleLayout(true);
-  EXPECT_EQ(ResolveContainerPath(dir.Path() + "/Show.exe"), app + "/Contents/Resources/slideshow.dat");
+  EXPECT_EQ(ResolveContainerPath(dir.Path() + "/Show.exe"),
+            app + "/Contents/Resources/slideshow.dat");
   EXPECT_EQ(ResolveContainerPath(dir.Path() + "/None.exe"), dir.Path() + "/None.lumshow");
   SetBundleLayout(false);
   EXPECT_EQ(ResolveContainerPath(dir.Path() + "/a.lumshow"), dir.Path() + "/a.lumshow");
@@ -245,9 +242,10 @@ TEST(Locator, ReplacePairAndOpenAny) {
   EXPECT_TRUE(TLumShowLocator::OpenAny(dir.Path() + "/Bundle", message)) << message;
 
   EXPECT_FALSE(TLumShowLocator::OpenAny(dir.Path() + "/missing.exe", message));
-  EXPECT_EQ(message, "Slideshow File not Found\r\"" + dir.Path() + "/missing.exe\" or \"" + dir.Path() +
-                         "/missing.lumshow\"");
-  EXPECT_FALSE(TLumShowLocator::OpenAny(dir.Write("img.bin", std::string("\x89PNG\r\n\x1a\n", 8)), message));
+  EXPECT_EQ(message, "Slideshow File not Found\r\"" + dir.Path() + "/missing.exe\" or \"" +
+                         dir.Path() + "/missing.lumshow\"");
+  EXPECT_FALSE(
+      TLumShowLocator::OpenAny(dir.Write("img.bin", std::string("\x89PNG\r\n\x1a\n", 8)), message));
   EXPECT_NE(message.find("neither a show container nor a project document"), std::string::npos);
 }
 

@@ -18,7 +18,9 @@ using test::TTempDir;
 
 std::string SmallShow() {
   TRawContainer c;
-  c.members.push_back({"Project.lum", test::RawDeflate("[Main]\r\nLumVersion=1\r\n[FileMap]\r\n;\"a\"=\"b\"\r\n"), 1, ""});
+  c.members.push_back({"Project.lum",
+                       test::RawDeflate("[Main]\r\nLumVersion=1\r\n[FileMap]\r\n;\"a\"=\"b\"\r\n"),
+                       1, ""});
   c.members.push_back({"b", test::Scramble("scrambled member", ScrambleKey()), 2, ""});
   c.members.push_back({"c", test::RawDeflate(std::string(3000, 'c')), 1, ""});
   c.longTrailer = true;
@@ -96,12 +98,14 @@ TEST(Hostile, TrailersPointingAnywhere) {
     EXPECT_FALSE(shortForm.Open(dir.Write("s", body + test::LittleEndian64(d) + ".dne")));
     for (int64_t l : {int64_t(-100), int64_t(0), int64_t(72), INT64_MAX, INT64_MIN}) {
       TLumUnpack longForm;
-      EXPECT_FALSE(longForm.Open(dir.Write("l", body + test::LittleEndian64(d) + ".dne" + test::LittleEndian64(l))));
+      EXPECT_FALSE(longForm.Open(
+          dir.Write("l", body + test::LittleEndian64(d) + ".dne" + test::LittleEndian64(l))));
       EXPECT_EQ(longForm.Error(), "Slide-show File Damaged");
     }
   }
   TLumUnpack notDeflate;
-  EXPECT_FALSE(notDeflate.Open(dir.Write("n", "\xff\xfe garbage" + test::LittleEndian64(0) + ".dne")));
+  EXPECT_FALSE(
+      notDeflate.Open(dir.Write("n", "\xff\xfe garbage" + test::LittleEndian64(0) + ".dne")));
   EXPECT_EQ(notDeflate.Error(), "Slide-show File Damaged");
 }
 

@@ -12,35 +12,21 @@
 #include "foundation/errors.h"
 #include "foundation/memory_stream.h"
 #include "support/raw_container.h"
+#include "support/stream_helpers.h"
 #include "support/temp_dir.h"
 
 namespace lum {
 namespace {
 
+using test::ErrorOf;
 using test::RawDeflate;
+using test::ReadAll;
 using test::TTempDir;
 
 std::string Pattern(size_t n) {
   std::string s(n, '\0');
   for (size_t i = 0; i < n; ++i) s[i] = char((i * 131 + i / 7) & 0xFF);
   return s;
-}
-
-std::string ReadAll(TStream& s) {
-  std::string out;
-  char buf[777];
-  while (size_t n = s.Read(buf, sizeof buf)) out.append(buf, n);
-  return out;
-}
-
-template <class F>
-std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
 }
 
 std::atomic<int> gHookCalls{0};
@@ -140,7 +126,8 @@ TEST(CryptStream, ReadsAtAnyPositionMatchReadingFromTheStart) {
   char buf[9];
   c.ReadBuffer(buf, 9);
   EXPECT_EQ(std::string(buf, 9), plain.substr(8, 2) + "hello" + plain.substr(15, 2));
-  EXPECT_EQ(inner.View().substr(10, 5), test::Scramble(std::string(3, '\0') + "hello", key).substr(3));
+  EXPECT_EQ(inner.View().substr(10, 5),
+            test::Scramble(std::string(3, '\0') + "hello", key).substr(3));
 }
 
 TEST(InflateStream, ReadsForwardAndRefusesBackwardSeeks) {
@@ -217,7 +204,8 @@ TEST(CallbackInflater, InflatesWholeSourceWithinItsLimit) {
   TMemoryStream src(packed);
   TMemoryStream out;
   int progress = 0;
-  InflateWithCallbacks(src, out, [&] { ++progress; }, 1 << 20);
+  InflateWithCallbacks(
+      src, out, [&] { ++progress; }, 1 << 20);
   EXPECT_EQ(out.View(), plain);
   EXPECT_GT(progress, 2);
   TMemoryStream again(packed), small;
@@ -248,8 +236,10 @@ TEST(MemberStream, OpensEachMethodWithItsOwnHandle) {
   std::string file = "PREFIX" + test::Scramble(a, key) + packedB + c;
   std::string path = dir.Write("c.bin", file);
   auto scrambled = OpenMemberStream(path, kMethodScramble, key, 6, int64_t(a.size()));
-  auto deflated = OpenMemberStream(path, kMethodDeflate, key, 6 + int64_t(a.size()), int64_t(packedB.size()));
-  auto stored = OpenMemberStream(path, kMethodStored, key, int64_t(file.size() - c.size()), int64_t(c.size()));
+  auto deflated =
+      OpenMemberStream(path, kMethodDeflate, key, 6 + int64_t(a.size()), int64_t(packedB.size()));
+  auto stored = OpenMemberStream(path, kMethodStored, key, int64_t(file.size() - c.size()),
+                                 int64_t(c.size()));
   auto unknown = OpenMemberStream(path, 7, key, int64_t(file.size() - c.size()), int64_t(c.size()));
   // Interleaved reads: every member has its own file position.
   char x[10], y[10];
@@ -271,7 +261,8 @@ TEST(MemberStream, OpensEachMethodWithItsOwnHandle) {
   EXPECT_EQ(OpenMemberStream(dir / "missing", 0, key, 0, 1), nullptr);
   EXPECT_EQ(ErrorOf([&] { OpenMemberStream(path, 0, key, int64_t(file.size()) - 2, 3); }),
             "Insufficient Source Size");
-  auto wrapped = WrapForAccessor(OpenMemberStream(path, kMethodScramble, key, 6, int64_t(a.size())));
+  auto wrapped =
+      WrapForAccessor(OpenMemberStream(path, kMethodScramble, key, 6, int64_t(a.size())));
   EXPECT_EQ(wrapped->PieceSize(), 256u);
   EXPECT_EQ(ReadAll(*wrapped), a);
 }

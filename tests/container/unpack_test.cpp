@@ -5,6 +5,7 @@
 #include "container/lum_unpack.h"
 #include "container/scramble_key.h"
 #include "support/raw_container.h"
+#include "support/stream_helpers.h"
 #include "support/temp_dir.h"
 
 namespace lum {
@@ -14,11 +15,7 @@ using test::TRawContainer;
 using test::TTempDir;
 
 std::string ReadMember(const TLumUnpack& u, std::string_view name) {
-  auto s = u.OpenMember(name);
-  if (!s) return "(missing)";
-  std::string out(size_t(s->Size()), '\0');
-  s->ReadBuffer(out.data(), out.size());
-  return out;
+  return test::ReadAll(u.OpenMember(name));
 }
 
 TRawContainer ThreeMembers() {
@@ -47,7 +44,8 @@ TEST(Trailer, ShortAndLongFormsGiveTheDirectoryAndBase) {
   c.longTrailer = true;
   std::string longForm = c.Build(&d);
   int64_t last = 0;
-  for (int i = 7; i >= 0; --i) last = (last << 8) | static_cast<unsigned char>(longForm[longForm.size() - 8 + size_t(i)]);
+  for (int i = 7; i >= 0; --i)
+    last = (last << 8) | static_cast<unsigned char>(longForm[longForm.size() - 8 + size_t(i)]);
   EXPECT_EQ(last, int64_t(longForm.size()) - 8);
   TLumUnpack l;
   ASSERT_TRUE(l.Open(dir.Write("long.lumshow", longForm))) << l.Error();

@@ -13,6 +13,7 @@
 #include "container/show_packer.h"
 #include "foundation/file_stream.h"
 #include "foundation/memory_stream.h"
+#include "support/stream_helpers.h"
 #include "support/temp_dir.h"
 
 namespace lum {
@@ -42,11 +43,7 @@ std::string Inflate(const std::string& packed) {
 }
 
 std::string Member(const TLumUnpack& u, std::string_view name) {
-  auto s = u.OpenMember(name);
-  if (!s) return "(missing)";
-  std::string out(size_t(s->Size()), '\0');
-  s->ReadBuffer(out.data(), out.size());
-  return out;
+  return test::ReadAll(u.OpenMember(name));
 }
 
 std::string Write(const TPackOptions& options, const std::string& path) {
@@ -120,11 +117,14 @@ TEST(Packer, PacksTheProjectItsReferencesFoldersAndMethods) {
   dir.Write("proj/music/song.mp3", "song");
   dir.Write("assets/skin/btn.ini", "[Button]");
   dir.Write("assets/skin/img/up.png", "up");
-  std::string project = dir.Write(
-      "proj/Project.lum",
-      "[Main]\r\nLumVersion=5.6\r\nopt_scr_width=1920\r\nratio=1.5\r\n[Slide1]\r\n"
-      "Picture=C:\\Users\\me\\Photos\\Beach.JPG\r\nobject Root:Container\r\n  fn=photos\\beach.jpg|framesatlas\r\n"
-      "  snd=LoadFromDisk:music\\song.mp3\r\nend\r\nMusic=music\\song.mp3\r\nMissing=C:\\gone.png\r\n");
+  std::string project =
+      dir.Write("proj/Project.lum",
+                "[Main]\r\nLumVersion=5.6\r\nopt_scr_width=1920\r\nratio=1.5\r\n[Slide1]\r\n"
+                "Picture=C:\\Users\\me\\Photos\\Beach.JPG\r\nobject Root:Container\r\n  "
+                "fn=photos\\beach.jpg|framesatlas\r\n"
+                "  "
+                "snd=LoadFromDisk:music\\song.mp3\r\nend\r\nMusic=music\\song.mp3\r\nMissing=C:"
+                "\\gone.png\r\n");
   TIniFile doc;
   ASSERT_TRUE(doc.LoadFromFile(project));
   std::vector<TPackInput> refs = CollectReferencedFiles(doc, dir.Path() + "/proj/");

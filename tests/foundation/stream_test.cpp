@@ -10,11 +10,13 @@
 #include "foundation/errors.h"
 #include "foundation/file_stream.h"
 #include "foundation/memory_stream.h"
+#include "support/stream_helpers.h"
 #include "support/temp_dir.h"
 
 namespace lum {
 namespace {
 
+using test::ErrorOf;
 using test::ReadFile;
 using test::TTempDir;
 
@@ -24,16 +26,6 @@ std::string Pattern(size_t n, unsigned salt = 0) {
   std::string s(n, '\0');
   for (size_t i = 0; i < n; ++i) s[i] = char((i * 131 + i / 251 + salt) & 0xFF);
   return s;
-}
-
-template <class F>
-std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
 }
 
 // A source that serves bytes in small pieces and reports a chosen size: -1 for

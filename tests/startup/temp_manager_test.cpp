@@ -1,7 +1,7 @@
 // Temporary folders: created under the root with a held lock, removed at exit,
 // and leftovers swept only when nobody holds their lock.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -30,7 +30,8 @@ TEST(TempManager, NewFoldersHoldTheirLockUntilCleanup) {
   std::string folder = m.NewFolder(false);
   EXPECT_EQ(m.Root(), sys.Path() + "/ORVAK_TEMP_ROOT");
   std::string name(ExtractFileName(folder));
-  EXPECT_TRUE(std::regex_match(name, std::regex(R"(\[[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\])")))
+  EXPECT_TRUE(std::regex_match(
+      name, std::regex(R"(\[[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\])")))
       << name;
   EXPECT_TRUE(DirectoryExists(folder));
   EXPECT_TRUE(Exists(folder + ".lock"));

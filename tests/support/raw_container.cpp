@@ -8,7 +8,8 @@ namespace lum::test {
 
 std::string RawDeflate(const std::string& bytes) {
   z_stream z{};
-  if (deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflate");
+  if (deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    throw std::runtime_error("deflate");
   std::string out(deflateBound(&z, uLong(bytes.size())), '\0');
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
   z.avail_in = uInt(bytes.size());
@@ -37,8 +38,9 @@ std::string TRawContainer::Build(int64_t* directoryPos) const {
   std::string dir = "\xEF\xBB\xBF";
   for (const TRawMember& m : members) {
     int64_t pos = int64_t(file.size()) - (positionsRelative ? int64_t(prefix.size()) : 0);
-    dir += "[" + m.section + "]\r\n_ps=" + std::to_string(pos) + "\r\n_sz=" +
-           std::to_string(m.stored.size()) + "\r\n_pm=" + std::to_string(m.method) + "\r\n" + m.extraKeys;
+    dir += "[" + m.section + "]\r\n_ps=" + std::to_string(pos) +
+           "\r\n_sz=" + std::to_string(m.stored.size()) + "\r\n_pm=" + std::to_string(m.method) +
+           "\r\n" + m.extraKeys;
     file += m.stored;
   }
   int64_t d = int64_t(file.size());
