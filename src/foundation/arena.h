@@ -3,6 +3,7 @@
 // long as their owner (the nodes and strings of a parsed document).
 #include <cstddef>
 #include <memory>
+#include <memory_resource>
 #include <new>
 #include <string_view>
 #include <type_traits>
@@ -45,6 +46,22 @@ class TArena {
   size_t used_ = 0;
   size_t capacity_ = 0;
   size_t reserved_ = 0;
+};
+
+// Lets standard containers (std::pmr) take their storage from an arena; freeing
+// is a no-op, the arena releases everything at once.
+class TArenaResource : public std::pmr::memory_resource {
+ public:
+  explicit TArenaResource(TArena& arena) : arena_(arena) {}
+
+ private:
+  void* do_allocate(size_t bytes, size_t align) override { return arena_.Allocate(bytes, align); }
+  void do_deallocate(void*, size_t, size_t) override {}
+  bool do_is_equal(const std::pmr::memory_resource& o) const noexcept override {
+    return this == &o;
+  }
+
+  TArena& arena_;
 };
 
 }  // namespace lum

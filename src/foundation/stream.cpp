@@ -1,6 +1,7 @@
 #include "foundation/stream.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "foundation/errors.h"
@@ -55,41 +56,39 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
   return done;
 }
 
-std::string ReadRest(TStream& stream, int64_t limit, const std::string& tooLargeMessage) {
-  std::string out;
+TByteBuffer ReadRestBuffer(TStream& stream, int64_t limit, const std::string& tooLargeMessage) {
+  TByteBuffer out;
+  size_t capacity = 0;
   int64_t size = stream.Size();
   if (size >= 0) {
-    // Known size: reserved in one piece so a large text is never copied while
-    // growing, filled piecewise so a stream that claims more than it holds
-    // costs only what it delivers.
     int64_t rest = size - stream.Position();
     if (rest > limit) throw EStreamError(tooLargeMessage);
-    size_t want = size_t(std::max<int64_t>(rest, 0));
-    out.reserve(want);
-    constexpr size_t kPiece = 4 << 20;
-    size_t got = 0;
-    while (got < want) {
-      out.resize(std::min(want, got + kPiece));
-      size_t n = stream.Read(out.data() + got, out.size() - got);
-      if (n == 0) break;
-      got += n;
-    }
-    out.resize(got);
-    char probe;
-    if (got < size_t(rest) || stream.Read(&probe, 1) == 0) return out;
-    out.push_back(probe);
+    // One byte more than announced, to notice a stream that holds more. Pages
+    // are only touched as they fill, so a false size costs nothing.
+    capacity = size_t(std::max<int64_t>(rest, 0)) + 1;
+    out.data = std::make_unique_for_overwrite<char[]>(capacity);
   }
-  constexpr size_t kChunk = 64 * 1024;
   for (;;) {
-    size_t old = out.size();
-    size_t want = size_t(std::min<int64_t>(kChunk, limit + 1 - int64_t(old)));
-    if (want == 0) throw EStreamError(tooLargeMessage);
-    out.resize(old + want);
-    size_t n = stream.Read(out.data() + old, want);
-    out.resize(old + n);
+    if (out.size == capacity) {
+      if (int64_t(out.size) > limit) throw EStreamError(tooLargeMessage);
+      size_t grown =
+          size_t(std::min<int64_t>(int64_t(std::max<size_t>(capacity * 2, 64 * 1024)), limit + 1));
+      auto bigger = std::make_unique_for_overwrite<char[]>(grown);
+      if (out.size) std::memcpy(bigger.get(), out.data.get(), out.size);
+      out.data = std::move(bigger);
+      capacity = grown;
+    }
+    size_t n = stream.Read(out.data.get() + out.size, capacity - out.size);
     if (n == 0) break;
+    out.size += n;
   }
+  if (int64_t(out.size) > limit) throw EStreamError(tooLargeMessage);
   return out;
+}
+
+std::string ReadRest(TStream& stream, int64_t limit, const std::string& tooLargeMessage) {
+  TByteBuffer b = ReadRestBuffer(stream, limit, tooLargeMessage);
+  return std::string(b.View());
 }
 
 }  // namespace lum

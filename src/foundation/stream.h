@@ -3,7 +3,9 @@
 // and size, read, write and copy.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 
 namespace lum {
 
@@ -36,8 +38,16 @@ class TStream {
   virtual int64_t CopyFrom(TStream& source, int64_t count);
 };
 
-// Reads the rest of a stream into a string. More than limit bytes throws
-// EStreamError with tooLargeMessage; memory stays bounded by the limit.
+// Bytes read whole into memory (not zero-filled first).
+struct TByteBuffer {
+  std::unique_ptr<char[]> data;
+  size_t size = 0;
+  std::string_view View() const { return {data.get(), size}; }
+};
+
+// Reads the rest of a stream. More than limit bytes throws EStreamError with
+// tooLargeMessage; memory stays bounded by the limit.
+TByteBuffer ReadRestBuffer(TStream& stream, int64_t limit, const std::string& tooLargeMessage);
 std::string ReadRest(TStream& stream, int64_t limit, const std::string& tooLargeMessage);
 
 }  // namespace lum

@@ -343,7 +343,8 @@ class TIniParser {
 // ---------------------------------------------------------------------------
 // The document
 
-TIniFile::TIniFile() : TIniList(TIniKind::File, this, {}, {}) {}
+// The root's own arrays live on the heap: Clear empties the arena under them.
+TIniFile::TIniFile() : TIniList(TIniKind::File, this, {}, {}, std::pmr::new_delete_resource()) {}
 TIniFile::~TIniFile() {
   DestroyLists();
 }
@@ -360,15 +361,15 @@ inline TIniItem* TIniFile::NewItem(std::string_view key, std::string_view value)
 }
 
 TIniObject* TIniFile::NewObject(std::string_view name, std::string_view cls) {
-  auto* obj =
-      new (arena_.Allocate(sizeof(TIniObject), alignof(TIniObject))) TIniObject(this, name, cls);
+  auto* obj = new (arena_.Allocate(sizeof(TIniObject), alignof(TIniObject)))
+      TIniObject(this, name, cls, &storage_);
   lists_.push_back(obj);
   return obj;
 }
 
 TIniSection* TIniFile::AddSection(std::string_view name) {
-  auto* s =
-      new (arena_.Allocate(sizeof(TIniSection), alignof(TIniSection))) TIniSection(this, name);
+  auto* s = new (arena_.Allocate(sizeof(TIniSection), alignof(TIniSection)))
+      TIniSection(this, name, &storage_);
   lists_.push_back(s);
   s->sectionIndex_ = int32_t(sections_.size());
   sections_.push_back(s);
@@ -414,37 +415,39 @@ void TIniFile::Clear() {
   arena_.Clear();
   text_.clear();
   text_.shrink_to_fit();
+  raw_ = {};
 }
 
 void TIniFile::LoadText(std::string text) {
-  Parse(std::move(text), 0);
-}
-
-// Parses text from start on; the bytes before (a byte-order mark) stay unused
-// rather than being moved out of the way.
-void TIniFile::Parse(std::string text, size_t start) {
   Clear();
   text_ = std::move(text);
-  TIniParser(*this).Run(text_.data() + start, text_.data() + text_.size());
+  Parse(text_.data(), text_.data() + text_.size());
+}
+
+void TIniFile::Parse(const char* begin, const char* end) {
+  TIniParser(*this).Run(begin, end);
 }
 
 bool TIniFile::Load(TStream& stream) {
   loadError_.clear();
-  std::string raw;
+  TByteBuffer raw;
   try {
-    raw = ReadRest(stream, kMaxDocumentSize - 1, "The document is 128 MB or larger");
+    raw = ReadRestBuffer(stream, kMaxDocumentSize - 1, "The document is 128 MB or larger");
   } catch (const std::exception& e) {
     loadError_ = e.what();
     return false;
   }
-  if (raw.size() >= 3 && std::memcmp(raw.data(), "\xEF\xBB\xBF", 3) == 0) {
-    Parse(std::move(raw), 3);
-  } else if (raw.size() >= 2 && std::memcmp(raw.data(), "\xFF\xFE", 2) == 0) {
-    LoadText(Utf16LeBytesToUtf8(std::string_view(raw).substr(2)));
-  } else if (IsAscii(raw)) {
-    LoadText(std::move(raw));
+  std::string_view bytes = raw.View();
+  if (bytes.substr(0, 2) == "\xFF\xFE") {
+    LoadText(Utf16LeBytesToUtf8(bytes.substr(2)));
+  } else if (bytes.substr(0, 3) != "\xEF\xBB\xBF" && !IsAscii(bytes)) {
+    LoadText(AnsiToUtf8(bytes));
   } else {
-    LoadText(AnsiToUtf8(raw));
+    // UTF-8 and plain ASCII are parsed where they were read; the mark is skipped.
+    Clear();
+    size_t skip = bytes.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+    raw_ = std::move(raw);
+    Parse(raw_.data.get() + skip, raw_.data.get() + raw_.size);
   }
   return true;
 }
@@ -568,7 +571,8 @@ void WriteItems(std::string& out, const TIniList* top) {
 
 std::string TIniFile::ToText(bool byteOrderMark) const {
   std::string out;
-  out.reserve(text_.size() + text_.size() / 8 + 64);
+  size_t loaded = text_.size() + raw_.size;
+  out.reserve(loaded + loaded / 8 + 64);
   if (byteOrderMark) out += "\xEF\xBB\xBF";
   WriteItems(out, this);
   for (const TIniSection* s : sections_) {

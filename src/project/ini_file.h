@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -67,8 +68,8 @@ class TIniList : public TIniItem {
  public:
   virtual ~TIniList() = default;
 
-  const std::vector<TIniItem*>& Items() const { return items_; }
-  const std::vector<TIniObject*>& Objects() const { return objects_; }
+  const std::pmr::vector<TIniItem*>& Items() const { return items_; }
+  const std::pmr::vector<TIniObject*>& Objects() const { return objects_; }
   TIniFile& Root() const { return *root_; }
 
   // The last keyed item with that key (later duplicates hide earlier ones).
@@ -95,8 +96,10 @@ class TIniList : public TIniItem {
  protected:
   friend class TIniFile;
   friend class TIniParser;
-  TIniList(TIniKind kind, TIniFile* root, std::string_view key, std::string_view value)
-      : TIniItem(kind, key, value), root_(root) {}
+  // Sections and objects keep their item arrays in the document's arena.
+  TIniList(TIniKind kind, TIniFile* root, std::string_view key, std::string_view value,
+           std::pmr::memory_resource* storage)
+      : TIniItem(kind, key, value), root_(root), items_(storage), objects_(storage) {}
 
   void Append(TIniItem* item);
   void Insert(int32_t index, TIniItem* item);
@@ -105,8 +108,8 @@ class TIniList : public TIniItem {
   void Unlink(TIniItem* item) const;
 
   TIniFile* root_;
-  std::vector<TIniItem*> items_;
-  std::vector<TIniObject*> objects_;
+  std::pmr::vector<TIniItem*> items_;
+  std::pmr::vector<TIniObject*> objects_;
   int32_t keyedEnd_ = 0;  // index just after the last keyed item
   mutable std::vector<TIniItem*> buckets_;
   mutable size_t keyedCount_ = 0;
@@ -120,8 +123,8 @@ class TIniSection : public TIniList {
 
  private:
   friend class TIniFile;
-  TIniSection(TIniFile* root, std::string_view name)
-      : TIniList(TIniKind::Section, root, name, {}) {}
+  TIniSection(TIniFile* root, std::string_view name, std::pmr::memory_resource* storage)
+      : TIniList(TIniKind::Section, root, name, {}, storage) {}
   int32_t sectionIndex_ = -1;
 };
 
@@ -132,8 +135,9 @@ class TIniObject : public TIniList {
 
  private:
   friend class TIniFile;
-  TIniObject(TIniFile* root, std::string_view name, std::string_view cls)
-      : TIniList(TIniKind::Object, root, name, cls) {}
+  TIniObject(TIniFile* root, std::string_view name, std::string_view cls,
+             std::pmr::memory_resource* storage)
+      : TIniList(TIniKind::Object, root, name, cls, storage) {}
 };
 
 class TIniFile : public TIniList {
@@ -195,14 +199,16 @@ class TIniFile : public TIniList {
   TIniItem* NewItem(std::string_view key, std::string_view value);
   TIniObject* NewObject(std::string_view name, std::string_view cls);
   TIniSection* AddSection(std::string_view name);
-  void Parse(std::string text, size_t start);
+  void Parse(const char* begin, const char* end);
   void DestroyLists();
   TIniSection* LookupSection(std::string_view name, uint32_t hash) const;
   void IndexSection(TIniSection* s);
 
-  std::string text_;
+  std::string text_;  // text that had to be converted
+  TByteBuffer raw_;   // text read as it was (UTF-8, ASCII)
   std::string loadError_;
   TArena arena_;
+  TArenaResource storage_{arena_};
   std::vector<TIniList*> lists_;  // sections and objects, placed in the arena
   std::vector<TIniSection*> sections_;
   std::vector<TIniItem*> sectionBuckets_;  // chains through next_
