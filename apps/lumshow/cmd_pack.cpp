@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdio>
 
 #include <fmt/format.h>
@@ -72,7 +74,16 @@ int Pack(const TPackArgs& args) {
   options.longTrailer = args.longTrailer;
   options.allowModify = args.allowModify;
   options.lumVersion = doc.ReadString("Main", "LumVersion", "");
-  TPackReport r = PackShow(args.project, inputs, args.output, options);
+  // On a terminal, one line that counts the members as they go in.
+  TPackProgress progress;
+  if (isatty(2)) {
+    progress = [](size_t number, size_t count, const std::string& name) {
+      std::string shown = name.size() > 50 ? "..." + name.substr(name.size() - 47) : name;
+      std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", number, count, shown.c_str());
+    };
+  }
+  TPackReport r = PackShow(args.project, inputs, args.output, options, progress);
+  if (progress) std::fputs("\r\033[K", stderr);
   std::fprintf(stderr, "lumshow: packed %lld member(s), %lld bytes, into %s\n",
                static_cast<long long>(r.members), static_cast<long long>(r.bytes),
                args.output.c_str());

@@ -100,15 +100,19 @@ std::vector<TPackInput> CollectFolder(const std::string& folder) {
 }
 
 TPackReport PackShow(const std::string& projectPath, const std::vector<TPackInput>& inputs,
-                     const std::string& outputPath, const TPackOptions& options) {
+                     const std::string& outputPath, const TPackOptions& options,
+                     const TPackProgress& progress) {
   TPackReport report;
   std::string tmp = outputPath + ".part";
   try {
     TFileStream out(tmp, TFileStream::TMode::Create);
     TLumPackWriter writer(out, options);
     std::unordered_set<std::string, TFoldedHash, TFoldedEqual> used;
+    size_t number = 0;
     auto add = [&](const std::string& name, const std::string& path, int method) {
+      ++number;
       if (!used.insert(name).second) return;
+      if (progress) progress(number, inputs.size() + 1, name);
       TFileStream in(path, TFileStream::TMode::OpenRead);
       report.bytes += writer.AddMember(name, in, method);
       ++report.members;

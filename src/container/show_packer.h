@@ -1,5 +1,6 @@
 #pragma once
 // Packing a project and its files into a container (`lumshow pack`).
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,10 +30,15 @@ struct TPackReport {
   int64_t bytes = 0;
 };
 
+// Called before each member is written: its number (from 1), the count, its name.
+using TPackProgress = std::function<void(size_t number, size_t count, const std::string& name)>;
+
 // Writes the container: "Project.lum" (the document's bytes, deflated) and then
 // the inputs (later inputs with an already used name are skipped). Default
-// methods: deflate for the project, scramble for everything else.
+// methods: deflate for the project, scramble for everything else. The output
+// appears only when complete.
 TPackReport PackShow(const std::string& projectPath, const std::vector<TPackInput>& inputs,
-                     const std::string& outputPath, const TPackOptions& options);
+                     const std::string& outputPath, const TPackOptions& options,
+                     const TPackProgress& progress = nullptr);
 
 }  // namespace lum
