@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <map>
 
 #include <cstdio>
 
@@ -82,10 +83,15 @@ int Extract(const TExtractArgs& args) {
     throw ELumError("cannot create the folder \"" + args.folder + "\"");
   }
   int failures = 0;
+  // Names that differ only in their drive land on one path; the first one keeps it.
+  std::map<std::string, std::string> written;
   auto one = [&](const std::string& name, const std::function<std::unique_ptr<TStream>()>& open) {
     std::string rel, reason;
     try {
       if (!SafeMemberPath(name, rel, reason)) throw ELumError(reason);
+      auto [at, fresh] = written.emplace(rel, name);
+      if (!fresh)
+        throw ELumError("it would overwrite \"" + at->second + "\"; extract it on its own");
       std::unique_ptr<TStream> s = open();
       if (!s) throw ELumError("no such member");
       std::printf("%s\n", WriteUnderFolder(args.folder, rel, *s).c_str());

@@ -25,7 +25,8 @@ class TFileAccessor : public TRefObject {
 
   // Opens a file of the show: the source, else the fallback opener; the result
   // is wrapped in a hooked window and passed through the after-open hook.
-  // Nothing when the file is missing. rotation (optional) receives the
+  // Nothing when the file is missing; a damaged container entry throws
+  // (EStreamError, EZDecompressionError). rotation (optional) receives the
   // picture orientation recorded for the name.
   std::unique_ptr<TStream> OpenMember(std::string_view name, int* rotation = nullptr) const;
   // The existing disk file for a name: as given, with path modifiers, or the

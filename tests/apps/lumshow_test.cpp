@@ -183,11 +183,15 @@ TEST(Lumshow, ExtractRefusesNamesThatClimbOut) {
   c.members.push_back({"Project.lum", test::RawDeflate("[Main]\r\n"), 1, ""});
   c.members.push_back({"..\\..\\evil.txt", "evil", 0, ""});
   c.members.push_back({"C:\\ok.txt", "ok", 0, ""});
+  c.members.push_back({"D:\\ok.txt", "other drive", 0, ""});
   std::string show = dir.Write("evil.lumshow", c.Build());
   mkdir((dir.Path() + "/deep").c_str(), 0755);
   TCommandResult r = Lumshow({"extract", show, "-o", dir / "deep/out"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("skipped \"..\\..\\evil.txt\""), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("skipped \"D:\\ok.txt\": it would overwrite \"C:\\ok.txt\""),
+            std::string::npos)
+      << r.err;
   EXPECT_EQ(test::ReadFile(dir / "deep/out/ok.txt"), "ok");
   EXPECT_NE(access((dir / "evil.txt").c_str(), F_OK), 0);
   EXPECT_NE(access((dir / "deep/evil.txt").c_str(), F_OK), 0);
