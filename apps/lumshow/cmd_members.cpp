@@ -38,8 +38,7 @@ void WriteAll(int fd, const char* p, size_t n) {
 }  // namespace
 
 int List(const TListArgs& args) {
-  auto loc = OpenContainerShow(args.show);
-  std::vector<TMemberEntry> members = loc->Unpack()->Members();
+  std::vector<TMemberEntry> members = OpenContainerReader(args.show)->Members();
   if (args.json) {
     nlohmann::ordered_json rows = nlohmann::ordered_json::array();
     for (const TMemberEntry& m : members) {
@@ -61,10 +60,10 @@ int List(const TListArgs& args) {
 }
 
 int Cat(const std::string& show, const std::string& name) {
-  auto loc = OpenShow(show);
+  TMemberSource members = OpenMembers(show);
   std::unique_ptr<TStream> s;
   try {
-    s = loc->Accessor()->OpenMember(name);
+    s = members.Open(name);
   } catch (const std::exception& e) {
     throw ELumError("cannot open \"" + name + "\": " + e.what());
   }
@@ -75,9 +74,14 @@ int Cat(const std::string& show, const std::string& name) {
 }
 
 int Extract(const TExtractArgs& args) {
-  auto loc = OpenShow(args.show);
-  if (!loc->IsContainer() && args.names.empty()) {
-    throw ELumError("\"" + args.show + "\" is a project document; name the files to extract");
+  // Everything: straight from the container, so a show with a damaged project
+  // can still be salvaged. Named files: as the show opens them.
+  std::unique_ptr<TLumUnpack> container;
+  TMemberSource members;
+  if (args.names.empty()) {
+    container = OpenContainerReader(args.show);
+  } else {
+    members = OpenMembers(args.show);
   }
   if (!DirectoryExists(args.folder) && mkdir(args.folder.c_str(), 0755) != 0) {
     throw ELumError("cannot create the folder \"" + args.folder + "\"");
@@ -100,13 +104,12 @@ int Extract(const TExtractArgs& args) {
       ++failures;
     }
   };
-  if (args.names.empty()) {
-    const TLumUnpack* u = loc->Unpack();
-    for (const TMemberEntry& m : u->Members()) {
-      one(MemberNameOf(m.sectionName, true), [&] { return u->OpenEntry(m); });
+  if (container) {
+    for (const TMemberEntry& m : container->Members()) {
+      one(MemberNameOf(m.sectionName, true), [&] { return container->OpenEntry(m); });
     }
   } else {
-    for (const std::string& n : args.names) one(n, [&] { return loc->Accessor()->OpenMember(n); });
+    for (const std::string& n : args.names) one(n, [&] { return members.Open(n); });
   }
   std::fflush(stdout);
   if (failures) throw ELumError(fmt::format("{} member(s) could not be extracted", failures));

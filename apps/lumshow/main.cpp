@@ -6,18 +6,7 @@
 
 #include "commands.h"
 #include "foundation/log.h"
-
-namespace {
-
-// Messages of the player separate lines with CR; a terminal wants LF.
-std::string ForTerminal(std::string s) {
-  for (char& c : s) {
-    if (c == '\r') c = '\n';
-  }
-  return s;
-}
-
-}  // namespace
+#include "show_open.h"
 
 int main(int argc, char** argv) {
   using namespace lum::lumshow;

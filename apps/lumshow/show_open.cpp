@@ -1,5 +1,7 @@
 #include "show_open.h"
 
+#include <cstdio>
+
 #include "foundation/errors.h"
 
 namespace lum::lumshow {
@@ -11,12 +13,46 @@ std::unique_ptr<TLumShowLocator> OpenShow(const std::string& path) {
   return loc;
 }
 
-std::unique_ptr<TLumShowLocator> OpenContainerShow(const std::string& path) {
-  auto loc = OpenShow(path);
-  if (!loc->IsContainer()) {
-    throw ELumError("\"" + path + "\" is a project document, not a show container");
+std::unique_ptr<TLumUnpack> OpenContainerReader(const std::string& path) {
+  std::string message;
+  for (const std::string& candidate : TLumShowLocator::ContainerCandidates(path)) {
+    auto unpack = std::make_unique<TLumUnpack>();
+    if (unpack->Open(candidate)) return unpack;
+    if (message.empty() && !unpack->Error().empty()) {
+      message = unpack->Error();
+      if (!unpack->ErrorDetail().empty()) message += " (" + unpack->ErrorDetail() + ")";
+    }
   }
-  return loc;
+  if (!message.empty()) throw ELumError(message);
+  OpenShow(path);  // no container at all: the full opener says what it is
+  throw ELumError("\"" + path + "\" is a project document, not a show container");
+}
+
+std::unique_ptr<TStream> TMemberSource::Open(const std::string& name) const {
+  return show ? show->Accessor()->OpenMember(name) : container->OpenMember(name);
+}
+
+TMemberSource OpenMembers(const std::string& path) {
+  TMemberSource members;
+  try {
+    members.show = OpenShow(path);
+  } catch (const ELumError& showError) {
+    try {
+      members.container = OpenContainerReader(path);
+    } catch (const ELumError&) {
+      throw showError;
+    }
+    std::fprintf(stderr, "lumshow: %s\nlumshow: reading members without the show's file map\n",
+                 ForTerminal(showError.what()).c_str());
+  }
+  return members;
+}
+
+std::string ForTerminal(std::string text) {
+  for (char& c : text) {
+    if (c == '\r') c = '\n';
+  }
+  return text;
 }
 
 }  // namespace lum::lumshow

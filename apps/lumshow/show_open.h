@@ -3,12 +3,28 @@
 #include <string>
 
 #include "container/lum_show_locator.h"
+#include "container/lum_unpack.h"
 
 namespace lum::lumshow {
 
 // Opens SHOW in any of its forms; throws ELumError with the locator's message.
 std::unique_ptr<TLumShowLocator> OpenShow(const std::string& path);
-// Opens SHOW and requires a container.
-std::unique_ptr<TLumShowLocator> OpenContainerShow(const std::string& path);
+// Opens the container of SHOW alone, without its project document, so that a
+// show whose project is damaged can still be listed and salvaged. Throws with
+// a clear message when SHOW holds no readable container.
+std::unique_ptr<TLumUnpack> OpenContainerReader(const std::string& path);
+
+// Members of SHOW by name: through the show's accessor (its file map applies),
+// or, when the show's project cannot be read, straight from its container.
+struct TMemberSource {
+  std::unique_ptr<TLumShowLocator> show;
+  std::unique_ptr<TLumUnpack> container;
+  std::unique_ptr<TStream> Open(const std::string& name) const;
+};
+// Says on stderr when it falls back to the container alone.
+TMemberSource OpenMembers(const std::string& path);
+
+// Messages of the player separate lines with CR; a terminal wants LF.
+std::string ForTerminal(std::string text);
 
 }  // namespace lum::lumshow

@@ -112,19 +112,27 @@ bool TLumShowLocator::QuickCheck(const std::string& path, std::string* lumVersio
   }
 }
 
-std::unique_ptr<TLumShowLocator> TLumShowLocator::OpenAny(const std::string& path,
-                                                          std::string& message) {
+std::vector<std::string> TLumShowLocator::ContainerCandidates(const std::string& path) {
   std::string first = ResolveContainerPath(path);
   if (DirectoryExists(path) && first == path) {
     // A bundle folder without the ".app" name.
     std::string dat = IncludeTrailingSlash(path) + "Contents/Resources/slideshow.dat";
     if (FileExists(dat)) first = dat;
   }
-  if (auto loc = OpenContainer(first, message)) return loc;
-  std::string firstMessage = message;
+  std::vector<std::string> out{first};
+  std::string second = ResolveContainerPath(ChangeFileExt(path, ".lumshow"));
+  if (second != first && FileExists(second)) out.push_back(second);
+  return out;
+}
+
+std::unique_ptr<TLumShowLocator> TLumShowLocator::OpenAny(const std::string& path,
+                                                          std::string& message) {
+  std::vector<std::string> tried = ContainerCandidates(path);
+  std::string first = tried[0];
   std::string second = ChangeFileExt(path, ".lumshow");
-  if (second != first && FileExists(ResolveContainerPath(second))) {
-    if (auto loc = OpenContainer(ResolveContainerPath(second), message)) return loc;
+  std::string firstMessage;
+  for (const std::string& candidate : tried) {
+    if (auto loc = OpenContainer(candidate, message)) return loc;
     if (firstMessage.empty()) firstMessage = message;
   }
   // No container in the file: a project document (folder mode).

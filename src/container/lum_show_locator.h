@@ -4,6 +4,7 @@
 // together its accessor and parsed project document.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "container/file_accessor.h"
 #include "container/lum_unpack.h"
@@ -27,6 +28,9 @@ class TLumShowLocator {
   // Any form a user may name: container, show executable, bundle folder or
   // project document. The message says what failed, with the paths tried.
   static std::unique_ptr<TLumShowLocator> OpenAny(const std::string& path, std::string& message);
+  // The files OpenAny tries as containers for a path, in order: the resolved
+  // container path, then the ".lumshow" sibling when that exists.
+  static std::vector<std::string> ContainerCandidates(const std::string& path);
 
   TIniFile& Document() { return *document_; }
   const TIniFile& Document() const { return *document_; }

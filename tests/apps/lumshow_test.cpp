@@ -177,6 +177,28 @@ TEST(Lumshow, ScrambleKeyFromTheEnvironment) {
   EXPECT_NE(other, std::string(70000, 'm'));
 }
 
+TEST(Lumshow, ContainersWithABrokenProjectCanBeSalvaged) {
+  TTempDir dir;
+  test::TRawContainer c;
+  c.members.push_back({"Project.lum", "this is not deflate data", 1, ""});
+  c.members.push_back({"C:\\Photos\\a.jpg", "photo", 0, ""});
+  std::string show = dir.Write("broken.lumshow", c.Build());
+  TCommandResult info = Lumshow({"info", show});
+  EXPECT_EQ(info.status, 1);
+  EXPECT_NE(info.err.find("Executable SlideShow Open Error"), std::string::npos) << info.err;
+  nlohmann::json ls = Json(Lumshow({"ls", show, "--json"}));
+  EXPECT_EQ(ls.size(), 2u);
+  TCommandResult cat = Lumshow({"cat", show, "c:\\photos\\A.JPG"});
+  EXPECT_EQ(cat.status, 0);
+  EXPECT_EQ(cat.out, "photo");
+  EXPECT_NE(cat.err.find("reading members without the show's file map"), std::string::npos)
+      << cat.err;
+  TCommandResult ex = Lumshow({"extract", show, "-o", dir / "out"});
+  EXPECT_EQ(ex.status, 1);  // the project member itself cannot be unpacked
+  EXPECT_EQ(test::ReadFile(dir / "out/Photos/a.jpg"), "photo");
+  EXPECT_NE(ex.err.find("skipped \"Project.lum\""), std::string::npos) << ex.err;
+}
+
 TEST(Lumshow, ExtractRefusesNamesThatClimbOut) {
   TTempDir dir;
   test::TRawContainer c;
