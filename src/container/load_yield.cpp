@@ -56,12 +56,12 @@ int LoadYieldMode() {
 
 bool LoadYieldHook() {
   int mode = gMode.load(std::memory_order_relaxed);
-  if (mode == 0) return true;
   if (mode == 3) return false;
-  // Reading the clock costs more than copying a 256-byte piece; look every 16
-  // calls, which stays far below the 5 ms the rule measures.
-  thread_local unsigned calls = 0;
-  if (++calls & 15) return true;
+  LoadYieldInline();
+  return true;
+}
+
+void detail::LoadYieldStep(int mode) {
   int64_t now = MsSinceStart();
   if (now - gLastYield.load(std::memory_order_relaxed) > 5) {
     if (mode == 1) {
@@ -71,7 +71,6 @@ bool LoadYieldHook() {
     }
     gLastYield.store(MsSinceStart(), std::memory_order_relaxed);
   }
-  return true;
 }
 
 }  // namespace lum

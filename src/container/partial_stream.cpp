@@ -58,8 +58,12 @@ size_t TPartialStream::Read(void* buffer, size_t count) {
   size_t done = 0;
   while (done < want) {
     size_t n = source->Read(out + done, std::min(piece, want - done));
-    // The load-yield hook does nothing in mode 0; skip the call there.
-    if (!yieldHook || LoadYieldActive()) hook();
+    // The load-yield hook, the usual one, runs inline.
+    if (yieldHook) {
+      LoadYieldInline();
+    } else {
+      hook();
+    }
     if (n == 0) break;
     done += n;
   }
