@@ -320,27 +320,24 @@ TEST(Log, InstallFileLog) {
   EXPECT_EQ(ReadFile(path), std::string(kBom) + "global\r\n");
 }
 
-TEST(Clock, FormatLogTime) {
+// A local wall-clock time point.
+std::chrono::system_clock::time_point LocalTime(int y, int mo, int d, int h, int mi, int s) {
   std::tm tm{};
-  tm.tm_year = 2021 - 1900;
-  tm.tm_mon = 2;
-  tm.tm_mday = 5;
-  tm.tm_hour = 7;
-  tm.tm_min = 8;
-  tm.tm_sec = 9;
+  tm.tm_year = y - 1900;
+  tm.tm_mon = mo - 1;
+  tm.tm_mday = d;
+  tm.tm_hour = h;
+  tm.tm_min = mi;
+  tm.tm_sec = s;
   tm.tm_isdst = -1;
-  auto t = std::chrono::system_clock::from_time_t(std::mktime(&tm));
-  EXPECT_EQ(FormatLogTime(t + std::chrono::milliseconds(7)), "05.03.2021 07:08:09.007");
-  tm = {};
-  tm.tm_year = 1999 - 1900;
-  tm.tm_mon = 11;
-  tm.tm_mday = 31;
-  tm.tm_hour = 23;
-  tm.tm_min = 59;
-  tm.tm_sec = 59;
-  tm.tm_isdst = -1;
-  t = std::chrono::system_clock::from_time_t(std::mktime(&tm));
-  EXPECT_EQ(FormatLogTime(t + std::chrono::microseconds(999999)), "31.12.1999 23:59:59.999");
+  return std::chrono::system_clock::from_time_t(std::mktime(&tm));
+}
+
+TEST(Clock, FormatLogTime) {
+  EXPECT_EQ(FormatLogTime(LocalTime(2021, 3, 5, 7, 8, 9) + std::chrono::milliseconds(7)),
+            "05.03.2021 07:08:09.007");
+  EXPECT_EQ(FormatLogTime(LocalTime(1999, 12, 31, 23, 59, 59) + std::chrono::microseconds(999999)),
+            "31.12.1999 23:59:59.999");
   EXPECT_TRUE(Shaped(FormatLogTime(std::chrono::system_clock::now()), "%t"));
   EXPECT_FALSE(Shaped("5.03.2021 07:08:09.007", "%t"));  // the shape check itself is strict
   EXPECT_LE(ProgramStartTime(), std::chrono::system_clock::now());
