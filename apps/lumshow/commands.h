@@ -41,6 +41,12 @@ struct TPackArgs {
 };
 int Pack(const TPackArgs& args);
 
+struct TActionArgs {
+  std::string text;
+  bool json = false;
+};
+int Action(const TActionArgs& args);
+
 // Error raised for a wrong use of the command line (exit status 2).
 struct TUsageError {
   std::string message;

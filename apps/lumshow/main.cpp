@@ -58,6 +58,11 @@ int main(int argc, char** argv) {
       ->allow_extra_args(false);
   packCmd->add_flag("--no-refs", pack.noReferences, "do not add the files the project refers to");
 
+  TActionArgs action;
+  auto* actionCmd = app.add_subcommand("action", "the action record of an action text");
+  actionCmd->add_option("TEXT", action.text, "action text, such as gotoslide(3)")->required();
+  actionCmd->add_flag("--json", action.json, "JSON output");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -72,6 +77,7 @@ int main(int argc, char** argv) {
     if (*catCmd) return Cat(catShow, catName);
     if (*extractCmd) return Extract(extract);
     if (*packCmd) return Pack(pack);
+    if (*actionCmd) return Action(action);
   } catch (const TUsageError& e) {
     std::fprintf(stderr, "lumshow: %s\n", e.message.c_str());
     return 2;
