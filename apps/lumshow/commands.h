@@ -41,6 +41,14 @@ struct TPackArgs {
 };
 int Pack(const TPackArgs& args);
 
+struct TExprArgs {
+  std::string expression;
+  bool program = false;
+  bool trace = false;
+  std::vector<std::string> vars;  // NAME=VALUE
+};
+int Expr(const TExprArgs& args);
+
 // Error raised for a wrong use of the command line (exit status 2).
 struct TUsageError {
   std::string message;

@@ -1,4 +1,4 @@
-// lumshow: inspect, list, extract and pack shows.
+// lumshow: inspect, list, extract and pack shows; evaluate expressions.
 #include <cstdio>
 #include <string>
 
@@ -58,6 +58,15 @@ int main(int argc, char** argv) {
       ->allow_extra_args(false);
   packCmd->add_flag("--no-refs", pack.noReferences, "do not add the files the project refers to");
 
+  TExprArgs expr;
+  auto* exprCmd = app.add_subcommand("expr", "compile and evaluate an expression");
+  exprCmd->add_option("EXPR", expr.expression, "the expression (after \"--\" when it starts with -)")
+      ->required();
+  exprCmd->add_flag("--program", expr.program, "print the compiled commands");
+  exprCmd->add_flag("--trace", expr.trace, "print what the compiler does");
+  exprCmd->add_option("--var", expr.vars, "a variable NAME=VALUE (never folded away)")
+      ->allow_extra_args(false);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -72,6 +81,7 @@ int main(int argc, char** argv) {
     if (*catCmd) return Cat(catShow, catName);
     if (*extractCmd) return Extract(extract);
     if (*packCmd) return Pack(pack);
+    if (*exprCmd) return Expr(expr);
   } catch (const TUsageError& e) {
     std::fprintf(stderr, "lumshow: %s\n", e.message.c_str());
     return 2;
