@@ -167,14 +167,14 @@ TEST(LumObjectMod, EvaluationYieldsZeroOnFailure) {
   EXPECT_EQ(f.Eval(), 0.25);
   // Nothing to compile: empty fn or dst, or an expression over 256 characters.
   for (std::string keys : {std::string("dst=Pos.X\r\nfn="), std::string("dst=\r\nfn=1"),
-                           "dst=Pos.X\r\nfn=" + std::string(250, ' ') + "1+1+1+1",
+                           "dst=Pos.X\r\nfn=1" + std::string(250, ' ') + "+1+1+1",
                            "dst=Pos.X\r\nfn=1" + std::string(256, '+') + "1"}) {
     f.Load(keys);
     EXPECT_FALSE(f.mod.Compiled()) << keys.size();
     EXPECT_EQ(f.Eval(), 0);
   }
-  f.Load("dst=Pos.X\r\nfn=" + std::string(252, ' ') + "t+1");
-  EXPECT_TRUE(f.mod.Compiled()) << f.mod.ErrorMessage() << f.mod.Fn().size();  // exactly 256 characters
+  f.Load("dst=Pos.X\r\nfn=t" + std::string(253, ' ') + "+1");
+  EXPECT_TRUE(f.mod.Compiled()) << f.mod.ErrorMessage();  // exactly 256 characters
   f.Load("dst=Pos.X\r\nfn=(1");
   EXPECT_FALSE(f.mod.Compiled());
   EXPECT_EQ(f.mod.ErrorMessage(), "Expected Operator or \")\"");
