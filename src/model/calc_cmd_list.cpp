@@ -40,7 +40,23 @@ TCalcCmdList& TCalcCmdList::operator=(const TCalcCmdList& other) {
 
 TCalcCmdList::~TCalcCmdList() { Clear(); }
 
+bool TCalcCmdList::Check() const {
+  int64_t depth = 0;
+  wellFormed_ = 1;
+  for (const TCalcCmd& c : *this) {
+    bool call = c.code >= kCmdCall;
+    int32_t arity = CalcCmdArity(c.code);
+    if (c.code < 0 || (call && (!c.func || c.func->Arity() != arity)) || depth < arity) {
+      wellFormed_ = 0;
+      break;
+    }
+    depth += 1 - arity;
+  }
+  return wellFormed_ == 1;
+}
+
 TCalcCmd& TCalcCmdList::Append() {
+  wellFormed_ = -1;
   if (count_ == capacity_) {
     int32_t capacity = capacity_ == 0 ? kInitialCapacity : capacity_ * 2;
     std::unique_ptr<TCalcCmd[]> grown(new TCalcCmd[capacity]);
@@ -66,6 +82,7 @@ void TCalcCmdList::AddCall(const TRef<TCalcFunc>& func) {
 
 void TCalcCmdList::RemoveAt(int32_t index) {
   if (index < 0 || index >= count_) return;
+  wellFormed_ = -1;
   if (cmds_[index].code >= kCmdCall) cmds_[index].func->Release();
   std::memmove(&cmds_[index], &cmds_[index + 1], sizeof(TCalcCmd) * (count_ - index - 1));
   --count_;
@@ -75,6 +92,7 @@ void TCalcCmdList::Clear() {
   for (int32_t i = 0; i < count_; ++i)
     if (cmds_[i].code >= kCmdCall) cmds_[i].func->Release();
   count_ = 0;
+  wellFormed_ = 1;
 }
 
 std::string CalcNumberText(double v) {

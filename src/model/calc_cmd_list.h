@@ -68,12 +68,18 @@ class TCalcCmdList {
   void RemoveAt(int32_t index);
   void Clear();
 
+  // Every command finds its operands on the stack and every call names a
+  // function of its arity; checked once per change, not per run.
+  bool WellFormed() const { return wellFormed_ > 0 || (wellFormed_ < 0 && Check()); }
+
  private:
   TCalcCmd& Append();
+  bool Check() const;
 
   std::unique_ptr<TCalcCmd[]> cmds_;
   int32_t count_ = 0;
   int32_t capacity_ = 0;
+  mutable int8_t wellFormed_ = 1;  // 1 yes, 0 no, -1 not yet checked
 };
 
 // Text of a command in trace form: "load 12.5", "neg", "call x", "call(1) Sqr".

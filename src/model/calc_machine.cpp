@@ -20,7 +20,12 @@ namespace {
 
 [[noreturn]] void Fault(const char* what) { throw ECalcError(what); }
 
-void Execute(const TCalcCmd& c, TCalcStack& s) {
+inline void Execute(const TCalcCmd& c, TCalcStack& s) {
+  // Calls first: they are what a typical modifier runs.
+  if (c.code >= kCmdCall) {
+    c.func->Eval(s);
+    return;
+  }
   switch (c.code) {
     case kCmdLoad:
       s.Push(c.operand);
@@ -62,9 +67,6 @@ void Execute(const TCalcCmd& c, TCalcStack& s) {
       if (s.Top() == 0) Fault("Division by zero");
       s.Top() = c.operand / s.Top();
       break;
-    default:
-      c.func->Eval(s);
-      break;
   }
 }
 
@@ -72,11 +74,12 @@ void Execute(const TCalcCmd& c, TCalcStack& s) {
 
 bool Run(const TCalcCmdList& program, TCalcStack& stack, std::string* error) {
   stack.Clear();
+  if (!program.WellFormed()) {
+    if (error) *error = "Invalid program";
+    return false;
+  }
   try {
     for (const TCalcCmd& c : program) {
-      if (c.code < 0 || (c.code >= kCmdCall && (!c.func || c.func->Arity() != c.code - kCmdCall)))
-        Fault("Invalid command");
-      if (stack.Count() < CalcCmdArity(c.code)) Fault("Stack underflow");
       Execute(c, stack);
       // An infinite or undefined value is the floating-point fault the
       // machine reports instead of carrying it on.

@@ -14,8 +14,10 @@ double Dist2(const TCurvePoint& p, const TCurvePoint& a, const TCurvePoint& b, d
 
 }  // namespace
 
-bool TCubicBezier::Flat(double lo, double hi, const TCurvePoint& a, const TCurvePoint& b) const {
-  return Dist2(At((lo + hi) / 2), a, b, 0.5) < kCurveFlatness &&
+bool TCubicBezier::Flat(double lo, double hi, const TCurvePoint& a, const TCurvePoint& b,
+                        TCurvePoint& mid) const {
+  mid = At((lo + hi) / 2);
+  return Dist2(mid, a, b, 0.5) < kCurveFlatness &&
          Dist2(At(0.75 * lo + 0.25 * hi), a, b, 0.25) < kCurveFlatness &&
          Dist2(At(0.25 * lo + 0.75 * hi), a, b, 0.75) < kCurveFlatness;
 }
@@ -29,10 +31,9 @@ TKusochek ChordPiece(const TCurvePoint& a, const TCurvePoint& b) {
 
 double TCubicBezier::GraphY(double x) const {
   double lo = 0, hi = 1;
-  TCurvePoint a = At(0), b = At(1);
-  for (int depth = 0; depth < kMaxCurveDepth && !Flat(lo, hi, a, b); ++depth) {
+  TCurvePoint a = At(0), b = At(1), pm;
+  for (int depth = 0; depth < kMaxCurveDepth && !Flat(lo, hi, a, b, pm); ++depth) {
     double m = (lo + hi) / 2;
-    TCurvePoint pm = At(m);
     if (x <= pm.x) {
       hi = m;
       b = pm;
@@ -53,13 +54,13 @@ bool TCurveSeparator::Separate(std::vector<TKusochek>& pieces) {
 
 bool TCurveSeparator::Split(double lo, double hi, const TCurvePoint& a, const TCurvePoint& b,
                             int depth) {
-  if (depth >= kMaxCurveDepth || curve_.Flat(lo, hi, a, b)) {
+  TCurvePoint pm;
+  if (depth >= kMaxCurveDepth || curve_.Flat(lo, hi, a, b, pm)) {
     if (pieces_->size() >= size_t(kMaxCurvePieces)) return false;
     pieces_->push_back(ChordPiece(a, b));
     return true;
   }
   double m = (lo + hi) / 2;
-  TCurvePoint pm = curve_.At(m);
   return Split(lo, m, a, pm, depth + 1) && Split(m, hi, pm, b, depth + 1);
 }
 
@@ -86,27 +87,16 @@ std::string OptName(double x1, double y1, double x2, double y2) {
 
 TQSplineGraphOpt::TQSplineGraphOpt(double x1, double y1, double x2, double y2,
                                    std::vector<TKusochek> pieces)
-    : TMathFunc(OptName(x1, y1, x2, y2), 1), pieces_(std::move(pieces)) {}
+    : TMathFunc(OptName(x1, y1, x2, y2), 1), pieces_(std::move(pieces)) {
+  if (pieces_.empty()) pieces_.push_back({0, 1, 1, 0});
+  last_piece_ = &pieces_.back();
+}
 
 TRef<TQSplineGraphOpt> TQSplineGraphOpt::Make(double x1, double y1, double x2, double y2) {
   TCubicBezier curve{float(x1), float(y1), float(x2), float(y2)};
   std::vector<TKusochek> pieces;
   if (!TCurveSeparator(curve).Separate(pieces)) return {};
   return MakeRef<TQSplineGraphOpt>(x1, y1, x2, y2, std::move(pieces));
-}
-
-double TQSplineGraphOpt::Value(double x) const {
-  int32_t last = int32_t(pieces_.size()) - 1;
-  int32_t i = last_.load(std::memory_order_relaxed);
-  if (i > last) i = last;
-  if (x >= pieces_[i].x0) {
-    while (x > pieces_[i].x1 && i < last) ++i;
-  } else {
-    while (i > 0 && x < pieces_[i].x0) --i;
-  }
-  last_.store(i, std::memory_order_relaxed);
-  const TKusochek& p = pieces_[i];
-  return (x - p.x0) * p.slope + p.y0;
 }
 
 TRef<TCalcFunc> MakeCurveFunction() { return MakeRef<TQSplineGraph>(); }

@@ -32,7 +32,9 @@ class TCubicBezier {
   }
   // Whether the curve on [lo, hi] stays within the flatness of its chord at
   // the middle and both quarter points.
-  bool Flat(double lo, double hi, const TCurvePoint& a, const TCurvePoint& b) const;
+  // The middle point is handed back for the next step.
+  bool Flat(double lo, double hi, const TCurvePoint& a, const TCurvePoint& b,
+            TCurvePoint& mid) const;
   // y of the curve point whose x is the argument, by adaptive bisection.
   double GraphY(double x) const;
 
@@ -74,19 +76,30 @@ class TQSplineGraph : public TMathFunc {
 
 // QSplineGraph with fixed control points. Remembers the piece used last, so
 // that a sweep costs one step of the table per call.
-class TQSplineGraphOpt : public TMathFunc {
+class TQSplineGraphOpt final : public TMathFunc {
  public:
   TQSplineGraphOpt(double x1, double y1, double x2, double y2, std::vector<TKusochek> pieces);
   // Null when the curve needs too many pieces.
   static TRef<TQSplineGraphOpt> Make(double x1, double y1, double x2, double y2);
 
   void Eval(TCalcStack& stack) override { stack.Top() = Value(stack.Top()); }
-  double Value(double x) const;
+  double Value(double x) const {
+    const TKusochek* p = pieces_.data() + last_.load(std::memory_order_relaxed);
+    if (x >= p->x0) {
+      while (x > p->x1 && p < last_piece_) ++p;
+    } else {
+      while (p > pieces_.data() && x < p->x0) --p;
+    }
+    last_.store(int32_t(p - pieces_.data()), std::memory_order_relaxed);
+    return (x - p->x0) * p->slope + p->y0;
+  }
   const std::vector<TKusochek>& Pieces() const { return pieces_; }
 
  private:
-  std::vector<TKusochek> pieces_;
-  mutable std::atomic<int32_t> last_{0};  // the program is not shared; atomic keeps a stray sharer defined
+  std::vector<TKusochek> pieces_;  // never empty
+  const TKusochek* last_piece_;
+  // The program is not shared; an atomic keeps a stray sharer well defined.
+  mutable std::atomic<int32_t> last_{0};
 };
 
 }  // namespace lum

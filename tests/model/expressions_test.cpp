@@ -269,7 +269,7 @@ TEST(Machine, EmptyAndMalformedPrograms) {
   program.AddOp(kCmdAdd);       // nothing to add
   std::string error;
   EXPECT_FALSE(lum::Run(program, stack, &error));
-  EXPECT_EQ(error, "Stack underflow");
+  EXPECT_EQ(error, "Invalid program");
   program.Clear();
   program.AddLoad(1);
   program.AddLoad(2);
