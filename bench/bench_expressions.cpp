@@ -64,8 +64,12 @@ void Sweep(benchmark::State& state, const TCalcCmdList& program) {
   benchmark::DoNotOptimize(sum);
 }
 
-void BM_Optimised(benchmark::State& state) { Sweep(state, Optimised()); }
-void BM_Bisection(benchmark::State& state) { Sweep(state, Bisection()); }
+void BM_Optimised(benchmark::State& state) {
+  Sweep(state, Optimised());
+}
+void BM_Bisection(benchmark::State& state) {
+  Sweep(state, Bisection());
+}
 
 // The whole path of a modifier of a key frame, for scale.
 void BM_Modifier(benchmark::State& state) {

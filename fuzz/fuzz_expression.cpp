@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool ok = parser.Compile(text, program, Resolve, &vars);
   if (!ok) {
     if (!program.Empty()) Fail("failed compile left commands");
-    if (parser.ErrorCode() < 1 || parser.ErrorCode() > kCalcTooDeep) Fail("error code out of range");
+    if (parser.ErrorCode() < 1 || parser.ErrorCode() > kCalcTooDeep)
+      Fail("error code out of range");
     if (parser.ErrorPos() > size) Fail("error position outside the text");
     return 0;
   }

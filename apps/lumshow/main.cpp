@@ -60,7 +60,8 @@ int main(int argc, char** argv) {
 
   TExprArgs expr;
   auto* exprCmd = app.add_subcommand("expr", "compile and evaluate an expression");
-  exprCmd->add_option("EXPR", expr.expression, "the expression (after \"--\" when it starts with -)")
+  exprCmd
+      ->add_option("EXPR", expr.expression, "the expression (after \"--\" when it starts with -)")
       ->required();
   exprCmd->add_flag("--program", expr.program, "print the compiled commands");
   exprCmd->add_flag("--trace", expr.trace, "print what the compiler does");

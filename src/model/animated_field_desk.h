@@ -21,12 +21,12 @@ inline constexpr int kAnimatedFieldCount = 15;
 
 struct TAnimatedFieldRow {
   int index;
-  const char* name;       // "Pos.X"
+  const char* name;  // "Pos.X"
   int group;
-  const char* key;        // key in a key frame
-  int component;          // -1, or 0/1 in a pair key "x,y"
-  double defaultValue;    // in stored units
-  double unitScale;       // stored units to working units
+  const char* key;      // key in a key frame
+  int component;        // -1, or 0/1 in a pair key "x,y"
+  double defaultValue;  // in stored units
+  double unitScale;     // stored units to working units
 };
 
 class TAnimatedFieldDesk {

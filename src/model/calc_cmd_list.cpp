@@ -19,14 +19,18 @@ int32_t CalcCmdArity(int32_t code) {
   return code >= 0 ? kArity[code] : 0;
 }
 
-bool CalcCmdHasOperand(int32_t code) { return code == kCmdLoad || (code >= kCmdAddC && code < kCmdCall); }
+bool CalcCmdHasOperand(int32_t code) {
+  return code == kCmdLoad || (code >= kCmdAddC && code < kCmdCall);
+}
 
 const char* CalcCmdName(int32_t code) {
   if (code >= kCmdCall) return "call";
   return code >= 0 ? kNames[code] : "?";
 }
 
-TCalcCmdList::TCalcCmdList(const TCalcCmdList& other) { *this = other; }
+TCalcCmdList::TCalcCmdList(const TCalcCmdList& other) {
+  *this = other;
+}
 
 TCalcCmdList& TCalcCmdList::operator=(const TCalcCmdList& other) {
   if (this == &other) return *this;
@@ -38,7 +42,9 @@ TCalcCmdList& TCalcCmdList::operator=(const TCalcCmdList& other) {
   return *this;
 }
 
-TCalcCmdList::~TCalcCmdList() { Clear(); }
+TCalcCmdList::~TCalcCmdList() {
+  Clear();
+}
 
 bool TCalcCmdList::Check() const {
   int64_t depth = 0;

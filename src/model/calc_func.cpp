@@ -13,7 +13,9 @@ TCalcFunc::TCalcFunc(std::string name, int arity, bool pure)
   if (arity < 0 || arity > kMaxArity) AssertFailed("calc_func", "Invalid function arity");
 }
 
-TRef<TCalcFunc> TCalcFunc::Optimize(int, const double*) const { return {}; }
+TRef<TCalcFunc> TCalcFunc::Optimize(int, const double*) const {
+  return {};
+}
 
 void TMathWrapper1Ext::Eval(TCalcStack& stack) {
   double x = stack.Top();
@@ -130,27 +132,59 @@ double Rnd() {
 
 constexpr double kIntLimit = 9223372036854775807.0;  // results must fit a 64-bit integer
 
-double Cotan(double x) { return 1 / std::tan(x); }
-double Sqr(double x) { return x * x; }
-double Frac(double x) { return x - std::trunc(x); }
+double Cotan(double x) {
+  return 1 / std::tan(x);
+}
+double Sqr(double x) {
+  return x * x;
+}
+double Frac(double x) {
+  return x - std::trunc(x);
+}
 double RoundHalfEven(double x) {
   double r = std::round(x);
   if (std::fabs(x - std::trunc(x)) == 0.5) r = 2 * std::round(x / 2);
   return r;
 }
-double Trunc(double x) { return std::trunc(x); }
-double Ceil(double x) { return std::ceil(x); }
-double Lerp(double a, double b, double t) { return a + (b - a) * t; }
-double Abs(double x) { return std::fabs(x); }
-double Sin(double x) { return std::sin(x); }
-double Cos(double x) { return std::cos(x); }
-double Tan(double x) { return std::tan(x); }
-double ArcTan(double x) { return std::atan(x); }
-double ArcSin(double x) { return std::asin(x); }
-double ArcCos(double x) { return std::acos(x); }
-double Sqrt(double x) { return std::sqrt(x); }
-double ArcTan2(double y, double x) { return std::atan2(y, x); }
-double Hypot(double x, double y) { return std::hypot(x, y); }
+double Trunc(double x) {
+  return std::trunc(x);
+}
+double Ceil(double x) {
+  return std::ceil(x);
+}
+double Lerp(double a, double b, double t) {
+  return a + (b - a) * t;
+}
+double Abs(double x) {
+  return std::fabs(x);
+}
+double Sin(double x) {
+  return std::sin(x);
+}
+double Cos(double x) {
+  return std::cos(x);
+}
+double Tan(double x) {
+  return std::tan(x);
+}
+double ArcTan(double x) {
+  return std::atan(x);
+}
+double ArcSin(double x) {
+  return std::asin(x);
+}
+double ArcCos(double x) {
+  return std::acos(x);
+}
+double Sqrt(double x) {
+  return std::sqrt(x);
+}
+double ArcTan2(double y, double x) {
+  return std::atan2(y, x);
+}
+double Hypot(double x, double y) {
+  return std::hypot(x, y);
+}
 
 }  // namespace
 
@@ -180,14 +214,20 @@ void TCalcRegistry::Fill() {
   Add(MakeCurveFunction());
 }
 
-TRef<TCalcFunc> CalcLookup(std::string_view name) { return TCalcRegistry::Instance().Lookup(name); }
+TRef<TCalcFunc> CalcLookup(std::string_view name) {
+  return TCalcRegistry::Instance().Lookup(name);
+}
 
 void CalcRegister(const TRef<TCalcFunc>& func) {
   if (func) TCalcRegistry::Instance().Register(func);
 }
 
-std::vector<std::string> CalcFunctionNames() { return TCalcRegistry::Instance().Names(); }
+std::vector<std::string> CalcFunctionNames() {
+  return TCalcRegistry::Instance().Names();
+}
 
-void CalcRegistryShutdown() { TCalcRegistry::Instance().Empty(); }
+void CalcRegistryShutdown() {
+  TCalcRegistry::Instance().Empty();
+}
 
 }  // namespace lum

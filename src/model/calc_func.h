@@ -130,7 +130,8 @@ class TPowerOptFunc : public TMathFunc {
 // A named value set from outside (command line, tests); never folded.
 class TCalcVariable : public TCalcFunc {
  public:
-  TCalcVariable(std::string name, double value) : TCalcFunc(std::move(name), 0, false), value_(value) {}
+  TCalcVariable(std::string name, double value)
+      : TCalcFunc(std::move(name), 0, false), value_(value) {}
   void SetValue(double v) { value_ = v; }
   double Value() const { return value_; }
   void Eval(TCalcStack& stack) override { stack.Push(value_); }

@@ -18,7 +18,9 @@ void TCalcStack::Grow() {
 
 namespace {
 
-[[noreturn]] void Fault(const char* what) { throw ECalcError(what); }
+[[noreturn]] void Fault(const char* what) {
+  throw ECalcError(what);
+}
 
 inline void Execute(const TCalcCmd& c, TCalcStack& s) {
   // Calls first: they are what a typical modifier runs.

@@ -34,8 +34,12 @@ std::string TExpressionParser::ErrorMessage() const {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool IsLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
 bool IsOperator(char c) {
   return c == '(' || c == ')' || c == '*' || c == '+' || c == ',' || c == '-' || c == '/';
 }
@@ -162,7 +166,8 @@ bool TExpressionParser::Compile(std::string_view text, size_t start, size_t leng
     ok = true;
   } else {
     ok = Expression();
-    if (ok && tok_ != TTok::End) ok = tok_ == TTok::Invalid ? UnknownOperator() : Fail(kCalcExpected, "Operator");
+    if (ok && tok_ != TTok::End)
+      ok = tok_ == TTok::Invalid ? UnknownOperator() : Fail(kCalcExpected, "Operator");
   }
   if (!ok) program.Clear();
   program_ = nullptr;

@@ -19,12 +19,12 @@ namespace lum {
 
 enum TCalcErrorCode {
   kCalcNoError = 0,
-  kCalcExpected = 1,         // detail: what was expected
-  kCalcNumberFormat = 2,     // detail: the number's text
+  kCalcExpected = 1,      // detail: what was expected
+  kCalcNumberFormat = 2,  // detail: the number's text
   kCalcDivisionByZero = 3,
-  kCalcUnknownName = 4,      // detail: the name or operator character
-  kCalcCallError = 5,        // detail: the call's source text
-  kCalcTooDeep = 6,          // detail: the nesting limit
+  kCalcUnknownName = 4,  // detail: the name or operator character
+  kCalcCallError = 5,    // detail: the call's source text
+  kCalcTooDeep = 6,      // detail: the nesting limit
 };
 const char* CalcErrorText(int code);
 
@@ -35,7 +35,7 @@ inline constexpr int kMaxExpressionDepth = 256;
 // Given (context, source text, start, length, time-variable flag) a function
 // for the name, or none. The compiler passes the flag clear.
 using TCalcResolver = TRef<TCalcFunc> (*)(void* context, std::string_view text, size_t start,
-                                         size_t length, bool timeVariable);
+                                          size_t length, bool timeVariable);
 
 // Where the compiler writes what it does (a debugging aid).
 class TCalcTraceSink {
@@ -106,7 +106,7 @@ class TExpressionParser {
   TTok tok_ = TTok::End;
   double number_ = 0;
   int depth_ = 0;
-  size_t spanEnd_ = 0;         // end of the call being compiled
+  size_t spanEnd_ = 0;           // end of the call being compiled
   bool invalidIsError_ = false;  // the invalid token is a malformed number
   int errorCode_ = kCalcNoError;
   std::string errorDetail_;

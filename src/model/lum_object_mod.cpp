@@ -79,7 +79,8 @@ TModParamInfo ParseModParamInfo(std::string_view text) {
   if (info.type == TModParamType::Int || info.type == TModParamType::Float) {
     std::vector<std::string> parts = SplitValue(range, ',');
     double* slots[3] = {&info.min, &info.max, &info.def};
-    for (size_t i = 0; i < parts.size() && i < 3; ++i) *slots[i] = ValueToFloat(Trim(parts[i]), *slots[i]);
+    for (size_t i = 0; i < parts.size() && i < 3; ++i)
+      *slots[i] = ValueToFloat(Trim(parts[i]), *slots[i]);
   }
   return info;
 }
@@ -159,12 +160,10 @@ void TLumObjectMod::Compile() {
 
 TRef<TCalcFunc> TLumObjectMod::ResolveCallback(void* self, std::string_view text, size_t start,
                                                size_t length, bool timeVariable) {
-  return static_cast<TLumObjectMod*>(self)->Resolve(text.substr(start, length), timeVariable,
-                                                    true);
+  return static_cast<TLumObjectMod*>(self)->Resolve(text.substr(start, length), timeVariable, true);
 }
 
-TRef<TCalcFunc> TLumObjectMod::Resolve(std::string_view name, bool timeVariable,
-                                       bool allowValue) {
+TRef<TCalcFunc> TLumObjectMod::Resolve(std::string_view name, bool timeVariable, bool allowValue) {
   if (!timeVariable) {
     if (TRef<TCalcFunc> builtIn = CalcLookup(name)) return builtIn;
   }

@@ -99,6 +99,8 @@ TRef<TQSplineGraphOpt> TQSplineGraphOpt::Make(double x1, double y1, double x2, d
   return MakeRef<TQSplineGraphOpt>(x1, y1, x2, y2, std::move(pieces));
 }
 
-TRef<TCalcFunc> MakeCurveFunction() { return MakeRef<TQSplineGraph>(); }
+TRef<TCalcFunc> MakeCurveFunction() {
+  return MakeRef<TQSplineGraph>();
+}
 
 }  // namespace lum

@@ -175,7 +175,8 @@ TEST(ExpressionErrors, CompileAfterFailureStartsAfresh) {
 }
 
 TEST(ExpressionErrors, DeepNestingFailsCleanly) {
-  std::string ok = std::string(kMaxExpressionDepth, '(') + "x" + std::string(kMaxExpressionDepth, ')');
+  std::string ok =
+      std::string(kMaxExpressionDepth, '(') + "x" + std::string(kMaxExpressionDepth, ')');
   EXPECT_EQ(Program(ok), (TLines{"call x"}));
   for (int depth : {kMaxExpressionDepth + 1, 5000, 200000}) {
     TCompiled c = Compile(std::string(depth, '(') + "1" + std::string(depth, ')'));
@@ -312,7 +313,10 @@ TEST(Registry, LookupIsCaseInsensitiveAndCountsReferences) {
   EXPECT_FALSE(CalcLookup("Rnd")->Pure());
   EXPECT_FALSE(CalcLookup("nosuch"));
   int before = a->RefCount();
-  { TRef<TCalcFunc> c = CalcLookup("Sqrt"); EXPECT_EQ(a->RefCount(), before + 1); }
+  {
+    TRef<TCalcFunc> c = CalcLookup("Sqrt");
+    EXPECT_EQ(a->RefCount(), before + 1);
+  }
   EXPECT_EQ(a->RefCount(), before);
 }
 

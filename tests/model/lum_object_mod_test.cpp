@@ -93,11 +93,12 @@ TEST(ModParamInfo, FieldsAndDefaults) {
 
 TEST(LumObjectMod, SectionKeys) {
   TModFixture f;
-  ASSERT_TRUE(f.Load(
-      "fn=QSplineGraph(value,x1/100,y1/100,1-x2/100,1-y2/100)\r\ndst=Pos.t\r\npcount=2\r\n"
-      "pinfo0=name:X1;id:x1;type:Int;range:0,100,25\r\npinfo1=name:Y1;id:y1;type:Int\r\n"
-      "x1=25\r\ny1=0\r\nx2=25\r\ny2=0\r\nPreset=Ease#3\r\nid={1B4E28BA-2FA1-11D2-883F-B9A761BDE3FB}\r\n"
-      "$rev=12345678901\r\nDisable=1\r\n"));
+  ASSERT_TRUE(
+      f.Load("fn=QSplineGraph(value,x1/100,y1/100,1-x2/100,1-y2/100)\r\ndst=Pos.t\r\npcount=2\r\n"
+             "pinfo0=name:X1;id:x1;type:Int;range:0,100,25\r\npinfo1=name:Y1;id:y1;type:Int\r\n"
+             "x1=25\r\ny1=0\r\nx2=25\r\ny2=0\r\nPreset=Ease#3\r\nid={1B4E28BA-2FA1-11D2-883F-"
+             "B9A761BDE3FB}\r\n"
+             "$rev=12345678901\r\nDisable=1\r\n"));
   const TLumObjectMod& m = f.mod;
   EXPECT_TRUE(m.Compiled()) << m.ErrorMessage();
   EXPECT_EQ(m.Dst(), "Pos.t");
@@ -138,18 +139,19 @@ TEST(LumObjectMod, NameResolutionOrder) {
       {"dst=Pos.Y\r\nfn=t", 0.1},  // the group of the field
       {"dst=Pos.Y\r\nfn=Frame.S + Opacity", 212},
       {"dst=Pos.Y\r\nfn=k*2 + missing\r\nk=1.5\r\nmissing=abc", 3},
-      {"dst=Pos.Y\r\nfn=pi\r\npi=5", 3.141592653589793},     // built-ins first
-      {"dst=Pos.Y\r\nfn=Pos.X\r\nPos.X=7", 7},               // own keys before fields
+      {"dst=Pos.Y\r\nfn=pi\r\npi=5", 3.141592653589793},  // built-ins first
+      {"dst=Pos.Y\r\nfn=Pos.X\r\nPos.X=7", 7},            // own keys before fields
       {"dst=Color.t\r\nfn=value", 0.6},
-      {"dst=Pos.t\r\nfn=value+Sqr(2)\r\nvalue=9", 4.1},      // "value" is the target, not a key
+      {"dst=Pos.t\r\nfn=value+Sqr(2)\r\nvalue=9", 4.1},  // "value" is the target, not a key
   };
   for (const TCase& c : cases) {
     f.Load(c.keys);
     ASSERT_TRUE(f.mod.Compiled()) << c.keys << ": " << f.mod.ErrorMessage();
     EXPECT_NEAR(f.Eval(), c.value, 1e-12) << c.keys;
   }
-  for (const char* keys : {"dst=Pos.t\r\nfn=Foo.t", "dst=Pos.t\r\nfn=Pos.W", "dst=Pos.t\r\nfn=unknown",
-                           "dst=nothing\r\nfn=t", "dst=nothing\r\nfn=value"}) {
+  for (const char* keys :
+       {"dst=Pos.t\r\nfn=Foo.t", "dst=Pos.t\r\nfn=Pos.W", "dst=Pos.t\r\nfn=unknown",
+        "dst=nothing\r\nfn=t", "dst=nothing\r\nfn=value"}) {
     f.Load(keys);
     EXPECT_FALSE(f.mod.Compiled()) << keys;
     EXPECT_EQ(f.mod.ErrorCode(), 4) << keys;

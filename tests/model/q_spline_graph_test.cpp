@@ -46,8 +46,8 @@ TEST(QSplineGraph, CurveValuesAreOnTheBezier) {
 }
 
 TEST(QSplineGraph, OptimisedFormMatchesBisection) {
-  const double curves[][4] = {{0.25, 0, 0.75, 1},  {0.42, 0, 0.58, 1}, {0, 0, 0.58, 1},
-                              {0.42, 0, 1, 1},     {0.1, 0.9, 0.2, 1}, {0.3, -0.5, 0.6, 1.6},
+  const double curves[][4] = {{0.25, 0, 0.75, 1},        {0.42, 0, 0.58, 1}, {0, 0, 0.58, 1},
+                              {0.42, 0, 1, 1},           {0.1, 0.9, 0.2, 1}, {0.3, -0.5, 0.6, 1.6},
                               {0.68, -0.55, 0.27, 1.55}, {0, 0, 1, 1}};
   for (const auto& c : curves) {
     TRef<TQSplineGraphOpt> opt = TQSplineGraphOpt::Make(c[0], c[1], c[2], c[3]);
@@ -65,7 +65,8 @@ TEST(QSplineGraph, OptimisedFormMatchesBisection) {
       double x = i / 1000.0;
       ASSERT_NEAR(opt->Value(x), curve.GraphY(x), 1e-6) << x;
     }
-    for (double x : {0.9, 0.1, 0.95, 0.0, 1.0, 0.5, -0.3, 1.7}) ASSERT_NEAR(opt->Value(x), curve.GraphY(x), 1e-6);
+    for (double x : {0.9, 0.1, 0.95, 0.0, 1.0, 0.5, -0.3, 1.7})
+      ASSERT_NEAR(opt->Value(x), curve.GraphY(x), 1e-6);
   }
 }
 
