@@ -13,6 +13,7 @@
 #include "model/calc_func.h"
 #include "model/expression_parser.h"
 #include "model/lum_object_mod.h"
+#include "model/q_spline_graph.h"
 
 namespace {
 
@@ -93,9 +94,34 @@ void BM_Modifier(benchmark::State& state) {
   benchmark::DoNotOptimize(sum);
 }
 
+// The curve functions alone, without the machine around them.
+void BM_TableWalk(benchmark::State& state) {
+  TRef<TQSplineGraphOpt> curve = TQSplineGraphOpt::Make(kX1, kY1, kX2, kY2);
+  double x = 0, sum = 0;
+  for (auto _ : state) {
+    sum += curve->Value(x);
+    x += kStep;
+    if (x > 1) x = 0;
+  }
+  benchmark::DoNotOptimize(sum);
+}
+
+void BM_BisectionAlone(benchmark::State& state) {
+  TCubicBezier curve{float(kX1), float(kY1), float(kX2), float(kY2)};
+  double x = 0, sum = 0;
+  for (auto _ : state) {
+    sum += curve.GraphY(x);
+    x += kStep;
+    if (x > 1) x = 0;
+  }
+  benchmark::DoNotOptimize(sum);
+}
+
 BENCHMARK(BM_Optimised);
 BENCHMARK(BM_Bisection);
 BENCHMARK(BM_Modifier);
+BENCHMARK(BM_TableWalk);
+BENCHMARK(BM_BisectionAlone);
 
 // Console output plus the CPU time per iteration of each benchmark; with
 // repetitions the median, which shrugs off a busy machine best.
@@ -137,6 +163,10 @@ int main(int argc, char** argv) {
   if (opt > 0 && plain > 0)
     std::printf("bisection %.1f ns / optimised %.1f ns per evaluation: %.1fx faster\n", plain, opt,
                 plain / opt);
+  double walk = reporter.Time("BM_TableWalk"), bisect = reporter.Time("BM_BisectionAlone");
+  if (walk > 0 && bisect > 0)
+    std::printf("curve alone: bisection %.1f ns / table walk %.1f ns: %.1fx faster\n", bisect, walk,
+                bisect / walk);
   benchmark::Shutdown();
   return 0;
 }

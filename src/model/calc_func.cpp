@@ -17,10 +17,22 @@ TRef<TCalcFunc> TCalcFunc::Optimize(int, const double*) const {
   return {};
 }
 
-void TMathWrapper1Ext::Eval(TCalcStack& stack) {
-  double x = stack.Top();
+double TCalcFunc::Value0() {
+  TCalcStack stack;
+  Eval(stack);
+  return stack.Top();
+}
+
+double TCalcFunc::Value1(double x) {
+  TCalcStack stack;
+  stack.Push(x);
+  Eval(stack);
+  return stack.Top();
+}
+
+double TMathWrapper1Ext::Value1(double x) {
   if (!(x >= lo_ && x <= hi_)) throw ECalcError("Invalid argument to " + Name());
-  stack.Top() = routine_(x);
+  return routine_(x);
 }
 
 void TPowerOptFunc::Eval(TCalcStack& stack) {

@@ -26,6 +26,10 @@ class TCalcFunc : public TRefObject {
 
   // Pops Arity() arguments (the last one on top) and pushes the result.
   virtual void Eval(TCalcStack& stack) = 0;
+  // The machine calls these for arity 0 and 1, so that the top value stays in
+  // a register; the defaults go through Eval.
+  virtual double Value0();
+  virtual double Value1(double x);
   // Given the values of the trailing constCount arguments (in argument order),
   // a cheaper function of fewer arguments to call instead, or none.
   virtual TRef<TCalcFunc> Optimize(int constCount, const double* constants) const;
@@ -50,6 +54,8 @@ class TMathConst : public TMathFunc {
   TMathConst(std::string name, double value) : TMathFunc(std::move(name), 0), value_(value) {}
   double Value() const { return value_; }
   void Eval(TCalcStack& stack) override { stack.Push(value_); }
+  double Value0() override { return value_; }
+  double Value0() override { return value_; }
 
  private:
   double value_;
@@ -61,6 +67,7 @@ class TMathWrapper0 : public TMathFunc {
   TMathWrapper0(std::string name, TRoutine routine, bool pure)
       : TMathFunc(std::move(name), 0, pure), routine_(routine) {}
   void Eval(TCalcStack& stack) override { stack.Push(routine_()); }
+  double Value0() override { return routine_(); }
 
  private:
   TRoutine routine_;
@@ -72,6 +79,7 @@ class TMathWrapper1 : public TMathFunc {
   TMathWrapper1(std::string name, TRoutine routine)
       : TMathFunc(std::move(name), 1), routine_(routine) {}
   void Eval(TCalcStack& stack) override { stack.Top() = routine_(stack.Top()); }
+  double Value1(double x) override { return routine_(x); }
 
  private:
   TRoutine routine_;
@@ -83,7 +91,8 @@ class TMathWrapper1Ext : public TMathFunc {
   using TRoutine = double (*)(double);
   TMathWrapper1Ext(std::string name, TRoutine routine, double lo, double hi)
       : TMathFunc(std::move(name), 1), routine_(routine), lo_(lo), hi_(hi) {}
-  void Eval(TCalcStack& stack) override;
+  void Eval(TCalcStack& stack) override { stack.Top() = Value1(stack.Top()); }
+  double Value1(double x) override;
 
  private:
   TRoutine routine_;
@@ -135,6 +144,7 @@ class TCalcVariable : public TCalcFunc {
   void SetValue(double v) { value_ = v; }
   double Value() const { return value_; }
   void Eval(TCalcStack& stack) override { stack.Push(value_); }
+  double Value0() override { return value_; }
 
  private:
   double value_;

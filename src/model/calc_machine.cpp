@@ -22,76 +22,107 @@ namespace {
   throw ECalcError(what);
 }
 
-inline void Execute(const TCalcCmd& c, TCalcStack& s) {
-  // Calls first: they are what a typical modifier runs.
-  if (c.code >= kCmdCall) {
-    c.func->Eval(s);
-    return;
-  }
-  switch (c.code) {
-    case kCmdLoad:
-      s.Push(c.operand);
-      break;
-    case kCmdNeg:
-      s.Top() = -s.Top();
-      break;
-    case kCmdAdd: {
-      double x = s.Pop();
-      s.Top() += x;
-      break;
-    }
-    case kCmdSub: {
-      double x = s.Pop();
-      s.Top() -= x;
-      break;
-    }
-    case kCmdMul: {
-      double x = s.Pop();
-      s.Top() *= x;
-      break;
-    }
-    case kCmdDiv: {
-      double x = s.Pop();
-      if (x == 0) Fault("Division by zero");
-      s.Top() /= x;
-      break;
-    }
-    case kCmdAddC:
-      s.Top() += c.operand;
-      break;
-    case kCmdMulC:
-      s.Top() *= c.operand;
-      break;
-    case kCmdCSub:
-      s.Top() = c.operand - s.Top();
-      break;
-    case kCmdCDiv:
-      if (s.Top() == 0) Fault("Division by zero");
-      s.Top() = c.operand / s.Top();
-      break;
-  }
-}
-
 }  // namespace
 
+// The top value and the count live in locals while the program runs; the
+// stack object is brought up to date around calls that take it.
 bool Run(const TCalcCmdList& program, TCalcStack& stack, std::string* error) {
-  stack.Clear();
+  stack.count_ = 0;
   if (!program.WellFormed()) {
     if (error) *error = "Invalid program";
     return false;
   }
+  double top = 0;
+  int32_t count = 0;
+  double* below = stack.below_.get();
+  auto push = [&](double v) {
+    if (count > 0) {
+      if (count > stack.capacity_) {
+        stack.count_ = count;
+        stack.Grow();
+        below = stack.below_.get();
+      }
+      below[count - 1] = top;
+    }
+    top = v;
+    ++count;
+  };
+  auto pop = [&] {
+    double v = top;
+    if (--count > 0) top = below[count - 1];
+    return v;
+  };
+  bool ok = true;
   try {
-    for (const TCalcCmd& c : program) {
-      Execute(c, stack);
+    for (const TCalcCmd *c = program.begin(), *end = program.end(); c != end; ++c) {
+      switch (c->code) {
+        case kCmdLoad:
+          push(c->operand);
+          break;
+        case kCmdNeg:
+          top = -top;
+          break;
+        case kCmdAdd: {
+          double x = pop();
+          top += x;
+          break;
+        }
+        case kCmdSub: {
+          double x = pop();
+          top -= x;
+          break;
+        }
+        case kCmdMul: {
+          double x = pop();
+          top *= x;
+          break;
+        }
+        case kCmdDiv: {
+          double x = pop();
+          if (x == 0) Fault("Division by zero");
+          top /= x;
+          break;
+        }
+        case kCmdAddC:
+          top += c->operand;
+          break;
+        case kCmdMulC:
+          top *= c->operand;
+          break;
+        case kCmdCSub:
+          top = c->operand - top;
+          break;
+        case kCmdCDiv:
+          if (top == 0) Fault("Division by zero");
+          top = c->operand / top;
+          break;
+        case kCmdCall:
+          push(c->func->Value0());
+          break;
+        case kCmdCall + 1:
+          top = c->func->Value1(top);
+          break;
+        default:
+          stack.top_ = top;
+          stack.count_ = count;
+          c->func->Eval(stack);
+          top = stack.top_;
+          count = stack.count_;
+          below = stack.below_.get();
+          break;
+      }
       // An infinite or undefined value is the floating-point fault the
       // machine reports instead of carrying it on.
-      if (!std::isfinite(stack.Top())) Fault("Invalid floating point operation");
+      if (!std::isfinite(top)) [[unlikely]]
+        Fault("Invalid floating point operation");
     }
   } catch (const std::exception& e) {
     if (error) *error = e.what();
-    return false;
+    ok = false;
   }
-  return true;
+  stack.top_ = top;
+  stack.count_ = count;
+  return ok;
 }
 
 }  // namespace lum

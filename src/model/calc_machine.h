@@ -50,6 +50,7 @@ class TCalcStack {
  private:
   static constexpr int32_t kInitialCapacity = 8;
   void Grow();
+  friend bool Run(const TCalcCmdList&, TCalcStack&, std::string*);
 
   double top_ = 0;
   std::unique_ptr<double[]> below_;

@@ -42,7 +42,8 @@ class TTimeGetter : public TParamGetter {
   TTimeGetter(std::string name, const TLumObjectMod* owner, int group)
       : TParamGetter(std::move(name), owner), group_(group) {}
   int Group() const { return group_; }
-  void Eval(TCalcStack& stack) override { stack.Push(Context().GroupTime(group_)); }
+  void Eval(TCalcStack& stack) override { stack.Push(Value0()); }
+  double Value0() override { return Context().GroupTime(group_); }
 
  private:
   int group_;
@@ -53,7 +54,8 @@ class TFieldGetter : public TParamGetter {
   TFieldGetter(std::string name, const TLumObjectMod* owner, int field)
       : TParamGetter(std::move(name), owner), field_(field) {}
   int Field() const { return field_; }
-  void Eval(TCalcStack& stack) override { stack.Push(Context().FieldValue(field_)); }
+  void Eval(TCalcStack& stack) override { stack.Push(Value0()); }
+  double Value0() override { return Context().FieldValue(field_); }
 
  private:
   int field_;

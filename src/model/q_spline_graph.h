@@ -83,6 +83,7 @@ class TQSplineGraphOpt final : public TMathFunc {
   static TRef<TQSplineGraphOpt> Make(double x1, double y1, double x2, double y2);
 
   void Eval(TCalcStack& stack) override { stack.Top() = Value(stack.Top()); }
+  double Value1(double x) override { return Value(x); }
   double Value(double x) const {
     const TKusochek* p = pieces_.data() + last_.load(std::memory_order_relaxed);
     if (x >= p->x0) {
