@@ -55,7 +55,6 @@ class TMathConst : public TMathFunc {
   double Value() const { return value_; }
   void Eval(TCalcStack& stack) override { stack.Push(value_); }
   double Value0() override { return value_; }
-  double Value0() override { return value_; }
 
  private:
   double value_;

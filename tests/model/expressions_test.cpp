@@ -207,6 +207,28 @@ TEST(ExpressionTrace, TextsOfEmittedAndDroppedCommands) {
   EXPECT_EQ(CalcProgramText(empty), (TLines{"--nocmd--"}));
 }
 
+TEST(Machine, FunctionsWithOnlyAStackFormRunToo) {
+  // A function that implements the general form alone: the machine's
+  // register paths for one argument and for none fall back to it.
+  struct THalf : TCalcFunc {
+    THalf() : TCalcFunc("Half", 1, false) {}
+    void Eval(TCalcStack& s) override { s.Top() /= 2; }
+  };
+  struct TSeven : TCalcFunc {
+    TSeven() : TCalcFunc("Seven", 0, false) {}
+    void Eval(TCalcStack& s) override { s.Push(7); }
+  };
+  TCalcCmdList program;
+  program.AddLoad(3);
+  program.AddCall(MakeRef<TSeven>());
+  program.AddCall(MakeRef<THalf>());
+  program.AddOp(kCmdSub);
+  TCalcStack stack;
+  ASSERT_TRUE(lum::Run(program, stack));
+  EXPECT_EQ(stack.Count(), 1);
+  EXPECT_DOUBLE_EQ(stack.Top(), -0.5);
+}
+
 TEST(ExpressionTrace, CallOfANamelessFunction) {
   struct TNameless : TCalcFunc {
     TNameless() : TCalcFunc("", 0, false) {}
@@ -296,6 +318,13 @@ TEST(Machine, StackAndProgramGrowByDoubling) {
   TCalcCmdList copy = program;  // shares the call references, keeps the commands
   EXPECT_TRUE(lum::Run(copy, stack));
   EXPECT_EQ(stack.Top(), 780);
+
+  // Deep right operands keep every left value on the stack while it grows;
+  // a three-argument call then finds them in place.
+  std::string nested = "y";
+  for (int i = 0; i < 200; ++i) nested = "x+(" + nested + ")";
+  EXPECT_DOUBLE_EQ(Value(nested), 600.5);
+  EXPECT_DOUBLE_EQ(Value("Lerp(z, " + nested + ", y) - x"), 300.25 - 3);
 
   // A long flat expression compiles and runs without deep recursion.
   std::string sum = "x";
