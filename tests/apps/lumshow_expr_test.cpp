@@ -22,6 +22,8 @@ TEST(LumshowExpr, ValueWithSeventeenDigits) {
   EXPECT_EQ(Expr({"Lerp(10, 20, 0.25)"}).out, "12.5\n");
   EXPECT_EQ(Expr({"QSplineGraph(0.5, 0, 0, 1, 1)"}).out, "0.5\n");
   EXPECT_EQ(Expr({"--", "-2*3"}).out, "-6\n");
+  // Options go before "--"; a negative value of a variable is fine.
+  EXPECT_EQ(Expr({"--var", "x=-1.5", "--program", "--", "-x"}).out, "call x\nneg\n1.5\n");
 }
 
 TEST(LumshowExpr, ProgramAndTraceWithVariables) {

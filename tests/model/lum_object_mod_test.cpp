@@ -124,6 +124,16 @@ TEST(LumObjectMod, SectionKeys) {
   EXPECT_NEAR(f.Eval(), 0.5, 1e-9);
 }
 
+TEST(LumObjectMod, HostileParameterCountIsBounded) {
+  TModFixture f;
+  f.Load("dst=Pos.X\r\nfn=1\r\npcount=2000000000\r\npinfo3=id:k;type:Int");
+  ASSERT_EQ(f.mod.Params().size(), size_t(TLumObjectMod::kMaxParams));
+  EXPECT_EQ(f.mod.Params()[3].id, "k");
+  EXPECT_EQ(f.mod.Params()[4].id, "");
+  f.Load("dst=Pos.X\r\nfn=1\r\npcount=-5");
+  EXPECT_TRUE(f.mod.Params().empty());
+}
+
 TEST(LumObjectMod, NameResolutionOrder) {
   TModFixture f;
   f.anim.times = {0.0, 0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7};
