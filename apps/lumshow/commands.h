@@ -46,6 +46,13 @@ struct TActionArgs {
   bool json = false;
 };
 int Action(const TActionArgs& args);
+struct TExprArgs {
+  std::string expression;
+  bool program = false;
+  bool trace = false;
+  std::vector<std::string> vars;  // NAME=VALUE
+};
+int Expr(const TExprArgs& args);
 
 // Error raised for a wrong use of the command line (exit status 2).
 struct TUsageError {

@@ -1,4 +1,4 @@
-// lumshow: inspect, list, extract and pack shows.
+// lumshow: inspect, list, extract and pack shows; evaluate expressions.
 #include <cstdio>
 #include <string>
 
@@ -63,6 +63,16 @@ int main(int argc, char** argv) {
   actionCmd->add_option("TEXT", action.text, "action text, such as gotoslide(3)")->required();
   actionCmd->add_flag("--json", action.json, "JSON output");
 
+  TExprArgs expr;
+  auto* exprCmd = app.add_subcommand("expr", "compile and evaluate an expression");
+  exprCmd
+      ->add_option("EXPR", expr.expression, "the expression (after \"--\" when it starts with -)")
+      ->required();
+  exprCmd->add_flag("--program", expr.program, "print the compiled commands");
+  exprCmd->add_flag("--trace", expr.trace, "print what the compiler does");
+  exprCmd->add_option("--var", expr.vars, "a variable NAME=VALUE (never folded away)")
+      ->allow_extra_args(false);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -78,6 +88,7 @@ int main(int argc, char** argv) {
     if (*extractCmd) return Extract(extract);
     if (*packCmd) return Pack(pack);
     if (*actionCmd) return Action(action);
+    if (*exprCmd) return Expr(expr);
   } catch (const TUsageError& e) {
     std::fprintf(stderr, "lumshow: %s\n", e.message.c_str());
     return 2;
