@@ -178,7 +178,7 @@ T3DTexture* TCustomTexture::BackEnd() {
         for (int i = first; i >= last; --i) managed[i]->ReleaseBackEnd();
         backEnd_ = r->CreateTexture(kind_, texWidth_, mipMaps_, texHeight_);
         Log().Line("Released Managed Texs from " + std::to_string(first) + " to " +
-                   std::to_string(last) + "; Rt Create " + std::to_string(s + 1) +
+                   std::to_string(last) + "; Rt Create " + std::to_string(s) +
                    "nd Attempt Ok= " + (backEnd_ ? "True" : "False"));
       }
     }

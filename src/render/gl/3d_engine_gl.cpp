@@ -293,6 +293,7 @@ T3DSurfaceGL::~T3DSurfaceGL() { Drop(); }
 
 void T3DSurfaceGL::DeleteGL() {
   if (fbo_) glDeleteFramebuffers(1, &fbo_);
+  if (ownsTexture && texture_) glDeleteTextures(1, &texture_);
   fbo_ = 0;
   released_ = true;
 }
@@ -649,7 +650,22 @@ bool T3DRendererGL::CreateDevice() {
       fixedAlphaOp_ = glGetUniformLocation(fixedProgram_, "uAlphaOp");
       glUseProgram(fixedProgram_);
       glUniform1i(glGetUniformLocation(fixedProgram_, "s0"), 0);
-      backBuffer_ = MakeRef<T3DSurfaceGL>(this, 0, backWidth_, backHeight_, false);
+      headless_ = std::strcmp(SDL_GetCurrentVideoDriver(), "offscreen") == 0;
+      if (headless_) {
+        // The offscreen driver's surface keeps its first size and shows
+        // nothing: draw into a framebuffer of the client size instead.
+        GLuint tex = 0;
+        glGenTextures(1, &tex);
+        glBindTexture(GL_TEXTURE_2D, tex);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, std::max(1, backWidth_), std::max(1, backHeight_),
+                     0, GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
+        backBuffer_ = MakeRef<T3DSurfaceGL>(this, tex, backWidth_, backHeight_, true);
+        backBuffer_->ownsTexture = true;
+        AddResource(backBuffer_.Get());
+        ok = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+      } else {
+        backBuffer_ = MakeRef<T3DSurfaceGL>(this, 0, backWidth_, backHeight_, false);
+      }
       glDisable(GL_DEPTH_TEST);
       glDisable(GL_CULL_FACE);
       while (glGetError() != GL_NO_ERROR) {
@@ -812,7 +828,10 @@ bool T3DRendererGL::Present(const TRect*, const TRect*) {
   }
   std::lock_guard lock(DeviceLock());
   if (state_ != TRendererState::Ready || !MakeCurrent()) return false;
-  SDL_GL_SwapWindow(window_);
+  if (headless_)
+    glFlush();
+  else
+    SDL_GL_SwapWindow(window_);
   lastPresent_ = static_cast<double>(MsSinceStart());
   return Check();
 }
@@ -895,7 +914,7 @@ bool T3DRendererGL::SetRenderTarget(T3DSurface* surface) {
     Log().Line("Dx Error = 1");
     return false;
   }
-  target_ = s && !s->IsBackBuffer() ? TRef<T3DSurfaceGL>(s) : TRef<T3DSurfaceGL>();
+  target_ = s && s != backBuffer_.Get() ? TRef<T3DSurfaceGL>(s) : TRef<T3DSurfaceGL>();
   T3DSurfaceGL* t = target_ ? target_.Get() : backBuffer_.Get();
   viewport_ = {0, 0, t->Width(), t->Height()};
   clipOn_ = false;

@@ -79,6 +79,8 @@ class T3DSurfaceGL : public T3DSurface, public TGLResource {
  public:
   // fbo 0 is the window's back buffer; texture 0 for it.
   T3DSurfaceGL(T3DRendererGL* r, GLuint texture, int width, int height, bool ownsFbo);
+  // The surface deletes its texture too (the headless back buffer).
+  bool ownsTexture = false;
   ~T3DSurfaceGL() override;
   int Width() const override { return width_; }
   int Height() const override { return height_; }
@@ -89,6 +91,7 @@ class T3DSurfaceGL : public T3DSurface, public TGLResource {
   T3DBackendObject* Object() override { return this; }
   void DeleteGL() override;
 
+  // Whether this is the window's own surface (GL's bottom-up rows).
   bool IsBackBuffer() const { return texture_ == 0; }
   GLuint Fbo() const { return fbo_; }
   // Top-down rectangle to GL framebuffer coordinates (y0 ≤ y1 bottom-up for the back buffer).
@@ -254,6 +257,7 @@ class T3DRendererGL : public T3DRenderer {
   TRef<T3DSurfaceGL> backBuffer_;
   TRef<T3DSurfaceGL> target_;  // null = back buffer
   bool declaredLost_ = false;
+  bool headless_ = false;  // no window surface to show: the back buffer is a framebuffer object
   double lastPresent_ = 0;
 
   GLuint fixedProgram_ = 0;
