@@ -480,6 +480,52 @@ TEST_F(GLRender, RenderersAskedForOffTheWindowThreadArePendingUntilItRuns) {
   EXPECT_EQ(r->State(), TRendererState::Ready);
 }
 
+// The same drawing into the window's own surface, whose rows run bottom up.
+class GLWindowSurface : public GLRender {
+ protected:
+  void SetUp() override {
+    T3DEngineGL::SetForceWindowSurface(true);
+    GLRender::SetUp();
+  }
+  void TearDown() override {
+    GLRender::TearDown();
+    T3DEngineGL::SetForceWindowSurface(false);
+  }
+};
+
+TEST_F(GLWindowSurface, TargetsAndCopiesKeepTheirOrientation) {
+  ASSERT_TRUE(screen->BeginScene());
+  screen->Clear(0xFF000000);
+  screen->Batch().Begin({});
+  Quad(0, 0, 64, 16, 0xFFFF0000);
+  ExpectRGB(At(5, 5), 255, 0, 0, 0);
+  ExpectRGB(At(5, 40), 0, 0, 0, 0);
+  ASSERT_TRUE(screen->ClearRects({TRect{0, 56, 8, 64}}, 0xFF00FF00));
+  ExpectRGB(At(2, 60), 0, 255, 0, 0);
+  ExpectRGB(At(2, 2), 255, 0, 0, 0);
+  // Window to target and back, through a texture draw and a stretch copy.
+  TRenderTargetTexture rt(screen.get(), 64, 64, false);
+  ASSERT_TRUE(Renderer()->StretchRect(Renderer()->BackBuffer().Get(), nullptr, rt.Surface().Get(),
+                                      nullptr));
+  screen->Clear(0xFF0000FF);
+  screen->Batch().Begin({&rt});
+  Quad(0, 0, 64, 64, 0xFFFFFFFF, 1, 1);
+  ExpectRGB(At(5, 5), 255, 0, 0, 0);
+  ExpectRGB(At(2, 60), 0, 255, 0, 0);
+  screen->Clear(0xFF0000FF);
+  ASSERT_TRUE(Renderer()->StretchRect(rt.Surface().Get(), nullptr, Renderer()->BackBuffer().Get(),
+                                      nullptr));
+  ExpectRGB(At(5, 5), 255, 0, 0, 0);
+  ExpectRGB(At(2, 60), 0, 255, 0, 0);
+  screen->SetClip(TRect{0, 0, 32, 64});
+  screen->Batch().Begin({});
+  Quad(0, 0, 64, 64, 0xFFFFFFFF);
+  ExpectRGB(At(20, 30), 255, 255, 255, 0);
+  ExpectRGB(At(40, 30), 0, 0, 0, 0);  // left as copied
+  screen->EndScene();
+  EXPECT_TRUE(screen->Present());
+}
+
 TEST(GLNoDisplay, CannotInitIsLoggedAndNothingIsDrawn) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(

@@ -21,6 +21,7 @@ namespace {
 
 constexpr const char* kModule = "3DEngineGL";
 std::atomic<bool> gPacing{true};
+std::atomic<bool> gForceWindowSurface{false};
 
 #ifndef GL_TEXTURE_MAX_ANISOTROPY
 #define GL_TEXTURE_MAX_ANISOTROPY 0x84FE
@@ -152,6 +153,7 @@ std::recursive_mutex& DeviceLock() {
 
 void T3DEngineGL::SetPacing(bool on) { gPacing = on; }
 bool T3DEngineGL::Pacing() { return gPacing; }
+void T3DEngineGL::SetForceWindowSurface(bool on) { gForceWindowSurface = on; }
 
 T3DEngineGL::T3DEngineGL() {
   std::lock_guard lock(DeviceLock());
@@ -650,7 +652,7 @@ bool T3DRendererGL::CreateDevice() {
       fixedAlphaOp_ = glGetUniformLocation(fixedProgram_, "uAlphaOp");
       glUseProgram(fixedProgram_);
       glUniform1i(glGetUniformLocation(fixedProgram_, "s0"), 0);
-      headless_ = std::strcmp(SDL_GetCurrentVideoDriver(), "offscreen") == 0;
+      headless_ = !gForceWindowSurface && std::strcmp(SDL_GetCurrentVideoDriver(), "offscreen") == 0;
       if (headless_) {
         // The offscreen driver's surface keeps its first size and shows
         // nothing: draw into a framebuffer of the client size instead.

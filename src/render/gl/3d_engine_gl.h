@@ -52,6 +52,9 @@ class T3DEngineGL : public T3DEngine {
   // Present waits for the display refresh; off for measurements.
   static void SetPacing(bool on);
   static bool Pacing();
+  // Draw into the window's own surface even under the offscreen driver
+  // (which otherwise gets a framebuffer object of the client size).
+  static void SetForceWindowSurface(bool on);
 
  private:
   bool ready_ = false;
