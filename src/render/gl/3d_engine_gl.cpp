@@ -52,21 +52,18 @@ void main() {
 }
 )";
 
+// The fixed pipeline's pixel stage, one straight-line program per combination
+// (uniform branches cost every pixel on a software rasteriser).
 // Colour op: 0 vertex colour, 1 texture, 2 texture × vertex colour, 3 white.
 // Alpha op: 0 vertex alpha, 1 texture alpha, 2 texture × vertex alpha, 3 one.
-constexpr const char* kFixedFragment = R"(
-uniform sampler2D s0;
-uniform int uColorOp;
-uniform int uAlphaOp;
-void main() {
-  vec4 t = (uColorOp == 1 || uColorOp == 2 || uAlphaOp == 1 || uAlphaOp == 2)
-               ? texture(s0, t0) : vec4(1.0);
-  vec3 c = uColorOp == 0 ? v0.rgb : uColorOp == 1 ? t.rgb : uColorOp == 2 ? t.rgb * v0.rgb
-                                                                           : vec3(1.0);
-  float a = uAlphaOp == 0 ? v0.a : uAlphaOp == 1 ? t.a : uAlphaOp == 2 ? t.a * v0.a : 1.0;
-  oC0 = vec4(c, a);
+std::string FixedFragment(int colorOp, int alphaOp) {
+  static const char* const kColor[4] = {"v0.rgb", "t.rgb", "t.rgb * v0.rgb", "vec3(1.0)"};
+  static const char* const kAlpha[4] = {"v0.a", "t.a", "t.a * v0.a", "1.0"};
+  const bool sample = colorOp == 1 || colorOp == 2 || alphaOp == 1 || alphaOp == 2;
+  return std::string("uniform sampler2D s0;\nvoid main() {\n") +
+         (sample ? "  vec4 t = texture(s0, t0);\n" : "") + "  oC0 = vec4(" + kColor[colorOp] +
+         ", " + kAlpha[alphaOp] + ");\n}\n";
 }
-)";
 
 // What every pixel shader sees: the interpolated colour and texture pairs,
 // register-style constants and its output.
@@ -621,8 +618,12 @@ T3DRendererGL::~T3DRendererGL() {
 }
 
 void T3DRendererGL::ForgetDevice() {
+  // The window is going: nothing may touch its surface again.
   std::lock_guard lock(DeviceLock());
+  ReleaseResources();
+  DestroyContext();
   device_ = nullptr;
+  state_ = TRendererState::DeviceLost;
 }
 
 bool T3DRendererGL::CreateDevice() {
@@ -643,15 +644,8 @@ bool T3DRendererGL::CreateDevice() {
     // Presents are paced by us, not by the swap interval.
     SDL_GL_SetSwapInterval(0);
     std::string log;
-    fixedProgram_ = LinkProgram(kFixedFragment, &log);
-    ok = fixedProgram_ != 0;
+    ok = Fixed(0, 0, &log) != nullptr;
     if (ok) {
-      fixedMatrix_ = glGetUniformLocation(fixedProgram_, "uMatrix");
-      fixedFlip_ = glGetUniformLocation(fixedProgram_, "uFlipY");
-      fixedColorOp_ = glGetUniformLocation(fixedProgram_, "uColorOp");
-      fixedAlphaOp_ = glGetUniformLocation(fixedProgram_, "uAlphaOp");
-      glUseProgram(fixedProgram_);
-      glUniform1i(glGetUniformLocation(fixedProgram_, "s0"), 0);
       headless_ = !gForceWindowSurface && std::strcmp(SDL_GetCurrentVideoDriver(), "offscreen") == 0;
       if (headless_) {
         // The offscreen driver's surface keeps its first size and shows
@@ -694,8 +688,11 @@ bool T3DRendererGL::CreateDevice() {
 void T3DRendererGL::DestroyContext() {
   if (context_) {
     SDL_GL_MakeCurrent(window_, context_);
-    if (fixedProgram_) glDeleteProgram(fixedProgram_);
-    fixedProgram_ = 0;
+    for (auto& row : fixed_)
+      for (auto& f : row) {
+        if (f.program) glDeleteProgram(f.program);
+        f = {};
+      }
     SDL_GL_MakeCurrent(window_, nullptr);
     SDL_GL_DeleteContext(context_);
     context_ = nullptr;
@@ -972,13 +969,25 @@ void T3DRendererGL::SetCullMode(TCullMode mode) {
   }
 }
 
-void T3DRendererGL::UseProgram(GLuint program, T3DShaderGL* shader) {
+const T3DRendererGL::TFixedProgram* T3DRendererGL::Fixed(int colorOp, int alphaOp,
+                                                          std::string* log) {
+  TFixedProgram& f = fixed_[colorOp][alphaOp];
+  if (!f.program) {
+    f.program = LinkProgram(FixedFragment(colorOp, alphaOp), log);
+    if (!f.program) return nullptr;
+    f.matrix = glGetUniformLocation(f.program, "uMatrix");
+    f.flip = glGetUniformLocation(f.program, "uFlipY");
+  }
+  return &f;
+}
+
+void T3DRendererGL::UseProgram(GLuint program, T3DShaderGL* shader, const TFixedProgram* fixed) {
   if (program != currentProgram_) {
     glUseProgram(program);
     currentProgram_ = program;
   }
-  GLint matrixLoc = shader ? shader->matrixLocation : fixedMatrix_;
-  GLint flipLoc = shader ? shader->flipLocation : fixedFlip_;
+  GLint matrixLoc = shader ? shader->matrixLocation : fixed->matrix;
+  GLint flipLoc = shader ? shader->flipLocation : fixed->flip;
   if (matrixDirty_ || matrixProgram_ != program) {
     glUniformMatrix4fv(matrixLoc, 1, GL_FALSE, matrix_);
     glUniform1f(flipLoc, flip_);
@@ -1037,7 +1046,7 @@ bool T3DRendererGL::DrawVertexList(T3DTexture* const* textures, int primitiveCou
   }
   if (textureCount > 0) glActiveTexture(GL_TEXTURE0);
   if (shader_) {
-    UseProgram(shader_->Program(), shader_);
+    UseProgram(shader_->Program(), shader_, nullptr);
   } else {
     const bool tex = (drawFlags & dfTexture) && first;
     const bool vc = drawFlags & dfVertexColor, va = drawFlags & dfVertexAlpha;
@@ -1051,13 +1060,13 @@ bool T3DRendererGL::DrawVertexList(T3DTexture* const* textures, int primitiveCou
     } else {
       alphaOp = tex ? 1 : 3;
     }
-    UseProgram(fixedProgram_, nullptr);
-    if (fixedOps_[0] != colorOp || fixedOps_[1] != alphaOp) {
-      glUniform1i(fixedColorOp_, colorOp);
-      glUniform1i(fixedAlphaOp_, alphaOp);
-      fixedOps_[0] = colorOp;
-      fixedOps_[1] = alphaOp;
+    const TFixedProgram* f = Fixed(colorOp, alphaOp, nullptr);
+    if (!f) {
+      lastResult_ = rrInvalidCall;
+      Log().Line("Dx Error = 1");
+      return false;
     }
+    UseProgram(f->program, nullptr, f);
   }
   ApplyBlend(premulSource);
   if (vl->Vao() != boundVao_) {

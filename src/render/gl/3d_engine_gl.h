@@ -238,11 +238,17 @@ class T3DRendererGL : public T3DRenderer {
   const TGLCaps& Caps() const { return engine_->Caps(); }
 
  private:
+  struct TFixedProgram {
+    GLuint program = 0;
+    GLint matrix = -1, flip = -1;
+  };
+  // Made on first use; null when the program does not build.
+  const TFixedProgram* Fixed(int colorOp, int alphaOp, std::string* log);
   void HandleLost();
   void ReleaseResources();
   void DestroyContext();
   GLuint LinkProgram(const std::string& fragmentSource, std::string* log);
-  void UseProgram(GLuint program, T3DShaderGL* shader);
+  void UseProgram(GLuint program, T3DShaderGL* shader, const TFixedProgram* fixed);
   void ApplyTargetState();
  public:
   // Re-applies viewport, clip and orientation of the current target.
@@ -263,8 +269,7 @@ class T3DRendererGL : public T3DRenderer {
   bool headless_ = false;  // no window surface to show: the back buffer is a framebuffer object
   double lastPresent_ = 0;
 
-  GLuint fixedProgram_ = 0;
-  GLint fixedMatrix_ = -1, fixedFlip_ = -1, fixedColorOp_ = -1, fixedAlphaOp_ = -1;
+  TFixedProgram fixed_[4][4];
   GLuint currentProgram_ = 0;
   T3DShaderGL* shader_ = nullptr;
   TRef<T3DShader> shaderRef_;
@@ -281,7 +286,6 @@ class T3DRendererGL : public T3DRenderer {
   TRect viewport_;
   bool clipOn_ = false;
   TRect clip_;
-  int fixedOps_[2] = {-1, -1};
   float flip_ = 0;
 };
 
