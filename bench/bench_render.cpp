@@ -40,10 +40,12 @@ struct TBareLoop {
     if (!window) return false;
     context = SDL_GL_CreateContext(window);
     if (!context) return false;
-    const char* vs = "#version 330 core\nlayout(location=0) in vec2 p; layout(location=1) in vec2 t;"
-                     "out vec2 uv; void main(){ uv = t; gl_Position = vec4(p, 0.0, 1.0); }";
-    const char* fs = "#version 330 core\nin vec2 uv; uniform sampler2D s0; out vec4 o;"
-                     "void main(){ vec4 c = texture(s0, uv); o = vec4(c.rgb, c.a * 0.5); }";
+    const char* vs =
+        "#version 330 core\nlayout(location=0) in vec2 p; layout(location=1) in vec2 t;"
+        "out vec2 uv; void main(){ uv = t; gl_Position = vec4(p, 0.0, 1.0); }";
+    const char* fs =
+        "#version 330 core\nin vec2 uv; uniform sampler2D s0; out vec4 o;"
+        "void main(){ vec4 c = texture(s0, uv); o = vec4(c.rgb, c.a * 0.5); }";
     GLuint v = glCreateShader(GL_VERTEX_SHADER), f = glCreateShader(GL_FRAGMENT_SHADER);
     glShaderSource(v, 1, &vs, nullptr);
     glShaderSource(f, 1, &fs, nullptr);
@@ -55,8 +57,8 @@ struct TBareLoop {
     glLinkProgram(program);
     glUseProgram(program);
     const float su = static_cast<float>(kW) / tw, sv = static_cast<float>(kH) / th;
-    const float quad[] = {-1, 1, 0, 0, 1, 1, su, 0, 1, -1, su, sv,
-                          -1, 1, 0, 0, 1, -1, su, sv, -1, -1, 0, sv};
+    const float quad[] = {-1, 1, 0, 0, 1, 1,  su, 0,  1,  -1, su, sv,
+                          -1, 1, 0, 0, 1, -1, su, sv, -1, -1, 0,  sv};
     glGenVertexArrays(1, &vao);
     glBindVertexArray(vao);
     glGenBuffers(1, &vbo);
@@ -124,7 +126,8 @@ int main() {
   for (int y = 0; y < kH; ++y)
     for (int x = 0; x < kW; ++x) {
       uint8_t* p = &pixels[(static_cast<size_t>(y) * kW + x) * 4];
-      p[0] = static_cast<uint8_t>(x), p[1] = static_cast<uint8_t>(y), p[2] = static_cast<uint8_t>(x ^ y);
+      p[0] = static_cast<uint8_t>(x), p[1] = static_cast<uint8_t>(y),
+      p[2] = static_cast<uint8_t>(x ^ y);
       p[3] = 255;
     }
   TRGBATexture tex(&screen, kW, kH);

@@ -37,7 +37,8 @@ bool TVertexBuffer::MakeList(int vertices, int pairs) {
 
 void TVertexBuffer::EnsureRoom(int vertices, int texturePairs) {
   if (list_ && list_->Capacity() >= vertices && list_->TexturePairs() >= texturePairs) return;
-  MakeList(std::max({vertices, capacity_, 3072}), std::max(texturePairs, list_ ? list_->TexturePairs() : 0));
+  MakeList(std::max({vertices, capacity_, 3072}),
+           std::max(texturePairs, list_ ? list_->TexturePairs() : 0));
 }
 
 void TVertexBuffer::Begin(const std::vector<TCustomTexture*>& textures, int count) {
@@ -168,7 +169,9 @@ T3DScreen::~T3DScreen() {
   resources_.clear();
 }
 
-void T3DScreen::Unregister(TScreenResource* r) { std::erase(resources_, r); }
+void T3DScreen::Unregister(TScreenResource* r) {
+  std::erase(resources_, r);
+}
 
 void T3DScreen::ReleaseResources() {
   auto resources = resources_;
@@ -203,8 +206,8 @@ void T3DScreen::Attach(TDrawDevice* device) {
     device_->Attach(messenger_);
   }
   r = DeviceRect();
-  changed = changed || device->FullScreen() != fullScreen_ || r != rect_ ||
-            device->Handle() != handle_;
+  changed =
+      changed || device->FullScreen() != fullScreen_ || r != rect_ || device->Handle() != handle_;
   if (!changed && renderer_) return;
   rect_ = r;
   fullScreen_ = device->FullScreen();

@@ -26,9 +26,12 @@ void TMatrix4::Transform(const float in[3], float out[4]) const {
 
 int BytesPerPixel(TPixelFormat f) {
   switch (f) {
-    case TPixelFormat::Gray8: return 1;
-    case TPixelFormat::RGB565: return 2;
-    default: return 4;
+    case TPixelFormat::Gray8:
+      return 1;
+    case TPixelFormat::RGB565:
+      return 2;
+    default:
+      return 4;
   }
 }
 

@@ -16,9 +16,12 @@ constexpr const char* kModule = "CustomTexture";
 
 TPixelFormat FormatOfKind(uint8_t kind) {
   switch (kind) {
-    case tkManagedGray: return TPixelFormat::Gray8;
-    case tkManaged16: return TPixelFormat::RGB565;
-    default: return TPixelFormat::BGRA8;
+    case tkManagedGray:
+      return TPixelFormat::Gray8;
+    case tkManaged16:
+      return TPixelFormat::RGB565;
+    default:
+      return TPixelFormat::BGRA8;
   }
 }
 
@@ -26,11 +29,15 @@ TPixelFormat FormatOfKind(uint8_t kind) {
 void ReadBGRA(const TPixelView& v, int x, int y, uint8_t out[4]) {
   const uint8_t* p = v.pixels + static_cast<size_t>(y) * v.pitch;
   switch (v.format) {
-    case TPixelFormat::BGRA8: std::memcpy(out, p + x * 4, 4); break;
+    case TPixelFormat::BGRA8:
+      std::memcpy(out, p + x * 4, 4);
+      break;
     case TPixelFormat::RGBA8:
       out[0] = p[x * 4 + 2], out[1] = p[x * 4 + 1], out[2] = p[x * 4], out[3] = p[x * 4 + 3];
       break;
-    case TPixelFormat::Gray8: out[0] = out[1] = out[2] = p[x], out[3] = 255; break;
+    case TPixelFormat::Gray8:
+      out[0] = out[1] = out[2] = p[x], out[3] = 255;
+      break;
     case TPixelFormat::RGB565: {
       uint16_t s;
       std::memcpy(&s, p + x * 2, 2);
@@ -45,16 +52,20 @@ void ReadBGRA(const TPixelView& v, int x, int y, uint8_t out[4]) {
 
 void WritePixel(TPixelFormat f, uint8_t* p, const uint8_t bgra[4]) {
   switch (f) {
-    case TPixelFormat::BGRA8: std::memcpy(p, bgra, 4); break;
-    case TPixelFormat::RGBA8: p[0] = bgra[2], p[1] = bgra[1], p[2] = bgra[0], p[3] = bgra[3]; break;
+    case TPixelFormat::BGRA8:
+      std::memcpy(p, bgra, 4);
+      break;
+    case TPixelFormat::RGBA8:
+      p[0] = bgra[2], p[1] = bgra[1], p[2] = bgra[0], p[3] = bgra[3];
+      break;
     case TPixelFormat::Gray8:
       // Luma weights of the common conversion.
       p[0] = static_cast<uint8_t>((bgra[2] * 77 + bgra[1] * 150 + bgra[0] * 29 + 128) >> 8);
       break;
     case TPixelFormat::RGB565: {
-      uint16_t s = static_cast<uint16_t>(((bgra[2] * 31 + 127) / 255) << 11 |
-                                         ((bgra[1] * 63 + 127) / 255) << 5 |
-                                         ((bgra[0] * 31 + 127) / 255));
+      uint16_t s =
+          static_cast<uint16_t>(((bgra[2] * 31 + 127) / 255) << 11 |
+                                ((bgra[1] * 63 + 127) / 255) << 5 | ((bgra[0] * 31 + 127) / 255));
       std::memcpy(p, &s, 2);
       break;
     }
@@ -75,8 +86,9 @@ void BoxFilterHalf(const TBitmapBuffer& src, TBitmapBuffer& dst) {
     int y0 = std::min(2 * y, src.height - 1), y1 = std::min(2 * y + 1, src.height - 1);
     for (int x = 0; x < dst.width; ++x) {
       int x0 = std::min(2 * x, src.width - 1), x1 = std::min(2 * x + 1, src.width - 1);
-      const uint8_t* p[4] = {src.data + y0 * src.pitch + x0 * bpp, src.data + y0 * src.pitch + x1 * bpp,
-                             src.data + y1 * src.pitch + x0 * bpp, src.data + y1 * src.pitch + x1 * bpp};
+      const uint8_t* p[4] = {
+          src.data + y0 * src.pitch + x0 * bpp, src.data + y0 * src.pitch + x1 * bpp,
+          src.data + y1 * src.pitch + x0 * bpp, src.data + y1 * src.pitch + x1 * bpp};
       uint8_t* d = dst.data + y * dst.pitch + x * bpp;
       if (src.format == TPixelFormat::RGB565) {
         int c[3] = {0, 0, 0};
@@ -89,7 +101,8 @@ void BoxFilterHalf(const TBitmapBuffer& src, TBitmapBuffer& dst) {
                                            ((c[2] + 2) / 4));
         std::memcpy(d, &s, 2);
       } else {
-        for (int k = 0; k < bpp; ++k) d[k] = static_cast<uint8_t>((p[0][k] + p[1][k] + p[2][k] + p[3][k] + 2) / 4);
+        for (int k = 0; k < bpp; ++k)
+          d[k] = static_cast<uint8_t>((p[0][k] + p[1][k] + p[2][k] + p[3][k] + 2) / 4);
       }
     }
   }
@@ -103,15 +116,16 @@ TScreenResource::~TScreenResource() {
   if (screen_) screen_->Unregister(this);
 }
 
-TCustomTexture::TCustomTexture(T3DScreen* screen, uint8_t kind, int width, int height,
-                               bool mipMaps)
+TCustomTexture::TCustomTexture(T3DScreen* screen, uint8_t kind, int width, int height, bool mipMaps)
     : TScreenResource(screen), kind_(kind), mipMaps_(mipMaps) {
   if (kind > tkManaged16) AssertFailed(kModule, "Texture kind out of range");
   premultiplied = kind == tkRenderTargetPremul;
   TCustomTexture::SetSize(width, height);
 }
 
-TCustomTexture::~TCustomTexture() { ReleaseBackEnd(); }
+TCustomTexture::~TCustomTexture() {
+  ReleaseBackEnd();
+}
 
 void TCustomTexture::SetSize(int width, int height) {
   width = std::max(0, width);
@@ -224,7 +238,8 @@ void TPixelTexture::SetPixels(const TPixelView& v) {
 
 void TPixelTexture::FillLevel0(TBitmapBuffer& level) {
   const int rows = std::min(height_, level.height);
-  const size_t bytes = std::min<size_t>(pitch_, static_cast<size_t>(level.width) * BytesPerPixel(level.format));
+  const size_t bytes =
+      std::min<size_t>(pitch_, static_cast<size_t>(level.width) * BytesPerPixel(level.format));
   for (int y = 0; y < rows; ++y)
     std::memcpy(level.data + static_cast<size_t>(y) * level.pitch,
                 pixels_.data() + static_cast<size_t>(y) * pitch_, bytes);
@@ -254,7 +269,8 @@ void TVolumeTexture::Refresh() {
   if (!backEnd_->LockLevel(0, b)) return;
   for (int row = 0; row < height_ * depth_; ++row)
     std::memcpy(b.data + static_cast<size_t>(row) * b.pitch,
-                cells_.data() + static_cast<size_t>(row) * width_ * 4, static_cast<size_t>(width_) * 4);
+                cells_.data() + static_cast<size_t>(row) * width_ * 4,
+                static_cast<size_t>(width_) * 4);
   backEnd_->UnlockLevel(0);
 }
 

@@ -51,7 +51,9 @@ class TCustomTexture : public TScreenResource {
   float ScaleX() const { return scaleX_; }
   float ScaleY() const { return scaleY_; }
   bool MipMaps() const { return mipMaps_; }
-  bool IsManaged() const { return kind_ == tkManagedColor || kind_ == tkManagedGray || kind_ == tkManaged16; }
+  bool IsManaged() const {
+    return kind_ == tkManagedColor || kind_ == tkManagedGray || kind_ == tkManaged16;
+  }
 
   bool premultiplied = false;
   bool nearest = false;

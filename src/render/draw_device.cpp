@@ -6,7 +6,9 @@
 
 namespace lum {
 
-TDrawDevice::~TDrawDevice() { Close(); }
+TDrawDevice::~TDrawDevice() {
+  Close();
+}
 
 void TDrawDevice::SetGeometry(const TRect& client, int originX, int originY, bool fullScreen) {
   bool changed = client != clientRect_ || originX != originX_ || originY != originY_ ||
@@ -33,7 +35,9 @@ void TDrawDevice::AddRenderer(T3DRenderer* r) {
     renderers_.push_back(r);
 }
 
-void TDrawDevice::RemoveRenderer(T3DRenderer* r) { std::erase(renderers_, r); }
+void TDrawDevice::RemoveRenderer(T3DRenderer* r) {
+  std::erase(renderers_, r);
+}
 
 void TDrawDevice::Close() {
   auto attachments = std::move(attachments_);

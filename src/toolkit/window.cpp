@@ -94,8 +94,8 @@ TScreenRect DesktopRect() {
 TWindow::TWindow(const TWindowOptions& o) : mode_(o.mode) {
   uint32_t flags = SDL_WINDOW_OPENGL | (o.hidden ? SDL_WINDOW_HIDDEN : SDL_WINDOW_SHOWN);
   if (o.mode == TWindowMode::FramedResizable) flags |= SDL_WINDOW_RESIZABLE;
-  window_ = SDL_CreateWindow(o.title.c_str(), o.x, o.y, std::max(1, o.width),
-                             std::max(1, o.height), flags);
+  window_ = SDL_CreateWindow(o.title.c_str(), o.x, o.y, std::max(1, o.width), std::max(1, o.height),
+                             flags);
   if (!window_) throw ELumError(std::string("Can't create window: ") + SDL_GetError());
   id_ = SDL_GetWindowID(window_);
   int x, y;
@@ -117,17 +117,21 @@ TScreenRect TWindow::ClientRect() const {
   return {0, 0, w, h};
 }
 
-void TWindow::ScreenOrigin(int& x, int& y) const { SDL_GetWindowPosition(window_, &x, &y); }
+void TWindow::ScreenOrigin(int& x, int& y) const {
+  SDL_GetWindowPosition(window_, &x, &y);
+}
 
-int TWindow::MonitorIndex() const { return std::max(0, SDL_GetWindowDisplayIndex(window_)); }
+int TWindow::MonitorIndex() const {
+  return std::max(0, SDL_GetWindowDisplayIndex(window_));
+}
 
 void TWindow::ApplyMode(int monitor) {
   switch (mode_) {
     case TWindowMode::FullScreenMonitor: {
       auto monitors = ListMonitors();
       if (monitor < 0 || monitor >= static_cast<int>(monitors.size())) monitor = MonitorIndex();
-      TScreenRect r = monitor < static_cast<int>(monitors.size()) ? monitors[monitor].rect
-                                                                  : ClientRect();
+      TScreenRect r =
+          monitor < static_cast<int>(monitors.size()) ? monitors[monitor].rect : ClientRect();
       SDL_SetWindowBordered(window_, SDL_FALSE);
       SDL_SetWindowPosition(window_, r.left, r.top);
       SDL_SetWindowSize(window_, r.Width(), r.Height());
@@ -146,8 +150,7 @@ void TWindow::ApplyMode(int monitor) {
     default:
       SDL_SetWindowFullscreen(window_, 0);
       SDL_SetWindowBordered(window_, mode_ == TWindowMode::Borderless ? SDL_FALSE : SDL_TRUE);
-      SDL_SetWindowResizable(window_,
-                             mode_ == TWindowMode::FramedResizable ? SDL_TRUE : SDL_FALSE);
+      SDL_SetWindowResizable(window_, mode_ == TWindowMode::FramedResizable ? SDL_TRUE : SDL_FALSE);
       SDL_SetWindowSize(window_, windowedRect_.Width(), windowedRect_.Height());
       SDL_SetWindowPosition(window_, windowedRect_.left, windowedRect_.top);
       break;
@@ -193,7 +196,9 @@ void TWindow::Restore() {
   }
 }
 
-void TWindow::SetTitle(const std::string& title) { SDL_SetWindowTitle(window_, title.c_str()); }
+void TWindow::SetTitle(const std::string& title) {
+  SDL_SetWindowTitle(window_, title.c_str());
+}
 
 bool TWindow::HandleEvent(const SDL_Event& e) {
   auto mods = [] { return ModifierBitsOf(static_cast<uint16_t>(SDL_GetModState())); };
@@ -228,7 +233,8 @@ bool TWindow::HandleEvent(const SDL_Event& e) {
         case SDL_WINDOWEVENT_CLOSE:
           if (listener_.close) listener_.close();
           break;
-        default: break;
+        default:
+          break;
       }
       return true;
     case SDL_KEYDOWN:
@@ -263,7 +269,8 @@ bool TWindow::HandleEvent(const SDL_Event& e) {
       if (listener_.wheel) listener_.wheel(WheelDelta120(y), mods());
       return true;
     }
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -273,6 +280,10 @@ bool TWindowThread::Init(std::string* error) {
     if (error) *error = SDL_GetError();
     return false;
   }
+  // Windows are GL windows: keep the GL library loaded for the process, or
+  // SDL unloads the driver with each last window and loads it again.
+  static const bool glLoaded = SDL_GL_LoadLibrary(nullptr) == 0;
+  (void)glLoaded;
   std::lock_guard lock(s.mutex);
   if (s.requestEvent == 0) s.requestEvent = SDL_RegisterEvents(1);
   s.thread = std::this_thread::get_id();

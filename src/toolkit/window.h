@@ -50,10 +50,10 @@ enum class TWindowMode : uint8_t {
 
 struct TWindowOptions {
   TWindowMode mode = TWindowMode::Framed;
-  int monitor = 0;                    // full screen on this monitor
-  int x = SDL_WINDOWPOS_CENTERED;     // windowed position, desktop coordinates
+  int monitor = 0;                 // full screen on this monitor
+  int x = SDL_WINDOWPOS_CENTERED;  // windowed position, desktop coordinates
   int y = SDL_WINDOWPOS_CENTERED;
-  int width = 800, height = 600;      // client size when windowed
+  int width = 800, height = 600;  // client size when windowed
   std::string title = "Slideshow";
   bool hidden = false;
 };

@@ -14,7 +14,8 @@ namespace lum::test {
 // Collects log lines for checks.
 class TCaptureLog : public TExclLog {
  public:
-  explicit TCaptureLog(std::shared_ptr<std::vector<std::string>> lines) : lines_(std::move(lines)) {}
+  explicit TCaptureLog(std::shared_ptr<std::vector<std::string>> lines)
+      : lines_(std::move(lines)) {}
 
  protected:
   void Emit(std::string_view line) override { lines_->emplace_back(line); }

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
-#include <tuple>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <thread>
+#include <tuple>
 
 #include "fake_back_end.h"
 #include "render/3d_screen.h"
@@ -154,8 +154,8 @@ TEST_F(GLRender, EveryDrawFlagCombination) {
     SCOPED_TRACE(flags);
     screen->Clear(0xFF000000);
     T3DTexture* textures[1] = {back};
-    ASSERT_TRUE(Renderer()->DrawVertexList(textures, 2, flags, list.Get(), 1,
-                                           TPrimitive::TriangleList));
+    ASSERT_TRUE(
+        Renderer()->DrawVertexList(textures, 2, flags, list.Get(), 1, TPrimitive::TriangleList));
     const bool tx = flags & dfTexture, c = flags & dfVertexColor, a = flags & dfVertexAlpha;
     double rgb[3], alpha;
     for (int k = 0; k < 3; ++k) rgb[k] = tx ? (c ? t[k] * v[k] : t[k]) : (c ? v[k] : 1.0);
@@ -264,13 +264,13 @@ TEST_F(GLRender, StretchCopiesBetweenSurfaces) {
   Quad(0, 0, 32, 8, 0xFFFF0000);
   screen->PopRenderTarget();
   // Target to window, stretched by two.
-  ASSERT_TRUE(Renderer()->StretchRect(a.Surface().Get(), nullptr, Renderer()->BackBuffer().Get(),
-                                      nullptr));
+  ASSERT_TRUE(
+      Renderer()->StretchRect(a.Surface().Get(), nullptr, Renderer()->BackBuffer().Get(), nullptr));
   ExpectRGB(At(10, 4), 255, 0, 0, 0);
   ExpectRGB(At(10, 30), 0, 0, 255, 0);
   // Window to target, one to one, then read through the surface.
-  ASSERT_TRUE(Renderer()->StretchRect(Renderer()->BackBuffer().Get(), nullptr, b.Surface().Get(),
-                                      nullptr));
+  ASSERT_TRUE(
+      Renderer()->StretchRect(Renderer()->BackBuffer().Get(), nullptr, b.Surface().Get(), nullptr));
   std::vector<uint8_t> px;
   ASSERT_TRUE(b.Surface()->CopyToBitmap(px));
   EXPECT_EQ(px[(4 * 64 + 10) * 4 + 2], 255);  // red row near the top
@@ -287,16 +287,17 @@ TEST_F(GLRender, VolumeTexturesSampleTheirCellCentres) {
   ASSERT_TRUE(screen->BeginScene());
   TVolumeTexture vol(screen.get(), 4, 4, 4);
   uint8_t* cells = vol.Cells();
-  for (int i = 0; i < 4; ++i)      // depth
-    for (int j = 0; j < 4; ++j)    // row
+  for (int i = 0; i < 4; ++i)        // depth
+    for (int j = 0; j < 4; ++j)      // row
       for (int k = 0; k < 4; ++k) {  // column
         uint8_t* c = cells + ((i * 4 + j) * 4 + k) * 4;
         c[0] = static_cast<uint8_t>(k * 60), c[1] = static_cast<uint8_t>(j * 60);
         c[2] = static_cast<uint8_t>(i * 60), c[3] = 255;
       }
   ASSERT_NE(vol.BackEnd(), nullptr);
-  auto shader = MakeRef<TShader>(screen.get(), "uniform sampler3D s0;\n"
-                                               "void main() { oC0 = texture(s0, c[0].xyz); }\n");
+  auto shader = MakeRef<TShader>(screen.get(),
+                                 "uniform sampler3D s0;\n"
+                                 "void main() { oC0 = texture(s0, c[0].xyz); }\n");
   ASSERT_TRUE(shader->HasBackEnd());
   ASSERT_TRUE(screen->SetShader(shader.Get()));
   for (auto [i, j, k] : {std::tuple{0, 0, 0}, {1, 2, 3}, {3, 3, 3}, {2, 0, 1}}) {
@@ -382,7 +383,8 @@ TEST_F(GLRender, LostDeviceIsRebuiltAndEverythingDrawsAgain) {
   TRGBATexture tex(screen.get(), 2, 2);
   const uint8_t px[16] = {0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255};
   tex.SetPixels({px, 2, 2, 8, TPixelFormat::BGRA8});
-  TShader tint(screen.get(), "uniform sampler2D s0;\nvoid main() { oC0 = texture(s0, t0) * c[0]; }\n");
+  TShader tint(screen.get(),
+               "uniform sampler2D s0;\nvoid main() { oC0 = texture(s0, t0) * c[0]; }\n");
   const float half[4] = {0.5f, 1, 1, 1};
   auto draw = [&] {
     screen->Clear(0xFF000000);

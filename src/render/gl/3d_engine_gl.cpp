@@ -120,13 +120,18 @@ GLuint Compile(GLenum type, const std::string& source, std::string* log) {
 
 GLint AddressOf(TTextureAddress a) {
   switch (a) {
-    case TTextureAddress::Wrap: return GL_REPEAT;
-    case TTextureAddress::Mirror: return GL_MIRRORED_REPEAT;
-    default: return GL_CLAMP_TO_EDGE;
+    case TTextureAddress::Wrap:
+      return GL_REPEAT;
+    case TTextureAddress::Mirror:
+      return GL_MIRRORED_REPEAT;
+    default:
+      return GL_CLAMP_TO_EDGE;
   }
 }
 
-int BytesOfKind(int kind) { return kind == 3 ? 1 : kind == 4 ? 2 : 4; }
+int BytesOfKind(int kind) {
+  return kind == 3 ? 1 : kind == 4 ? 2 : 4;
+}
 TPixelFormat FormatOfKind(int kind) {
   return kind == 3 ? TPixelFormat::Gray8 : kind == 4 ? TPixelFormat::RGB565 : TPixelFormat::BGRA8;
 }
@@ -148,9 +153,15 @@ std::recursive_mutex& DeviceLock() {
 
 // ---- engine ----
 
-void T3DEngineGL::SetPacing(bool on) { gPacing = on; }
-bool T3DEngineGL::Pacing() { return gPacing; }
-void T3DEngineGL::SetForceWindowSurface(bool on) { gForceWindowSurface = on; }
+void T3DEngineGL::SetPacing(bool on) {
+  gPacing = on;
+}
+bool T3DEngineGL::Pacing() {
+  return gPacing;
+}
+void T3DEngineGL::SetForceWindowSurface(bool on) {
+  gForceWindowSurface = on;
+}
 
 T3DEngineGL::T3DEngineGL() {
   std::lock_guard lock(DeviceLock());
@@ -160,8 +171,16 @@ T3DEngineGL::T3DEngineGL() {
     Log().Line("T3DEngineGL: " + failure_);
     return;
   }
+  // Hold the GL library for the process: SDL would otherwise unload the
+  // driver with the last GL window and load it again for the next.
+  if (SDL_GL_LoadLibrary(nullptr) != 0) {
+    failure_ = std::string("no OpenGL library (") + SDL_GetError() + ")";
+    Log().Line("T3DEngineGL: " + failure_);
+    return;
+  }
   SetContextAttributes();
-  SDL_Window* probe = SDL_CreateWindow("probe", 0, 0, 16, 16, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+  SDL_Window* probe =
+      SDL_CreateWindow("probe", 0, 0, 16, 16, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
   if (!probe) {
     failure_ = std::string("no GL window (") + SDL_GetError() + ")";
     Log().Line("T3DEngineGL: " + failure_);
@@ -171,7 +190,8 @@ T3DEngineGL::T3DEngineGL() {
   SDL_Window* savedWindow = SDL_GL_GetCurrentWindow();
   SDL_GLContext ctx = SDL_GL_CreateContext(probe);
   if (!ctx) {
-    failure_ = std::string("the driver refused an OpenGL 3.3 core context (") + SDL_GetError() + ")";
+    failure_ =
+        std::string("the driver refused an OpenGL 3.3 core context (") + SDL_GetError() + ")";
     Log().Line("T3DEngineGL: " + failure_);
     SDL_DestroyWindow(probe);
     return;
@@ -288,7 +308,9 @@ T3DSurfaceGL::T3DSurfaceGL(T3DRendererGL* r, GLuint texture, int width, int heig
   }
 }
 
-T3DSurfaceGL::~T3DSurfaceGL() { Drop(); }
+T3DSurfaceGL::~T3DSurfaceGL() {
+  Drop();
+}
 
 void T3DSurfaceGL::DeleteGL() {
   if (fbo_) glDeleteFramebuffers(1, &fbo_);
@@ -381,8 +403,7 @@ bool T3DSurfaceGL::CopyFromBitmap(const TPixelView& v) {
   return renderer->Check();
 }
 
-T3DTextureGL::T3DTextureGL(T3DRendererGL* r, int kind, int width, int height, int depth,
-                           int levels)
+T3DTextureGL::T3DTextureGL(T3DRendererGL* r, int kind, int width, int height, int depth, int levels)
     : kind_(kind), width_(width), height_(height), depth_(depth), levels_(levels) {
   renderer = r;
 }
@@ -457,7 +478,9 @@ void T3DTextureGL::ApplySampling(bool anisotropy, float maxAnisotropy, bool lodB
   if (filter != appliedFilter_) {
     glTexParameteri(target, GL_TEXTURE_MAG_FILTER, filter == 1 ? GL_NEAREST : GL_LINEAR);
     glTexParameteri(target, GL_TEXTURE_MIN_FILTER,
-                    filter == 1 ? GL_NEAREST : filter == 2 ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+                    filter == 1   ? GL_NEAREST
+                    : filter == 2 ? GL_LINEAR_MIPMAP_LINEAR
+                                  : GL_LINEAR);
     appliedFilter_ = filter;
   }
   float aniso = filter == 2 ? maxAnisotropy : 1.0f;
@@ -535,7 +558,9 @@ T3DVertexListGL::T3DVertexListGL(T3DRendererGL* r, int capacity, uint32_t flags,
   renderer = r;
 }
 
-T3DVertexListGL::~T3DVertexListGL() { Drop(); }
+T3DVertexListGL::~T3DVertexListGL() {
+  Drop();
+}
 
 void T3DVertexListGL::DeleteGL() {
   if (vao_) glDeleteVertexArrays(1, &vao_);
@@ -594,7 +619,9 @@ bool T3DVertexListGL::Unlock() {
   return renderer->Check();
 }
 
-T3DShaderGL::~T3DShaderGL() { Drop(); }
+T3DShaderGL::~T3DShaderGL() {
+  Drop();
+}
 
 void T3DShaderGL::DeleteGL() {
   if (program_) glDeleteProgram(program_);
@@ -646,7 +673,8 @@ bool T3DRendererGL::CreateDevice() {
     std::string log;
     ok = Fixed(0, 0, &log) != nullptr;
     if (ok) {
-      headless_ = !gForceWindowSurface && std::strcmp(SDL_GetCurrentVideoDriver(), "offscreen") == 0;
+      headless_ =
+          !gForceWindowSurface && std::strcmp(SDL_GetCurrentVideoDriver(), "offscreen") == 0;
       if (headless_) {
         // The offscreen driver's surface keeps its first size and shows
         // nothing: draw into a framebuffer of the client size instead.
@@ -705,7 +733,9 @@ bool T3DRendererGL::MakeCurrent() {
   return SDL_GL_MakeCurrent(window_, context_) == 0;
 }
 
-void T3DRendererGL::RemoveResource(TGLResource* r) { std::erase(resources_, r); }
+void T3DRendererGL::RemoveResource(TGLResource* r) {
+  std::erase(resources_, r);
+}
 
 void T3DRendererGL::ReleaseResources() {
   // Hold each object while it is released: its owner drops it in the callback.
@@ -768,7 +798,8 @@ void T3DRendererGL::HandleLost() {
 GLuint T3DRendererGL::LinkProgram(const std::string& fragmentSource, std::string* log) {
   GLuint vs = Compile(GL_VERTEX_SHADER, kVertexShader, log);
   if (!vs) return 0;
-  GLuint fs = Compile(GL_FRAGMENT_SHADER, std::string(kFragmentPrelude) + "#line 1\n" + fragmentSource, log);
+  GLuint fs = Compile(GL_FRAGMENT_SHADER,
+                      std::string(kFragmentPrelude) + "#line 1\n" + fragmentSource, log);
   if (!fs) {
     glDeleteShader(vs);
     return 0;
@@ -925,7 +956,9 @@ TRef<T3DSurface> T3DRendererGL::RenderTarget() {
   return target_ ? TRef<T3DSurface>(target_) : TRef<T3DSurface>(backBuffer_);
 }
 
-TRef<T3DSurface> T3DRendererGL::BackBuffer() { return TRef<T3DSurface>(backBuffer_); }
+TRef<T3DSurface> T3DRendererGL::BackBuffer() {
+  return TRef<T3DSurface>(backBuffer_);
+}
 
 bool T3DRendererGL::SetViewport(const TRect& r, float minZ, float maxZ) {
   std::lock_guard lock(DeviceLock());
@@ -946,9 +979,15 @@ void T3DRendererGL::SetClip(const TRect* r) {
 
 void T3DRendererGL::SetTransform(TTransformKind kind, const TMatrix4& m) {
   switch (kind) {
-    case TTransformKind::World: world_ = m; break;
-    case TTransformKind::View: view_ = m; break;
-    case TTransformKind::Projection: projection_ = m; break;
+    case TTransformKind::World:
+      world_ = m;
+      break;
+    case TTransformKind::View:
+      view_ = m;
+      break;
+    case TTransformKind::Projection:
+      projection_ = m;
+      break;
   }
   TMatrix4 all = world_ * view_ * projection_;
   // Row-major data read as a column-major GLSL matrix is the transpose, so
@@ -970,7 +1009,7 @@ void T3DRendererGL::SetCullMode(TCullMode mode) {
 }
 
 const T3DRendererGL::TFixedProgram* T3DRendererGL::Fixed(int colorOp, int alphaOp,
-                                                          std::string* log) {
+                                                         std::string* log) {
   TFixedProgram& f = fixed_[colorOp][alphaOp];
   if (!f.program) {
     f.program = LinkProgram(FixedFragment(colorOp, alphaOp), log);
@@ -1029,8 +1068,8 @@ bool T3DRendererGL::DrawVertexList(T3DTexture* const* textures, int primitiveCou
   std::lock_guard lock(DeviceLock());
   if (state_ != TRendererState::Ready || !MakeCurrent()) return false;
   auto* vl = static_cast<T3DVertexListGL*>(list);
-  if (!vl || vl->renderer != this || vl->Released() || textureCount < 0 ||
-      textureCount > 8 || (textureCount > 0 && !textures))
+  if (!vl || vl->renderer != this || vl->Released() || textureCount < 0 || textureCount > 8 ||
+      (textureCount > 0 && !textures))
     AssertFailed(kModule, "Vertex list call with a texture count that does not match");
   const TGLCaps& caps = Caps();
   bool premulSource = false;
@@ -1076,12 +1115,24 @@ bool T3DRendererGL::DrawVertexList(T3DTexture* const* textures, int primitiveCou
   GLenum mode;
   int vertices;
   switch (primitive) {
-    case TPrimitive::PointList: mode = GL_POINTS, vertices = primitiveCount; break;
-    case TPrimitive::LineList: mode = GL_LINES, vertices = primitiveCount * 2; break;
-    case TPrimitive::LineStrip: mode = GL_LINE_STRIP, vertices = primitiveCount + 1; break;
-    case TPrimitive::TriangleStrip: mode = GL_TRIANGLE_STRIP, vertices = primitiveCount + 2; break;
-    case TPrimitive::TriangleFan: mode = GL_TRIANGLE_FAN, vertices = primitiveCount + 2; break;
-    default: mode = GL_TRIANGLES, vertices = primitiveCount * 3; break;
+    case TPrimitive::PointList:
+      mode = GL_POINTS, vertices = primitiveCount;
+      break;
+    case TPrimitive::LineList:
+      mode = GL_LINES, vertices = primitiveCount * 2;
+      break;
+    case TPrimitive::LineStrip:
+      mode = GL_LINE_STRIP, vertices = primitiveCount + 1;
+      break;
+    case TPrimitive::TriangleStrip:
+      mode = GL_TRIANGLE_STRIP, vertices = primitiveCount + 2;
+      break;
+    case TPrimitive::TriangleFan:
+      mode = GL_TRIANGLE_FAN, vertices = primitiveCount + 2;
+      break;
+    default:
+      mode = GL_TRIANGLES, vertices = primitiveCount * 3;
+      break;
   }
   if (vertices > vl->Capacity()) AssertFailed(kModule, "Vertex list overrun");
   if (primitiveCount > 0) glDrawArrays(mode, 0, vertices);

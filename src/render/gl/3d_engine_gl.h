@@ -250,6 +250,7 @@ class T3DRendererGL : public T3DRenderer {
   GLuint LinkProgram(const std::string& fragmentSource, std::string* log);
   void UseProgram(GLuint program, T3DShaderGL* shader, const TFixedProgram* fixed);
   void ApplyTargetState();
+
  public:
   // Re-applies viewport, clip and orientation of the current target.
   void ApplyTargetStateAfterBind();
