@@ -470,6 +470,27 @@ TEST_F(GLRender, OversizedTexturesAreRefused) {
   EXPECT_TRUE(screen->DeviceReady());  // refusing is not a loss
 }
 
+TEST_F(GLRender, DrawingRunsOnAnotherThreadThanCreation) {
+  // Created on the window thread (SetUp), drawn by a worker as the engine does.
+  TPix seen{};
+  std::thread engineThread([&] {
+    ASSERT_TRUE(screen->BeginScene());
+    screen->Clear(0xFF000000);
+    screen->Batch().Begin({});
+    Quad(0, 0, 32, 64, 0xFF00FF00);
+    seen = At(10, 10);
+    screen->EndScene();
+    T3DEngineGL::ReleaseThreadContext();
+  });
+  engineThread.join();
+  ExpectRGB(seen, 0, 255, 0, 0);
+  // And back on this thread.
+  ASSERT_TRUE(screen->BeginScene());
+  ExpectRGB(At(10, 10), 0, 255, 0, 0);
+  ExpectRGB(At(40, 10), 0, 0, 0, 0);
+  screen->EndScene();
+}
+
 TEST_F(GLRender, RenderersAskedForOffTheWindowThreadArePendingUntilItRuns) {
   TDisplayMode mode;
   ASSERT_TRUE(engine->DisplayMode(0, mode));

@@ -159,8 +159,11 @@ void T3DEngineGL::SetPacing(bool on) {
 bool T3DEngineGL::Pacing() {
   return gPacing;
 }
-void T3DEngineGL::SetForceWindowSurface(bool on) {
-  gForceWindowSurface = on;
+void T3DEngineGL::SetForceWindowSurface(bool on) { gForceWindowSurface = on; }
+
+void T3DEngineGL::ReleaseThreadContext() {
+  std::lock_guard lock(DeviceLock());
+  if (SDL_GL_GetCurrentContext()) SDL_GL_MakeCurrent(SDL_GL_GetCurrentWindow(), nullptr);
 }
 
 T3DEngineGL::T3DEngineGL() {
