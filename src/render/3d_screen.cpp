@@ -280,6 +280,8 @@ bool T3DScreen::BeginScene() {
   if (device_->IsMinimized()) return false;
   TRect r = DeviceRect();
   const bool fs = device_->FullScreen();
+  // A renderer whose device went away or never came (failed creation) is replaced.
+  if (renderer_ && renderer_->State() == TRendererState::DeviceLost) FreeRenderer();
   if (renderer_) {
     bool rebuild = (r != rect_ && !r.Empty()) || device_->Handle() != handle_ || fs != fullScreen_;
     if (rebuild) {
@@ -386,6 +388,7 @@ bool T3DScreen::PushRenderTarget(TRenderTargetTexture* target, int offsetX, int 
   if (!surface || !DeviceReady()) return false;
   if (!renderer_->SetRenderTarget(surface.Get())) return false;
   targets_.push_back(MakeRef<TRenderTargetWrapper>(surface, offsetX, offsetY));
+  targets_.back()->savedViewport = viewport_;
   SetViewport(TRect{0, 0, target->Width(), target->Height()});
   clip_ = TargetRect();
   renderer_->SetClip(nullptr);
@@ -395,11 +398,12 @@ bool T3DScreen::PushRenderTarget(TRenderTargetTexture* target, int offsetX, int 
 void T3DScreen::PopRenderTarget() {
   if (targets_.size() <= 1) AssertFailed(kModule, "Render target stack underflow");
   if (DeviceReady()) batch_->Flush();
+  const TRect saved = targets_.back()->savedViewport;
   targets_.pop_back();
   if (!DeviceReady()) return;
   T3DSurface* s = targets_.back()->surface.Get();
   renderer_->SetRenderTarget(targets_.size() == 1 ? nullptr : s);
-  SetViewport(TargetRect());
+  SetViewport(saved.Empty() ? TargetRect() : saved);
   clip_ = TargetRect();
   renderer_->SetClip(nullptr);
 }

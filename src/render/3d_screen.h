@@ -74,6 +74,7 @@ class TRenderTargetWrapper : public TRefObject {
       : surface(std::move(surface)), offsetX(offsetX), offsetY(offsetY) {}
   TRef<T3DSurface> surface;
   int offsetX, offsetY;
+  TRect savedViewport;  // the viewport before the push, restored by the pop
 };
 
 // Tells the screen to forget the draw device when the device goes away.

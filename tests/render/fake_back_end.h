@@ -156,6 +156,7 @@ class TFakeRenderer : public T3DRenderer {
         if ((t->Kind() == 0 || t->Kind() == 3) && o->RefCount() > 1) ++n;
     return n;
   }
+  void MarkLost() { state_ = TRendererState::DeviceLost; }
   // Releases every device object as a lost device does.
   void Lose() {
     state_ = TRendererState::DeviceLost;

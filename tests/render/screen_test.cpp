@@ -290,6 +290,15 @@ TEST_F(ScreenFixture, LostRendererIsRebuiltAndResourcesComeBack) {
   EXPECT_TRUE(tex.HasBackEnd());
 }
 
+TEST_F(ScreenFixture, ARendererThatNeverBecameReadyIsReplaced) {
+  screen->Attach(device.Get());
+  ASSERT_TRUE(screen->BeginScene());
+  Renderer()->MarkLost();  // as a failed creation on the window thread leaves it
+  EXPECT_FALSE(screen->DeviceReady());
+  EXPECT_TRUE(screen->BeginScene());
+  EXPECT_EQ(engine->renderersCreated, 2);
+}
+
 TEST_F(ScreenFixture, TargetStackKeepsTheBackBufferAtTheBottom) {
   screen->Attach(device.Get());
   ASSERT_TRUE(screen->BeginScene());
@@ -299,6 +308,11 @@ TEST_F(ScreenFixture, TargetStackKeepsTheBackBufferAtTheBottom) {
   EXPECT_EQ(screen->TargetRect(), (TRect{0, 0, 128, 64}));
   EXPECT_EQ(Renderer()->viewport, (TRect{0, 0, 100, 50}));
   EXPECT_FLOAT_EQ(screen->InvWidth(), 1.0f / 100);
+  TRenderTargetTexture inner(screen.get(), 20, 10, false);
+  ASSERT_TRUE(screen->PushRenderTarget(&inner));
+  EXPECT_EQ(Renderer()->viewport, (TRect{0, 0, 20, 10}));
+  screen->PopRenderTarget();  // back to the outer target's own viewport
+  EXPECT_EQ(Renderer()->viewport, (TRect{0, 0, 100, 50}));
   screen->PopRenderTarget();
   EXPECT_EQ(Renderer()->target.Get(), nullptr);
   EXPECT_EQ(Renderer()->viewport, (TRect{0, 0, 640, 480}));
