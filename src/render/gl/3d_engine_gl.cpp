@@ -159,11 +159,15 @@ void T3DEngineGL::SetPacing(bool on) {
 bool T3DEngineGL::Pacing() {
   return gPacing;
 }
-void T3DEngineGL::SetForceWindowSurface(bool on) { gForceWindowSurface = on; }
+void T3DEngineGL::SetForceWindowSurface(bool on) {
+  gForceWindowSurface = on;
+}
 
 void T3DEngineGL::ReleaseThreadContext() {
   std::lock_guard lock(DeviceLock());
   if (SDL_GL_GetCurrentContext()) SDL_GL_MakeCurrent(SDL_GL_GetCurrentWindow(), nullptr);
+  // SDL frees its per-thread data only for threads it started itself.
+  SDL_TLSCleanup();
 }
 
 T3DEngineGL::T3DEngineGL() {

@@ -55,8 +55,8 @@ class T3DEngineGL : public T3DEngine {
   // Draw into the window's own surface even under the offscreen driver
   // (which otherwise gets a framebuffer object of the client size).
   static void SetForceWindowSurface(bool on);
-  // A drawing thread lets go of whatever context it holds (before it ends,
-  // or before another thread takes over the drawing).
+  // A drawing thread lets go of whatever context it holds and of SDL's data
+  // for the thread; called before it ends or hands the drawing to another.
   static void ReleaseThreadContext();
 
  private:
