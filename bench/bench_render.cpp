@@ -162,11 +162,11 @@ int main() {
     glFinish();  // the screen's context is current on this thread now
   };
 
-  const int frames = 8;
+  const int frames = 6;
   bool ok = true;
   for (int k : {1, 2, 4}) {
     double mine = 1e30, ref = 1e30;
-    for (int round = 0; round < 5; ++round) {
+    for (int round = 0; round < 7; ++round) {
       ref = std::min(ref, MsPerFrame([&] { bare.Frame(k); }, frames));
       mine = std::min(mine, MsPerFrame([&] { screenFrame(k); }, frames));
     }

@@ -930,8 +930,13 @@ bool T3DRendererGL::Clear(const TRect* rects, int count, uint32_t what, TColor c
     if (c.Empty()) return;
     int x0, y0, x1, y1;
     t->ToGL(c, x0, y0, x1, y1);
-    glEnable(GL_SCISSOR_TEST);
-    glScissor(x0, y0, x1 - x0, y1 - y0);
+    // A whole-target clear goes without scissor: rasterisers clear that fastest.
+    if (c == TRect{0, 0, t->Width(), t->Height()}) {
+      glDisable(GL_SCISSOR_TEST);
+    } else {
+      glEnable(GL_SCISSOR_TEST);
+      glScissor(x0, y0, x1 - x0, y1 - y0);
+    }
     glClear(GL_COLOR_BUFFER_BIT);
   };
   if (count == 0 || !rects)
