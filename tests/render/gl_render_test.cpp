@@ -48,7 +48,7 @@ class GLRender : public ::testing::Test {
     o.hidden = true;
     window = std::make_unique<TWindow>(o);
     device = MakeRef<TWindowDrawDevice>(window->Handle());
-    window->Listener().minimized = [this](bool m) { device->SetMinimized(m); };
+    device->Follow(*window);
     screen = std::make_unique<T3DScreen>(TRef<T3DEngine>(engine));
     screen->Attach(device.Get());
     ASSERT_TRUE(screen->DeviceReady());
@@ -418,8 +418,7 @@ TEST_F(GLRender, WindowGeometryAndModeChangesRebuildTheRenderer) {
   ASSERT_TRUE(screen->BeginScene());
   screen->EndScene();
   TLogCapture log;
-  window->SetClientSize(96, 48);
-  device->Update();
+  window->SetClientSize(96, 48);  // the device follows the window
   ASSERT_TRUE(screen->BeginScene());
   EXPECT_TRUE(log.Has("T3DScreen.BeginScene, R= (0,0,96,48)"));
   EXPECT_EQ(screen->TargetRect(), (TRect{0, 0, 96, 48}));
@@ -431,7 +430,6 @@ TEST_F(GLRender, WindowGeometryAndModeChangesRebuildTheRenderer) {
   screen->EndScene();
 
   window->SetMode(TWindowMode::FullScreenMonitor, 0);
-  device->Update();
   const auto monitors = ListMonitors();
   ASSERT_FALSE(monitors.empty());
   ASSERT_TRUE(screen->BeginScene());
@@ -440,7 +438,6 @@ TEST_F(GLRender, WindowGeometryAndModeChangesRebuildTheRenderer) {
   screen->EndScene();
 
   window->SetMode(TWindowMode::Framed);
-  device->Update();
   ASSERT_TRUE(screen->BeginScene());
   EXPECT_FALSE(device->FullScreen());
   EXPECT_EQ(screen->TargetRect(), (TRect{0, 0, 96, 48}));

@@ -1305,6 +1305,25 @@ void TWindowDrawDevice::Update() {
   SetGeometry({0, 0, cw, ch}, x, y, fs);
 }
 
+void TWindowDrawDevice::Follow(TWindow& window) {
+  TWindowListener& l = window.Listener();
+  TRef<TWindowDrawDevice> self(this);
+  active_ = window.Active();
+  minimized_ = window.Minimized();
+  l.geometry = [self, next = std::move(l.geometry)] {
+    self->Update();
+    if (next) next();
+  };
+  l.activation = [self, next = std::move(l.activation)](bool on) {
+    self->SetActive(on);
+    if (next) next(on);
+  };
+  l.minimized = [self, next = std::move(l.minimized)](bool on) {
+    self->SetMinimized(on);
+    if (next) next(on);
+  };
+}
+
 TRef<T3DEngine> CreateRenderEngine(std::string_view choice) {
   std::string c = Lower(choice);
   if (c == "null") return TRef<T3DEngine>(MakeRef<T3DEngineNull>("null renderer chosen"));

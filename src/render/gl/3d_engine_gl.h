@@ -12,6 +12,7 @@
 
 #include "render/3d_engine.h"
 #include "render/draw_device.h"
+#include "toolkit/window.h"
 
 namespace lum {
 
@@ -304,6 +305,9 @@ class TWindowDrawDevice : public TDrawDevice {
   void SetActive(bool on) { active_ = on; }
   void SetMinimized(bool on) { minimized_ = on; }
   SDL_Window* Window() const { return static_cast<SDL_Window*>(handle_); }
+  // Keeps the device in step with the window's geometry, activation and
+  // minimised state; the listener's earlier callbacks still run after ours.
+  void Follow(TWindow& window);
 
  private:
   bool active_ = true, minimized_ = false;
