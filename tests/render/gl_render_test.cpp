@@ -109,6 +109,10 @@ TEST_F(GLRender, CapabilitiesComeFromTheContext) {
   TDisplayMode mode;
   EXPECT_TRUE(engine->DisplayMode(0, mode));
   EXPECT_FALSE(engine->DisplayMode(99, mode));
+  // The table of back ends: the user's choice first, then probing.
+  EXPECT_FALSE(CreateRenderEngine("null")->DeviceReady());
+  EXPECT_TRUE(CreateRenderEngine()->DeviceReady());
+  EXPECT_TRUE(CreateRenderEngine("GL")->DeviceReady());
 }
 
 TEST_F(GLRender, ClearsAndColouredQuadsLandTheRightWayUp) {
