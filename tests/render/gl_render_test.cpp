@@ -171,6 +171,63 @@ TEST_F(GLRender, EveryDrawFlagCombination) {
   }
 }
 
+TEST_F(GLRender, TextureKindsSampleAsTheirFormats) {
+  ASSERT_TRUE(screen->BeginScene());
+  auto drawWith = [&](TCustomTexture& t, uint32_t flags) {
+    screen->Clear(0xFF000000);
+    T3DTexture* back = t.BackEnd();
+    EXPECT_NE(back, nullptr);
+    if (!back) return TPix{};
+    back->nearest = true;
+    auto list = Renderer()->CreateVertexList(6, vfDiffuse, 1);
+    TVertex q[4] = {V(0, 0), V(64, 0, 0xFFFFFFFF, t.ScaleX(), 0),
+                    V(64, 64, 0xFFFFFFFF, t.ScaleX(), t.ScaleY()),
+                    V(0, 64, 0xFFFFFFFF, 0, t.ScaleY())};
+    const int order[6] = {0, 1, 2, 0, 2, 3};
+    uint8_t* p = list->Lock(6);
+    for (int i = 0; i < 6; ++i) {
+      std::memcpy(p + i * list->Stride(), &q[order[i]].x, 12);
+      std::memcpy(p + i * list->Stride() + 12, &q[order[i]].color, 4);
+      std::memcpy(p + i * list->Stride() + 16, q[order[i]].uv[0], 8);
+    }
+    list->Unlock();
+    T3DTexture* textures[1] = {back};
+    EXPECT_TRUE(
+        Renderer()->DrawVertexList(textures, 2, flags, list.Get(), 1, TPrimitive::TriangleList));
+    return At(20, 20);
+  };
+  // Grey: one channel read as grey, opaque.
+  TGrayScaleTexture grey(screen.get(), 1, 1);
+  const uint8_t g = 200;
+  grey.SetPixels({&g, 1, 1, 1, TPixelFormat::Gray8});
+  ExpectRGB(drawWith(grey, dfTexture), 200, 200, 200);
+  // 16-bit colour from RGBA pixels.
+  TPixelTexture c16(screen.get(), tkManaged16, 1, 1);
+  const uint8_t magenta[4] = {255, 0, 255, 0};  // R G B A
+  c16.SetPixels({magenta, 1, 1, 4, TPixelFormat::RGBA8});
+  ExpectRGB(drawWith(c16, dfTexture), 255, 0, 255);
+  // A target without alpha samples opaque; an alpha target keeps its alpha,
+  // unless the vertex alpha alone applies (not premultiplied).
+  TRenderTargetTexture plain(screen.get(), 32, 32, false);
+  auto fill = [&](TRenderTargetTexture& t) {
+    ASSERT_TRUE(screen->PushRenderTarget(&t));
+    screen->Clear(0x00640000);  // red 100, alpha 0
+    screen->PopRenderTarget();
+  };
+  fill(plain);
+  ExpectRGB(drawWith(plain, dfTexture), 100, 0, 0);
+  TRenderTargetTexture a2(screen.get(), 32, 32, true);
+  a2.premultiplied = false;
+  a2.ReleaseBackEnd();
+  fill(a2);
+  ExpectRGB(drawWith(a2, dfTexture), 0, 0, 0);                    // texture alpha 0
+  ExpectRGB(drawWith(a2, dfTexture | dfVertexAlpha), 100, 0, 0);  // vertex alpha alone
+  a2.premultiplied = true;
+  a2.BackEnd()->premultiplied = true;
+  // Premultiplied: texture alpha × vertex alpha, blended with one × source.
+  ExpectRGB(drawWith(a2, dfTexture | dfVertexAlpha), 100, 0, 0);
+}
+
 TEST_F(GLRender, BlendModes) {
   ASSERT_TRUE(screen->BeginScene());
   // Normal: a quarter of red over blue.
