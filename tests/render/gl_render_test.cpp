@@ -383,6 +383,12 @@ TEST_F(GLRender, ShaderConstantsAreRegisters) {
   Quad(0, 0, 64, 64, 0xFFFFFFFF);
   ExpectRGB(At(30, 30), 51, 102, 153);
   screen->SetShader(nullptr);
+  {
+    TLogCapture log;
+    EXPECT_FALSE(screen->SetShaderConstants(31, value, 2));  // past the last register
+    EXPECT_EQ(Renderer()->LastResult(), rrInvalidCall);
+    EXPECT_TRUE(log.Has("Dx Error = 1"));
+  }
   // A shader that does not compile is refused with a logged reason.
   TLogCapture log;
   TShader broken(screen.get(), "this is not a shader");
