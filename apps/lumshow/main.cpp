@@ -58,6 +58,16 @@ int main(int argc, char** argv) {
       ->allow_extra_args(false);
   packCmd->add_flag("--no-refs", pack.noReferences, "do not add the files the project refers to");
 
+  TImageArgs image;
+  auto* imageCmd = app.add_subcommand("image", "decode a picture and write it as PNG");
+  imageCmd->add_option("FILE", image.file, "picture file, or a show with --member")->required();
+  imageCmd->add_option("--member", image.member, "picture inside the show FILE");
+  imageCmd->add_option("-o,--output", image.output, "PNG to write")->required();
+  imageCmd->add_option("--level", image.level, "mip level (0: full size)");
+  imageCmd->add_option("--icc", image.icc,
+                       "convert an embedded colour profile to PROFILE (sRGB, AdobeRGB, FunkyRGB "
+                       "or an ICC file); none: leave the pixels as decoded");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -72,6 +82,7 @@ int main(int argc, char** argv) {
     if (*catCmd) return Cat(catShow, catName);
     if (*extractCmd) return Extract(extract);
     if (*packCmd) return Pack(pack);
+    if (*imageCmd) return Image(image);
   } catch (const TUsageError& e) {
     std::fprintf(stderr, "lumshow: %s\n", e.message.c_str());
     return 2;
