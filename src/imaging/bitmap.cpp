@@ -3,6 +3,10 @@
 #include <cstring>
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lum {
 
 int BytesPerPixel(TPixelFormat format) {
@@ -158,6 +162,35 @@ void HalveRows(const uint8_t* r0, const uint8_t* r1, int srcWidth, uint8_t* out)
   }
 }
 
+// 32-bit pixels, two output pixels per step: the halving of a 24-megapixel
+// picture should cost no more than reading it once.
+void HalveRowsBgra(const uint8_t* r0, const uint8_t* r1, int srcWidth, uint8_t* out) {
+  int x = 0;
+  const int full = srcWidth / 2;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+  for (; x + 2 <= full; x += 2, r0 += 16, r1 += 16, out += 8) {
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r0));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r1));
+    // Rows added in 16-bit lanes: lo = source pixels 0, 1; hi = pixels 2, 3.
+    __m128i lo = _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
+    __m128i hi = _mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));
+    __m128i s0 = _mm_add_epi16(lo, _mm_srli_si128(lo, 8));
+    __m128i s1 = _mm_add_epi16(hi, _mm_srli_si128(hi, 8));
+    __m128i sum = _mm_unpacklo_epi64(s0, s1);
+    sum = _mm_srli_epi16(_mm_add_epi16(sum, two), 2);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(sum, sum));
+  }
+#endif
+  for (; x < full; ++x, r0 += 8, r1 += 8, out += 4) {
+    for (int c = 0; c < 4; ++c)
+      out[c] = uint8_t((unsigned(r0[c]) + r0[c + 4] + r1[c] + r1[c + 4] + 2) >> 2);
+  }
+  if (srcWidth & 1) {
+    for (int c = 0; c < 4; ++c) out[c] = uint8_t((unsigned(r0[c]) + r1[c] + 1) >> 1);
+  }
+}
+
 }  // namespace
 
 TRef<TBitmap> ConvertBitmap(const TBitmap& source, TPixelFormat format) {
@@ -202,7 +235,7 @@ TRef<TBitmap> HalveBitmap(const TBitmap& source) {
     const uint8_t* r0 = source.Row(2 * y);
     const uint8_t* r1 = 2 * y + 1 < source.Height() ? source.Row(2 * y + 1) : r0;
     if (f == TPixelFormat::Bgra32)
-      HalveRows<4>(r0, r1, source.Width(), out->Row(y));
+      HalveRowsBgra(r0, r1, source.Width(), out->Row(y));
     else
       HalveRows<3>(r0, r1, source.Width(), out->Row(y));
   }
