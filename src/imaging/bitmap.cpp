@@ -1,5 +1,7 @@
 #include "imaging/bitmap.h"
 
+#include <sys/mman.h>
+
 #include <cstring>
 #include <string>
 
@@ -58,7 +60,35 @@ TBitmap::TBitmap(int width, int height, TPixelFormat format, int level)
   int bpp = BytesPerPixel(format);
   if (bpp == 0) throw EImageError("Bitmap without pixel format");
   pitch_ = (size_t(width) * size_t(bpp) + 3) & ~size_t(3);
-  data_.reset(new uint8_t[pitch_ * size_t(height)]);
+  const size_t bytes = pitch_ * size_t(height);
+  // Large pictures take huge pages where the system offers them: a decoded
+  // photo touches every page once, and 4 KB pages make that a fault per page.
+  constexpr size_t kLarge = size_t(8) << 20, kHuge = size_t(2) << 20;
+  if (bytes >= kLarge) {
+    size_t mapped = (bytes + kHuge - 1) / kHuge * kHuge + kHuge;
+    void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p != MAP_FAILED) {
+      // Trim to a 2 MB boundary so that whole huge pages fit.
+      uintptr_t start = reinterpret_cast<uintptr_t>(p);
+      uintptr_t aligned = (start + kHuge - 1) & ~uintptr_t(kHuge - 1);
+      if (aligned > start) munmap(p, aligned - start);
+      size_t used = mapped - (aligned - start);
+      size_t keep = (bytes + kHuge - 1) / kHuge * kHuge;
+      if (used > keep) munmap(reinterpret_cast<void*>(aligned + keep), used - keep);
+      madvise(reinterpret_cast<void*>(aligned), keep, MADV_HUGEPAGE);
+      data_ = std::unique_ptr<uint8_t[], TPixelMemory>(reinterpret_cast<uint8_t*>(aligned),
+                                                       TPixelMemory{keep});
+      return;
+    }
+  }
+  data_ = std::unique_ptr<uint8_t[], TPixelMemory>(new uint8_t[bytes], TPixelMemory{0});
+}
+
+void TPixelMemory::operator()(uint8_t* p) const {
+  if (mapped)
+    munmap(p, mapped);
+  else
+    delete[] p;
 }
 
 void TBitmap::Fill(uint8_t r, uint8_t g, uint8_t b, uint8_t a) {

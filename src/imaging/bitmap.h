@@ -37,6 +37,12 @@ bool PictureSizeAllowed(int64_t width, int64_t height);
 // Throws EImageError naming the size when PictureSizeAllowed is false.
 void CheckPictureSize(int64_t width, int64_t height);
 
+// Frees pixel memory: mapped pages for large bitmaps, else new[].
+struct TPixelMemory {
+  void operator()(uint8_t* p) const;
+  size_t mapped = 0;  // bytes mapped; 0: from new[]
+};
+
 class TBitmap : public TRefObject {
  public:
   // Uninitialised pixels; rows padded to 4 bytes. Throws EImageError for
@@ -66,7 +72,7 @@ class TBitmap : public TRefObject {
   size_t pitch_;
   TPixelFormat format_;
   int level_;
-  std::unique_ptr<uint8_t[]> data_;
+  std::unique_ptr<uint8_t[], TPixelMemory> data_;
 };
 
 // The same picture in another pixel format (a new bitmap; alpha 255 where
