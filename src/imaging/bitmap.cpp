@@ -2,6 +2,8 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -42,15 +44,26 @@ const char* PixelFormatName(TPixelFormat format) {
   return "none";
 }
 
+namespace {
+std::atomic<int64_t> gBudget{kMaxPicturePixels};
+}
+
+int64_t PictureBudget() { return gBudget.load(std::memory_order_relaxed); }
+void SetPictureBudget(int64_t pixels) {
+  gBudget.store(std::clamp<int64_t>(pixels, 1, kMaxPicturePixels), std::memory_order_relaxed);
+}
+
 bool PictureSizeAllowed(int64_t width, int64_t height) {
-  return width > 0 && height > 0 && width <= kMaxPicturePixels && height <= kMaxPicturePixels &&
-         width * height <= kMaxPicturePixels;
+  const int64_t budget = PictureBudget();
+  return width > 0 && height > 0 && width <= budget && height <= budget &&
+         width * height <= budget;
 }
 
 void CheckPictureSize(int64_t width, int64_t height) {
   if (!PictureSizeAllowed(width, height)) {
     throw EImageError("Picture size " + std::to_string(width) + " x " + std::to_string(height) +
-                      " is outside the supported range (at most 268435456 pixels)");
+                      " is outside the supported range (at most " +
+                      std::to_string(PictureBudget()) + " pixels)");
   }
 }
 

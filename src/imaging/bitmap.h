@@ -32,7 +32,11 @@ class EImageError : public ELumError {
   using ELumError::ELumError;
 };
 
-// True when width x height is positive and within kMaxPicturePixels.
+// The budget in force (kMaxPicturePixels unless lowered, as fuzzing does).
+int64_t PictureBudget();
+void SetPictureBudget(int64_t pixels);
+
+// True when width x height is positive and within the budget.
 bool PictureSizeAllowed(int64_t width, int64_t height);
 // Throws EImageError naming the size when PictureSizeAllowed is false.
 void CheckPictureSize(int64_t width, int64_t height);
