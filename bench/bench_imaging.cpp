@@ -219,8 +219,9 @@ int main() {
   double djpeg = 1e30;
   for (int i = 0; i < 3; ++i)
     djpeg = std::min(djpeg, Once([&] { Run({"djpeg", "-outfile", "/dev/null", jpg}); }));
-  std::printf("JPEG full decode: ours %.1f ms, libjpeg in-process %.1f ms, ratio %.3f (target <= 1.15)\n",
-              ours * 1000, ref * 1000, ours / ref);
+  std::printf(
+      "JPEG full decode: ours %.1f ms, libjpeg in-process %.1f ms, ratio %.3f (target <= 1.15)\n",
+      ours * 1000, ref * 1000, ours / ref);
   std::printf("  djpeg process to /dev/null: %.1f ms, ours / djpeg %.3f\n", djpeg * 1000,
               ours / djpeg);
   for (int level = 1; level <= 3; ++level) {
@@ -240,8 +241,9 @@ int main() {
         store->GetMipLevel(0);
       },
       [&] { ReferencePng(pngFile, buffer); }, 3);
-  std::printf("PNG full decode: ours %.1f ms, bare libpng loop %.1f ms, ratio %.3f (target <= 1.2)\n",
-              pOurs * 1000, pRef * 1000, pOurs / pRef);
+  std::printf(
+      "PNG full decode: ours %.1f ms, bare libpng loop %.1f ms, ratio %.3f (target <= 1.2)\n",
+      pOurs * 1000, pRef * 1000, pOurs / pRef);
   buffer.reset();
 
   TRef<TBitmap> level0 = ConvertBitmap(*MakePhoto(), TPixelFormat::Bgra32);
@@ -258,8 +260,10 @@ int main() {
         for (int y = 0; y < level0->Height(); ++y)
           std::memcpy(copy.data() + level0->Pitch() * size_t(y), level0->Row(y), level0->Pitch());
       });
-  std::printf("Mip chain 6000 x 4000 down to 1 x 1 (%d levels): %.1f ms, one pass over level 0 %.1f ms, ratio %.3f (target <= 1.5)\n",
-              last, chain * 1000, pass * 1000, chain / pass);
+  std::printf(
+      "Mip chain 6000 x 4000 down to 1 x 1 (%d levels): %.1f ms, one pass over level 0 %.1f ms, "
+      "ratio %.3f (target <= 1.5)\n",
+      last, chain * 1000, pass * 1000, chain / pass);
   std::string rm = "rm -rf " + dir;
   return std::system(rm.c_str()) == 0 ? 0 : 1;
 }

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (s.Position() != 0) __builtin_trap();  // a declining reader must restore the position
     return 0;
   }
-  if (int64_t(bmp->Width()) * bmp->Height() <= (1 << 20)){
+  if (int64_t(bmp->Width()) * bmp->Height() <= (1 << 20)) {
     auto store = lum::MakeRef<lum::TSysBitmapStore>(bmp);
     store->GetMipLevel(2, lum::TPixelFormat::Bgra32);
   }

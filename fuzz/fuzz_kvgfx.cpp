@@ -17,6 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   const lum::TImageParams& p = store->Params();
-  if (int64_t(p.width) * p.height <= (1 << 20))store->GetMipLevel(1);
+  if (int64_t(p.width) * p.height <= (1 << 20)) store->GetMipLevel(1);
   return 0;
 }

@@ -48,15 +48,16 @@ namespace {
 std::atomic<int64_t> gBudget{kMaxPicturePixels};
 }
 
-int64_t PictureBudget() { return gBudget.load(std::memory_order_relaxed); }
+int64_t PictureBudget() {
+  return gBudget.load(std::memory_order_relaxed);
+}
 void SetPictureBudget(int64_t pixels) {
   gBudget.store(std::clamp<int64_t>(pixels, 1, kMaxPicturePixels), std::memory_order_relaxed);
 }
 
 bool PictureSizeAllowed(int64_t width, int64_t height) {
   const int64_t budget = PictureBudget();
-  return width > 0 && height > 0 && width <= budget && height <= budget &&
-         width * height <= budget;
+  return width > 0 && height > 0 && width <= budget && height <= budget && width * height <= budget;
 }
 
 void CheckPictureSize(int64_t width, int64_t height) {

@@ -58,7 +58,9 @@ TSysBitmapStore::TSysBitmapStore(TRef<TBitmap> bitmap)
   bitmap_->SetLevel(0);
 }
 
-TRef<TBitmap> TSysBitmapStore::DecodeLevel(int level) { return level == 0 ? bitmap_ : nullptr; }
+TRef<TBitmap> TSysBitmapStore::DecodeLevel(int level) {
+  return level == 0 ? bitmap_ : nullptr;
+}
 
 TRotatedBitmapStore::TRotatedBitmapStore(TRef<TBitmapStore> inner, int exifCode)
     : TBitmapStore(inner->Params()), inner_(std::move(inner)), code_(exifCode) {

@@ -10,12 +10,16 @@ namespace lum {
 
 namespace {
 
-uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint16_t U16(const uint8_t* p) {
+  return uint16_t(p[0] | p[1] << 8);
+}
 uint32_t U32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-bool ReadExact(TStream& s, void* buf, size_t n) { return s.Read(buf, n) == n; }
+bool ReadExact(TStream& s, void* buf, size_t n) {
+  return s.Read(buf, n) == n;
+}
 
 struct TBmpHeader {
   int64_t width = 0, height = 0;  // height: absolute
@@ -30,8 +34,8 @@ struct TBmpHeader {
 
 // Decodes RLE8 (bits 8) or RLE4 (bits 4) into rows of rowSize bytes, rows in
 // file order (bottom-up as stored). Damaged runs end decoding early.
-void DecodeRle(const uint8_t* p, size_t n, int bits, int64_t width, int64_t height,
-               size_t rowSize, uint8_t* out) {
+void DecodeRle(const uint8_t* p, size_t n, int bits, int64_t width, int64_t height, size_t rowSize,
+               uint8_t* out) {
   size_t i = 0;
   int64_t x = 0, y = 0;
   auto put = [&](unsigned v) {
@@ -187,7 +191,9 @@ TRef<TBitmap> ReadBmpAt(TStream& s, int64_t start) {
 
   auto bmp = MakeRef<TBitmap>(int(h.width), int(h.height), format);
   const int w = int(h.width), ht = int(h.height);
-  auto destRow = [&](int64_t fileRow) { return bmp->Row(int(h.topDown ? fileRow : ht - 1 - fileRow)); };
+  auto destRow = [&](int64_t fileRow) {
+    return bmp->Row(int(h.topDown ? fileRow : ht - 1 - fileRow));
+  };
   s.SetPosition(dataStart);
 
   if (rle) {

@@ -48,7 +48,7 @@ TEngine& Engine() {
 }
 
 bool Bind(void* handle, TLcmsApi& api) {
-#define LUM_LCMS_BIND(name)                                                    \
+#define LUM_LCMS_BIND(name)                                              \
   api.name = reinterpret_cast<decltype(api.name)>(dlsym(handle, #name)); \
   if (!api.name) return false;
   LUM_LCMS_FUNCTIONS(LUM_LCMS_BIND)
@@ -122,7 +122,9 @@ void SetColorEngineLibraries(std::vector<std::string> paths) {
   e.paths = std::move(paths);
 }
 
-bool ColorEngineAvailable() { return EngineApi() != nullptr; }
+bool ColorEngineAvailable() {
+  return EngineApi() != nullptr;
+}
 
 void CopyRect(const TBitmap& src, TRect rect, TBitmap& dst, int dx, int dy) {
   if (src.Format() != dst.Format() || !ClipRect(src, rect, dst, dx, dy)) return;
@@ -132,12 +134,13 @@ void CopyRect(const TBitmap& src, TRect rect, TBitmap& dst, int dx, int dy) {
   bool up = &src == &dst && dy > rect.y;
   for (int i = 0; i < rect.height; ++i) {
     int k = up ? rect.height - 1 - i : i;
-    std::memmove(dst.Row(dy + k) + size_t(dx) * bpp, src.Row(rect.y + k) + size_t(rect.x) * bpp,
-                 n);
+    std::memmove(dst.Row(dy + k) + size_t(dx) * bpp, src.Row(rect.y + k) + size_t(rect.x) * bpp, n);
   }
 }
 
-bool TColorTransform::TransformLookupVolume(uint8_t*) { return false; }
+bool TColorTransform::TransformLookupVolume(uint8_t*) {
+  return false;
+}
 
 bool TEngineColorTransform::TransformRect(const TBitmap& src, TRect rect, TBitmap& dst, int dx,
                                           int dy) {
@@ -153,10 +156,10 @@ bool TEngineColorTransform::TransformRect(const TBitmap& src, TRect rect, TBitma
     return false;
   }
   api->cmsSetAdaptationState(0);
-  cmsHPROFILE in = api->cmsOpenProfileFromMem(source_->Icc().data(),
-                                              cmsUInt32Number(source_->Icc().size()));
-  cmsHPROFILE out = api->cmsOpenProfileFromMem(output_->Icc().data(),
-                                               cmsUInt32Number(output_->Icc().size()));
+  cmsHPROFILE in =
+      api->cmsOpenProfileFromMem(source_->Icc().data(), cmsUInt32Number(source_->Icc().size()));
+  cmsHPROFILE out =
+      api->cmsOpenProfileFromMem(output_->Icc().data(), cmsUInt32Number(output_->Icc().size()));
   cmsHTRANSFORM t = nullptr;
   if (in && out) {
     cmsUInt32Number flags = quality_ == 1   ? cmsFLAGS_NOOPTIMIZE
@@ -239,9 +242,9 @@ bool TLookupColorTransform::TransformLookupVolume(uint8_t* volume) {
 TRef<TColorTransform> DefaultColorTransformFactory(const TColorProfile& source,
                                                    const TColorProfile& output) {
   if (!ColorEngineAvailable()) return nullptr;
-  return MakeRef<TEngineColorTransform>(
-      MakeRef<TColorProfile>(source.Icc(), source.Name()),
-      MakeRef<TColorProfile>(output.Icc(), output.Name()), Engine().quality);
+  return MakeRef<TEngineColorTransform>(MakeRef<TColorProfile>(source.Icc(), source.Name()),
+                                        MakeRef<TColorProfile>(output.Icc(), output.Name()),
+                                        Engine().quality);
 }
 
 std::string PrecomputedTransformMemberName(std::string_view profileName) {
@@ -268,7 +271,9 @@ void SetColorTransformFactory(TColorTransformFactory factory) {
   e.factory = std::move(factory);
 }
 
-void SetColorTransformQuality(int quality) { Engine().quality = quality; }
+void SetColorTransformQuality(int quality) {
+  Engine().quality = quality;
+}
 
 TRef<TColorTransform> MakeColorTransform(const TColorProfile& source, const TColorProfile& output) {
   TColorTransformFactory f;

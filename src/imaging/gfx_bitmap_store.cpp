@@ -87,12 +87,13 @@ TRef<TBitmap> TGfxBitmapStore::DecodeLevel(int level) {
     try {
       // A BMP of the declared size cannot be larger than this; the declared
       // original size only narrows it.
-      int64_t bound = 14 + 124 + 12 + 1024 +
-                      int64_t(header_.width) * header_.height * 4 + int64_t(header_.height) * 4;
+      int64_t bound = 14 + 124 + 12 + 1024 + int64_t(header_.width) * header_.height * 4 +
+                      int64_t(header_.height) * 4;
       int64_t limit = std::min(bound, header_.originalSize);
       TMemoryStream bmp;
       packed_->SetPosition(0);
-      InflateWithCallbacks(*packed_, bmp, [this] { ReportProgress(0.5); }, limit);
+      InflateWithCallbacks(
+          *packed_, bmp, [this] { ReportProgress(0.5); }, limit);
       bmp.SetPosition(0);
       TRef<TBitmap> decoded = ReadBmp(bmp);
       if (decoded && decoded->Width() == header_.width && decoded->Height() == header_.height)

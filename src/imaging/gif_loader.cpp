@@ -106,7 +106,8 @@ bool DecodeGif(TStream& stream, int maxFrames, std::vector<uint8_t>& frames, int
     for (int i = 0; i < d.Height; ++i) {
       int row = i;
       if (d.Interlace) {
-        // Rows come in four passes: every 8th from 0, every 8th from 4, every 4th from 2, every 2nd from 1.
+        // Rows come in four passes: every 8th from 0, every 8th from 4, every 4th from 2, every 2nd
+        // from 1.
         int n1 = (d.Height + 7) / 8, n2 = (d.Height + 3) / 8, n3 = (d.Height + 1) / 4;
         if (i < n1)
           row = i * 8;
@@ -182,8 +183,14 @@ TRef<TBitmapStore> LoadGif(TLoadRequest& request, bool atlas) {
 
 }  // namespace
 
-TRef<TBitmapStore> LoadGifPicture(TLoadRequest& request) { return LoadGif(request, false); }
-TRef<TBitmapStore> LoadGifFirstFrame(TLoadRequest& request) { return LoadGif(request, false); }
-TRef<TBitmapStore> LoadGifFramesAtlas(TLoadRequest& request) { return LoadGif(request, true); }
+TRef<TBitmapStore> LoadGifPicture(TLoadRequest& request) {
+  return LoadGif(request, false);
+}
+TRef<TBitmapStore> LoadGifFirstFrame(TLoadRequest& request) {
+  return LoadGif(request, false);
+}
+TRef<TBitmapStore> LoadGifFramesAtlas(TLoadRequest& request) {
+  return LoadGif(request, true);
+}
 
 }  // namespace lum

@@ -18,8 +18,12 @@ void Put16(std::string& s, uint16_t v) {
   s.push_back(char(v >> 8));
   s.push_back(char(v & 0xFF));
 }
-void PutSig(std::string& s, const char* sig) { s.append(sig, 4); }
-void PutFixed(std::string& s, double v) { Put32(s, uint32_t(int32_t(std::lround(v * 65536.0)))); }
+void PutSig(std::string& s, const char* sig) {
+  s.append(sig, 4);
+}
+void PutFixed(std::string& s, double v) {
+  Put32(s, uint32_t(int32_t(std::lround(v * 65536.0))));
+}
 void PutXyz(std::string& s, const TXyz& c) {
   PutFixed(s, c.x);
   PutFixed(s, c.y);
@@ -91,10 +95,15 @@ std::string WriteIccProfile(const TIccMatrixProfile& p) {
     int sharedWith = -1;  // index of an earlier tag whose data this one reuses
   };
   std::vector<TTag> tags = {
-      {"desc", DescTag(p.description)},     {"cprt", TextTag(p.copyright)},
-      {"wtpt", XyzTag(p.white)},            {"rXYZ", XyzTag(p.red)},
-      {"gXYZ", XyzTag(p.green)},            {"bXYZ", XyzTag(p.blue)},
-      {"rTRC", CurveTag(p.gamma, p.curvePoints)}, {"gTRC", {}, 6}, {"bTRC", {}, 6},
+      {"desc", DescTag(p.description)},
+      {"cprt", TextTag(p.copyright)},
+      {"wtpt", XyzTag(p.white)},
+      {"rXYZ", XyzTag(p.red)},
+      {"gXYZ", XyzTag(p.green)},
+      {"bXYZ", XyzTag(p.blue)},
+      {"rTRC", CurveTag(p.gamma, p.curvePoints)},
+      {"gTRC", {}, 6},
+      {"bTRC", {}, 6},
   };
   auto layout = [&](std::vector<uint32_t>& offsets) {
     size_t pos = 128 + 4 + 12 * tags.size();
@@ -132,10 +141,10 @@ std::string WriteIccProfile(const TIccMatrixProfile& p) {
   Put32(out, 0);  // model
   Put32(out, 0);  // attributes
   Put32(out, 0);
-  Put32(out, 0);  // rendering intent: perceptual
+  Put32(out, 0);                       // rendering intent: perceptual
   PutXyz(out, {0.9642, 1.0, 0.8249});  // PCS illuminant D50
-  Put32(out, 0);                      // creator
-  out.append(16 + 28, '\0');          // profile ID, reserved
+  Put32(out, 0);                       // creator
+  out.append(16 + 28, '\0');           // profile ID, reserved
   Put32(out, uint32_t(tags.size()));
   for (size_t i = 0; i < tags.size(); ++i) {
     const TTag& src = tags[i].sharedWith >= 0 ? tags[size_t(tags[i].sharedWith)] : tags[i];

@@ -28,7 +28,9 @@ void ReadFromMemory(png_structp png, png_bytep out, size_t n) {
 
 void OnPngWarning(png_structp, png_const_charp) {}
 // Quiet: a damaged picture is logged by the store, not printed by the library.
-[[noreturn]] void OnPngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+[[noreturn]] void OnPngError(png_structp png, png_const_charp) {
+  png_longjmp(png, 1);
+}
 
 struct THeader {
   png_uint_32 width = 0, height = 0;
@@ -48,7 +50,8 @@ void SetTransforms(png_structp png, png_infop info, const THeader& h) {
 }
 
 bool ReadHeader(const std::string& file, THeader& h, std::string& message) {
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
+  png_structp png =
+      png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
   if (!png) return false;
   png_infop info = png_create_info_struct(png);
   TPngSource src{reinterpret_cast<const unsigned char*>(file.data()), file.size(), 0};
@@ -77,7 +80,8 @@ bool ReadHeader(const std::string& file, THeader& h, std::string& message) {
 // Decodes into bmp; returns the complete rows (all on success). Free of C++
 // objects with destructors: libpng errors leave through longjmp.
 int DecodePng(const std::string& file, TBitmap* bmp, const THeader& h) {
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
+  png_structp png =
+      png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
   if (!png) return 0;
   png_infop info = png_create_info_struct(png);
   TPngSource src{reinterpret_cast<const unsigned char*>(file.data()), file.size(), 0};

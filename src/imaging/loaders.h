@@ -4,13 +4,13 @@
 
 namespace lum {
 
-TRef<TBitmapStore> LoadGfxPicture(TLoadRequest& request);    // .kvgfx
-TRef<TBitmapStore> LoadBmpPicture(TLoadRequest& request);    // .bmp, .dib
-TRef<TBitmapStore> LoadJpegPicture(TLoadRequest& request);   // .jpg ...
-TRef<TBitmapStore> LoadGifPicture(TLoadRequest& request);    // .gif: the first frame
-TRef<TBitmapStore> LoadGifFirstFrame(TLoadRequest& request); // .gif_first_frame
+TRef<TBitmapStore> LoadGfxPicture(TLoadRequest& request);      // .kvgfx
+TRef<TBitmapStore> LoadBmpPicture(TLoadRequest& request);      // .bmp, .dib
+TRef<TBitmapStore> LoadJpegPicture(TLoadRequest& request);     // .jpg ...
+TRef<TBitmapStore> LoadGifPicture(TLoadRequest& request);      // .gif: the first frame
+TRef<TBitmapStore> LoadGifFirstFrame(TLoadRequest& request);   // .gif_first_frame
 TRef<TBitmapStore> LoadGifFramesAtlas(TLoadRequest& request);  // .gif|framesatlas
-TRef<TBitmapStore> LoadPngPicture(TLoadRequest& request);    // .png
+TRef<TBitmapStore> LoadPngPicture(TLoadRequest& request);      // .png
 
 // Restores a stream position when a loader leaves without a picture.
 class TPositionGuard {

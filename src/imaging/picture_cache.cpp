@@ -80,7 +80,8 @@ TRef<TBitmap> MakePlaceholderBitmap(std::string_view status, std::string_view na
   std::string lines[2] = {" " + std::string(status) + " ",
                           " " + std::string(ExtractFileName(name)) + " "};
   int chars = 1;
-  for (const std::string& l : lines) chars = std::max(chars, std::min(TinyTextLength(l), kMaxChars));
+  for (const std::string& l : lines)
+    chars = std::max(chars, std::min(TinyTextLength(l), kMaxChars));
   int w = chars * kTinyFontCellWidth * kScale + 2 * kMargin;
   int h = 2 * kTinyFontCellHeight * kScale + 2 * kMargin;
   auto bmp = MakeRef<TBitmap>(w, h, TPixelFormat::Bgra32);
@@ -145,7 +146,8 @@ TRef<TImage> OpenImage(const TFileAccessor& accessor, std::string_view name, boo
         }
       }
     }
-    if (!handle->store) handle->store = MakeRef<TSysBitmapStore>(MakePlaceholderBitmap(status, name));
+    if (!handle->store)
+      handle->store = MakeRef<TSysBitmapStore>(MakePlaceholderBitmap(status, name));
     handle->loaded = true;
   }
   return MakeRef<TImage>(handle->store, handle);

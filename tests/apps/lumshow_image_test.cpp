@@ -63,15 +63,17 @@ TEST(LumshowImage, JpegLevelsAgreeWithDjpeg) {
 TEST(LumshowImage, EmbeddedProfileConvertedOnRequest) {
   TTempDir dir;
   std::string ppm = dir.Write("in.ppm", test::WritePpm(test::MakeTestPicture(32, 32)));
-  test::RunTool({"cjpeg", "-icc", "/usr/share/color/icc/compatibleWithAdobeRGB1998.icc",
-                 "-outfile", dir / "p.jpg", ppm});
+  test::RunTool({"cjpeg", "-icc", "/usr/share/color/icc/compatibleWithAdobeRGB1998.icc", "-outfile",
+                 dir / "p.jpg", ppm});
   ASSERT_EQ(Lumshow({"image", dir / "p.jpg", "-o", dir / "none.png", "--icc", "none"}).status, 0);
   ASSERT_EQ(Lumshow({"image", dir / "p.jpg", "-o", dir / "srgb.png", "--icc", "sRGB"}).status, 0);
-  ASSERT_EQ(Lumshow({"image", dir / "p.jpg", "-o", dir / "funky.png", "--icc", "FunkyRGB"}).status, 0);
+  ASSERT_EQ(Lumshow({"image", dir / "p.jpg", "-o", dir / "funky.png", "--icc", "FunkyRGB"}).status,
+            0);
   TPixels none = ReadPng(dir / "none.png");
   EXPECT_GT(MaxDifference(none, ReadPng(dir / "srgb.png")), 5);
   EXPECT_GT(MaxDifference(none, ReadPng(dir / "funky.png")), 60);
-  TCommandResult bad = Lumshow({"image", dir / "p.jpg", "-o", dir / "b.png", "--icc", dir / "no.icc"});
+  TCommandResult bad =
+      Lumshow({"image", dir / "p.jpg", "-o", dir / "b.png", "--icc", dir / "no.icc"});
   EXPECT_EQ(bad.status, 1);
 }
 
@@ -79,18 +81,18 @@ TEST(LumshowImage, MemberOfAShowWithItsRotation) {
   TTempDir dir;
   TPixels p = test::MakeTestPicture(8, 5);
   std::string bmp = dir.Write("src/a.bmp", test::WriteBmp(p, {}));
-  std::string project = dir.Write(
-      "show/Project.lum",
-      "[Main]\r\nLumVersion=5.6\r\n[RotationState]\r\n;\"C:\\Pics\\turned.bmp\"=8\r\n");
-  TCommandResult pack = Lumshow({"pack", project, "-o", dir / "s.lumshow", "--no-refs",
-                                 "C:\\Pics\\a.bmp=" + bmp, "C:\\Pics\\turned.bmp=" + bmp,
-                                 "C:\\Pics\\text.bmp=" + project});
+  std::string project =
+      dir.Write("show/Project.lum",
+                "[Main]\r\nLumVersion=5.6\r\n[RotationState]\r\n;\"C:\\Pics\\turned.bmp\"=8\r\n");
+  TCommandResult pack =
+      Lumshow({"pack", project, "-o", dir / "s.lumshow", "--no-refs", "C:\\Pics\\a.bmp=" + bmp,
+               "C:\\Pics\\turned.bmp=" + bmp, "C:\\Pics\\text.bmp=" + project});
   ASSERT_EQ(pack.status, 0) << pack.err;
   std::string show = dir / "s.lumshow";
   ASSERT_EQ(Lumshow({"image", show, "--member", "c:\\pics\\A.BMP", "-o", dir / "a.png"}).status, 0);
   EXPECT_EQ(MaxDifference(ReadPng(dir / "a.png"), p), 0);
-  ASSERT_EQ(Lumshow({"image", show, "--member", "C:\\Pics\\turned.bmp", "-o", dir / "t.png"}).status,
-            0);
+  ASSERT_EQ(
+      Lumshow({"image", show, "--member", "C:\\Pics\\turned.bmp", "-o", dir / "t.png"}).status, 0);
   TPixels t = ReadPng(dir / "t.png");
   EXPECT_EQ(t.width, 5);
   EXPECT_EQ(t.height, 8);
@@ -98,7 +100,8 @@ TEST(LumshowImage, MemberOfAShowWithItsRotation) {
   TCommandResult missing = Lumshow({"image", show, "--member", "nope.bmp", "-o", dir / "m.png"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("lumshow: no member"), std::string::npos);
-  TCommandResult text = Lumshow({"image", show, "--member", "C:\\Pics\\text.bmp", "-o", dir / "m.png"});
+  TCommandResult text =
+      Lumshow({"image", show, "--member", "C:\\Pics\\text.bmp", "-o", dir / "m.png"});
   EXPECT_EQ(text.status, 1);
   EXPECT_NE(text.err.find("not a picture"), std::string::npos);
   EXPECT_EQ(Lumshow({"image", dir / "nothing.bmp", "-o", dir / "m.png"}).status, 1);

@@ -37,7 +37,9 @@ std::string Tag(const std::string& icc, const char* sig) {
   return {};
 }
 
-double Fixed(const std::string& s, size_t at) { return int32_t(Be32(s, at)) / 65536.0; }
+double Fixed(const std::string& s, size_t at) {
+  return int32_t(Be32(s, at)) / 65536.0;
+}
 
 TEST(BuiltinProfiles, SizesVersionsAndContents) {
   std::string srgb = BuiltinProfile("srgb"), adobe = BuiltinProfile("AdobeRGB"),
@@ -71,7 +73,7 @@ TEST(BuiltinProfiles, SizesVersionsAndContents) {
 
 TRef<TBitmap> Swatch(TPixelFormat f) {
   // red, green, blue, grey, white, dark
-  const uint8_t c[6][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255},
+  const uint8_t c[6][3] = {{255, 0, 0},     {0, 255, 0},     {0, 0, 255},
                            {128, 128, 128}, {255, 255, 255}, {30, 60, 90}};
   auto b = MakeRef<TBitmap>(6, 2, f);
   int bpp = BytesPerPixel(f);
@@ -111,8 +113,9 @@ TEST(ColorTransform, EngineConvertsBetweenProfiles) {
     EXPECT_LE(MaxChange(*src, *out), 3);
     // Into FunkyRGB: pure red is far off.
     for (int q : {0, 1, 2, 3}) {
-      auto funky = MakeRef<TEngineColorTransform>(Profile(ReadFile(kFreeSrgb), "a.jpg"),
-                                                  Profile(BuiltinProfile("FunkyRGB"), "FunkyRGB"), q);
+      auto funky =
+          MakeRef<TEngineColorTransform>(Profile(ReadFile(kFreeSrgb), "a.jpg"),
+                                         Profile(BuiltinProfile("FunkyRGB"), "FunkyRGB"), q);
       EXPECT_TRUE(funky->TransformRect(*src, {0, 0, 6, 2}, *out, 0, 0));
       EXPECT_GT(MaxChange(*src, *out), 100) << q;
       if (f == TPixelFormat::Bgra32) EXPECT_EQ(out->Row(1)[5 * 4 + 3], 50);  // alpha kept
@@ -183,9 +186,11 @@ TEST(ColorTransform, PrecomputedLookupMemberOfTheShow) {
       const uint8_t* p = lut->Row(y) + x * 3;
       px.px.push_back({p[2], p[1], p[0]});
     }
-  dir.Write(PrecomputedTransformMemberName("a.jpg"), WriteGfx(test::WriteBmp(px, {}), 32, 1024, "lut"));
+  dir.Write(PrecomputedTransformMemberName("a.jpg"),
+            WriteGfx(test::WriteBmp(px, {}), 32, 1024, "lut"));
   EXPECT_EQ(PrecomputedTransformMemberName("a.jpg"), "ColorSpaceExe_a.jpg].KVGFX");
-  auto accessor = MakeRef<TFileAccessor>(MakeRef<TRealFileSource>(dir.Path() + "/"), dir.Path() + "/");
+  auto accessor =
+      MakeRef<TFileAccessor>(MakeRef<TRealFileSource>(dir.Path() + "/"), dir.Path() + "/");
   TColorTransformFactory factory = ContainerColorTransformFactory(accessor);
   SetColorTransformFactory(factory);
   TRef<TColorTransform> t = MakeColorTransform(*Profile("icc", "a.jpg"), *Profile("x", "sRGB"));

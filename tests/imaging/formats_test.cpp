@@ -51,8 +51,8 @@ TEST(Jpeg, LevelsMatchDjpegAtEveryScale) {
   TJpegFixture f;
   TPixels p = test::MakeTestPicture(203, 141);
   for (bool progressive : {false, true}) {
-    std::string jpeg = f.Make(p, progressive ? std::vector<std::string>{"-progressive"}
-                                             : std::vector<std::string>{});
+    std::string jpeg = f.Make(
+        p, progressive ? std::vector<std::string>{"-progressive"} : std::vector<std::string>{});
     TRef<TImage> img = Load(jpeg, "C:\\photo.JPG");
     ASSERT_TRUE(img);
     auto& store = static_cast<TJpegBitmapStore&>(img->Store());
@@ -147,8 +147,21 @@ TEST(Png, EveryColourTypeAndDepth) {
   struct TCase {
     int type, depth;
   };
-  for (TCase c : {TCase{0, 1}, {0, 2}, {0, 4}, {0, 8}, {0, 16}, {2, 8}, {2, 16}, {3, 1}, {3, 2},
-                  {3, 4}, {3, 8}, {4, 8}, {4, 16}, {6, 8}, {6, 16}}) {
+  for (TCase c : {TCase{0, 1},
+                  {0, 2},
+                  {0, 4},
+                  {0, 8},
+                  {0, 16},
+                  {2, 8},
+                  {2, 16},
+                  {3, 1},
+                  {3, 2},
+                  {3, 4},
+                  {3, 8},
+                  {4, 8},
+                  {4, 16},
+                  {6, 8},
+                  {6, 16}}) {
     int channels = c.type == 0 ? 1 : c.type == 2 ? 3 : c.type == 3 ? 1 : c.type == 4 ? 2 : 4;
     int maxv = (1 << c.depth) - 1;
     std::vector<uint16_t> samples;
@@ -231,13 +244,14 @@ TEST(Gif, FramesComposeWithDisposalIntoTheAtlas) {
   TTempDir dir;
   // Frame 1: 2 x 2 at (0,0), index 3 transparent, disposal 2 (restore background).
   // Frame 2: 2 x 2 at (2,0), blue, disposal 1. Frame 3: 1 x 1 at (3,1), green.
-  std::string gif = Gif(dir, std::string(kHeader) +
-                                 "graphics control\n\tdisposal mode 2\n\tdelay 10\n\ttransparent index 3\nend\n"
-                                 "image\nimage left 0\nimage top 0\nimage bits 2 by 2 hex\n0001\n0203\n"
-                                 "graphics control\n\tdisposal mode 1\n\tdelay 20\nend\n"
-                                 "image\nimage left 2\nimage top 0\nimage bits 2 by 2 hex\n0202\n0202\n"
-                                 "graphics control\n\tdisposal mode 1\n\tdelay 30\nend\n"
-                                 "image\nimage left 3\nimage top 1\nimage bits 1 by 1 hex\n01\n");
+  std::string gif =
+      Gif(dir, std::string(kHeader) +
+                   "graphics control\n\tdisposal mode 2\n\tdelay 10\n\ttransparent index 3\nend\n"
+                   "image\nimage left 0\nimage top 0\nimage bits 2 by 2 hex\n0001\n0203\n"
+                   "graphics control\n\tdisposal mode 1\n\tdelay 20\nend\n"
+                   "image\nimage left 2\nimage top 0\nimage bits 2 by 2 hex\n0202\n0202\n"
+                   "graphics control\n\tdisposal mode 1\n\tdelay 30\nend\n"
+                   "image\nimage left 3\nimage top 1\nimage bits 1 by 1 hex\n01\n");
   TRef<TImage> first = Load(gif, "anim.gif");
   ASSERT_TRUE(first);
   EXPECT_EQ(first->Width(), 4);

@@ -96,8 +96,8 @@ std::string WriteBmp(const TPixels& p, const TBmpSpec& spec) {
           row[x / 8] = char(row[x / 8] | (spec.indices[size_t(y) * p.width + x] << (7 - x % 8)));
           break;
         case 4:
-          row[x / 2] = char(row[x / 2] |
-                            (spec.indices[size_t(y) * p.width + x] << (x % 2 ? 0 : 4)));
+          row[x / 2] =
+              char(row[x / 2] | (spec.indices[size_t(y) * p.width + x] << (x % 2 ? 0 : 4)));
           break;
         case 8:
           row[x] = char(spec.indices[size_t(y) * p.width + x]);
@@ -129,14 +129,17 @@ std::string WriteBmp(const TPixels& p, const TBmpSpec& spec) {
 
 std::string WriteRleBmp(int width, int height, int bits, const std::vector<TRgb>& palette,
                         const std::string& encoded) {
-  return BmpHeaders(width, height, bits, bits == 8 ? 1 : 2, palette, {}, encoded.size()) +
-         encoded;
+  return BmpHeaders(width, height, bits, bits == 8 ? 1 : 2, palette, {}, encoded.size()) + encoded;
 }
 
 std::string WritePngBytes(int width, int height, int colorType, int bitDepth,
                           const std::vector<uint16_t>& samples, const std::vector<TRgb>& palette,
                           const std::string& trns) {
-  int channels = colorType == 0 ? 1 : colorType == 2 ? 3 : colorType == 3 ? 1 : colorType == 4 ? 2 : 4;
+  int channels = colorType == 0   ? 1
+                 : colorType == 2 ? 3
+                 : colorType == 3 ? 1
+                 : colorType == 4 ? 2
+                                  : 4;
   size_t rowBits = size_t(width) * channels * bitDepth;
   std::string raw;
   size_t k = 0;
@@ -162,7 +165,8 @@ std::string WritePngBytes(int width, int height, int colorType, int bitDepth,
     PutBe32(out, uint32_t(data.size()));
     std::string body = std::string(type, 4) + data;
     out += body;
-    PutBe32(out, uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
+    PutBe32(out,
+            uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
   };
   std::string png = "\x89PNG\r\n\x1a\n";
   std::string ihdr;

@@ -44,8 +44,7 @@ std::string WriteRleBmp(int width, int height, int bits, const std::vector<TRgb>
 // at the given bit depth; samples given as 16-bit values scaled by the writer.
 std::string WritePngBytes(int width, int height, int colorType, int bitDepth,
                           const std::vector<uint16_t>& samples,
-                          const std::vector<TRgb>& palette = {},
-                          const std::string& trns = {});
+                          const std::vector<TRgb>& palette = {}, const std::string& trns = {});
 
 // Netpbm (P6) writer and reader (P5/P6).
 std::string WritePpm(const TPixels& p);

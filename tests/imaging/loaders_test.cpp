@@ -104,9 +104,16 @@ TEST(Dispatch, PngUnderBmpNameAndEveryStandardLoaderByContent) {
 TEST(Dispatch, DecliningLoadersLeaveTheStreamWhereItWas) {
   TPixels p = test::MakeTestPicture(8, 8);
   std::string bmp = test::WriteBmp(p, {});
-  std::vector<std::string> inputs = {"", "B", "BM", "KVGF", "GIF89a", "\xFF\xD8\xFF",
-                                     "\x89PNG\r\n\x1a\n", bmp.substr(0, 60), "garbage garbage"};
-  TImageLoader loaders[] = {LoadGfxPicture, LoadBmpPicture,     LoadJpegPicture, LoadGifPicture,
+  std::vector<std::string> inputs = {"",
+                                     "B",
+                                     "BM",
+                                     "KVGF",
+                                     "GIF89a",
+                                     "\xFF\xD8\xFF",
+                                     "\x89PNG\r\n\x1a\n",
+                                     bmp.substr(0, 60),
+                                     "garbage garbage"};
+  TImageLoader loaders[] = {LoadGfxPicture,    LoadBmpPicture,     LoadJpegPicture, LoadGifPicture,
                             LoadGifFirstFrame, LoadGifFramesAtlas, LoadPngPicture};
   for (const std::string& in : inputs) {
     std::string bytes = "prefix" + in;
@@ -180,8 +187,9 @@ std::vector<TRgb> Palette(int n) {
 TEST(Bmp, Rle8AndRle4) {
   // 4 x 3, bottom-up: row 0 (bottom) = run of 4 x index 1; row 1 = absolute
   // 2 3 4; row 2 = index 5, a delta of two columns, index 6, end of bitmap.
-  std::string rle8 = std::string("\x04\x01\x00\x00", 4) + std::string("\x00\x03\x02\x03\x04\x00", 6) +
-                     std::string("\x00\x00", 2) + std::string("\x01\x05\x00\x02\x02\x00", 6) +
+  std::string rle8 = std::string("\x04\x01\x00\x00", 4) +
+                     std::string("\x00\x03\x02\x03\x04\x00", 6) + std::string("\x00\x00", 2) +
+                     std::string("\x01\x05\x00\x02\x02\x00", 6) +
                      std::string("\x01\x06\x00\x01", 4);
   TRef<TImage> img = Load(test::WriteRleBmp(4, 3, 8, Palette(8), rle8), "r.bmp");
   ASSERT_TRUE(img);
@@ -197,7 +205,8 @@ TEST(Bmp, Rle8AndRle4) {
   EXPECT_EQ(got.At(3, 0), pal[6]);
 
   // RLE4: a run of 5 alternating 1,2; then absolute 3 nibbles 3,4,5.
-  std::string rle4 = std::string("\x05\x12\x00\x00", 4) + std::string("\x00\x03\x34\x50\x00\x01", 6);
+  std::string rle4 =
+      std::string("\x05\x12\x00\x00", 4) + std::string("\x00\x03\x34\x50\x00\x01", 6);
   TRef<TImage> img4 = Load(test::WriteRleBmp(5, 2, 4, Palette(16), rle4), "r.bmp");
   ASSERT_TRUE(img4);
   TPixels g4 = FromBitmap(*img4->GetMipLevel(0));
@@ -278,8 +287,9 @@ TEST(Bmp, TruncatedAtEveryLengthDeclinesOrDecodes) {
   TBmpSpec spec{.bits = 8};
   for (int i = 0; i < 256; ++i) spec.palette.push_back({uint8_t(i), uint8_t(i), uint8_t(i)});
   for (int i = 0; i < 20; ++i) spec.indices.push_back(uint8_t(i * 13));
-  std::vector<std::string> files = {test::WriteBmp(p, {.bits = 24}), test::WriteBmp(p, spec),
-                                    test::WriteRleBmp(4, 3, 8, Palette(8), "\x04\x01\x00\x00\x03\x02\x00\x01")};
+  std::vector<std::string> files = {
+      test::WriteBmp(p, {.bits = 24}), test::WriteBmp(p, spec),
+      test::WriteRleBmp(4, 3, 8, Palette(8), "\x04\x01\x00\x00\x03\x02\x00\x01")};
   for (const std::string& f : files) {
     for (size_t n = 0; n < f.size(); ++n) {
       TMemoryStream s(f.substr(0, n));

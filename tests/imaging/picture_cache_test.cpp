@@ -89,9 +89,9 @@ TEST(PictureCache, PlaceholdersForMissingAndBrokenPictures) {
   TRef<TImage> missing = OpenImage(*show.accessor, "C:\\Pics\\gone.jpg");
   ASSERT_TRUE(missing);
   TRef<TBitmap> m = missing->GetMipLevel(0);
-  EXPECT_EQ(MaxDifference(FromBitmap(*m),
-                          FromBitmap(*MakePlaceholderBitmap(kImageNotFound, "gone.jpg"))),
-            0);
+  EXPECT_EQ(
+      MaxDifference(FromBitmap(*m), FromBitmap(*MakePlaceholderBitmap(kImageNotFound, "gone.jpg"))),
+      0);
   const uint8_t* corner = m->Row(0);
   EXPECT_EQ(corner[0], 100);
   EXPECT_EQ(corner[2], 100);

@@ -24,8 +24,8 @@ TEST(ChooseMipLevel, DeepestLevelStillLarger) {
   EXPECT_EQ(ChooseMipLevel(1000, 1000, 300, 300), 1);
   EXPECT_EQ(ChooseMipLevel(200, 200, 300, 300), 0);
   EXPECT_EQ(ChooseMipLevel(1000, 1000, 999, 999), 0);
-  EXPECT_EQ(ChooseMipLevel(1000, 1000, 1, 1), 9);  // ... 8, 4, 2 (level 9), then 1
-  EXPECT_EQ(ChooseMipLevel(4000, 100, 300, 300), 0);  // height not larger
+  EXPECT_EQ(ChooseMipLevel(1000, 1000, 1, 1), 9);      // ... 8, 4, 2 (level 9), then 1
+  EXPECT_EQ(ChooseMipLevel(4000, 100, 300, 300), 0);   // height not larger
   EXPECT_EQ(ChooseMipLevel(1001, 1001, 250, 250), 2);  // 1001, 501, 251 (> 250), 126
   EXPECT_NE(ErrorOf([] { ChooseMipLevel(10, 10, 0, 5); }), "(no error)");
 }
@@ -61,6 +61,36 @@ TEST(BitmapStore, LevelsHalveWithBoxFilterAndRoundUp) {
   EXPECT_EQ(store->GetMipLevel(1, TPixelFormat::Bgra32).Get(), l1.Get());
 }
 
+TEST(BitmapStore, HalvingMatchesTheBoxAverageAtEveryWidth) {
+  uint32_t seed = 7;
+  for (TPixelFormat f : {TPixelFormat::Bgra32, TPixelFormat::Bgr24}) {
+    for (int w : {1, 2, 3, 4, 5, 8, 17, 64, 101}) {
+      auto b = MakeRef<TBitmap>(w, 5, f);
+      int bpp = BytesPerPixel(f);
+      for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < w * bpp; ++x)
+          b->Row(y)[x] = uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
+      TRef<TBitmap> h = HalveBitmap(*b);
+      ASSERT_EQ(h->Width(), (w + 1) / 2);
+      ASSERT_EQ(h->Height(), 3);
+      for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < h->Width(); ++x)
+          for (int c = 0; c < bpp; ++c) {
+            std::vector<int> xs = {2 * x}, ys = {2 * y};
+            if (2 * x + 1 < w) xs.push_back(2 * x + 1);
+            if (2 * y + 1 < 5) ys.push_back(2 * y + 1);
+            unsigned sum = 0, n = 0;
+            for (int yy : ys)
+              for (int xx : xs) {
+                sum += b->Row(yy)[xx * bpp + c];
+                ++n;
+              }
+            EXPECT_EQ(h->Row(y)[x * bpp + c], (sum + n / 2) / n) << w << " " << x << "," << y;
+          }
+    }
+  }
+}
+
 TEST(BitmapStore, FormatConversionsRoundTrip) {
   for (TPixelFormat f : {TPixelFormat::Bgr555, TPixelFormat::Bgr565, TPixelFormat::Bgr24}) {
     TRef<TBitmap> src = Solid(7, 2, TPixelFormat::Bgra32, 200, 100, 50);
@@ -82,8 +112,8 @@ TEST(BitmapStore, FormatConversionsRoundTrip) {
 TEST(BitmapStore, RotationByExifCode) {
   // 3 x 2: top row red green blue, bottom row white black grey
   auto bmp = MakeRef<TBitmap>(3, 2, TPixelFormat::Bgr24);
-  const uint8_t c[6][3] = {{0, 0, 255}, {0, 255, 0}, {255, 0, 0},
-                           {255, 255, 255}, {0, 0, 0}, {128, 128, 128}};
+  const uint8_t c[6][3] = {{0, 0, 255},     {0, 255, 0}, {255, 0, 0},
+                           {255, 255, 255}, {0, 0, 0},   {128, 128, 128}};
   for (int i = 0; i < 6; ++i) std::memcpy(bmp->Row(i / 3) + (i % 3) * 3, c[i], 3);
   auto inner = MakeRef<TSysBitmapStore>(bmp);
   auto cw = MakeRef<TRotatedBitmapStore>(inner, 6);
@@ -92,10 +122,10 @@ TEST(BitmapStore, RotationByExifCode) {
   TRef<TBitmap> r = cw->GetMipLevel(0);
   // Clockwise: the old top-left (red) is now top-right; bottom-left (white) top-left.
   EXPECT_EQ(r->Row(0)[3 + 2], 255);  // red at (1, 0)
-  EXPECT_EQ(r->Row(0)[0], 255);       // white at (0, 0)
+  EXPECT_EQ(r->Row(0)[0], 255);      // white at (0, 0)
   auto ccw = MakeRef<TRotatedBitmapStore>(inner, 8);
   TRef<TBitmap> l = ccw->GetMipLevel(0);
-  EXPECT_EQ(l->Row(2)[2], 255);  // red at (0, 2)
+  EXPECT_EQ(l->Row(2)[2], 255);      // red at (0, 2)
   EXPECT_EQ(l->Row(2)[3 + 2], 255);  // white at (1, 2)
   EXPECT_EQ(l->Row(2)[3 + 1], 255);
   auto half = MakeRef<TRotatedBitmapStore>(inner, 3);
@@ -109,8 +139,9 @@ TEST(BitmapStore, SizesBeyondTheBudgetAreRefusedBeforeAllocation) {
   EXPECT_FALSE(PictureSizeAllowed(16384, 16385));
   EXPECT_FALSE(PictureSizeAllowed(0, 5));
   EXPECT_FALSE(PictureSizeAllowed(-1, 5));
-  EXPECT_NE(ErrorOf([] { TRef<TBitmap> b = MakeRef<TBitmap>(70000, 70000, TPixelFormat::Bgr24); })
-                .find("at most 268435456 pixels"),
+  EXPECT_NE(ErrorOf([] {
+              TRef<TBitmap> b = MakeRef<TBitmap>(70000, 70000, TPixelFormat::Bgr24);
+            }).find("at most 268435456 pixels"),
             std::string::npos);
 }
 
@@ -135,7 +166,10 @@ class TBrokenStore : public TBitmapStore {
 
 TEST(BitmapStore, BrokenContractsAreAssertionFailures) {
   auto none = MakeRef<TBrokenStore>(0);
-  EXPECT_EQ(ErrorOf([&] { none->GetMipLevel(0); }).rfind("\"TBrokenStore.GetMipLevel(0)\" Not Assigned", 0), 0u);
+  EXPECT_EQ(ErrorOf([&] {
+              none->GetMipLevel(0);
+            }).rfind("\"TBrokenStore.GetMipLevel(0)\" Not Assigned", 0),
+            0u);
   auto wrong = MakeRef<TBrokenStore>(1);
   EXPECT_EQ(ErrorOf([&] { wrong->GetMipLevel(0); }).rfind("Incorrect MipLevelIndex", 0), 0u);
   try {
