@@ -46,7 +46,21 @@ const char* PixelFormatName(TPixelFormat format) {
 
 namespace {
 std::atomic<int64_t> gBudget{kMaxPicturePixels};
-}
+
+// Under AddressSanitizer every bitmap comes from new[], so that overruns of
+// large ones are caught too.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+}  // namespace
 
 int64_t PictureBudget() {
   return gBudget.load(std::memory_order_relaxed);
@@ -78,7 +92,7 @@ TBitmap::TBitmap(int width, int height, TPixelFormat format, int level)
   // Large pictures take huge pages where the system offers them: a decoded
   // photo touches every page once, and 4 KB pages make that a fault per page.
   constexpr size_t kLarge = size_t(8) << 20, kHuge = size_t(2) << 20;
-  if (bytes >= kLarge) {
+  if (bytes >= kLarge && !kAddressSanitizer) {
     size_t mapped = (bytes + kHuge - 1) / kHuge * kHuge + kHuge;
     void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p != MAP_FAILED) {
