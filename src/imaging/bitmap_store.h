@@ -79,6 +79,9 @@ class TSysBitmapStore : public TBitmapStore {
   TRef<TBitmap> bitmap_;
 };
 
+// A bitmap made elsewhere (a renderer's capture, a text picture) kept as is.
+using TWrapperBitmapStore = TSysBitmapStore;
+
 // A picture whose bitmaps are another store's, turned by an EXIF
 // orientation code (3, 6 or 8).
 class TRotatedBitmapStore : public TBitmapStore {

@@ -7,6 +7,7 @@
 
 #include "container/file_accessor.h"
 #include "container/file_source.h"
+#include "foundation/memory_stream.h"
 #include "imaging/image_fixtures.h"
 #include "imaging/picture_cache.h"
 #include "support/temp_dir.h"
@@ -114,6 +115,20 @@ TEST(PictureCache, PlaceholdersForMissingAndBrokenPictures) {
             0);
   // A very long name keeps the placeholder within bounds.
   EXPECT_LT(MakePlaceholderBitmap(kImageNotFound, std::string(100000, 'n'))->Width(), 4000);
+}
+
+TEST(LoadImageByName, AnyFailureGivesNothing) {
+  TShow show;
+  TRef<TImage> a = LoadImageByName(*show.accessor, "Pics/a.bmp");
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->Width(), 6);
+  EXPECT_FALSE(LoadImageByName(*show.accessor, "Pics/missing.bmp"));
+  EXPECT_FALSE(LoadImageByName(*show.accessor, "Pics/broken.bmp"));
+  // Header only: the size without the pixels.
+  TMemoryStream s(test::WriteBmp(show.picture, {}));
+  TRef<TImage> head = LoadImage(s, "a.bmp", true);
+  ASSERT_TRUE(head);
+  EXPECT_EQ(head->Height(), 4);
 }
 
 }  // namespace
