@@ -38,6 +38,8 @@ int Image(const TImageArgs& args) {
     throw TUsageError{"--level " + std::to_string(args.level) + " is below the last level (" +
                       std::to_string(deepest) + ") of this picture"};
   TRef<TBitmap> level = store->GetMipLevel(args.level);
+  if (!args.icc.empty() && args.icc != "none" && store->IccProfile().empty())
+    std::fprintf(stderr, "lumshow: the picture has no colour profile; left as decoded\n");
   if (!args.icc.empty() && args.icc != "none" && !store->IccProfile().empty()) {
     TRef<TColorProfile> output = ResolveDisplayProfile(args.icc);
     if (!output) throw ELumError("cannot read the colour profile \"" + args.icc + "\"");
