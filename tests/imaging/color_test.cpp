@@ -11,6 +11,7 @@
 #include "imaging/gfx_bitmap_store.h"
 #include "imaging/icc_profiles.h"
 #include "imaging/image_fixtures.h"
+#include "project/ini_file.h"
 #include "support/temp_dir.h"
 
 namespace lum {
@@ -251,6 +252,20 @@ TEST(ColorManagementSetting, SwitchesValuesAndOverrides) {
   EXPECT_FALSE(cm.ConvertToDisplay(*b, "", "no profile"));
   EXPECT_TRUE(cm.ConvertToDisplay(*b, ReadFile(kFreeSrgb), "p.jpg"));
   EXPECT_GT(MaxChange(*before, *b), 100);
+}
+
+TEST(ColorManagementSetting, ReadFromTheShowDocument) {
+  TColorManagement cm;
+  TIniFile doc;
+  doc.LoadText("[Main]\r\nColorManagement=AdobeRGB\r\n");
+  cm.Apply(doc);
+  EXPECT_TRUE(cm.Active());
+  EXPECT_EQ(cm.DisplayProfile()->Icc().size(), 560u);
+  TIniFile none;
+  none.LoadText("[Main]\r\nLumVersion=5.6\r\n");
+  cm.Apply(none);
+  EXPECT_FALSE(cm.Active());
+  EXPECT_FALSE(cm.DisplayProfile());
 }
 
 }  // namespace

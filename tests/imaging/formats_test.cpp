@@ -208,6 +208,30 @@ TEST(Png, TransparencyChunkGivesAlpha) {
   EXPECT_EQ(b->Row(0)[7], 255);
 }
 
+TEST(Png, EmbeddedProfileIsAttached) {
+  std::string icc = ReadFile("/usr/share/color/icc/sRGB.icc");
+  uLongf size = compressBound(uLong(icc.size()));
+  std::string z(size, '\0');
+  compress(reinterpret_cast<Bytef*>(z.data()), &size, reinterpret_cast<const Bytef*>(icc.data()),
+           uLong(icc.size()));
+  z.resize(size);
+  std::string body = std::string("iCCP") + "sRGB" + std::string(2, '\0') + z;
+  std::string chunk;
+  for (int i = 3; i >= 0; --i) chunk.push_back(char((body.size() - 4) >> (8 * i)));
+  chunk += body;
+  uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size())));
+  for (int i = 3; i >= 0; --i) chunk.push_back(char(crc >> (8 * i)));
+  // An RGB profile fits an RGB picture only.
+  std::string png =
+      test::WritePngBytes(2, 2, 2, 8, {0, 0, 0, 50, 50, 50, 100, 100, 100, 150, 150, 150});
+  png.insert(33, chunk);  // right after IHDR
+  TRef<TImage> img = Load(png, "C:\\p.png");
+  ASSERT_TRUE(img);
+  EXPECT_TRUE(img->Store().IccProfile() == icc) << img->Store().IccProfile().size();
+  EXPECT_EQ(img->Store().IccName(), "C:\\p.png");
+  EXPECT_EQ(img->GetMipLevel(0)->Row(1)[3 + 2], 150);
+}
+
 TEST(Png, HostileHeadersAndTruncation) {
   std::vector<uint16_t> samples(9 * 4 * 3, 100);
   std::string png = test::WritePngBytes(9, 4, 2, 8, samples);
