@@ -268,7 +268,11 @@ bool ReadRestLimited(TStream& stream, int64_t limit, std::string& out) {
         if (n == 0) break;
         got += n;
       }
-      out.resize(got);
+      if (got < out.size()) {
+        // Shorter than the stream said: a damaged source, not a picture.
+        stream.SetPosition(pos);
+        return false;
+      }
       return true;
     }
     out.clear();
