@@ -119,7 +119,9 @@ TEST(ColorTransform, EngineConvertsBetweenProfiles) {
                                          Profile(BuiltinProfile("FunkyRGB"), "FunkyRGB"), q);
       EXPECT_TRUE(funky->TransformRect(*src, {0, 0, 6, 2}, *out, 0, 0));
       EXPECT_GT(MaxChange(*src, *out), 100) << q;
-      if (f == TPixelFormat::Bgra32) EXPECT_EQ(out->Row(1)[5 * 4 + 3], 50);  // alpha kept
+      if (f == TPixelFormat::Bgra32) {
+        EXPECT_EQ(out->Row(1)[5 * 4 + 3], 50);  // alpha kept
+      }
     }
     // Adobe RGB picture shown on an sRGB display: saturated green gets more saturated-looking data.
     auto adobe = MakeRef<TEngineColorTransform>(Profile(ReadFile(kFreeAdobe), "b.jpg"),

@@ -192,7 +192,9 @@ TEST(Png, EveryColourTypeAndDepth) {
     EXPECT_EQ(img->Params().format, hasAlpha ? TPixelFormat::Bgra32 : TPixelFormat::Bgr24);
     TRef<TBitmap> b = img->GetMipLevel(0);
     EXPECT_LE(MaxDifference(FromBitmap(*b), want), 1) << c.type << "/" << c.depth;
-    if (hasAlpha) EXPECT_NEAR(b->Row(0)[3], alpha[0], 1);
+    if (hasAlpha) {
+      EXPECT_NEAR(b->Row(0)[3], alpha[0], 1);
+    }
   }
 }
 

@@ -30,10 +30,10 @@ TPixels MakeTestPicture(int width, int height, int seed = 0);
 struct TBmpSpec {
   int bits = 24;
   bool topDown = false;
-  bool bitFields565 = false;     // 16 bits: compression 3 with 5-6-5 masks
-  bool bitFields555 = false;     // 16 bits: compression 3 with 5-5-5 masks
-  std::vector<TRgb> palette;     // indexed bits
-  std::vector<uint8_t> indices;  // indexed bits: one per pixel
+  bool bitFields565 = false;          // 16 bits: compression 3 with 5-6-5 masks
+  bool bitFields555 = false;          // 16 bits: compression 3 with 5-5-5 masks
+  std::vector<TRgb> palette = {};     // indexed bits
+  std::vector<uint8_t> indices = {};  // indexed bits: one per pixel
 };
 std::string WriteBmp(const TPixels& p, const TBmpSpec& spec);
 // An RLE8 or RLE4 file from raw encoded bytes.

@@ -294,7 +294,9 @@ TEST(Bmp, TruncatedAtEveryLengthDeclinesOrDecodes) {
     for (size_t n = 0; n < f.size(); ++n) {
       TMemoryStream s(f.substr(0, n));
       TRef<TBitmap> b = ReadBmp(s);
-      if (!b) EXPECT_EQ(s.Position(), 0);
+      if (!b) {
+        EXPECT_EQ(s.Position(), 0);
+      }
     }
   }
 }
