@@ -300,6 +300,31 @@ TRef<TBitmap> HalveBitmap(const TBitmap& source) {
   return out;
 }
 
+namespace {
+void HalveRow(TPixelFormat f, const TBitmap& src, int y, uint8_t* out) {
+  const uint8_t* r0 = src.Row(2 * y);
+  const uint8_t* r1 = 2 * y + 1 < src.Height() ? src.Row(2 * y + 1) : r0;
+  if (f == TPixelFormat::Bgra32)
+    HalveRowsBgra(r0, r1, src.Width(), out);
+  else
+    HalveRows<3>(r0, r1, src.Width(), out);
+}
+}  // namespace
+
+bool HalveBitmapTwice(const TBitmap& source, TRef<TBitmap>& half, TRef<TBitmap>& quarter) {
+  TPixelFormat f = source.Format();
+  if (f != TPixelFormat::Bgra32 && f != TPixelFormat::Bgr24) return false;
+  int hw = (source.Width() + 1) / 2, hh = (source.Height() + 1) / 2;
+  half = MakeRef<TBitmap>(hw, hh, f, source.Level() + 1);
+  quarter = MakeRef<TBitmap>((hw + 1) / 2, (hh + 1) / 2, f, source.Level() + 2);
+  // Each pair of half rows is averaged again while it is still in the cache.
+  for (int y = 0; y < hh; ++y) {
+    HalveRow(f, source, y, half->Row(y));
+    if ((y & 1) || y == hh - 1) HalveRow(f, *half, y / 2, quarter->Row(y / 2));
+  }
+  return true;
+}
+
 TRef<TBitmap> RotateBitmap(const TBitmap& source, int exifCode) {
   int bpp = BytesPerPixel(source.Format());
   int w = source.Width(), h = source.Height();

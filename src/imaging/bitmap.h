@@ -85,6 +85,9 @@ TRef<TBitmap> ConvertBitmap(const TBitmap& source, TPixelFormat format);
 // Half size (rounded up), each pixel the box average of up to four; at odd
 // sizes the last row/column is averaged with itself. Same pixel format.
 TRef<TBitmap> HalveBitmap(const TBitmap& source);
+// Two levels in one pass over the source (24 and 32 bits only; false for
+// other formats): the same pixels as halving twice.
+bool HalveBitmapTwice(const TBitmap& source, TRef<TBitmap>& half, TRef<TBitmap>& quarter);
 // Turned by an EXIF orientation code: 3 = 180 degrees, 6 = a quarter turn
 // clockwise, 8 = a quarter turn counter-clockwise; other codes copy.
 TRef<TBitmap> RotateBitmap(const TBitmap& source, int exifCode);

@@ -12,10 +12,29 @@ constexpr const char* kModule = "imaging";
 
 TRef<TBitmap> TBitmapStore::ProduceLevel(int level) {
   if (level < DecodedLevels()) return DecodeLevel(level);
-  TRef<TBitmap> above = GetMipLevel(level - 1);
-  TRef<TBitmap> half = HalveBitmap(*above);
-  half->SetLevel(level);
-  return half;
+  // Start from the deepest level already made (or the last decoded one) and
+  // go down two levels per pass where possible: each pass reads its source
+  // once, so a whole chain costs little more than reading level 0.
+  int from = level - 1;
+  while (from >= DecodedLevels() && levels_[size_t(from)].empty()) --from;
+  if (from < 0) from = 0;
+  TRef<TBitmap> current = GetMipLevel(from);
+  while (from < level) {
+    TRef<TBitmap> half, quarter;
+    if (from + 2 <= level && HalveBitmapTwice(*current, half, quarter)) {
+      half->SetLevel(from + 1);
+      quarter->SetLevel(from + 2);
+      levels_[size_t(from + 1)].push_back(half);
+      current = quarter;
+      from += 2;
+    } else {
+      current = HalveBitmap(*current);
+      current->SetLevel(from + 1);
+      from += 1;
+    }
+    if (from < level) levels_[size_t(from)].push_back(current);
+  }
+  return current;
 }
 
 TRef<TBitmap> TBitmapStore::ConvertBitmapFor(const TRef<TBitmap>& bitmap, TPixelFormat wanted) {

@@ -91,6 +91,36 @@ TEST(BitmapStore, HalvingMatchesTheBoxAverageAtEveryWidth) {
   }
 }
 
+TEST(BitmapStore, ChainEqualsHalvingLevelByLevel) {
+  uint32_t seed = 3;
+  for (TPixelFormat f : {TPixelFormat::Bgra32, TPixelFormat::Bgr24, TPixelFormat::Bgr565}) {
+    for (auto [w, h] : {std::pair{37, 23}, std::pair{64, 5}, std::pair{1, 9}}) {
+      auto b = MakeRef<TBitmap>(w, h, f);
+      for (int y = 0; y < h; ++y)
+        for (size_t x = 0; x < b->Pitch(); ++x)
+          b->Row(y)[x] = uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
+      auto store = MakeRef<TSysBitmapStore>(b);
+      int last = 0;
+      while (MipDimension(w, last) > 1 || MipDimension(h, last) > 1) ++last;
+      TRef<TBitmap> deepest = store->GetMipLevel(last);
+      EXPECT_EQ(deepest->Width(), 1);
+      EXPECT_EQ(deepest->Height(), 1);
+      TRef<TBitmap> expect = b;
+      for (int level = 1; level <= last; ++level) {
+        expect = HalveBitmap(*expect);
+        TRef<TBitmap> got = store->GetMipLevel(level);
+        EXPECT_EQ(got->Level(), level);
+        ASSERT_EQ(got->Width(), expect->Width());
+        ASSERT_EQ(got->Height(), expect->Height());
+        for (int y = 0; y < got->Height(); ++y)
+          ASSERT_EQ(
+              std::memcmp(got->Row(y), expect->Row(y), size_t(got->Width()) * BytesPerPixel(f)), 0)
+              << PixelFormatName(f) << " level " << level;
+      }
+    }
+  }
+}
+
 TEST(BitmapStore, FormatConversionsRoundTrip) {
   for (TPixelFormat f : {TPixelFormat::Bgr555, TPixelFormat::Bgr565, TPixelFormat::Bgr24}) {
     TRef<TBitmap> src = Solid(7, 2, TPixelFormat::Bgra32, 200, 100, 50);
