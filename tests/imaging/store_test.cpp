@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
+#include <vector>
 
 #include "imaging/bitmap_store.h"
 #include "imaging/image.h"
@@ -119,6 +121,28 @@ TEST(BitmapStore, ChainEqualsHalvingLevelByLevel) {
       }
     }
   }
+}
+
+TEST(BitmapStore, ThreadsShareOneBitmapPerLevelAndFormat) {
+  auto b = MakeRef<TBitmap>(300, 200, TPixelFormat::Bgr24);
+  b->Fill(10, 20, 30);
+  auto store = MakeRef<TSysBitmapStore>(b);
+  const TPixelFormat formats[] = {TPixelFormat::None, TPixelFormat::Bgra32, TPixelFormat::Bgr565};
+  std::vector<std::vector<const TBitmap*>> seen(8);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 27; ++i) {
+        int k = (i + t * 5) % 27;
+        seen[size_t(t)].push_back(store->GetMipLevel(k % 9, formats[k / 9]).Get());
+      }
+    });
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < 8; ++t)
+    for (int i = 0; i < 27; ++i) {
+      int k = (i + t * 5) % 27;
+      EXPECT_EQ(seen[size_t(t)][size_t(i)], store->GetMipLevel(k % 9, formats[k / 9]).Get());
+    }
 }
 
 TEST(BitmapStore, FormatConversionsRoundTrip) {
