@@ -53,6 +53,14 @@ struct TExprArgs {
   std::vector<std::string> vars;  // NAME=VALUE
 };
 int Expr(const TExprArgs& args);
+struct TImageArgs {
+  std::string file;    // a picture file, or a show when member is set
+  std::string member;  // picture inside the show
+  std::string output;  // PNG to write
+  int level = 0;       // mip level
+  std::string icc;     // display profile to convert an embedded profile to; "none": keep
+};
+int Image(const TImageArgs& args);
 
 // Error raised for a wrong use of the command line (exit status 2).
 struct TUsageError {

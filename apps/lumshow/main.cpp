@@ -72,6 +72,15 @@ int main(int argc, char** argv) {
   exprCmd->add_flag("--trace", expr.trace, "print what the compiler does");
   exprCmd->add_option("--var", expr.vars, "a variable NAME=VALUE (never folded away)")
       ->allow_extra_args(false);
+  TImageArgs image;
+  auto* imageCmd = app.add_subcommand("image", "decode a picture and write it as PNG");
+  imageCmd->add_option("FILE", image.file, "picture file, or a show with --member")->required();
+  imageCmd->add_option("--member", image.member, "picture inside the show FILE");
+  imageCmd->add_option("-o,--output", image.output, "PNG to write")->required();
+  imageCmd->add_option("--level", image.level, "mip level (0: full size)");
+  imageCmd->add_option("--icc", image.icc,
+                       "convert an embedded colour profile to PROFILE (sRGB, AdobeRGB, FunkyRGB "
+                       "or an ICC file); none: leave the pixels as decoded");
 
   try {
     app.parse(argc, argv);
@@ -89,6 +98,7 @@ int main(int argc, char** argv) {
     if (*packCmd) return Pack(pack);
     if (*actionCmd) return Action(action);
     if (*exprCmd) return Expr(expr);
+    if (*imageCmd) return Image(image);
   } catch (const TUsageError& e) {
     std::fprintf(stderr, "lumshow: %s\n", e.message.c_str());
     return 2;

@@ -1,0 +1,24 @@
+// Fuzzes the BMP reader: every header field, RLE data and truncation; decoded
+// pictures are also halved down the mip chain.
+#include <cstdint>
+#include <string>
+
+#include "foundation/memory_stream.h"
+#include "imaging/bitmap_store.h"
+#include "imaging/bmp_reader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  lum::TMemoryStream s(std::string(reinterpret_cast<const char*>(data), size));
+  // Pictures stay small so that each run is quick; the budget check is what is fuzzed.
+  lum::SetPictureBudget(1 << 20);
+  lum::TRef<lum::TBitmap> bmp = lum::ReadBmp(s);
+  if (!bmp) {
+    if (s.Position() != 0) __builtin_trap();  // a declining reader must restore the position
+    return 0;
+  }
+  if (int64_t(bmp->Width()) * bmp->Height() <= (1 << 20)) {
+    auto store = lum::MakeRef<lum::TSysBitmapStore>(bmp);
+    store->GetMipLevel(2, lum::TPixelFormat::Bgra32);
+  }
+  return 0;
+}

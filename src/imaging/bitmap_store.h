@@ -1,0 +1,106 @@
+#pragma once
+// Bitmap stores: a decoded or decodable picture handing out mip levels in
+// the pixel formats asked for, each made once and cached.
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "foundation/ref_object.h"
+#include "imaging/bitmap.h"
+
+namespace lum {
+
+// Fraction of the current decode done (0..1).
+using TImageProgress = std::function<void(double)>;
+
+struct TImageParams {
+  int width = 0;   // level 0
+  int height = 0;  // level 0
+  TPixelFormat format = TPixelFormat::None;
+};
+
+class TBitmapStore : public TRefObject {
+ public:
+  // The level's bitmap in the wanted format (None: as the store makes it).
+  // Made on first request under the store's lock; later requests get the
+  // cached bitmap. A store that breaks its contract raises EAssertion.
+  TRef<TBitmap> GetMipLevel(int level, TPixelFormat wanted = TPixelFormat::None);
+
+  const TImageParams& Params() const { return params_; }
+  // Embedded colour profile (ICC bytes) and the name it goes by; empty when none.
+  const std::string& IccProfile() const { return icc_; }
+  const std::string& IccName() const { return iccName_; }
+  void SetIccProfile(std::string bytes, std::string name) {
+    icc_ = std::move(bytes);
+    iccName_ = std::move(name);
+  }
+  void SetProgress(TImageProgress progress) { progress_ = std::move(progress); }
+  // Name of the concrete store, used in contract messages.
+  virtual const char* ClassName() const = 0;
+
+ protected:
+  explicit TBitmapStore(TImageParams params) : params_(params) {}
+
+  // Makes a level the store decodes itself (0..DecodedLevels()-1), in its
+  // own format; nothing when it cannot. Called under the lock.
+  virtual TRef<TBitmap> DecodeLevel(int level) = 0;
+  // How many levels DecodeLevel makes; lower ones are halved from the one above.
+  virtual int DecodedLevels() const { return 1; }
+  // Produces a level: decoded, or the box-filtered half of the one above.
+  virtual TRef<TBitmap> ProduceLevel(int level);
+  // The bitmap itself when its format already is the wanted one, a converted
+  // copy when the store can make one, else nothing.
+  virtual TRef<TBitmap> ConvertBitmapFor(const TRef<TBitmap>& bitmap, TPixelFormat wanted);
+
+  void ReportProgress(double fraction) const {
+    if (progress_) progress_(fraction);
+  }
+
+  TImageParams params_;
+  std::string icc_, iccName_;
+  TImageProgress progress_;
+
+ private:
+  std::recursive_mutex lock_;
+  std::vector<std::vector<TRef<TBitmap>>> levels_;
+};
+
+// A decoded bitmap kept in memory.
+class TSysBitmapStore : public TBitmapStore {
+ public:
+  explicit TSysBitmapStore(TRef<TBitmap> bitmap);
+  const char* ClassName() const override { return "TSysBitmapStore"; }
+
+ protected:
+  TRef<TBitmap> DecodeLevel(int level) override;
+
+ private:
+  TRef<TBitmap> bitmap_;
+};
+
+// A bitmap made elsewhere (a renderer's capture, a text picture) kept as is.
+using TWrapperBitmapStore = TSysBitmapStore;
+
+// A picture whose bitmaps are another store's, turned by an EXIF
+// orientation code (3, 6 or 8).
+class TRotatedBitmapStore : public TBitmapStore {
+ public:
+  TRotatedBitmapStore(TRef<TBitmapStore> inner, int exifCode);
+  const char* ClassName() const override { return "TRotatedBitmapStore"; }
+
+ protected:
+  TRef<TBitmap> DecodeLevel(int level) override;
+  int DecodedLevels() const override { return 64; }
+
+ private:
+  TRef<TBitmapStore> inner_;
+  int code_;
+};
+
+// The mip level to draw a picture of level-0 size w0 x h0 at tw x th: the
+// deepest level still larger than the target in both dimensions (0 when
+// level 0 is not). Targets must be positive.
+int ChooseMipLevel(int w0, int h0, int tw, int th);
+
+}  // namespace lum

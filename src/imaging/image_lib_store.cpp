@@ -1,0 +1,205 @@
+#include "imaging/image_lib_store.h"
+
+#include <png.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "foundation/log.h"
+#include "imaging/loaders.h"
+
+namespace lum {
+
+namespace {
+
+struct TPngSource {
+  const unsigned char* data;
+  size_t size;
+  size_t pos;
+};
+
+void ReadFromMemory(png_structp png, png_bytep out, size_t n) {
+  auto* src = static_cast<TPngSource*>(png_get_io_ptr(png));
+  if (n > src->size - src->pos) png_error(png, "truncated PNG");
+  std::memcpy(out, src->data + src->pos, n);
+  src->pos += n;
+}
+
+void OnPngWarning(png_structp, png_const_charp) {}
+// Quiet: a damaged picture is logged by the store, not printed by the library.
+[[noreturn]] void OnPngError(png_structp png, png_const_charp) {
+  png_longjmp(png, 1);
+}
+
+struct THeader {
+  png_uint_32 width = 0, height = 0;
+  int colorType = 0, bitDepth = 0;
+  bool alpha = false;
+  std::string icc;
+};
+
+void SetTransforms(png_structp png, png_infop info, const THeader& h) {
+  if (h.colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+  if (h.colorType == PNG_COLOR_TYPE_GRAY && h.bitDepth < 8) png_set_expand_gray_1_2_4_to_8(png);
+  if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
+  if (h.bitDepth == 16) png_set_scale_16(png);
+  if (h.colorType == PNG_COLOR_TYPE_GRAY || h.colorType == PNG_COLOR_TYPE_GRAY_ALPHA)
+    png_set_gray_to_rgb(png);
+  png_set_bgr(png);
+}
+
+bool ReadHeader(const std::string& file, THeader& h, std::string& message) {
+  png_structp png =
+      png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
+  if (!png) return false;
+  png_infop info = png_create_info_struct(png);
+  TPngSource src{reinterpret_cast<const unsigned char*>(file.data()), file.size(), 0};
+  if (!info || setjmp(png_jmpbuf(png))) {
+    message = "damaged PNG header";
+    png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+    return false;
+  }
+  png_set_read_fn(png, &src, ReadFromMemory);
+  png_read_info(png, info);
+  h.width = png_get_image_width(png, info);
+  h.height = png_get_image_height(png, info);
+  h.colorType = png_get_color_type(png, info);
+  h.bitDepth = png_get_bit_depth(png, info);
+  h.alpha = (h.colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+  png_charp name;
+  int compression;
+  png_bytep profile;
+  png_uint_32 length;
+  if (png_get_iCCP(png, info, &name, &compression, &profile, &length))
+    h.icc.assign(reinterpret_cast<const char*>(profile), length);
+  png_destroy_read_struct(&png, &info, nullptr);
+  return true;
+}
+
+// Decodes into bmp; returns the complete rows (all on success). Free of C++
+// objects with destructors: libpng errors leave through longjmp.
+int DecodePng(const std::string& file, TBitmap* bmp, const THeader& h) {
+  png_structp png =
+      png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
+  if (!png) return 0;
+  png_infop info = png_create_info_struct(png);
+  TPngSource src{reinterpret_cast<const unsigned char*>(file.data()), file.size(), 0};
+  volatile int rows = 0;
+  if (!info || setjmp(png_jmpbuf(png))) {
+    png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+    return rows;
+  }
+  png_set_read_fn(png, &src, ReadFromMemory);
+  png_read_info(png, info);
+  SetTransforms(png, info, h);
+  int passes = png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  size_t rowBytes = png_get_rowbytes(png, info);
+  if (rowBytes != size_t(bmp->Width()) * size_t(BytesPerPixel(bmp->Format()))) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    return 0;
+  }
+  if (passes > 1) std::memset(bmp->Data(), 0, bmp->ByteSize());
+  for (int pass = 0; pass < passes; ++pass) {
+    for (int y = 0; y < bmp->Height(); ++y) {
+      png_read_row(png, bmp->Row(y), nullptr);
+      if (pass == passes - 1) rows = y + 1;
+    }
+  }
+  png_read_end(png, nullptr);
+  png_destroy_read_struct(&png, &info, nullptr);
+  return rows;
+}
+
+}  // namespace
+
+TImageLibStore::TImageLibStore(std::string file)
+    : TBitmapStore({0, 0, TPixelFormat::Bgr24}), file_(std::move(file)) {
+  THeader h;
+  std::string message;
+  if (!ReadHeader(file_, h, message)) throw EImageError("PNG: " + message);
+  CheckPictureSize(h.width, h.height);
+  params_.width = int(h.width);
+  params_.height = int(h.height);
+  params_.format = h.alpha ? TPixelFormat::Bgra32 : TPixelFormat::Bgr24;
+  icc_ = std::move(h.icc);
+}
+
+TRef<TBitmap> TImageLibStore::DecodeLevel(int level) {
+  if (level != 0) return nullptr;
+  auto bmp = MakeRef<TBitmap>(params_.width, params_.height, params_.format);
+  THeader h;
+  std::string message;
+  int rows = 0;
+  if (ReadHeader(file_, h, message)) rows = DecodePng(file_, bmp.Get(), h);
+  if (rows < bmp->Height()) {
+    Log().Line("PNG decode stopped at row " + std::to_string(rows));
+    for (int y = rows; y < bmp->Height(); ++y) std::memset(bmp->Row(y), 128, bmp->Pitch());
+  }
+  file_.clear();
+  file_.shrink_to_fit();
+  ReportProgress(1.0);
+  return bmp;
+}
+
+TRef<TBitmapStore> LoadPngPicture(TLoadRequest& request) {
+  TPositionGuard guard(request.stream);
+  unsigned char sig[8];
+  try {
+    if (request.stream.Read(sig, 8) != 8 || png_sig_cmp(sig, 0, 8) != 0) return nullptr;
+    request.stream.SetPosition(guard.Start());
+  } catch (const ELumError&) {
+    return nullptr;
+  }
+  std::string file;
+  if (!ReadRestLimited(request.stream, kMaxPictureFileBytes, file)) return nullptr;
+  try {
+    auto store = MakeRef<TImageLibStore>(std::move(file));
+    store->SetProgress(request.progress);
+    if (!store->IccProfile().empty())
+      store->SetIccProfile(store->IccProfile(), std::string(request.name));
+    guard.Keep();
+    return store;
+  } catch (const EImageError& e) {
+    Log().Line(std::string("PNG refused: ") + e.what());
+    return nullptr;
+  }
+}
+
+namespace {
+
+// Kept apart from C++ objects: libpng errors leave through longjmp.
+bool WritePngFile(FILE* f, const TBitmap* src) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!png || !info || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, info ? &info : nullptr);
+    return false;
+  }
+  png_init_io(png, f);
+  bool alpha = src->Format() == TPixelFormat::Bgra32;
+  png_set_IHDR(png, info, png_uint_32(src->Width()), png_uint_32(src->Height()), 8,
+               alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  png_set_bgr(png);
+  for (int y = 0; y < src->Height(); ++y) png_write_row(png, src->Row(y));
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+}  // namespace
+
+bool WritePng(const TBitmap& bitmap, const std::string& path) {
+  TRef<TBitmap> conv;
+  if (bitmap.Format() != TPixelFormat::Bgr24 && bitmap.Format() != TPixelFormat::Bgra32)
+    conv = ConvertBitmap(bitmap, TPixelFormat::Bgr24);
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = WritePngFile(f, conv ? conv.Get() : &bitmap);
+  return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace lum

@@ -1,0 +1,233 @@
+#include "imaging/jpeg_bitmap_store.h"
+
+// clang-format off
+#include <cstdio>
+#include <jpeglib.h>
+// clang-format on
+#include <csetjmp>
+#include <cstring>
+
+#include "foundation/log.h"
+#include "imaging/loaders.h"
+
+namespace lum {
+
+namespace {
+
+struct TJpegError {
+  jpeg_error_mgr mgr;
+  jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
+};
+
+void OnJpegError(j_common_ptr cinfo) {
+  auto* err = reinterpret_cast<TJpegError*>(cinfo->err);
+  (*cinfo->err->format_message)(cinfo, err->message);
+  longjmp(err->jump, 1);
+}
+
+void OnJpegMessage(j_common_ptr) {}  // warnings stay quiet; damaged data decodes partly
+
+void InitError(jpeg_decompress_struct& cinfo, TJpegError& err) {
+  cinfo.err = jpeg_std_error(&err.mgr);
+  err.mgr.error_exit = OnJpegError;
+  err.mgr.output_message = OnJpegMessage;
+  err.message[0] = 0;
+}
+
+struct THeaderInfo {
+  int width = 0, height = 0, components = 0;
+  bool progressive = false;
+  JOCTET* icc = nullptr;
+  unsigned iccSize = 0;
+};
+
+// Reads the header; false with the library's message on failure.
+bool ReadJpegHeader(const std::string& file, THeaderInfo& info, std::string& message) {
+  jpeg_decompress_struct cinfo;
+  TJpegError err;
+  InitError(cinfo, err);
+  if (setjmp(err.jump)) {
+    message = err.message;
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(file.data()),
+               static_cast<unsigned long>(file.size()));
+  jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
+  jpeg_read_header(&cinfo, TRUE);
+  info.width = int(cinfo.image_width);
+  info.height = int(cinfo.image_height);
+  info.components = cinfo.num_components;
+  info.progressive = cinfo.progressive_mode != 0;
+  if (!jpeg_read_icc_profile(&cinfo, &info.icc, &info.iccSize)) {
+    info.icc = nullptr;
+    info.iccSize = 0;
+  }
+  jpeg_destroy_decompress(&cinfo);
+  return true;
+}
+
+// The decode itself; kept free of C++ objects with destructors because the
+// library's errors leave through longjmp. Returns the rows written.
+int DecodeInto(const std::string& file, int denom, int components, TBitmap* bmp,
+               const TImageProgress* progress, char* message) {
+  jpeg_decompress_struct cinfo;
+  TJpegError err;
+  InitError(cinfo, err);
+  volatile int rows = 0;
+  unsigned char* volatile grey = nullptr;
+  if (setjmp(err.jump)) {
+    std::memcpy(message, err.message, sizeof err.message);
+    jpeg_destroy_decompress(&cinfo);
+    std::free(grey);
+    return rows;
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(file.data()),
+               static_cast<unsigned long>(file.size()));
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.scale_num = 1;
+  cinfo.scale_denom = unsigned(denom);
+  if (components == 1)
+    cinfo.out_color_space = JCS_GRAYSCALE;
+  else if (components == 4)
+    cinfo.out_color_space = JCS_CMYK;
+  else
+    cinfo.out_color_space = JCS_EXT_BGR;
+  jpeg_start_decompress(&cinfo);
+  if (int(cinfo.output_width) != bmp->Width() || int(cinfo.output_height) != bmp->Height()) {
+    std::strcpy(message, "unexpected scaled size");
+    jpeg_destroy_decompress(&cinfo);
+    return 0;
+  }
+  const int w = bmp->Width();
+  if (components == 1 || components == 4) {
+    grey = static_cast<unsigned char*>(std::malloc(size_t(w) * size_t(components)));
+    if (!grey) {
+      jpeg_destroy_decompress(&cinfo);
+      return 0;
+    }
+  }
+  while (cinfo.output_scanline < cinfo.output_height) {
+    uint8_t* dst = bmp->Row(rows);
+    if (components == 1 || components == 4) {
+      JSAMPROW line = grey;
+      jpeg_read_scanlines(&cinfo, &line, 1);
+      const unsigned char* g = grey;
+      if (components == 1) {
+        // Through the decoder's palette when it has one, else grey into all three.
+        if (cinfo.colormap && cinfo.actual_number_of_colors > 0) {
+          for (int x = 0; x < w; ++x, dst += 3) {
+            int i = g[x] < cinfo.actual_number_of_colors ? g[x] : 0;
+            dst[0] = dst[1] = dst[2] = cinfo.colormap[0][i];
+          }
+        } else {
+          for (int x = 0; x < w; ++x, dst += 3) dst[0] = dst[1] = dst[2] = g[x];
+        }
+        if (progress && *progress && (rows & 255) == 0)
+          (*progress)(0.5 + 0.5 * double(rows) / double(bmp->Height()));
+      } else {
+        // Adobe writes CMYK inverted; others plain.
+        bool inverted = cinfo.saw_Adobe_marker;
+        for (int x = 0; x < w; ++x, dst += 3, g += 4) {
+          unsigned c = g[0], m = g[1], y = g[2], k = g[3];
+          if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+          }
+          dst[0] = uint8_t(y * k / 255);
+          dst[1] = uint8_t(m * k / 255);
+          dst[2] = uint8_t(c * k / 255);
+        }
+      }
+      rows = rows + 1;
+    } else {
+      JSAMPROW lines[8];
+      int n = 0;
+      for (; n < 8 && rows + n < bmp->Height(); ++n) lines[n] = bmp->Row(rows + n);
+      JDIMENSION got = jpeg_read_scanlines(&cinfo, lines, JDIMENSION(n));
+      rows = rows + int(got);
+    }
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  std::free(grey);
+  return rows;
+}
+
+}  // namespace
+
+TJpegBitmapStore::TJpegBitmapStore(std::string file)
+    : TBitmapStore({0, 0, TPixelFormat::Bgr24}), file_(std::move(file)) {
+  THeaderInfo info;
+  std::string message;
+  if (!ReadJpegHeader(file_, info, message)) throw EImageError("JPEG: " + message);
+  if (info.width <= 0 || info.height <= 0) {
+    std::free(info.icc);
+    throw EImageError("JPEG without size");
+  }
+  if (info.components != 1 && info.components != 3 && info.components != 4) {
+    std::free(info.icc);
+    throw EImageError("JPEG with " + std::to_string(info.components) + " components");
+  }
+  fileWidth_ = info.width;
+  fileHeight_ = info.height;
+  components_ = info.components;
+  progressive_ = info.progressive;
+  if (info.icc) icc_.assign(reinterpret_cast<const char*>(info.icc), info.iccSize);
+  std::free(info.icc);
+  // Too many pixels at full size: start at the first scaled level that fits.
+  while (shift_ <= 3 &&
+         !PictureSizeAllowed(MipDimension(fileWidth_, shift_), MipDimension(fileHeight_, shift_)))
+    ++shift_;
+  if (shift_ > 3) CheckPictureSize(MipDimension(fileWidth_, 3), MipDimension(fileHeight_, 3));
+  params_.width = MipDimension(fileWidth_, shift_);
+  params_.height = MipDimension(fileHeight_, shift_);
+}
+
+TRef<TBitmap> TJpegBitmapStore::DecodeLevel(int level) {
+  if (level < 0 || level >= DecodedLevels()) return nullptr;
+  int s = level + shift_;
+  auto bmp = MakeRef<TBitmap>(MipDimension(fileWidth_, s), MipDimension(fileHeight_, s),
+                              TPixelFormat::Bgr24, level);
+  char message[JMSG_LENGTH_MAX] = {};
+  int rows = DecodeInto(file_, 1 << s, components_, bmp.Get(), &progress_, message);
+  if (rows < bmp->Height()) {
+    // Damaged data: keep the rows we have, the rest mid grey.
+    Log().Line("JPEG decode stopped at row " + std::to_string(rows) + ": " + message);
+    for (int y = rows; y < bmp->Height(); ++y) std::memset(bmp->Row(y), 128, bmp->Pitch());
+  }
+  ReportProgress(1.0);
+  return bmp;
+}
+
+TRef<TBitmapStore> LoadJpegPicture(TLoadRequest& request) {
+  TPositionGuard guard(request.stream);
+  uint8_t soi[2];
+  try {
+    if (request.stream.Read(soi, 2) != 2 || soi[0] != 0xFF || soi[1] != 0xD8) return nullptr;
+    request.stream.SetPosition(guard.Start());
+  } catch (const ELumError&) {
+    return nullptr;
+  }
+  std::string file;
+  if (!ReadRestLimited(request.stream, kMaxPictureFileBytes, file)) return nullptr;
+  try {
+    auto store = MakeRef<TJpegBitmapStore>(std::move(file));
+    store->SetProgress(request.progress);
+    // An embedded profile goes by the picture's file name.
+    if (!store->IccProfile().empty())
+      store->SetIccProfile(store->IccProfile(), std::string(request.name));
+    guard.Keep();
+    return store;
+  } catch (const EImageError& e) {
+    Log().Line(std::string("JPEG refused: ") + e.what());
+    return nullptr;
+  }
+}
+
+}  // namespace lum

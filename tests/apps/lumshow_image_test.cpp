@@ -1,0 +1,111 @@
+// lumshow image: pictures decoded by the loaders, from files and from shows,
+// written as PNG.
+#include <gtest/gtest.h>
+
+#include "foundation/memory_stream.h"
+#include "imaging/image.h"
+#include "imaging/image_fixtures.h"
+#include "support/run_command.h"
+#include "support/temp_dir.h"
+
+namespace lum {
+namespace {
+
+using test::FromBitmap;
+using test::MaxDifference;
+using test::ReadFile;
+using test::RunCommand;
+using test::TCommandResult;
+using test::TPixels;
+using test::TTempDir;
+
+TCommandResult Lumshow(std::vector<std::string> args) {
+  args.insert(args.begin(), LUMSHOW_PATH);
+  return RunCommand(args);
+}
+
+// The PNG lumshow wrote, decoded again.
+TPixels ReadPng(const std::string& path) {
+  TMemoryStream s(ReadFile(path));
+  TRef<TImage> img = LoadImage(s, "out.png");
+  EXPECT_TRUE(img) << path;
+  return img ? FromBitmap(*img->GetMipLevel(0)) : TPixels{};
+}
+
+TEST(LumshowImage, PictureFileAtLevels) {
+  TTempDir dir;
+  TPixels p = test::MakeTestPicture(40, 22);
+  std::string bmp = dir.Write("pic.bmp", test::WriteBmp(p, {}));
+  TCommandResult r = Lumshow({"image", bmp, "-o", dir / "out.png"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "40 x 22 BGR24\n");
+  EXPECT_EQ(MaxDifference(ReadPng(dir / "out.png"), p), 0);
+  ASSERT_EQ(Lumshow({"image", bmp, "-o", dir / "half.png", "--level", "1"}).status, 0);
+  TPixels half = ReadPng(dir / "half.png");
+  EXPECT_EQ(half.width, 20);
+  EXPECT_EQ(half.height, 11);
+  // The last level is 1 x 1; below it is a usage error.
+  EXPECT_EQ(Lumshow({"image", bmp, "-o", dir / "x.png", "--level", "6"}).status, 0);
+  TCommandResult deep = Lumshow({"image", bmp, "-o", dir / "x.png", "--level", "7"});
+  EXPECT_EQ(deep.status, 2);
+  EXPECT_NE(deep.err.find("--level 7"), std::string::npos);
+}
+
+TEST(LumshowImage, JpegLevelsAgreeWithDjpeg) {
+  TTempDir dir;
+  std::string ppm = dir.Write("in.ppm", test::WritePpm(test::MakeTestPicture(97, 61)));
+  test::RunTool({"cjpeg", "-outfile", dir / "p.jpg", ppm});
+  ASSERT_EQ(Lumshow({"image", dir / "p.jpg", "-o", dir / "q.png", "--level", "2"}).status, 0);
+  test::RunTool({"djpeg", "-scale", "1/4", "-outfile", dir / "ref.ppm", dir / "p.jpg"});
+  EXPECT_EQ(MaxDifference(ReadPng(dir / "q.png"), test::ReadPnm(ReadFile(dir / "ref.ppm"))), 0);
+}
+
+TEST(LumshowImage, EmbeddedProfileConvertedOnRequest) {
+  TTempDir dir;
+  std::string ppm = dir.Write("in.ppm", test::WritePpm(test::MakeTestPicture(32, 32)));
+  test::RunTool({"cjpeg", "-icc", "/usr/share/color/icc/compatibleWithAdobeRGB1998.icc", "-outfile",
+                 dir / "p.jpg", ppm});
+  ASSERT_EQ(Lumshow({"image", dir / "p.jpg", "-o", dir / "none.png", "--icc", "none"}).status, 0);
+  ASSERT_EQ(Lumshow({"image", dir / "p.jpg", "-o", dir / "srgb.png", "--icc", "sRGB"}).status, 0);
+  ASSERT_EQ(Lumshow({"image", dir / "p.jpg", "-o", dir / "funky.png", "--icc", "FunkyRGB"}).status,
+            0);
+  TPixels none = ReadPng(dir / "none.png");
+  EXPECT_GT(MaxDifference(none, ReadPng(dir / "srgb.png")), 5);
+  EXPECT_GT(MaxDifference(none, ReadPng(dir / "funky.png")), 60);
+  TCommandResult bad =
+      Lumshow({"image", dir / "p.jpg", "-o", dir / "b.png", "--icc", dir / "no.icc"});
+  EXPECT_EQ(bad.status, 1);
+}
+
+TEST(LumshowImage, MemberOfAShowWithItsRotation) {
+  TTempDir dir;
+  TPixels p = test::MakeTestPicture(8, 5);
+  std::string bmp = dir.Write("src/a.bmp", test::WriteBmp(p, {}));
+  std::string project =
+      dir.Write("show/Project.lum",
+                "[Main]\r\nLumVersion=5.6\r\n[RotationState]\r\n;\"C:\\Pics\\turned.bmp\"=8\r\n");
+  TCommandResult pack =
+      Lumshow({"pack", project, "-o", dir / "s.lumshow", "--no-refs", "C:\\Pics\\a.bmp=" + bmp,
+               "C:\\Pics\\turned.bmp=" + bmp, "C:\\Pics\\text.bmp=" + project});
+  ASSERT_EQ(pack.status, 0) << pack.err;
+  std::string show = dir / "s.lumshow";
+  ASSERT_EQ(Lumshow({"image", show, "--member", "c:\\pics\\A.BMP", "-o", dir / "a.png"}).status, 0);
+  EXPECT_EQ(MaxDifference(ReadPng(dir / "a.png"), p), 0);
+  ASSERT_EQ(
+      Lumshow({"image", show, "--member", "C:\\Pics\\turned.bmp", "-o", dir / "t.png"}).status, 0);
+  TPixels t = ReadPng(dir / "t.png");
+  EXPECT_EQ(t.width, 5);
+  EXPECT_EQ(t.height, 8);
+  EXPECT_EQ(t.At(0, 7), p.At(0, 0));  // counter-clockwise: top-left to bottom-left
+  TCommandResult missing = Lumshow({"image", show, "--member", "nope.bmp", "-o", dir / "m.png"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("lumshow: no member"), std::string::npos);
+  TCommandResult text =
+      Lumshow({"image", show, "--member", "C:\\Pics\\text.bmp", "-o", dir / "m.png"});
+  EXPECT_EQ(text.status, 1);
+  EXPECT_NE(text.err.find("not a picture"), std::string::npos);
+  EXPECT_EQ(Lumshow({"image", dir / "nothing.bmp", "-o", dir / "m.png"}).status, 1);
+}
+
+}  // namespace
+}  // namespace lum
