@@ -2,6 +2,8 @@
 // must do: find the line ends. Prints the ratio of the two at the end.
 #include <benchmark/benchmark.h>
 
+#include "ratio_reporter.h"
+
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -108,39 +110,13 @@ void BM_SplitLines(benchmark::State& state) {
 BENCHMARK(BM_Load)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SplitLines)->Unit(benchmark::kMillisecond);
 
-// Console output plus the CPU time per iteration of each benchmark; with
-// repetitions the median, which shrugs off a busy machine best.
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.error_occurred) continue;
-      const std::string& name = run.run_name.function_name;
-      if (run.run_type == Run::RT_Aggregate) {
-        if (run.aggregate_name == "median") median_[name] = run.GetAdjustedCPUTime();
-      } else {
-        last_[name] = run.GetAdjustedCPUTime();
-      }
-    }
-  }
-  double Time(const std::string& name) const {
-    if (auto it = median_.find(name); it != median_.end()) return it->second;
-    auto it = last_.find(name);
-    return it == last_.end() ? 0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> median_, last_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   std::printf("document: %zu bytes\n", Document().size());
-  TRatioReporter reporter;
+  lum::bench::TRatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   double load = reporter.Time("BM_Load"), split = reporter.Time("BM_SplitLines");
   if (load > 0 && split > 0) std::printf("parse time / split time: %.2f\n", load / split);

@@ -5,6 +5,8 @@
 // Prints the ratio of the two at the end.
 #include <benchmark/benchmark.h>
 
+#include "ratio_reporter.h"
+
 #include <cstdio>
 #include <map>
 #include <string>
@@ -123,32 +125,6 @@ BENCHMARK(BM_Modifier);
 BENCHMARK(BM_TableWalk);
 BENCHMARK(BM_BisectionAlone);
 
-// Console output plus the CPU time per iteration of each benchmark; with
-// repetitions the median, which shrugs off a busy machine best.
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.error_occurred) continue;
-      const std::string& name = run.run_name.function_name;
-      if (run.run_type == Run::RT_Aggregate) {
-        if (run.aggregate_name == "median") median_[name] = run.GetAdjustedCPUTime();
-      } else {
-        last_[name] = run.GetAdjustedCPUTime();
-      }
-    }
-  }
-  double Time(const std::string& name) const {
-    if (auto it = median_.find(name); it != median_.end()) return it->second;
-    auto it = last_.find(name);
-    return it == last_.end() ? 0 : it->second;
-  }
-
- private:
-  std::map<std::string, double> median_, last_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -157,7 +133,7 @@ int main(int argc, char** argv) {
   TCalcCmdList program = Optimised();
   std::printf("optimised program: %s; %s\n", CalcCmdText(program[0]).c_str(),
               CalcCmdText(program[1]).c_str());
-  TRatioReporter reporter;
+  lum::bench::TRatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   double opt = reporter.Time("BM_Optimised"), plain = reporter.Time("BM_Bisection");
   if (opt > 0 && plain > 0)

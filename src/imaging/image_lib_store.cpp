@@ -144,27 +144,8 @@ TRef<TBitmap> TImageLibStore::DecodeLevel(int level) {
 }
 
 TRef<TBitmapStore> LoadPngPicture(TLoadRequest& request) {
-  TPositionGuard guard(request.stream);
-  unsigned char sig[8];
-  try {
-    if (request.stream.Read(sig, 8) != 8 || png_sig_cmp(sig, 0, 8) != 0) return nullptr;
-    request.stream.SetPosition(guard.Start());
-  } catch (const ELumError&) {
-    return nullptr;
-  }
-  std::string file;
-  if (!ReadRestLimited(request.stream, kMaxPictureFileBytes, file)) return nullptr;
-  try {
-    auto store = MakeRef<TImageLibStore>(std::move(file));
-    store->SetProgress(request.progress);
-    if (!store->IccProfile().empty())
-      store->SetIccProfile(store->IccProfile(), std::string(request.name));
-    guard.Keep();
-    return store;
-  } catch (const EImageError& e) {
-    Log().Line(std::string("PNG refused: ") + e.what());
-    return nullptr;
-  }
+  auto signature = [](const uint8_t(&head)[8]) { return png_sig_cmp(head, 0, 8) == 0; };
+  return LoadWholeFile<TImageLibStore, 8>(request, signature, "PNG");
 }
 
 namespace {

@@ -206,28 +206,8 @@ TRef<TBitmap> TJpegBitmapStore::DecodeLevel(int level) {
 }
 
 TRef<TBitmapStore> LoadJpegPicture(TLoadRequest& request) {
-  TPositionGuard guard(request.stream);
-  uint8_t soi[2];
-  try {
-    if (request.stream.Read(soi, 2) != 2 || soi[0] != 0xFF || soi[1] != 0xD8) return nullptr;
-    request.stream.SetPosition(guard.Start());
-  } catch (const ELumError&) {
-    return nullptr;
-  }
-  std::string file;
-  if (!ReadRestLimited(request.stream, kMaxPictureFileBytes, file)) return nullptr;
-  try {
-    auto store = MakeRef<TJpegBitmapStore>(std::move(file));
-    store->SetProgress(request.progress);
-    // An embedded profile goes by the picture's file name.
-    if (!store->IccProfile().empty())
-      store->SetIccProfile(store->IccProfile(), std::string(request.name));
-    guard.Keep();
-    return store;
-  } catch (const EImageError& e) {
-    Log().Line(std::string("JPEG refused: ") + e.what());
-    return nullptr;
-  }
+  auto signature = [](const uint8_t(&head)[2]) { return head[0] == 0xFF && head[1] == 0xD8; };
+  return LoadWholeFile<TJpegBitmapStore, 2>(request, signature, "JPEG");
 }
 
 }  // namespace lum

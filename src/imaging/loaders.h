@@ -1,5 +1,8 @@
 #pragma once
 // The built-in loader functions (registered by RegisterStandardLoaders).
+#include <string>
+
+#include "foundation/log.h"
 #include "imaging/image.h"
 
 namespace lum {
@@ -39,5 +42,34 @@ bool ReadRestLimited(TStream& stream, int64_t limit, std::string& out);
 
 // Most bytes a compressed picture file may have (JPEG, PNG, GIF, .kvgfx).
 inline constexpr int64_t kMaxPictureFileBytes = int64_t(1) << 30;
+
+// A loader that keeps the whole file and decodes on demand: TStore is built
+// from the file's bytes when the stream starts with the format's signature.
+// An embedded colour profile goes by the picture's file name.
+template <class TStore, size_t N>
+TRef<TBitmapStore> LoadWholeFile(TLoadRequest& request, bool (*signature)(const uint8_t (&)[N]),
+                                 const char* format) {
+  TPositionGuard guard(request.stream);
+  uint8_t head[N];
+  try {
+    if (request.stream.Read(head, N) != N || !signature(head)) return nullptr;
+    request.stream.SetPosition(guard.Start());
+  } catch (const ELumError&) {
+    return nullptr;
+  }
+  std::string file;
+  if (!ReadRestLimited(request.stream, kMaxPictureFileBytes, file)) return nullptr;
+  try {
+    auto store = MakeRef<TStore>(std::move(file));
+    store->SetProgress(request.progress);
+    if (!store->IccProfile().empty())
+      store->SetIccProfile(store->IccProfile(), std::string(request.name));
+    guard.Keep();
+    return store;
+  } catch (const EImageError& e) {
+    Log().Line(std::string(format) + " refused: " + e.what());
+    return nullptr;
+  }
+}
 
 }  // namespace lum

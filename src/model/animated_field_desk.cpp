@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "foundation/case_fold.h"
 #include "foundation/errors.h"
 
 namespace lum {
@@ -31,17 +32,6 @@ constexpr const char* kGroupNames[kAnimatedGroupCount] = {"Opacity", "Pos",  "Sc
                                                           "Center",  "Blur", "Color", "Frame"};
 
 constexpr const char* kModule = "animated_field_desk";
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = char(x + 32);
-    if (y >= 'A' && y <= 'Z') y = char(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // Distinct keys of the rows that take one component of a pair.
 int CollectPairKeys(std::span<const TAnimatedFieldRow> rows, const char** out, int room) {
@@ -85,13 +75,13 @@ const TAnimatedFieldDesk& TAnimatedFieldDesk::Instance() {
 
 int TAnimatedFieldDesk::FieldByName(std::string_view name) const {
   for (const TAnimatedFieldRow& row : rows_)
-    if (SameName(row.name, name)) return row.index;
+    if (FoldedEquals(row.name, name)) return row.index;
   return -1;
 }
 
 int TAnimatedFieldDesk::GroupByName(std::string_view name) {
   for (int g = 0; g < kAnimatedGroupCount; ++g)
-    if (SameName(kGroupNames[g], name)) return g;
+    if (FoldedEquals(kGroupNames[g], name)) return g;
   return -1;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <random>
 
+#include "foundation/case_fold.h"
 #include "model/animated_field_desk.h"
 #include "model/expression_parser.h"
 #include "project/ini_values.h"
@@ -21,17 +22,6 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && uint8_t(s.front()) <= 32) s.remove_prefix(1);
   while (!s.empty() && uint8_t(s.back()) <= 32) s.remove_suffix(1);
   return s;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = char(x + 32);
-    if (y >= 'A' && y <= 'Z') y = char(y + 32);
-    if (x != y) return false;
-  }
-  return true;
 }
 
 size_t CharacterCount(std::string_view s) {
@@ -65,14 +55,14 @@ TModParamInfo ParseModParamInfo(std::string_view text) {
     size_t colon = field.find(':');
     if (colon == std::string_view::npos) continue;
     std::string_view key = Trim(field.substr(0, colon)), value = field.substr(colon + 1);
-    if (SameText(key, "name")) {
+    if (FoldedEquals(key, "name")) {
       info.name = value;
-    } else if (SameText(key, "id")) {
+    } else if (FoldedEquals(key, "id")) {
       info.id = Trim(value);
-    } else if (SameText(key, "type")) {
+    } else if (FoldedEquals(key, "type")) {
       int type = ValueToChoice(Trim(value), {"String", "Int", "Float", "Color", "Combo"}, false, 0);
       info.type = TModParamType(type);
-    } else if (SameText(key, "range")) {
+    } else if (FoldedEquals(key, "range")) {
       range = value;
     }
   }
@@ -174,7 +164,7 @@ TRef<TCalcFunc> TLumObjectMod::Resolve(std::string_view name, bool timeVariable,
   }
   if (timeVariable) return {};
   // "value" is the target itself, by the same rules (but not "value" again).
-  if (allowValue && SameText(name, "value")) return Resolve(dst_, dstIsTime_, false);
+  if (allowValue && FoldedEquals(name, "value")) return Resolve(dst_, dstIsTime_, false);
   if (const TIniItem* item = FindItem(section_, name); item && item->IsPlainItem())
     return MakeRef<TMathConst>(std::string(name), ValueToFloat(item->Value(), 0));
   int field = TAnimatedFieldDesk::Instance().FieldByName(name);

@@ -2,17 +2,16 @@
 // variables and the failures a user sees.
 #include <gtest/gtest.h>
 
-#include "support/run_command.h"
+#include "support/lumshow_run.h"
 
 namespace lum {
 namespace {
 
-using test::RunCommand;
 using test::TCommandResult;
 
 TCommandResult Expr(std::vector<std::string> args) {
-  args.insert(args.begin(), {LUMSHOW_PATH, "expr"});
-  return RunCommand(args);
+  args.insert(args.begin(), "expr");
+  return test::Lumshow(args);
 }
 
 TEST(LumshowExpr, ValueWithSeventeenDigits) {

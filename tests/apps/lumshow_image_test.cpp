@@ -5,7 +5,7 @@
 #include "foundation/memory_stream.h"
 #include "imaging/image.h"
 #include "imaging/image_fixtures.h"
-#include "support/run_command.h"
+#include "support/lumshow_run.h"
 #include "support/temp_dir.h"
 
 namespace lum {
@@ -14,15 +14,11 @@ namespace {
 using test::FromBitmap;
 using test::MaxDifference;
 using test::ReadFile;
-using test::RunCommand;
 using test::TCommandResult;
 using test::TPixels;
 using test::TTempDir;
 
-TCommandResult Lumshow(std::vector<std::string> args) {
-  args.insert(args.begin(), LUMSHOW_PATH);
-  return RunCommand(args);
-}
+using test::Lumshow;
 
 // The PNG lumshow wrote, decoded again.
 TPixels ReadPng(const std::string& path) {

@@ -3,25 +3,18 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/run_command.h"
+#include "support/lumshow_run.h"
 #include "support/temp_dir.h"
 
 namespace lum {
 namespace {
 
-using test::RunCommand;
 using test::TCommandResult;
 using test::TTempDir;
 
-TCommandResult Lumshow(std::vector<std::string> args) {
-  args.insert(args.begin(), LUMSHOW_PATH);
-  return RunCommand(args);
-}
+using test::Lumshow;
 
-nlohmann::json Json(const TCommandResult& r) {
-  EXPECT_EQ(r.status, 0) << r.err;
-  return nlohmann::json::parse(r.out);
-}
+using test::Json;
 
 TEST(LumshowInfo, DemoTimelineTransitionsAndOptions) {
   nlohmann::json info = Json(Lumshow({"info", DEMO_SHOW_PATH, "--json"}));

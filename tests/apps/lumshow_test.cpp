@@ -6,26 +6,19 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/lumshow_run.h"
 #include "support/raw_container.h"
-#include "support/run_command.h"
 #include "support/temp_dir.h"
 
 namespace lum {
 namespace {
 
-using test::RunCommand;
 using test::TCommandResult;
 using test::TTempDir;
 
-TCommandResult Lumshow(std::vector<std::string> args) {
-  args.insert(args.begin(), LUMSHOW_PATH);
-  return RunCommand(args);
-}
+using test::Lumshow;
 
-nlohmann::json Json(const TCommandResult& r) {
-  EXPECT_EQ(r.status, 0) << r.err;
-  return nlohmann::json::parse(r.out);
-}
+using test::Json;
 
 struct TPacked {
   TTempDir dir;
@@ -166,7 +159,7 @@ TEST(Lumshow, ScrambleKeyFromTheEnvironment) {
   std::string key(32, 'Q');
   auto withKey = [&](const std::string& k, std::vector<std::string> args) {
     args.insert(args.begin(), {"/usr/bin/env", "LUM_SCRAMBLE_KEY=" + k, LUMSHOW_PATH});
-    return RunCommand(args);
+    return test::RunCommand(args);
   };
   ASSERT_EQ(withKey(key, {"pack", p.project, "-o", p.dir / "k.lumshow"}).status, 0);
   EXPECT_EQ(withKey(key, {"cat", p.dir / "k.lumshow", "snd\\theme.mp3"}).out,
