@@ -202,7 +202,9 @@ TEST(EffectRotation, DeterministicChoicesDependOnTheSlideOnly) {
       while (!x->flags[size_t(v)]) ++v;
       EXPECT_EQ(v % 2, slide % 2) << slide;
     }
-    if (x->type == kEffectMosaic) EXPECT_EQ(x->ints, (std::vector<int32_t>{4, 1, 0, 0}));
+    if (x->type == kEffectMosaic) {
+      EXPECT_EQ(x->ints, (std::vector<int32_t>{4, 1, 0, 0}));
+    }
   }
 }
 
