@@ -85,13 +85,17 @@ class TQSplineGraphOpt final : public TMathFunc {
   void Eval(TCalcStack& stack) override { stack.Top() = Value(stack.Top()); }
   double Value1(double x) override { return Value(x); }
   double Value(double x) const {
-    const TKusochek* p = pieces_.data() + last_.load(std::memory_order_relaxed);
+    int32_t last = last_.load(std::memory_order_relaxed);
+    const TKusochek* p = pieces_.data() + last;
     if (x >= p->x0) {
       while (x > p->x1 && p < last_piece_) ++p;
     } else {
       while (p > pieces_.data() && x < p->x0) --p;
     }
-    last_.store(int32_t(p - pieces_.data()), std::memory_order_relaxed);
+    // Written only when it moves, so that calls on the same piece do not wait
+    // for each other's store.
+    if (int32_t now = int32_t(p - pieces_.data()); now != last)
+      last_.store(now, std::memory_order_relaxed);
     return (x - p->x0) * p->slope + p->y0;
   }
   const std::vector<TKusochek>& Pieces() const { return pieces_; }
