@@ -21,10 +21,7 @@ using test::TPixels;
 using test::TRgb;
 using test::TTempDir;
 
-TRef<TImage> Load(const std::string& bytes, std::string_view name) {
-  TMemoryStream s(bytes);
-  return LoadImage(s, name);
-}
+using test::Load;
 
 // --- JPEG ------------------------------------------------------------------
 

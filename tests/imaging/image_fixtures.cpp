@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "foundation/memory_stream.h"
 #include "support/run_command.h"
 
 namespace lum::test {
@@ -253,6 +254,11 @@ int MaxDifference(const TPixels& a, const TPixels& b) {
                   std::abs(a.px[i].b - b.px[i].b)});
   }
   return m;
+}
+
+TRef<TImage> Load(const std::string& bytes, std::string_view name) {
+  TMemoryStream s(bytes);
+  return LoadImage(s, name);
 }
 
 }  // namespace lum::test

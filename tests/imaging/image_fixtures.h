@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "imaging/bitmap.h"
+#include "imaging/image.h"
 
 namespace lum::test {
 
@@ -52,6 +53,9 @@ TPixels ReadPnm(const std::string& bytes);
 
 // Runs a tool; its stdout. Fails the test when it exits with an error.
 std::string RunTool(const std::vector<std::string>& argv);
+
+// A picture decoded by the loaders from bytes, as if read from a file of that name.
+TRef<TImage> Load(const std::string& bytes, std::string_view name);
 
 // The bitmap as RGB (any pixel format).
 TPixels FromBitmap(const TBitmap& b);

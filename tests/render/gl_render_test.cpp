@@ -62,6 +62,18 @@ class GLRender : public ::testing::Test {
 
   T3DRendererGL* Renderer() { return static_cast<T3DRendererGL*>(screen->Renderer()); }
 
+  // Writes the quad q (left-top, right-top, right-bottom, left-bottom) as two
+  // triangles of position, colour and one texture coordinate.
+  static void WriteQuad(T3DVertexList& list, const TVertex (&q)[4]) {
+    const int order[6] = {0, 1, 2, 0, 2, 3};
+    uint8_t* p = list.Lock(6);
+    for (int i = 0; i < 6; ++i) {
+      std::memcpy(p + i * list.Stride(), &q[order[i]].x, 12);
+      std::memcpy(p + i * list.Stride() + 12, &q[order[i]].color, 4);
+      std::memcpy(p + i * list.Stride() + 16, q[order[i]].uv[0], 8);
+    }
+  }
+
   // A vertex at target pixel (x, y) with the camera covering the target.
   TVertex V(float x, float y, TColor color = 0xFFFFFFFF, float u = 0, float v = 0) {
     TRect t = screen->TargetRect();
@@ -144,13 +156,7 @@ TEST_F(GLRender, EveryDrawFlagCombination) {
   const TColor vc = 0x4080FF40;
   const float u = tex.ScaleX(), v1 = tex.ScaleY();
   TVertex q[4] = {V(0, 0, vc, 0, 0), V(64, 0, vc, u, 0), V(64, 64, vc, u, v1), V(0, 64, vc, 0, v1)};
-  const int order[6] = {0, 1, 2, 0, 2, 3};
-  uint8_t* p = list->Lock(6);
-  for (int i = 0; i < 6; ++i) {
-    std::memcpy(p + i * list->Stride(), &q[order[i]].x, 12);
-    std::memcpy(p + i * list->Stride() + 12, &q[order[i]].color, 4);
-    std::memcpy(p + i * list->Stride() + 16, q[order[i]].uv[0], 8);
-  }
+  WriteQuad(*list, q);
   ASSERT_TRUE(list->Unlock());
   const double t[4] = {200 / 255.0, 100 / 255.0, 50 / 255.0, 128 / 255.0};
   const double v[4] = {128 / 255.0, 255 / 255.0, 64 / 255.0, 64 / 255.0};
@@ -183,13 +189,7 @@ TEST_F(GLRender, TextureKindsSampleAsTheirFormats) {
     TVertex q[4] = {V(0, 0), V(64, 0, 0xFFFFFFFF, t.ScaleX(), 0),
                     V(64, 64, 0xFFFFFFFF, t.ScaleX(), t.ScaleY()),
                     V(0, 64, 0xFFFFFFFF, 0, t.ScaleY())};
-    const int order[6] = {0, 1, 2, 0, 2, 3};
-    uint8_t* p = list->Lock(6);
-    for (int i = 0; i < 6; ++i) {
-      std::memcpy(p + i * list->Stride(), &q[order[i]].x, 12);
-      std::memcpy(p + i * list->Stride() + 12, &q[order[i]].color, 4);
-      std::memcpy(p + i * list->Stride() + 16, q[order[i]].uv[0], 8);
-    }
+    WriteQuad(*list, q);
     list->Unlock();
     T3DTexture* textures[1] = {back};
     EXPECT_TRUE(
