@@ -152,6 +152,7 @@ class TLumObjectProps : public TRefObject, private IModifierContext {
   void LoadNode(const TIniList* section, const TLumSlideTiming& timing, int depth);
   void LoadOwn(const TIniList* section, const TLumSlideTiming& timing);
   void SortKeyFrames();
+  void SyncSlots();
   void RebuildTrackers();
   void ComputeModRanges();
   void SetInitialValues();
@@ -178,6 +179,14 @@ class TLumObjectProps : public TRefObject, private IModifierContext {
   mutable bool childIndexBuilt_ = false;
 
   TLumKeyFrameArray keyFrames_;
+  // Times, masks and values of the key frames side by side, so that playing
+  // walks one compact array.
+  struct TFrameSlot {
+    double time;
+    uint32_t mask;
+    std::array<float, kAnimatedFieldCount> values;
+  };
+  std::vector<TFrameSlot> slots_;
   uint64_t revision_ = 0;
   uint64_t evaluatedRevision_ = ~uint64_t(0);
 
