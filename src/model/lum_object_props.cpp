@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "foundation/case_fold.h"
 #include "foundation/errors.h"
@@ -148,7 +149,25 @@ void TLumObjectProps::LoadOwn(const TIniList* section, const TLumSlideTiming& ti
 }
 
 void TLumObjectProps::LoadNode(const TIniList* section, const TLumSlideTiming& timing, int depth) {
-  if (depth > kMaxDepth) throw ELumError("Objects nested too deep");
+  try {
+    LoadTree(section, timing, depth);
+  } catch (...) {
+    // A half-built node would mix old and new key frames: leave it empty.
+    children_.clear();
+    childIndexBuilt_ = false;
+    keyFrames_.clear();
+    slots_.clear();
+    ++revision_;
+    for (TSegmentTracker& tracker : trackers_) tracker = TSegmentTracker();
+    ComputeModRanges();
+    SetInitialValues();
+    throw;
+  }
+}
+
+void TLumObjectProps::LoadTree(const TIniList* section, const TLumSlideTiming& timing, int depth) {
+  if (depth > kMaxDepth)
+    throw ELumError("Objects nested deeper than " + std::to_string(kMaxDepth) + " levels");
   LoadOwn(section, timing);
   const uint8_t mask = GroupMaskForKind(kind_);
 
@@ -287,6 +306,8 @@ void TLumObjectProps::ResetTrackers(bool recursive) {
 }
 
 void TLumObjectProps::SetModifiersEnabled(bool enabled) {
+  // Values a modifier changed are taken afresh at the next evaluation.
+  if (modsEnabled_ != enabled) evaluatedRevision_ = ~uint64_t(0);
   modsEnabled_ = enabled;
   for (const TRef<TLumObjectProps>& child : children_) child->SetModifiersEnabled(enabled);
 }

@@ -319,6 +319,8 @@ TEST(LumObjectProps, SingleKeyFrame) {
   EXPECT_FLOAT_EQ(tree.At(3000, kOpacity), 0);
   EXPECT_FLOAT_EQ(tree.At(9000, kOpacity), 0);
   EXPECT_FLOAT_EQ(tree.root->Value(kScaleX), 150);
+  tree.root->SetModifiersEnabled(false);
+  EXPECT_FLOAT_EQ(tree.At(2000, kOpacity), 80);
 }
 
 // Trackers carried from frame to frame, in any direction, agree with a node
@@ -440,6 +442,10 @@ TEST(LumObjectProps, BadInput) {
   } catch (const EAssertion& e) {
     EXPECT_NE(std::string(e.what()).find("LumObject GUID not Assigned"), std::string::npos);
   }
+  // A failed load leaves nothing half-built behind.
+  EXPECT_TRUE(tree.root->Children().empty());
+  EXPECT_EQ(tree.root->KeyFrameCount(), 0);
+  EXPECT_FLOAT_EQ(tree.At(500, kOpacity), 100);
   // The node can be loaded again afterwards.
   tree.Load(Object("Box", "{a}", ""));
   EXPECT_EQ(tree.root->Children().size(), 1u);
@@ -453,7 +459,12 @@ TEST(LumObjectProps, BadInput) {
     return open + close;
   };
   EXPECT_NO_THROW(tree.Load(nested(TLumObjectProps::kMaxDepth)));
-  EXPECT_THROW(tree.Load(nested(5000)), ELumError);
+  try {
+    tree.Load(nested(5000));
+    FAIL() << "no error";
+  } catch (const ELumError& e) {
+    EXPECT_STREQ(e.what(), "Objects nested deeper than 256 levels");
+  }
 }
 
 TEST(LumObjectProps, TenThousandKeyFrames) {
