@@ -179,7 +179,7 @@ void TLumObjectProps::LoadTree(const TIniList* section, const TLumSlideTiming& t
   childIndex_.clear();
   std::vector<bool> used(old.size(), false);
   size_t next = 0, remaining = old.size();
-  std::unordered_map<std::string_view, std::vector<size_t>> index;
+  std::unordered_map<std::string, std::vector<size_t>> index;
   bool indexed = false;
   auto take = [&](const std::string& guid) -> TRef<TLumObjectProps> {
     size_t found = old.size();
