@@ -160,8 +160,8 @@ int main() {
       },
       3);
   double mixSec = double(mixed) / kMixBytesPerSec;
-  std::printf("mixing 8 overlapping items with envelopes: %.3f s CPU for %.0f s of audio\n",
-              mixCpu, mixSec);
+  std::printf("mixing 8 overlapping items with envelopes: %.3f s CPU for %.0f s of audio\n", mixCpu,
+              mixSec);
   std::printf("  share of one core: %.3f %% (target < 1 %%)\n", mixCpu / mixSec * 100);
 
   Run({"rm", "-rf", dir});

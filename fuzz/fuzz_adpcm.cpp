@@ -9,8 +9,12 @@
 #include "foundation/memory_stream.h"
 
 namespace {
-std::string Le16(uint16_t v) { return std::string{char(v & 0xFF), char(v >> 8)}; }
-std::string Le32(uint32_t v) { return Le16(uint16_t(v)) + Le16(uint16_t(v >> 16)); }
+std::string Le16(uint16_t v) {
+  return std::string{char(v & 0xFF), char(v >> 8)};
+}
+std::string Le32(uint32_t v) {
+  return Le16(uint16_t(v)) + Le16(uint16_t(v >> 16));
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -28,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   f.blockAlign = blockAlign;
   int spb = lum::AdpcmSamplesPerBlock(f, nullptr);
   std::vector<int16_t> out;
-  static const int16_t kCoefs[7][2] = {{256, 0},  {512, -256}, {0, 0},    {192, 64},
-                                       {240, 0},  {460, -208}, {392, -232}};
+  static const int16_t kCoefs[7][2] = {{256, 0}, {512, -256}, {0, 0},     {192, 64},
+                                       {240, 0}, {460, -208}, {392, -232}};
   for (size_t off = 0; spb > 0 && off < bodySize; off += blockAlign) {
     size_t n = std::min<size_t>(blockAlign, bodySize - off);
     out.clear();
@@ -41,13 +45,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // The same bytes as a WAVE file, through detection and the decoder.
-  std::string fmt = Le16(f.formatTag) + Le16(f.channels) + Le32(22050) + Le32(11025) +
-                    Le16(blockAlign) + Le16(4) + Le16(32) +
-                    std::string(reinterpret_cast<const char*>(body), std::min<size_t>(32, bodySize));
+  std::string fmt =
+      Le16(f.formatTag) + Le16(f.channels) + Le32(22050) + Le32(11025) + Le16(blockAlign) +
+      Le16(4) + Le16(32) +
+      std::string(reinterpret_cast<const char*>(body), std::min<size_t>(32, bodySize));
   fmt.resize(18 + 32, '\0');
   std::string pcm(reinterpret_cast<const char*>(body), bodySize);
-  std::string wav = "WAVEfmt " + Le32(uint32_t(fmt.size())) + fmt + "data" +
-                    Le32(uint32_t(pcm.size())) + pcm;
+  std::string wav =
+      "WAVEfmt " + Le32(uint32_t(fmt.size())) + fmt + "data" + Le32(uint32_t(pcm.size())) + pcm;
   lum::TMemoryStream s("RIFF" + Le32(uint32_t(wav.size())) + wav);
   lum::TMediaInfo info;
   if (!lum::DetectMediaInfo(&s, "a.wav", info)) return 0;
