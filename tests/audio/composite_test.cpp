@@ -48,7 +48,7 @@ TMix Mix(const std::string& text, double seekMs = -1, size_t fill = 7777) {
     if (!more) break;
   }
   m.s.resize(bytes.size() / 2);
-  std::memcpy(m.s.data(), bytes.data(), m.s.size() * 2);
+  if (!m.s.empty()) std::memcpy(m.s.data(), bytes.data(), m.s.size() * 2);
   m.ok = true;
   return m;
 }
