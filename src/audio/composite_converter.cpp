@@ -145,7 +145,7 @@ void TCompositeConverter::Seek(double ms) {
     TCompositeItem* item = waiting_[i];
     const TCompositeItemParams& p = item->Params();
     if (double(p.timeLine) >= t + kLookAheadMs) break;
-    if (item->playLength <= 0) continue;
+    if (item->playLength <= 0 || !RoomToOpen()) continue;
     if (p.duration > 0 && item->EndMs() <= t) continue;
     if (double(p.timeLine) < t) {
       double into = t - double(p.timeLine);
@@ -176,7 +176,7 @@ void TCompositeConverter::OpenAhead() {
   for (; i < waiting_.size(); ++i) {
     TCompositeItem* item = waiting_[i];
     if (double(item->Params().timeLine) >= t + kLookAheadMs) break;
-    if (item->playLength <= 0) continue;
+    if (item->playLength <= 0 || !RoomToOpen()) continue;
     if (!item->OpenAt(double(item->Params().beginTime))) continue;
     item->envelopes.SetPosition(0);
     ready_.push_back(item);

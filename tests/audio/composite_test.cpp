@@ -245,5 +245,17 @@ TEST(CompositeMixer, LaterItemsOpenAheadAndBrokenItemsAreSilent) {
   EXPECT_EQ(s.s.size() * 2, size_t(MixBytesOfMs(3000)));
 }
 
+TEST(CompositeMixer, OpenItemsAreBounded) {
+  TTempDir dir;
+  std::string a = ConstantWav(dir, "a.wav", 100, -100, 1000);
+  TCompositeParams c;
+  c.duration = 1000;
+  for (int i = 0; i < 300; ++i) c.items.push_back(Item(a, 0, 1000));
+  TMix m = Mix(c.ToText());
+  ASSERT_TRUE(m.ok);
+  EXPECT_EQ(m.L(500), int(TCompositeConverter::kMaxOpenItems) * 100);
+  EXPECT_EQ(m.R(500), -int(TCompositeConverter::kMaxOpenItems) * 100);
+}
+
 }  // namespace
 }  // namespace lum::test
