@@ -29,7 +29,7 @@ void TLumViewPort::Draw(TObjectDrawer& drawer) {
     if (Visible()) DrawSelf(drawer);
   } catch (const std::exception&) {
   }
-  TakeSnapshot(false);
+  TakeSnapshot(true);
 }
 
 void TLumViewPort::DrawSelf(TObjectDrawer& drawer) {
