@@ -155,7 +155,10 @@ bool TLumObject::LayoutSelf() {
     top_ = -h / 2 - CenterY();
   }
 
-  std::array<TVec3, 4> screen = ScreenCorners();
+  std::array<TVec3, 4> corners = WorldCorners();
+  std::array<TVec3, 4> screen = corners;
+  if (slide)
+    for (TVec3& p : screen) p = slide->Project(p);
   TRectF bounds{screen[0].x, screen[0].y, screen[0].x, screen[0].y};
   for (const TVec3& p : screen) {
     bounds.left = std::min(bounds.left, p.x);
@@ -168,7 +171,6 @@ bool TLumObject::LayoutSelf() {
             bounds.bottom >= view.top && bounds.top <= view.bottom;
   hiddenByAncestor_ = (childInvis_ && HiddenByHideMode()) || (parent_ && parent_->hiddenByAncestor_);
 
-  std::array<TVec3, 4> corners = WorldCorners();
   bool differs = snapshot_.opacity != GetOpacity() || snapshot_.blur != GetBlur() ||
                  snapshot_.bounds != bounds || snapshot_.visible != Visible();
   for (int i = 0; i < 4 && !differs; ++i)
