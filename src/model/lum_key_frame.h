@@ -78,7 +78,7 @@ class TLumKeyFrame {
   // default when the frame does not set its group, the key is missing, or the
   // number is malformed).
   float Value(int field) const { return values_[field]; }
-  // "Position" and "CenterPos" as read.
+  // "Position" (0) and "CenterPos" (1) as read; NaN for an item that is no number.
   const std::vector<double>& PairList(int pairKey) const { return pairs_[pairKey]; }
 
   // Every modifier of the frame, document order.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "foundation/case_fold.h"
 #include "foundation/errors.h"
@@ -18,6 +19,20 @@ constexpr double kMinLength = 0.0001;  // shorter segments count as empty
 const TAnimatedFieldDesk& Desk() {
   return TAnimatedFieldDesk::Instance();
 }
+
+// The group and default of each field, looked up on every frame.
+struct TFieldFacts {
+  std::array<int, kAnimatedFieldCount> group;
+  std::array<float, kAnimatedFieldCount> def;
+};
+const TFieldFacts kFacts = [] {
+  TFieldFacts facts;
+  for (const TAnimatedFieldRow& row : Desk().Rows()) {
+    facts.group[row.index] = row.group;
+    facts.def[row.index] = float(row.defaultValue);
+  }
+  return facts;
+}();
 
 // A modifier result that is not a usable number counts as a failed run.
 double Sane(double v) {
@@ -40,7 +55,7 @@ TLumTimeScale SlideTimeScale(const TIniList* slideSection, const TLumSlideTiming
   if (mode == 1 && a + c != 0) {
     scale.k = double(real.duration) / double(a + c);
   } else if (mode == 2 && a != 0) {
-    scale.k = double(real.duration - real.outDuration) / double(a);
+    scale.k = (double(real.duration) - real.outDuration) / double(a);
   } else {
     return scale;
   }
@@ -134,7 +149,25 @@ void TLumObjectProps::LoadOwn(const TIniList* section, const TLumSlideTiming& ti
 }
 
 void TLumObjectProps::LoadNode(const TIniList* section, const TLumSlideTiming& timing, int depth) {
-  if (depth > kMaxDepth) throw ELumError("Objects nested too deep");
+  try {
+    LoadTree(section, timing, depth);
+  } catch (...) {
+    // A half-built node would mix old and new key frames: leave it empty.
+    children_.clear();
+    childIndexBuilt_ = false;
+    keyFrames_.clear();
+    slots_.clear();
+    ++revision_;
+    for (TSegmentTracker& tracker : trackers_) tracker = TSegmentTracker();
+    ComputeModRanges();
+    SetInitialValues();
+    throw;
+  }
+}
+
+void TLumObjectProps::LoadTree(const TIniList* section, const TLumSlideTiming& timing, int depth) {
+  if (depth > kMaxDepth)
+    throw ELumError("Objects nested deeper than " + std::to_string(kMaxDepth) + " levels");
   LoadOwn(section, timing);
   const uint8_t mask = GroupMaskForKind(kind_);
 
@@ -146,7 +179,7 @@ void TLumObjectProps::LoadNode(const TIniList* section, const TLumSlideTiming& t
   childIndex_.clear();
   std::vector<bool> used(old.size(), false);
   size_t next = 0, remaining = old.size();
-  std::unordered_map<std::string_view, std::vector<size_t>> index;
+  std::unordered_map<std::string, std::vector<size_t>> index;
   bool indexed = false;
   auto take = [&](const std::string& guid) -> TRef<TLumObjectProps> {
     size_t found = old.size();
@@ -206,6 +239,7 @@ void TLumObjectProps::LoadNode(const TIniList* section, const TLumSlideTiming& t
   old.clear();
 
   if (unordered) SortKeyFrames();
+  SyncSlots();
   ++revision_;
   for (TSegmentTracker& tracker : trackers_) tracker = TSegmentTracker();
   ComputeModRanges();
@@ -220,6 +254,14 @@ void TLumObjectProps::SortKeyFrames() {
                    [](const std::unique_ptr<TLumKeyFrame>& a,
                       const std::unique_ptr<TLumKeyFrame>& b) { return a->time_ < b->time_; });
   for (size_t i = 0; i < keyFrames_.size(); ++i) keyFrames_[i]->index_ = int(i);
+}
+
+void TLumObjectProps::SyncSlots() {
+  slots_.resize(keyFrames_.size());
+  for (size_t i = 0; i < keyFrames_.size(); ++i) {
+    const TLumKeyFrame& frame = *keyFrames_[i];
+    slots_[i] = {frame.time_, frame.groupMask_, frame.values_};
+  }
 }
 
 void TLumObjectProps::ComputeModRanges() {
@@ -246,8 +288,8 @@ void TLumObjectProps::SetInitialValues() {
 void TLumObjectProps::RebuildTrackers() {
   for (int g = 0; g < kAnimatedGroupCount; ++g) {
     TSegmentTracker tracker;
-    for (int i = 0; i < int(keyFrames_.size()); ++i) {
-      if (!keyFrames_[i]->SetsGroup(g)) continue;
+    for (int i = 0; i < int(slots_.size()); ++i) {
+      if (!((slots_[i].mask >> g) & 1)) continue;
       if (tracker.last < 0) tracker.first = i;
       tracker.last = i;
     }
@@ -264,6 +306,8 @@ void TLumObjectProps::ResetTrackers(bool recursive) {
 }
 
 void TLumObjectProps::SetModifiersEnabled(bool enabled) {
+  // Values a modifier changed are taken afresh at the next evaluation.
+  if (modsEnabled_ != enabled) evaluatedRevision_ = ~uint64_t(0);
   modsEnabled_ = enabled;
   for (const TRef<TLumObjectProps>& child : children_) child->SetModifiersEnabled(enabled);
 }
@@ -292,7 +336,8 @@ void TLumObjectProps::Evaluate(double t, bool recursive) {
 void TLumObjectProps::SearchSegment(int group, double t) {
   TSegmentTracker& tr = trackers_[group];
   if (tr.last < 0) return;
-  auto time = [this](int i) { return keyFrames_[i]->time_; };
+  const TFrameSlot* slots = slots_.data();
+  auto time = [slots](int i) { return slots[i].time; };
   const double duration = timing_.duration;
   if (tr.first == tr.last) {
     tr.from = tr.to = tr.first;
@@ -307,12 +352,12 @@ void TLumObjectProps::SearchSegment(int group, double t) {
   }
   auto prev = [&](int i) {
     do --i;
-    while (i > tr.first && !keyFrames_[i]->SetsGroup(group));
+    while (i > tr.first && !((slots[i].mask >> group) & 1));
     return i;
   };
   auto next = [&](int i) {
     do ++i;
-    while (i < tr.last && !keyFrames_[i]->SetsGroup(group));
+    while (i < tr.last && !((slots[i].mask >> group) & 1));
     return i;
   };
   if (t < time(tr.from)) {
@@ -352,18 +397,17 @@ void TLumObjectProps::ApplyValueMods(int field, const TLumKeyFrame& frame) {
 }
 
 double TLumObjectProps::Interpolate(int field) const {
-  const TAnimatedFieldRow& row = Desk().Row(field);
-  const TSegmentTracker& tr = trackers_[row.group];
-  if (tr.last < 0) return row.defaultValue;
-  const TLumKeyFrame& from = *keyFrames_[tr.from];
-  const double a = from.Value(field);
+  const TSegmentTracker& tr = trackers_[kFacts.group[field]];
+  if (tr.last < 0) return kFacts.def[field];
+  const TFrameSlot& from = slots_[tr.from];
+  const double a = from.values[field];
   if (tr.from >= tr.to) return a;
-  const TLumKeyFrame& to = *keyFrames_[tr.to];
-  const double b = to.Value(field);
+  const TFrameSlot& to = slots_[tr.to];
+  const double b = to.values[field];
   const double f = tr.fraction;
   if ((field == 13 || field == 14) && std::fabs(a - b) > kMinLength) {
     // Pan between different zooms: interpolate the absolute displacement.
-    const double z1 = from.Value(12), z2 = to.Value(12);
+    const double z1 = from.values[12], z2 = to.values[12];
     if (std::fabs(z1 - z2) > kMinLength) {
       const double c = field == 13 ? fx_ : fy_;
       const double d = double(values_[12]) * c - 1;
@@ -389,11 +433,11 @@ void TLumObjectProps::EvaluateMany(double t) {
       if (trackers_[g].last >= 0) ApplyTimeMods(g, *keyFrames_[trackers_[g].from]);
   for (int i = 0; i < kAnimatedFieldCount; ++i) {
     const double v = Interpolate(i);
-    values_[i] = std::isfinite(float(v)) ? float(v) : float(Desk().Row(i).defaultValue);
+    values_[i] = std::isfinite(float(v)) ? float(v) : kFacts.def[i];
   }
   if (mods)
     for (int i = modFieldFirst_; i <= modFieldLast_; ++i) {
-      const TSegmentTracker& tr = trackers_[Desk().Row(i).group];
+      const TSegmentTracker& tr = trackers_[kFacts.group[i]];
       if (tr.last >= 0) ApplyValueMods(i, *keyFrames_[tr.from]);
     }
 }
@@ -422,7 +466,7 @@ void TLumObjectProps::EvaluateSingle(double t) {
   for (int g = 0; g < kAnimatedGroupCount; ++g)
     if (frame.SetsGroup(g)) ApplyTimeMods(g, frame);
   for (int i = 0; i < kAnimatedFieldCount; ++i)
-    if (frame.SetsGroup(Desk().Row(i).group)) ApplyValueMods(i, frame);
+    if (frame.SetsGroup(kFacts.group[i])) ApplyValueMods(i, frame);
 }
 
 // ---- time scaling and aspect ---------------------------------------------
@@ -444,6 +488,7 @@ void TLumObjectProps::ScaleOwn(const TLumSlideTiming& timing, double k) {
     if (i > 0 && frame.time_ < keyFrames_[i - 1]->time_) unordered = true;
   }
   if (unordered) SortKeyFrames();
+  SyncSlots();
   ++revision_;
   for (TSegmentTracker& tracker : trackers_) tracker = TSegmentTracker();
 }

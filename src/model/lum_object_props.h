@@ -52,7 +52,7 @@ void LumModelSelfCheck();
 class TLumObjectProps : public TRefObject, private IModifierContext {
  public:
   // Deeper nesting of object sections is refused with ELumError("Objects
-  // nested too deep") rather than recursed into.
+  // nested deeper than 256 levels") rather than recursed into.
   static constexpr int kMaxDepth = 256;
 
   TLumObjectProps();
@@ -64,7 +64,7 @@ class TLumObjectProps : public TRefObject, private IModifierContext {
   // modifiers. Leaves the node evaluated at time 0 (children are not
   // evaluated). Raises EAssertion "LumObject GUID not Assigned" when a child
   // object section has no "GUID", ELumError when nesting is too deep; the
-  // node is then unusable except for another Load or destruction.
+  // node is then left without key frames or children.
   void Load(const TIniList* section, const TLumSlideTiming& timing);
 
   // A slide root: Load against the authored timing and scale to the real one
@@ -150,8 +150,10 @@ class TLumObjectProps : public TRefObject, private IModifierContext {
   double FieldValue(int field) override;
 
   void LoadNode(const TIniList* section, const TLumSlideTiming& timing, int depth);
+  void LoadTree(const TIniList* section, const TLumSlideTiming& timing, int depth);
   void LoadOwn(const TIniList* section, const TLumSlideTiming& timing);
   void SortKeyFrames();
+  void SyncSlots();
   void RebuildTrackers();
   void ComputeModRanges();
   void SetInitialValues();
@@ -178,6 +180,14 @@ class TLumObjectProps : public TRefObject, private IModifierContext {
   mutable bool childIndexBuilt_ = false;
 
   TLumKeyFrameArray keyFrames_;
+  // Times, masks and values of the key frames side by side, so that playing
+  // walks one compact array.
+  struct TFrameSlot {
+    double time;
+    uint32_t mask;
+    std::array<float, kAnimatedFieldCount> values;
+  };
+  std::vector<TFrameSlot> slots_;
   uint64_t revision_ = 0;
   uint64_t evaluatedRevision_ = ~uint64_t(0);
 
