@@ -25,7 +25,7 @@ struct TSlideBackground;
 
 // Objects nest at most this deep; deeper documents fail the slide.
 inline constexpr int kMaxObjectDepth = 256;
-inline constexpr const char* kTooDeepMessage = "Objects nested too deep";
+inline constexpr const char* kTooDeepMessage = "Objects nested deeper than 256 levels";
 
 struct TVec3 {
   double x = 0, y = 0, z = 0;
