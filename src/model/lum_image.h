@@ -29,6 +29,8 @@ class TLumText : public TLumImage {
   using TLumImage::TLumImage;
   const char* ClassName() const override { return "TLumText"; }
   void LoadFromSection(const TIniList* section) override;
+  // Texts cast a shadow unless told otherwise.
+  void InitDefaults() override { defaultShadow_ = true; }
   bool HasPointerStates() const override { return true; }
   void SetPointerState(int state) override { state_ = state; }
   int PointerState() const override { return state_; }

@@ -259,6 +259,11 @@ void TLumObject::CreateChildren(bool reloading) {
   }
 }
 
+void TLumObject::SetShadow(const TDropShadow& shadow) {
+  shadow_ = shadow;
+  MarkChanged();
+}
+
 void TLumObject::LoadFromSection(const TIniList* section) { ReadCommonKeys(section); }
 
 void TLumObject::ReadCommonKeys(const TIniList* section) {
@@ -268,7 +273,7 @@ void TLumObject::ReadCommonKeys(const TIniList* section) {
   centerMode_ = TPosMode(ReadChoice(section, "CenterMode", {"Absolute", "Percent"}, false, 1));
   transpForClick_ = ReadBool(section, "TranspForClick", transpForClick_);
   treeNode_ = ReadBool(section, "TreeNode", true);
-  shadow_.enabled = ReadBool(section, "ShadowEnable", Kind() == kKindText);
+  shadow_.enabled = ReadBool(section, "ShadowEnable", defaultShadow_);
   shadow_.size = float(ReadFloat(section, "ShadowSize", 16));
   shadow_.color = ReadRgb(section, "ShadowColor", 0);
   shadow_.shownColor = shadow_.color;

@@ -153,10 +153,13 @@ class TLumObject : public TLumParams {
   virtual TWorldTransform GetParentTransform() const;
   virtual bool HitTest(double x, double y) const;
   virtual void DrawSelf(TObjectDrawer& drawer);
+  // Colour-management lookup of the object's picture; none without one.
+  virtual const TRefObject* GetColorLut() const { return nullptr; }
   virtual void CreateChildren(bool reloading);
   virtual void LoadFromSection(const TIniList* section);
   virtual void Load(bool reloading);
   virtual void SetTime(bool recursive, double time);
+  // Runs once construction is complete (the factory calls it).
   virtual void InitDefaults() {}
   virtual std::pair<double, double> GetNaturalSize() const { return {0, 0}; }
   void SetPressed(bool pressed) { pressed_ = pressed; }
@@ -182,6 +185,7 @@ class TLumObject : public TLumParams {
   bool TranspForClick() const { return transpForClick_; }
   bool TreeNode() const { return treeNode_; }
   const TDropShadow& Shadow() const { return shadow_; }
+  void SetShadow(const TDropShadow& shadow);
   int HideMode() const { return hideMode_; }
   bool ChildInvis() const { return childInvis_; }
   TFitMode FitMode() const { return fitMode_; }
@@ -236,6 +240,7 @@ class TLumObject : public TLumParams {
   bool transpForClick_ = false;
   bool treeNode_ = true;
   TDropShadow shadow_;
+  bool defaultShadow_ = false;  // "ShadowEnable" when the key is missing
   int hideMode_ = 0;
   bool childInvis_ = false;
   TFitMode fitMode_ = TFitMode::PlaceInto;

@@ -13,7 +13,11 @@ void TObjectFactory::PushFront(TObjectCreator creator) {
 
 TLumObject* TObjectFactory::Create(int kind, TLumObject* parent, TLumObjectProps* node) const {
   for (const TObjectCreator& c : chain_)
-    if (TLumObject* o = c(kind, parent, node)) return o;
+    if (TLumObject* o = c(kind, parent, node)) {
+      // The last step of construction, where the class's own defaults apply.
+      o->InitDefaults();
+      return o;
+    }
   return nullptr;
 }
 
