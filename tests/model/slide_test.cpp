@@ -454,6 +454,23 @@ TEST(SlideChanges, TrackingAndSnapshots) {
   EXPECT_TRUE(s.IsChanged());
 }
 
+TEST(SlideObjects, ReloadKeepsObjectsMatchedByGuid) {
+  TFixture f(Show("[Slide1]\nobject Container:Root\n" + Box("A", "1", "Size=1,1\n") +
+                  Box("B", "2", "Size=1,1\n") + "end\n"));
+  TLumSlide& s = f.Slide(0, 0);
+  TLumObject* a = Find(s, "A");
+  TIniFile edited;
+  edited.LoadText(Show("[Slide1]\nobject Container:Root\n" + Box("C", "3", "Size=2,2\n") +
+                       Box("A", "1", "Size=5,5\n") + "end\n"));
+  s.LoadSlide(edited.Section("Main"), edited.Section("Times"), edited.Section("Slide1"), 0, 1, 0, 0);
+  s.SetTimeAndLayout(true, 0);
+  ASSERT_EQ(s.Children().size(), 2u);
+  EXPECT_EQ(s.Children()[0]->Name(), "C");
+  EXPECT_EQ(s.Children()[1], a);  // the same object, reloaded
+  EXPECT_EQ(a->Width(), 5);
+  EXPECT_EQ(Find(s, "B"), nullptr);
+}
+
 class TRecordingDrawer : public TObjectDrawer {
  public:
   void DrawBackground(TLumSlide&, const TSlideBackground&) override { log += "bg;"; }
