@@ -67,6 +67,11 @@ class TObjectDrawer {
   // Everything else with content of its own (pictures, texts, buttons, videos,
   // view ports) until the renderer knows them.
   virtual void DrawContent(TLumObject& object) = 0;
+  // A slide serving as a transition effect draws another slide's objects into
+  // an off-screen target and blends it over its own (alpha 0-255).
+  virtual void BeginOffscreen(TLumSlide& /*slide*/) {}
+  virtual void EndOffscreen(TLumSlide& /*slide*/) {}
+  virtual void BlendOffscreen(TLumSlide& /*slide*/, int /*alpha*/, bool /*backgroundOnly*/) {}
 };
 
 // Accepts or rejects an object found by a hit test.

@@ -264,7 +264,29 @@ bool TLumSlide::SetTimeAndLayout(bool recursive, double time) {
   return UpdateLayout(recursive);
 }
 
+void TLumSlide::SetEffectLayers(std::vector<TLumObject*> beneath, std::vector<TLumObject*> above,
+                                const TSlideBackground& second, double weight) {
+  effectBeneath_ = std::move(beneath);
+  effectAbove_ = std::move(above);
+  background2_ = second;
+  effectWeight_ = weight;
+  effectActive_ = !effectBeneath_.empty() || !effectAbove_.empty() || weight != 0;
+  MarkChanged();
+}
+
 void TLumSlide::Draw(TObjectDrawer& drawer) {
+  if (effectActive_) {
+    drawer.BeginOffscreen(*this);
+    drawer.DrawBackground(*this, background2_);
+    for (TLumObject* o : effectBeneath_) drawer.DrawItem(*o);
+    drawer.EndOffscreen(*this);
+    drawer.DrawBackground(*this, background_);
+    for (TLumObject* o : effectAbove_) drawer.DrawItem(*o);
+    int alpha = 255 - int(Round((1 - std::clamp(effectWeight_, 0.0, 1.0)) * 255));
+    drawer.BlendOffscreen(*this, alpha, effectBeneath_.empty());
+    TakeSnapshot(false);
+    return;
+  }
   drawer.DrawBackground(*this, background_);
   if (host_->afterBackground) host_->afterBackground(*this, drawer);
   TakeSnapshot(false);

@@ -128,6 +128,13 @@ class TLumSlide : public TLumObject {
   TLumSlide* GetSlide() const override { return const_cast<TLumSlide*>(this); }
   bool SetTimeAndLayout(bool recursive, double time) override;
 
+  // While the slide serves as a transition effect: the objects of another
+  // slide drawn beneath (over the second background) and above, and the
+  // weight of the blend. Cleared with empty lists and weight 0.
+  void SetEffectLayers(std::vector<TLumObject*> beneath, std::vector<TLumObject*> above,
+                       const TSlideBackground& second, double weight);
+  bool ServesAsEffect() const { return effectActive_; }
+
   // Runs before the first layout; also callable again (texts re-render when
   // their display scale moved).
   void DisplayScalePrepass();
@@ -156,6 +163,9 @@ class TLumSlide : public TLumObject {
   double begin_ = 0, nextBegin_ = 0, tin_ = 0, tout_ = 0, offset_ = 0;
   TSlideBackground background_;
   TSlideBackground background2_;  // while another slide's objects are drawn beneath
+  std::vector<TLumObject*> effectBeneath_, effectAbove_;
+  double effectWeight_ = 0;
+  bool effectActive_ = false;
   TSlidePictureCache pictureCache_;
   double currentTime_ = 0;
   double depthFactor_ = 0.57735026918962573;

@@ -473,9 +473,16 @@ TEST(SlideObjects, ReloadKeepsObjectsMatchedByGuid) {
 
 class TRecordingDrawer : public TObjectDrawer {
  public:
-  void DrawBackground(TLumSlide&, const TSlideBackground&) override { log += "bg;"; }
+  void DrawBackground(TLumSlide&, const TSlideBackground& b) override {
+    log += "bg" + std::to_string(b.style) + ";";
+  }
   void DrawBox(TLumBox& b) override { log += b.Name() + ";"; }
   void DrawContent(TLumObject& o) override { log += "content " + o.Name() + ";"; }
+  void BeginOffscreen(TLumSlide&) override { log += "off{;"; }
+  void EndOffscreen(TLumSlide&) override { log += "};"; }
+  void BlendOffscreen(TLumSlide&, int alpha, bool bgOnly) override {
+    log += "blend " + std::to_string(alpha) + (bgOnly ? " bg" : "") + ";";
+  }
   std::string log;
 };
 
@@ -490,8 +497,20 @@ TEST(SlideDrawing, OrderAndVisibility) {
   TRecordingDrawer drawer;
   s.Draw(drawer);
   // A hidden parent still hands its children over.
-  EXPECT_EQ(drawer.log, "bg;A;A1;H1;");
+  EXPECT_EQ(drawer.log, "bg0;A;A1;H1;");
   EXPECT_FALSE(s.IsChanged());
+
+  // As a transition effect: the other slide's objects beneath, off screen.
+  TSlideBackground second;
+  second.style = 1;
+  s.SetEffectLayers({Find(s, "A")}, {Find(s, "Clear")}, second, 0.25);
+  drawer.log.clear();
+  s.Draw(drawer);
+  EXPECT_EQ(drawer.log, "off{;bg1;A;A1;};bg0;blend 64;");
+  s.SetEffectLayers({}, {Find(s, "A1")}, second, 1);
+  drawer.log.clear();
+  s.Draw(drawer);
+  EXPECT_EQ(drawer.log, "off{;bg1;};bg0;A1;blend 255 bg;");
 }
 
 TEST(SlideDisplayScale, LargestSizeOverTheKeyFrames) {
