@@ -3,8 +3,8 @@
 // against the same slide with every tracker reset before each frame.
 #include <benchmark/benchmark.h>
 
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -76,8 +76,12 @@ void Play(benchmark::State& state, bool reset) {
   }
 }
 
-void BM_TrackersKept(benchmark::State& state) { Play(state, false); }
-void BM_TrackersReset(benchmark::State& state) { Play(state, true); }
+void BM_TrackersKept(benchmark::State& state) {
+  Play(state, false);
+}
+void BM_TrackersReset(benchmark::State& state) {
+  Play(state, true);
+}
 BENCHMARK(BM_TrackersKept)->Unit(benchmark::kMicrosecond)->Repetitions(5);
 BENCHMARK(BM_TrackersReset)->Unit(benchmark::kMicrosecond)->Repetitions(5);
 
@@ -104,7 +108,8 @@ std::vector<double> Profile(bool reset) {
       sum[size_t(bucket)] += b - a;
       ++count[size_t(bucket)];
     }
-    for (int i = 0; i < 10; ++i) best[size_t(i)] = std::min(best[size_t(i)], sum[size_t(i)] / count[size_t(i)]);
+    for (int i = 0; i < 10; ++i)
+      best[size_t(i)] = std::min(best[size_t(i)], sum[size_t(i)] / count[size_t(i)]);
   }
   return best;
 }
@@ -118,9 +123,10 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   double kept = reporter.Time("BM_TrackersKept"), reset = reporter.Time("BM_TrackersReset");
   if (kept > 0 && reset > 0)
-    std::printf("%d objects, SetTimeAndLayout per %.1f ms frame: trackers kept %.1f us, reset "
-                "every frame %.1f us: %.2fx\n",
-                kObjects, kStep, kept, reset, reset / kept);
+    std::printf(
+        "%d objects, SetTimeAndLayout per %.1f ms frame: trackers kept %.1f us, reset "
+        "every frame %.1f us: %.2fx\n",
+        kObjects, kStep, kept, reset, reset / kept);
   std::vector<double> pk = Profile(false), pr = Profile(true);
   std::printf("us per frame over the slide's play (each tenth of %.0f ms):\n", kSlideMs);
   std::printf("  slide time   kept     reset\n");

@@ -28,7 +28,9 @@ json Number(double v) {
   return r;
 }
 
-json Rgb(uint32_t c) { return json::array({c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF}); }
+json Rgb(uint32_t c) {
+  return json::array({c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF});
+}
 
 const char* DrawnName(TBackgroundDrawn d) {
   switch (d) {
@@ -81,7 +83,8 @@ json ObjectJson(const TLumObject& o) {
   j["values"] = values;
   j["size"] = json::array({Number(o.Width()), Number(o.Height())});
   json corners = json::array();
-  for (const TVec3& p : o.ScreenCorners()) corners.push_back(json::array({Number(p.x), Number(p.y)}));
+  for (const TVec3& p : o.ScreenCorners())
+    corners.push_back(json::array({Number(p.x), Number(p.y)}));
   j["corners"] = corners;
   j["visible"] = o.Visible();
   j["visibleInTime"] = o.VisibleInTime();

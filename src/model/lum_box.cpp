@@ -7,7 +7,8 @@ namespace lum {
 std::pair<double, double> ReadObjectSize(const TIniList* section) {
   std::vector<std::string> parts = ReadList(section, "Size");
   if (parts.size() < 2) return {0, 0};
-  return {double(std::max(ValueToInt(parts[0], 0), 0)), double(std::max(ValueToInt(parts[1], 0), 0))};
+  return {double(std::max(ValueToInt(parts[0], 0), 0)),
+          double(std::max(ValueToInt(parts[1], 0), 0))};
 }
 
 uint32_t ReadObjectColor(const TIniList* section, std::string_view key, uint32_t def) {

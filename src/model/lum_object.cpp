@@ -30,16 +30,21 @@ uint32_t ReadRgb(const TIniList* section, std::string_view key, uint32_t def) {
 TMatrix3 Multiply(const TMatrix3& a, const TMatrix3& b) {
   TMatrix3 r{};
   for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j)
-      r[i][j] = a[i][0] * b[0][j] + a[i][1] * b[1][j] + a[i][2] * b[2][j];
+    for (int j = 0; j < 3; ++j) r[i][j] = a[i][0] * b[0][j] + a[i][1] * b[1][j] + a[i][2] * b[2][j];
   return r;
 }
 
-void TObjectDrawer::DrawItem(TLumObject& object) { object.Draw(*this); }
+void TObjectDrawer::DrawItem(TLumObject& object) {
+  object.Draw(*this);
+}
 
-bool ClickFilter(const TLumObject& object) { return !object.TranspForClick(); }
+bool ClickFilter(const TLumObject& object) {
+  return !object.TranspForClick();
+}
 
-double TLumParams::ValueOfNode(int field) const { return props_ ? props_->Value(field) : 0.0; }
+double TLumParams::ValueOfNode(int field) const {
+  return props_ ? props_->Value(field) : 0.0;
+}
 
 TLumObject::TLumObject(TLumObject* parent, TLumObjectProps* props) : parent_(parent) {
   props_ = props;
@@ -61,7 +66,9 @@ TLumObject::~TLumObject() {
   }
 }
 
-int TLumObject::Kind() const { return props_ ? props_->Kind() : kKindNone; }
+int TLumObject::Kind() const {
+  return props_ ? props_->Kind() : kKindNone;
+}
 
 bool TLumObject::IsChanged() const {
   if (changed_ || layoutChanged_) return true;
@@ -169,7 +176,8 @@ bool TLumObject::LayoutSelf() {
   TRectF view = slide && slide->GetHost() ? slide->GetHost()->View() : TRectF{};
   inView_ = fit_ != 0 && bounds.right >= view.left && bounds.left <= view.right &&
             bounds.bottom >= view.top && bounds.top <= view.bottom;
-  hiddenByAncestor_ = (childInvis_ && HiddenByHideMode()) || (parent_ && parent_->hiddenByAncestor_);
+  hiddenByAncestor_ =
+      (childInvis_ && HiddenByHideMode()) || (parent_ && parent_->hiddenByAncestor_);
 
   bool differs = snapshot_.opacity != GetOpacity() || snapshot_.blur != GetBlur() ||
                  snapshot_.bounds != bounds || snapshot_.visible != Visible();
@@ -264,7 +272,9 @@ void TLumObject::SetShadow(const TDropShadow& shadow) {
   MarkChanged();
 }
 
-void TLumObject::LoadFromSection(const TIniList* section) { ReadCommonKeys(section); }
+void TLumObject::LoadFromSection(const TIniList* section) {
+  ReadCommonKeys(section);
+}
 
 void TLumObject::ReadCommonKeys(const TIniList* section) {
   name_ = props_ ? std::string(props_->Name()) : std::string();

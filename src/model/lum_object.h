@@ -30,10 +30,18 @@ inline constexpr const char* kTooDeepMessage = "Objects nested deeper than 256 l
 struct TVec3 {
   double x = 0, y = 0, z = 0;
 };
-inline TVec3 operator+(TVec3 a, TVec3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-inline TVec3 operator-(TVec3 a, TVec3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-inline TVec3 operator*(TVec3 a, double k) { return {a.x * k, a.y * k, a.z * k}; }
-inline double Dot(TVec3 a, TVec3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline TVec3 operator+(TVec3 a, TVec3 b) {
+  return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+inline TVec3 operator-(TVec3 a, TVec3 b) {
+  return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+inline TVec3 operator*(TVec3 a, double k) {
+  return {a.x * k, a.y * k, a.z * k};
+}
+inline double Dot(TVec3 a, TVec3 b) {
+  return a.x * b.x + a.y * b.y + a.z * b.z;
+}
 inline TVec3 Cross(TVec3 a, TVec3 b) {
   return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
@@ -239,7 +247,7 @@ class TLumObject : public TLumParams {
   friend class TLumSlide;
 
   TLumObject* parent_ = nullptr;
-  TLumSlide* slide_ = nullptr;  // the root, known from construction
+  TLumSlide* slide_ = nullptr;         // the root, known from construction
   std::vector<TLumObject*> children_;  // owned by the slide
   std::string name_, action_;
   bool transpForClick_ = false;

@@ -18,7 +18,9 @@ constexpr double kTan30 = 0.57735026918962573;
 // The slide before the first starts long before the show.
 constexpr double kBlankSlideBegin = -1073741823.0;
 
-double Round(double v) { return std::nearbyint(v); }
+double Round(double v) {
+  return std::nearbyint(v);
+}
 
 int32_t ReadSynchPos(const TIniList* main, const TIniList* times, int32_t k, int32_t def) {
   std::string key = "opt_synchpos" + std::to_string(k);
@@ -143,7 +145,8 @@ TLumSlide::~TLumSlide() {
 void TLumSlide::ComputeTimes(const TIniList* main, const TIniList* times, int32_t n) {
   const int32_t i = index_;
   begin_ = (i <= 0 || i > n) ? 0.0 : double(ReadSynchPos(main, times, i, 0));
-  nextBegin_ = (i < 0 || i >= n) ? begin_ : double(ReadSynchPos(main, times, i + 1, int32_t(Round(begin_))));
+  nextBegin_ =
+      (i < 0 || i >= n) ? begin_ : double(ReadSynchPos(main, times, i + 1, int32_t(Round(begin_))));
 }
 
 TSlideTimes TLumSlide::Times() const {
@@ -212,7 +215,9 @@ void TLumSlide::SetBackground(const TSlideBackground& b) {
   MarkChanged();
 }
 
-TVec3 TLumSlide::Camera() const { return host_->Camera(); }
+TVec3 TLumSlide::Camera() const {
+  return host_->Camera();
+}
 
 TVec3 TLumSlide::Project(TVec3 p) const {
   TVec3 c = Camera();

@@ -26,12 +26,12 @@ const char* SlideAnchorName(int anchor);
 enum class TBackgroundDrawn { Black, Solid, Picture, VGradient, HGradient };
 
 struct TSlideBackground {
-  int style = 0;       // "bstyle"
-  int colorStyle = 0;  // "bcolorstyle"
+  int style = 0;                    // "bstyle"
+  int colorStyle = 0;               // "bcolorstyle"
   uint32_t color1 = 0, color2 = 0;  // red in the low byte
   uint32_t shownColor1 = 0, shownColor2 = 0;
   std::string file;
-  double size = 100;  // percent
+  double size = 100;      // percent
   bool fromMain = false;  // read from the main section's "opt_" keys
   TBackgroundDrawn Drawn() const;
   bool operator==(const TSlideBackground&) const = default;

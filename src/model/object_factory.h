@@ -11,8 +11,8 @@
 namespace lum {
 
 // Returns a new object bound to the node and appended to the parent, or null.
-using TObjectCreator = std::function<TLumObject*(int kind, TLumObject* parent,
-                                                 TLumObjectProps* node)>;
+using TObjectCreator =
+    std::function<TLumObject*(int kind, TLumObject* parent, TLumObjectProps* node)>;
 
 class TObjectFactory {
  public:

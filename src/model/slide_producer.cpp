@@ -9,7 +9,9 @@
 namespace lum {
 
 namespace {
-double Round(double v) { return std::nearbyint(v); }
+double Round(double v) {
+  return std::nearbyint(v);
+}
 }  // namespace
 
 TPresentationArea ComputePresentationArea(int32_t W, int32_t H, double ratio, int fitMode,
@@ -72,8 +74,9 @@ void TSlideProducer::SetFrame(int32_t width, int32_t height, int fitMode, double
   // The fixed-size rule belongs to the window layer; until it is there the
   // area fits like mode 0.
   area_ = ComputePresentationArea(width, height, ratio_, fitMode, scaleH_, scaleV_);
-  host_->SetView({0, 0, double(width), double(height)},
-                 {double(area_.left), double(area_.top), double(area_.right), double(area_.bottom)});
+  host_->SetView(
+      {0, 0, double(width), double(height)},
+      {double(area_.left), double(area_.top), double(area_.right), double(area_.bottom)});
   host_->SetCamera({width / 2.0, height / 2.0, -double(height) * 100 / scaleV_});
 }
 

@@ -14,9 +14,9 @@ namespace lum {
 // One produced slide with what playback needs beside it.
 class TDrawContainer : public TRefObject {
  public:
-  int64_t index = 0;        // virtual slide number
-  TLumSlideRecord record;   // shifted by the repetition
-  double offset = 0;        // repetition x show duration, ms
+  int64_t index = 0;       // virtual slide number
+  TLumSlideRecord record;  // shifted by the repetition
+  double offset = 0;       // repetition x show duration, ms
   TRef<TLumSlide> slide;
   TTransitionChoice transition;  // the slide's incoming transition
 };

@@ -31,7 +31,8 @@ const nlohmann::json* Named(const nlohmann::json& list, const std::string& name)
 }
 
 TEST(LumshowDump, DemoSlidesWithTheirGeometry) {
-  nlohmann::json d = Json(Lumshow({"dump", DEMO_SHOW_PATH, "--slide", "0", "--time", "1500", "--json"}));
+  nlohmann::json d =
+      Json(Lumshow({"dump", DEMO_SHOW_PATH, "--slide", "0", "--time", "1500", "--json"}));
   EXPECT_EQ(d["begin"], 0);
   EXPECT_EQ(d["nextBegin"], 4000);
   EXPECT_EQ(d["anchors"]["PrevEffectEnd"], 1000);
@@ -54,8 +55,8 @@ TEST(LumshowDump, DemoSlidesWithTheirGeometry) {
   EXPECT_EQ(sq["values"].size(), 15u);
 
   // Slide 2 in the show's second pass: all times shift by the 12 s show.
-  nlohmann::json r = Json(Lumshow({"dump", DEMO_SHOW_PATH, "--slide", "5", "--time", "21000",
-                                   "--hit", "960,864", "--json"}));
+  nlohmann::json r = Json(Lumshow(
+      {"dump", DEMO_SHOW_PATH, "--slide", "5", "--time", "21000", "--hit", "960,864", "--json"}));
   EXPECT_EQ(r["begin"], 20000);
   EXPECT_EQ(r["anchors"]["PrevEffectEnd"], 21500);
   EXPECT_EQ(r["background"]["drawn"], "hgradient");
@@ -63,8 +64,8 @@ TEST(LumshowDump, DemoSlidesWithTheirGeometry) {
   EXPECT_EQ(r["hit"]["object"], "Again");
   EXPECT_EQ(r["hit"]["action"]["type"], "gotoslide");
   // Outside the box the click lands on the slide, whose action is empty.
-  nlohmann::json miss = Json(Lumshow({"dump", DEMO_SHOW_PATH, "--slide", "2", "--time", "9000",
-                                      "--hit", "10,10", "--json"}));
+  nlohmann::json miss = Json(Lumshow(
+      {"dump", DEMO_SHOW_PATH, "--slide", "2", "--time", "9000", "--hit", "10,10", "--json"}));
   EXPECT_EQ(miss["hit"]["object"], "(slide)");
   EXPECT_EQ(miss["hit"]["action"]["type"], "none");
 }
@@ -93,8 +94,8 @@ std::string GeneratedProject() {
 TEST(LumshowDump, GeneratedProjectGeometryByHand) {
   TTempDir dir;
   std::string path = dir.Write("show/Project.lum", GeneratedProject());
-  nlohmann::json d = Json(Lumshow({"dump", path, "--slide", "0", "--time", "500", "--size",
-                                   "1000x1000", "--json"}));
+  nlohmann::json d = Json(
+      Lumshow({"dump", path, "--slide", "0", "--time", "500", "--size", "1000x1000", "--json"}));
   EXPECT_EQ(d["area"], nlohmann::json::parse("[0,250,1000,750]"));
   EXPECT_EQ(d["background"]["source"], "main");
   // Abs at t=500 is at (200, -40) design units: 40 x 20 around it.

@@ -8,6 +8,7 @@
 #include "model/lum_box.h"
 #include "model/lum_image.h"
 #include "model/lum_view_port.h"
+#include "model/object_factory.h"
 #include "model/slide_producer.h"
 #include "project/lum_source.h"
 
@@ -71,11 +72,11 @@ void ExpectCorner(const TVec3& p, double x, double y) {
 const std::string kSmall = "ScaleX=10\nScaleY=10\n";
 
 TEST(SlideLayout, PercentPositionReachesTheParentsEdge) {
-  TFixture f(Show("[Slide1]\nobject Container:Root\n" +
-                  Box("P", "1", "Size=100,100\n", Key(0, kSmall + "Position=100,0\n")) +
-                  Box("A", "2", "Size=100,100\nPosMode=Absolute\n",
-                      Key(0, kSmall + "Position=100,0\n")) +
-                  "end\n"));
+  TFixture f(
+      Show("[Slide1]\nobject Container:Root\n" +
+           Box("P", "1", "Size=100,100\n", Key(0, kSmall + "Position=100,0\n")) +
+           Box("A", "2", "Size=100,100\nPosMode=Absolute\n", Key(0, kSmall + "Position=100,0\n")) +
+           "end\n"));
   TLumSlide& s = f.Slide(0, 0);
   auto p = Find(s, "P")->ScreenCorners();
   ExpectCorner(p[0], 950, 450);  // pivot on the right edge at mid height
@@ -105,13 +106,13 @@ TEST(SlideLayout, PivotScaleAndRotation) {
 TEST(SlideLayout, ChildrenLiveInTheirParentsUnits) {
   // A frame of 200 x 100 at 50 % fills 500 x 250; its child at Position 100,100
   // (percent) sits on the frame's right-bottom corner.
-  TFixture f(Show("[Slide1]\nobject Container:Root\n" +
-                  Box("F", "1", "Size=200,100\n",
-                      Key(0, "ScaleX=50\nScaleY=50\n") +
-                          Box("C", "2", "Size=10,10\n",
-                              Key(0, "ScaleX=10\nScaleY=10\nPosition=100,100\n")),
-                      "Frame") +
-                  "end\n"));
+  TFixture f(Show(
+      "[Slide1]\nobject Container:Root\n" +
+      Box("F", "1", "Size=200,100\n",
+          Key(0, "ScaleX=50\nScaleY=50\n") +
+              Box("C", "2", "Size=10,10\n", Key(0, "ScaleX=10\nScaleY=10\nPosition=100,100\n")),
+          "Frame") +
+      "end\n"));
   TLumSlide& s = f.Slide(0, 0);
   auto fc = Find(s, "F")->ScreenCorners();
   ExpectCorner(fc[0], 250, 375);
@@ -151,11 +152,11 @@ TEST(SlideLayout, PresentationAreaFitsOrCovers) {
 }
 
 TEST(SlideLayout, SlideScaleMapsDesignToArea) {
-  TFixture f(Show("[Slide1]\nobject Container:Root\n" +
-                  Box("B", "1", "Size=100,100\nPosMode=Absolute\n",
-                      Key(0, kSmall + "Position=100,0\n")) +
-                  "end\n"),
-             2000, 1000);
+  TFixture f(
+      Show("[Slide1]\nobject Container:Root\n" +
+           Box("B", "1", "Size=100,100\nPosMode=Absolute\n", Key(0, kSmall + "Position=100,0\n")) +
+           "end\n"),
+      2000, 1000);
   TLumSlide& s = f.Slide(0, 0);
   EXPECT_EQ(f.producer->Area().left, 500);
   EXPECT_DOUBLE_EQ(s.ScaleX(), 100);
@@ -170,14 +171,15 @@ TEST(SlideLayout, SlideScaleMapsDesignToArea) {
 
 TEST(SlideVisibility, HideModeAndChildInvis) {
   std::string turned = "AngleY=180\n";
-  TFixture f(Show(
-      "[Slide1]\nobject Container:Root\n" + Box("Front3", "1", "Size=10,10\nHideMode=3\n") +
-      Box("Back3", "2", "Size=10,10\nHideMode=3\n", Key(0, turned)) +
-      Box("Back1", "3", "Size=10,10\nHideMode=1\nChildInvis=1\n",
-          Key(0, turned) + Box("Kid", "4", "Size=10,10\n")) +
-      Box("Back1Own", "5", "Size=10,10\nHideMode=1\n", Key(0, turned) + Box("Kid2", "6", "Size=10,10\n")) +
-      Box("Front1", "7", "Size=10,10\nHideMode=1\n") + Box("Front2", "8", "Size=10,10\nHideMode=2\n") +
-      "end\n"));
+  TFixture f(Show("[Slide1]\nobject Container:Root\n" +
+                  Box("Front3", "1", "Size=10,10\nHideMode=3\n") +
+                  Box("Back3", "2", "Size=10,10\nHideMode=3\n", Key(0, turned)) +
+                  Box("Back1", "3", "Size=10,10\nHideMode=1\nChildInvis=1\n",
+                      Key(0, turned) + Box("Kid", "4", "Size=10,10\n")) +
+                  Box("Back1Own", "5", "Size=10,10\nHideMode=1\n",
+                      Key(0, turned) + Box("Kid2", "6", "Size=10,10\n")) +
+                  Box("Front1", "7", "Size=10,10\nHideMode=1\n") +
+                  Box("Front2", "8", "Size=10,10\nHideMode=2\n") + "end\n"));
   TLumSlide& s = f.Slide(0, 0);
   EXPECT_FALSE(Find(s, "Front3")->Visible());
   EXPECT_FALSE(Find(s, "Back3")->Visible());
@@ -216,9 +218,10 @@ TEST(SlideVisibility, TimeWindowIsInclusiveAtBothEnds) {
 }
 
 TEST(SlideTiming, RepetitionsAndTheBlankSlide) {
-  TFixture f(Show("[Slide1]\nbstyle=1\nbcolor=255\nobject Container:Root\nend\n"
-                  "[Slide2]\nobject Container:Root\nend\n[Slide3]\nobject Container:Root\nend\n",
-                  3));
+  TFixture f(
+      Show("[Slide1]\nbstyle=1\nbcolor=255\nobject Container:Root\nend\n"
+           "[Slide2]\nobject Container:Root\nend\n[Slide3]\nobject Container:Root\nend\n",
+           3));
   TRef<TDrawContainer> c = f.producer->ProduceOrThrow(5);  // N + 2
   EXPECT_EQ(c->slide->Index(), 2);
   EXPECT_EQ(c->offset, 9000);
@@ -243,14 +246,17 @@ const std::string kEffects =
     "caption=Dissolve\nkey=checked\nchecked=1\ngroup=GroupBasic\nstdidx=2\nend\nend\n";
 
 std::string SlideWithEffect(int n, int ms, const std::string& objects = "") {
-  return "[Slide" + std::to_string(n) + "]\nobject TheEffect:AnEffect\nref=dissolve\ntime=" +
-         std::to_string(ms) + "\nsmoothline=0\nend\nobject Container:Root\n" + objects + "end\n";
+  return "[Slide" + std::to_string(n) +
+         "]\nobject TheEffect:AnEffect\nref=dissolve\ntime=" + std::to_string(ms) +
+         "\nsmoothline=0\nend\nobject Container:Root\n" + objects + "end\n";
 }
 
 TEST(SlideTiming, AnchorsFollowTheTransitions) {
-  std::string keys = Key(0, "Opacity=0\n") + "object K:KeyPoint\nOrigin=NextEffectBegin\nTime=0\n"
+  std::string keys = Key(0, "Opacity=0\n") +
+                     "object K:KeyPoint\nOrigin=NextEffectBegin\nTime=0\n"
                      "Opacity=100\nend\n";
-  TFixture f(Show(SlideWithEffect(1, 1000) + SlideWithEffect(2, 500, Box("B", "1", "Size=1,1\n", keys)) +
+  TFixture f(Show(SlideWithEffect(1, 1000) +
+                      SlideWithEffect(2, 500, Box("B", "1", "Size=1,1\n", keys)) +
                       SlideWithEffect(3, 800),
                   3, "opt_repeat=stop\n" + kEffects));
   TLumSlide& s = f.Slide(1, 3000);
@@ -339,6 +345,35 @@ TEST(SlideHitTest, TopmostFirstWithTheClickFilter) {
   EXPECT_EQ(s.FindObjectAt(500, 500, ClickFilter)->Name(), "Later");
 }
 
+TEST(SlideHitTest, OutsideTheViewOnlyWhenTracked) {
+  TFixture f(Show(
+      "[Slide1]\nobject Container:Root\n" +
+      Box("Out", "1", "Size=100,100\nPosMode=Absolute\n", Key(0, kSmall + "Position=950,0\n")) +
+      "end\n"));
+  TLumSlide& s = f.Slide(0, 0);
+  EXPECT_FALSE(Find(s, "Out")->InView());
+  EXPECT_EQ(s.FindObjectAt(1450, 500, ClickFilter), nullptr);
+  s.GetHost()->tracking = [](const TLumObject& o) { return o.Name() == "Out"; };
+  ASSERT_NE(s.FindObjectAt(1450, 500, ClickFilter), nullptr);
+  EXPECT_EQ(s.FindObjectAt(1450, 500, ClickFilter)->Name(), "Out");
+}
+
+TEST(SlideObjects, FactoryChainAsksInOrder) {
+  TObjectFactory chain;
+  std::string asked;
+  chain.PushFront([&](int, TLumObject*, TLumObjectProps*) -> TLumObject* {
+    asked += "base;";
+    return nullptr;
+  });
+  chain.PushFront([&](int kind, TLumObject*, TLumObjectProps*) -> TLumObject* {
+    asked += "front;";
+    return kind == 8 ? nullptr : nullptr;
+  });
+  EXPECT_EQ(chain.Create(8, nullptr, nullptr), nullptr);
+  EXPECT_EQ(asked, "front;base;");
+  EXPECT_EQ(ObjectFactory().Create(kKindNone, nullptr, nullptr), nullptr);
+}
+
 TEST(SlideHitTest, RotatedAndTiltedObjects) {
   TFixture f(Show("[Slide1]\nobject Container:Root\n" +
                   Box("Rot", "1", "Size=200,100\n", Key(0, "ScaleX=10\nScaleY=10\nAngle=90\n")) +
@@ -383,14 +418,14 @@ TEST(SlidePointer, ButtonsShowHoverAndPressedStates) {
 }
 
 TEST(SlideObjects, KindsAndClasses) {
-  TFixture f(Show("[Slide1]\nobject Container:Root\n" +
-                  Box("Ani", "1", "AnimEnable=1\n", "", "Image") + Box("Img", "2", "ImageName=a.jpg\nImageIndex=3\n", "", "Image") +
-                  Box("V1", "3", "Size=10,10\n",
-                      Box("S", "4", "", "", "MaskStencil") + Box("C", "5", "", "", "MaskContent"),
-                      "viewport") +
-                  Box("Sp", "6", "Size=10,10\n", "", "Splitter") + Box("Vid", "7", "", "", "Video") +
-                  Box("X", "8", "Size=10,10\n", "", "Gizmo") + Box("Bx", "9", "Size=1,1\n", "", "BOX") +
-                  "end\n"));
+  TFixture f(Show(
+      "[Slide1]\nobject Container:Root\n" + Box("Ani", "1", "AnimEnable=1\n", "", "Image") +
+      Box("Img", "2", "ImageName=a.jpg\nImageIndex=3\n", "", "Image") +
+      Box("V1", "3", "Size=10,10\n",
+          Box("S", "4", "", "", "MaskStencil") + Box("C", "5", "", "", "MaskContent"), "viewport") +
+      Box("Sp", "6", "Size=10,10\n", "", "Splitter") + Box("Vid", "7", "", "", "Video") +
+      Box("X", "8", "Size=10,10\n", "", "Gizmo") + Box("Bx", "9", "Size=1,1\n", "", "BOX") +
+      "end\n"));
   TLumSlide& s = f.Slide(0, 0);
   EXPECT_EQ(Find(s, "Ani")->Kind(), kKindAniImage);
   EXPECT_STREQ(Find(s, "V1")->ClassName(), "TLumViewPort");
@@ -434,9 +469,9 @@ TEST(SlideObjects, CommonKeysAndDefaults) {
 }
 
 TEST(SlideChanges, TrackingAndSnapshots) {
-  TFixture f(Show("[Slide1]\nobject Container:Root\n" +
-                  Box("B", "1", "Size=10,10\n", Key(0, "Opacity=0\n") + Key(1000, "Opacity=100\n")) +
-                  "end\n"));
+  TFixture f(Show(
+      "[Slide1]\nobject Container:Root\n" +
+      Box("B", "1", "Size=10,10\n", Key(0, "Opacity=0\n") + Key(1000, "Opacity=100\n")) + "end\n"));
   TLumSlide& s = f.Slide(0, 0);
   EXPECT_TRUE(s.IsChanged());
   s.TakeSnapshot(true);
@@ -462,7 +497,8 @@ TEST(SlideObjects, ReloadKeepsObjectsMatchedByGuid) {
   TIniFile edited;
   edited.LoadText(Show("[Slide1]\nobject Container:Root\n" + Box("C", "3", "Size=2,2\n") +
                        Box("A", "1", "Size=5,5\n") + "end\n"));
-  s.LoadSlide(edited.Section("Main"), edited.Section("Times"), edited.Section("Slide1"), 0, 1, 0, 0);
+  s.LoadSlide(edited.Section("Main"), edited.Section("Times"), edited.Section("Slide1"), 0, 1, 0,
+              0);
   s.SetTimeAndLayout(true, 0);
   ASSERT_EQ(s.Children().size(), 2u);
   EXPECT_EQ(s.Children()[0]->Name(), "C");
@@ -487,12 +523,12 @@ class TRecordingDrawer : public TObjectDrawer {
 };
 
 TEST(SlideDrawing, OrderAndVisibility) {
-  TFixture f(Show("[Slide1]\nobject Container:Root\n" +
-                  Box("A", "1", "Size=1,1\n", Box("A1", "2", "Size=1,1\n")) +
-                  Box("Hidden", "3", "Size=1,1\nDeltaTime1=100\n", Box("H1", "4", "Size=1,1\n")) +
-                  Box("Sp", "5", "Size=1,1\n", "", "Splitter") + Box("Clear", "6", "Size=1,1\nAlpha1=0\n") +
-                  Box("V", "7", "Size=1,1\n", Box("S", "8", "", "", "MaskStencil"), "ViewPort") +
-                  "end\n"));
+  TFixture f(Show(
+      "[Slide1]\nobject Container:Root\n" +
+      Box("A", "1", "Size=1,1\n", Box("A1", "2", "Size=1,1\n")) +
+      Box("Hidden", "3", "Size=1,1\nDeltaTime1=100\n", Box("H1", "4", "Size=1,1\n")) +
+      Box("Sp", "5", "Size=1,1\n", "", "Splitter") + Box("Clear", "6", "Size=1,1\nAlpha1=0\n") +
+      Box("V", "7", "Size=1,1\n", Box("S", "8", "", "", "MaskStencil"), "ViewPort") + "end\n"));
   TLumSlide& s = f.Slide(0, 0);
   TRecordingDrawer drawer;
   s.Draw(drawer);
@@ -529,9 +565,11 @@ TEST(SlideDisplayScale, LargestSizeOverTheKeyFrames) {
 }
 
 TEST(SlideBadInput, MissingGuidFailsOnlyThatSlide) {
-  TFixture f(Show("[Slide1]\nobject Container:Root\nobject B:Box\nSize=1,1\nend\nend\n"
-                  "[Slide2]\nobject Container:Root\n" + Box("Ok", "1", "Size=1,1\n") + "end\n",
-                  2));
+  TFixture f(
+      Show("[Slide1]\nobject Container:Root\nobject B:Box\nSize=1,1\nend\nend\n"
+           "[Slide2]\nobject Container:Root\n" +
+               Box("Ok", "1", "Size=1,1\n") + "end\n",
+           2));
   EXPECT_EQ(f.producer->Produce(0), nullptr);
   EXPECT_NE(f.producer->LastError().find("LumObject GUID not Assigned"), std::string::npos);
   EXPECT_THROW(f.producer->ProduceOrThrow(0), ELumError);
@@ -562,8 +600,9 @@ TEST(SlideBadInput, DeepNestingIsRefusedWithoutOverflow) {
 
 TEST(SlideBadInput, ZeroDesignHeightAndNoSlides) {
   TIniFile doc;
-  doc.LoadText("[Main]\nopt_scr_width=100\nopt_scr_height=0\n[Times]\nopt_slidescount=1\n"
-               "opt_synchpos1=1000\n[Slide1]\n");
+  doc.LoadText(
+      "[Main]\nopt_scr_width=100\nopt_scr_height=0\n[Times]\nopt_slidescount=1\n"
+      "opt_synchpos1=1000\n[Slide1]\n");
   TLumSource src(nullptr, doc, {"x", 1});
   TSlideProducer p(src);
   try {
