@@ -34,9 +34,13 @@ class TLumText : public TLumImage {
   bool HasPointerStates() const override { return true; }
   void SetPointerState(int state) override { state_ = state; }
   int PointerState() const override { return state_; }
+  // Set when the display scale moved after the text was first rendered.
+  bool RenderRequested() const { return renderRequested_; }
+  void RequestRender(bool on = true) { renderRequested_ = on; }
 
  private:
   int state_ = 0;
+  bool renderRequested_ = false;
 };
 
 class TLumButton : public TLumImage {

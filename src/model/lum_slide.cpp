@@ -317,7 +317,13 @@ void TLumSlide::DisplayScalePrepass() {
   for (TLumObject* o : all)
     if (TLumObjectProps* p = o->Props())
       for (const auto& k : p->KeyFrames()) times.insert(k->Time());
-  for (TLumObject* o : all) o->maxima_ = TDisplayMaxima{};
+  std::vector<std::pair<double, double>> before;
+  before.reserve(all.size());
+  for (TLumObject* o : all) {
+    before.emplace_back(o->maxima_.scaleX, o->maxima_.scaleY);
+    o->maxima_ = TDisplayMaxima{};
+  }
+  const bool repeated = prepassRuns_++ > 0;
   const double restore = currentTime_;
   for (double t : times) {
     SetTime(true, begin_ + t);
@@ -338,7 +344,8 @@ void TLumSlide::DisplayScalePrepass() {
   SetTime(true, restore);
   TLumObject::UpdateLayout(true);
   double cz = Camera().z;
-  for (TLumObject* o : all) {
+  for (size_t i = 0; i < all.size(); ++i) {
+    TLumObject* o = all[i];
     TDisplayMaxima& m = o->maxima_;
     if (o == this) {
       m.scaleX = ScaleX() * w_ * 0.01;
@@ -348,6 +355,11 @@ void TLumSlide::DisplayScalePrepass() {
     double p = m.nearestDepth > cz ? 1.0 / (1.0 - m.nearestDepth / cz) : 1.0;
     m.scaleX = m.width * p;
     m.scaleY = m.height * p;
+    // Texts are rendered for the scale they are shown at.
+    if (repeated && o->Kind() == kKindText &&
+        (std::abs(m.scaleX - before[i].first) > 0.000001 ||
+         std::abs(m.scaleY - before[i].second) > 0.000001))
+      static_cast<TLumText*>(o)->RequestRender();
   }
 }
 

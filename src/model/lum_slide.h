@@ -172,6 +172,7 @@ class TLumSlide : public TLumObject {
   double blurScale_ = 1.0;
   double timeScale_ = 1.0;
   bool prepassDone_ = false;
+  int prepassRuns_ = 0;
   TRef<TLumObjectProps> rootProps_;
 };
 
