@@ -137,8 +137,8 @@ void PrintObject(const json& o, int depth) {
 }
 
 void PrintText(const json& d) {
-  std::printf("slide %s  \"%s\"  begin %s  next begin %s\n", d["index"].dump().c_str(),
-              d["name"].get<std::string>().c_str(), d["begin"].dump().c_str(),
+  std::printf("slide %s  %s \"%s\"  begin %s  next begin %s\n", d["index"].dump().c_str(),
+              d["name"].get<std::string>().c_str(), d["title"].get<std::string>().c_str(), d["begin"].dump().c_str(),
               d["nextBegin"].dump().c_str());
   std::string anchors;
   for (const auto& [k, v] : d["anchors"].items()) anchors += fmt::format(" {}={}", k, v.dump());
@@ -171,7 +171,8 @@ int Dump(const TDumpArgs& args) {
   json d;
   d["index"] = args.slide;
   d["slide"] = slide.Index();
-  d["name"] = slide.SlideName();
+  d["name"] = slide.SlideName();  // the section's name
+  d["title"] = c->record.name;     // "slideid", as lumshow info lists it
   d["time"] = Number(args.time);
   d["begin"] = Number(slide.BeginTime());
   d["nextBegin"] = Number(slide.NextBeginTime());

@@ -34,6 +34,8 @@ TEST(LumshowDump, DemoSlidesWithTheirGeometry) {
   nlohmann::json d =
       Json(Lumshow({"dump", DEMO_SHOW_PATH, "--slide", "0", "--time", "1500", "--json"}));
   EXPECT_EQ(d["begin"], 0);
+  EXPECT_EQ(d["name"], "Slide1");
+  EXPECT_EQ(d["title"], "Solid colour");
   EXPECT_EQ(d["nextBegin"], 4000);
   EXPECT_EQ(d["anchors"]["PrevEffectEnd"], 1000);
   EXPECT_EQ(d["anchors"]["SlideEnd"], 5000);
