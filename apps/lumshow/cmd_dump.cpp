@@ -158,6 +158,7 @@ int Dump(const TDumpArgs& args) {
   std::optional<std::pair<double, double>> hit;
   if (!args.hit.empty()) hit = ParsePoint(args.hit);
   if (args.slide < 0) throw TUsageError{"--slide wants a slide number of 0 or more"};
+  if (!std::isfinite(args.time)) throw TUsageError{"--time wants a finite number of ms"};
 
   auto loc = OpenShow(args.show);
   TLumSource src(loc->Accessor(), loc->Document(), {loc->Path(), 0});

@@ -143,6 +143,7 @@ TEST(LumshowDump, BadSlidesAndBadArguments) {
   EXPECT_EQ(Lumshow({"dump", path, "--slide", "0", "--time", "0", "--size", "0x5"}).status, 2);
   EXPECT_EQ(Lumshow({"dump", path, "--slide", "0", "--time", "0", "--hit", "5"}).status, 2);
   EXPECT_EQ(Lumshow({"dump", path, "--time", "0"}).status, 2);
+  EXPECT_EQ(Lumshow({"dump", path, "--slide", "0", "--time", "nan"}).status, 2);
 
   std::string flat = dir.Write("flat/Project.lum",
                                "[Main]\nopt_scr_width=800\nopt_scr_height=0\n[Times]\n"
