@@ -157,7 +157,7 @@ bool TLumObject::LayoutSelf() {
     left_ = -w / 2 - CenterX() * w * 0.005;
     top_ = -h / 2 - CenterY() * h * 0.005;
   } else {
-    // Left open by the format: an absolute centre is taken in design units.
+    // An absolute centre counts in the object's own units.
     left_ = -w / 2 - CenterX();
     top_ = -h / 2 - CenterY();
   }
