@@ -444,6 +444,21 @@ TEST(SlideObjects, KindsAndClasses) {
   EXPECT_EQ(s.Children().size(), 6u);
 }
 
+TEST(SlideObjects, ViewPortSpellingsAndTheMainVideo) {
+  TFixture f(Show("[Slide1]\nobject Container:Root\n" +
+                  Box("A", "1", "Size=1,1\n", "", "ViewPort") +
+                  Box("B", "2", "Size=1,1\n", "", "Viewport") +
+                  Box("V", "3", "FileName=clip.mp4\nImageIndex=0\n", "", "Video") +
+                  Box("I", "4", "ImageName=no-index.jpg\n", "", "Image") + "end\n"));
+  TLumSlide& s = f.Slide(0, 0);
+  EXPECT_STREQ(Find(s, "A")->ClassName(), "TLumViewPort");
+  EXPECT_STREQ(Find(s, "B")->ClassName(), "TLumViewPort");
+  // No image carries "ImageIndex": the first video with one answers.
+  auto main = s.MainImage();
+  ASSERT_TRUE(main);
+  EXPECT_EQ(main->file, "clip.mp4");
+}
+
 TEST(SlideObjects, CommonKeysAndDefaults) {
   TFixture f(Show("[Slide1]\nobject Container:Root\n" + Box("D", "1", "") +
                   Box("K", "2",
