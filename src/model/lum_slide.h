@@ -102,6 +102,7 @@ class TLumSlide : public TLumObject {
   double OutDuration() const { return tout_; }
   double Offset() const { return offset_; }
   int64_t Pass() const { return pass_; }
+  TSlideProducer* Producer() const { return producer_; }
   TSlideTimes Times() const;
   double CurrentTime() const { return currentTime_; }
   const TSlideBackground& Background() const { return background_; }
