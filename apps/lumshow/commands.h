@@ -62,6 +62,16 @@ struct TImageArgs {
 };
 int Image(const TImageArgs& args);
 
+struct TDumpArgs {
+  std::string show;
+  long long slide = 0;  // virtual slide number, repetitions allowed
+  double time = 0;      // show time, ms
+  std::string size = "1920x1080";
+  bool json = false;
+  std::string hit;  // "X,Y" in window pixels
+};
+int Dump(const TDumpArgs& args);
+
 // Error raised for a wrong use of the command line (exit status 2).
 struct TUsageError {
   std::string message;

@@ -82,6 +82,16 @@ int main(int argc, char** argv) {
                        "convert an embedded colour profile to PROFILE (sRGB, AdobeRGB, FunkyRGB "
                        "or an ICC file); none: leave the pixels as decoded");
 
+  TDumpArgs dump;
+  auto* dumpCmd = app.add_subcommand("dump", "a slide's object tree at a show time");
+  dumpCmd->add_option("SHOW", dump.show)->required();
+  dumpCmd->add_option("--slide", dump.slide, "0-based slide number (repetitions allowed)")
+      ->required();
+  dumpCmd->add_option("--time", dump.time, "show time in ms")->required();
+  dumpCmd->add_option("--size", dump.size, "window size WxH (default 1920x1080)");
+  dumpCmd->add_flag("--json", dump.json, "JSON output");
+  dumpCmd->add_option("--hit", dump.hit, "also find the object at window point X,Y");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -99,6 +109,7 @@ int main(int argc, char** argv) {
     if (*actionCmd) return Action(action);
     if (*exprCmd) return Expr(expr);
     if (*imageCmd) return Image(image);
+    if (*dumpCmd) return Dump(dump);
   } catch (const TUsageError& e) {
     std::fprintf(stderr, "lumshow: %s\n", e.message.c_str());
     return 2;

@@ -1,0 +1,48 @@
+#include "model/lum_box.h"
+
+#include <algorithm>
+
+namespace lum {
+
+std::pair<double, double> ReadObjectSize(const TIniList* section) {
+  std::vector<std::string> parts = ReadList(section, "Size");
+  if (parts.size() < 2) return {0, 0};
+  return {double(std::max(ValueToInt(parts[0], 0), 0)),
+          double(std::max(ValueToInt(parts[1], 0), 0))};
+}
+
+uint32_t ReadObjectColor(const TIniList* section, std::string_view key, uint32_t def) {
+  std::vector<std::string> parts = ReadList(section, key);
+  if (parts.size() < 3) return def;
+  uint32_t c = 0;
+  for (int i = 0; i < 3; ++i)
+    c |= uint32_t(std::clamp(ValueToInt(parts[size_t(i)], 0), 0, 255)) << (8 * i);
+  return c;
+}
+
+void TLumBox::LoadFromSection(const TIniList* section) {
+  auto [w, h] = ReadObjectSize(section);
+  SetNominalSize(w, h);
+  fill_ = TBoxFill(ReadChoice(section, "FillMode",
+                              {"Solid", "HGradient", "VGradient", "TLBRGradient", "TRBLGradient"},
+                              false, 0));
+  color1_ = ReadObjectColor(section, "Color1", 0);
+  color2_ = ReadObjectColor(section, "Color2", 0);
+  alpha1_ = std::clamp(ReadInteger(section, "Alpha1", 255), 0, 255);
+  alpha2_ = std::clamp(ReadInteger(section, "Alpha2", 255), 0, 255);
+  antialiased_ = ReadBool(section, "Antialiased", false);
+  TLumObject::LoadFromSection(section);
+}
+
+bool TLumBox::Drawn() const {
+  if (Kind() == kKindSplitter) return false;
+  if (GetOpacity() <= 0.00196) return false;
+  if (fill_ == TBoxFill::Solid) return alpha1_ != 0;
+  return alpha1_ != 0 || alpha2_ != 0;
+}
+
+void TLumBox::DrawSelf(TObjectDrawer& drawer) {
+  if (Drawn()) drawer.DrawBox(*this);
+}
+
+}  // namespace lum
