@@ -1,0 +1,43 @@
+#pragma once
+// Binding of the video library plugin, loaded at run time with dlopen and
+// shared by all users. Every exported function must resolve, otherwise the
+// library is released and counts as absent.
+#include <mutex>
+#include <string>
+
+#include "foundation/ref_object.h"
+#include "video/lumvideo_api.h"
+
+namespace lum {
+
+class TFFMpegDll : public TRefObject {
+ public:
+  // The process-wide library, loading it on first use from the plugin path
+  // (SetPluginPath, else $LUM_VIDEO_PLUGIN, else liblumvideo.so next to the
+  // executable, else the library path). Nothing when it is absent; absence is
+  // remembered until SetPluginPath is called again.
+  static TRef<TFFMpegDll> Acquire();
+  // Chooses where Acquire looks; an empty path restores the search.
+  static void SetPluginPath(const std::string& path);
+  // Loads one file; nothing when it cannot be loaded or lacks a function.
+  // errorText gets the reason.
+  static TRef<TFFMpegDll> Load(const std::string& path, std::string* errorText = nullptr);
+
+  ~TFFMpegDll() override;
+
+#define LUM_VIDEO_MEMBER(name, ret, params) ret(*name) params = nullptr;
+  LUM_VIDEO_FUNCTIONS(LUM_VIDEO_MEMBER)
+#undef LUM_VIDEO_MEMBER
+
+  // Opening media files is serialised process-wide.
+  std::mutex& OpenLock() {
+    return openLock_;
+  }
+
+ private:
+  TFFMpegDll() = default;
+  void* handle_ = nullptr;
+  std::mutex openLock_;
+};
+
+}  // namespace lum
