@@ -82,6 +82,14 @@ int main(int argc, char** argv) {
                        "convert an embedded colour profile to PROFILE (sRGB, AdobeRGB, FunkyRGB "
                        "or an ICC file); none: leave the pixels as decoded");
 
+  TAudioArgs audio;
+  auto* audioCmd = app.add_subcommand("audio", "mix the show's sound into a WAVE file");
+  audioCmd->add_option("SHOW", audio.show)->required();
+  audioCmd->add_option("-o,--output", audio.output, "WAVE file to write (44100 Hz stereo 16 bit)")
+      ->required();
+  audioCmd->add_option("--from", audio.from, "show time to start at, ms (default 0)");
+  audioCmd->add_option("--to", audio.to, "show time to end at, ms (default: the show's end)");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -99,6 +107,7 @@ int main(int argc, char** argv) {
     if (*actionCmd) return Action(action);
     if (*exprCmd) return Expr(expr);
     if (*imageCmd) return Image(image);
+    if (*audioCmd) return Audio(audio);
   } catch (const TUsageError& e) {
     std::fprintf(stderr, "lumshow: %s\n", e.message.c_str());
     return 2;
