@@ -130,7 +130,9 @@ void TMusicChannel::Stop(int32_t fadeMs) {
 
 double TMusicChannel::Position() {
   if (state_ == TInstanceState::Prepared) return startOffset_;
-  return startOffset_ + buffer_->PositionMs(MsSinceStart());
+  int64_t now = MsSinceStart();
+  if (buffer_->Ring().Playing()) buffer_->UpdatePosition(now);
+  return startOffset_ + buffer_->PositionMs(now);
 }
 
 void TMusicChannel::SetAttenuation(int32_t attenuation) { buffer_->Ring().SetVolume(attenuation); }
@@ -290,6 +292,14 @@ void TChannelKiller::Add(TRef<TMusicChannel> instance, int64_t delayMs) {
   signal_.notify_all();
 }
 
+void TChannelKiller::Hold(bool hold) {
+  {
+    std::lock_guard lock(mutex_);
+    hold_ = hold;
+  }
+  signal_.notify_all();
+}
+
 size_t TChannelKiller::Pending() {
   std::lock_guard lock(mutex_);
   return entries_.size();
@@ -300,6 +310,7 @@ void TChannelKiller::Run() {
   while (!quit_) {
     signal_.wait_for(lock, std::chrono::milliseconds(entries_.empty() ? 100 : 10));
     if (quit_) break;
+    if (hold_) continue;
     int64_t now = MsSinceStart();
     std::vector<TRef<TMusicChannel>> due;
     std::erase_if(entries_, [&](TEntry& e) {
@@ -415,6 +426,11 @@ void TChannelMusic::SetMasterVolume(float master) {
   std::lock_guard lock(mutex_);
   master_ = master;
   for (auto& i : instances_) i->SetAttenuation(Attenuation());
+}
+
+bool TChannelMusic::CurrentHeard() {
+  TRef<TMusicChannel> cur = Current();
+  return cur && cur->Heard();
 }
 
 size_t TChannelMusic::InstanceCount() {

@@ -45,6 +45,7 @@ class TMusicChannel : public TRefObject, public TBufferClient {
   bool EndedByItself() const { return endedByItself_; }
   void SetAttenuation(int32_t attenuation);
   int32_t Attenuation() { return buffer_->Ring().Volume(); }
+  bool Heard() { return buffer_->Ring().Playing(); }
   // Sound still queued in the ring, in ms.
   int64_t QueuedMs();
 
@@ -94,6 +95,8 @@ class TChannelKiller {
   // Frees the instance after delayMs from now.
   void Add(TRef<TMusicChannel> instance, int64_t delayMs);
   size_t Pending();
+  // While held, nothing is freed (tests look at fades before the instance goes).
+  void Hold(bool hold);
 
  private:
   TChannelKiller();
@@ -107,6 +110,7 @@ class TChannelKiller {
   std::condition_variable signal_;
   std::vector<TEntry> entries_;
   bool quit_ = false;
+  bool hold_ = false;
   std::thread thread_;
 };
 
@@ -145,6 +149,8 @@ class TChannelMusic : public TCustomChannel {
   const std::string& Name() const { return name_; }
   const TMediaInfo& Info() const { return info_; }
   size_t InstanceCount();
+  // True once the current instance's ring is being played by the device.
+  bool CurrentHeard();
   // Attenuation given to the rings.
   int32_t Attenuation() const;
   void SetEndCallback(TEndCallback callback) { onEnd_ = std::move(callback); }

@@ -54,11 +54,13 @@ std::unique_ptr<TwinWaveOutBuffer> TwinWaveOutBuffer::Create(TwinWaveOutDevice& 
                                                               const TSoundFormat& format) {
   auto ring = device.CreateSoundBuffer(format, uint32_t(2 * format.BytesPerSecond()));
   if (!ring) return nullptr;
-  return std::unique_ptr<TwinWaveOutBuffer>(new TwinWaveOutBuffer(std::move(ring), format));
+  return std::unique_ptr<TwinWaveOutBuffer>(new TwinWaveOutBuffer(std::move(ring), format,
+                                                                 device.Backend()->RealTime()));
 }
 
-TwinWaveOutBuffer::TwinWaveOutBuffer(std::unique_ptr<TSoundBuffer> ring, TSoundFormat format)
-    : ring_(std::move(ring)), format_(format) {}
+TwinWaveOutBuffer::TwinWaveOutBuffer(std::unique_ptr<TSoundBuffer> ring, TSoundFormat format,
+                                     bool realTime)
+    : ring_(std::move(ring)), format_(format), realTime_(realTime) {}
 
 TwinWaveOutBuffer::~TwinWaveOutBuffer() { Halt(); }
 
@@ -117,8 +119,8 @@ uint32_t TwinWaveOutBuffer::PlayCursor() {
 uint32_t TwinWaveOutBuffer::Queued() { return (write_ + Size() - PlayCursor()) % Size(); }
 
 void TwinWaveOutBuffer::UpdatePosition(int64_t now) {
-  uint32_t cursor = PlayCursor();
   std::lock_guard lock(positionLock_);
+  uint32_t cursor = PlayCursor();
   if (lastRead_ >= 0 && cursor < lastCursor_) wrapMs_ += 2000;
   lastCursor_ = cursor;
   lastRead_ = now;
@@ -127,8 +129,10 @@ void TwinWaveOutBuffer::UpdatePosition(int64_t now) {
 double TwinWaveOutBuffer::PositionMs(int64_t now) {
   std::lock_guard lock(positionLock_);
   if (lastRead_ < 0) return 0;
-  return double(wrapMs_) + double(lastCursor_) * 10.0 / (format_.BytesPerSecond() / 100.0) +
-         double(now - lastRead_);
+  // Between reads the cursor is taken to move on in real time; a device
+  // pulled by hand moves only when pulled.
+  double since = realTime_ ? double(now - lastRead_) : 0.0;
+  return double(wrapMs_) + double(lastCursor_) * 10.0 / (format_.BytesPerSecond() / 100.0) + since;
 }
 
 }  // namespace lum

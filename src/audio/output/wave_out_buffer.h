@@ -88,7 +88,7 @@ class TwinWaveOutBuffer {
   double PositionMs(int64_t now);
 
  private:
-  TwinWaveOutBuffer(std::unique_ptr<TSoundBuffer> ring, TSoundFormat format);
+  TwinWaveOutBuffer(std::unique_ptr<TSoundBuffer> ring, TSoundFormat format, bool realTime);
 
   std::unique_ptr<TSoundBuffer> ring_;
   TSoundFormat format_;
@@ -98,6 +98,7 @@ class TwinWaveOutBuffer {
   uint32_t lastCursor_ = 0;
   int64_t lastRead_ = -1;
   int64_t wrapMs_ = 0;
+  bool realTime_;
   std::unique_ptr<TDSEventThread> thread_;
 };
 
