@@ -587,6 +587,7 @@ std::vector<TChannelView> TLumMusicPlayer::Channels() {
       v.ready = ch->ready;
       v.start = ch->start;
       v.end = ch->end;
+      v.fileOffset = ch->fileOffset;
       if (ch->output) {
         v.playing = ch->output->IsPlaying();
         v.position = ch->output->Position();

@@ -128,6 +128,7 @@ struct TChannelView {
   bool ready = false;
   bool playing = false;
   double position = 0;  // ms into the source
+  int64_t fileOffset = 0;
   double start = 0;
   double end = 0;
 };

@@ -54,19 +54,28 @@ class TSyntheticConverter : public TWavConverter {
   int64_t frame_ = 0;
 };
 
+// The length of a synthetic name, or of a real composition text (its first
+// "Duration="), which then plays as a sawtooth too.
+inline int64_t SyntheticLength(std::string_view text) {
+  std::string_view rest = text.substr(kCompositionMarker.size());
+  if (rest.rfind("synthetic:", 0) == 0) return std::stoll(std::string(rest.substr(10)));
+  size_t at = rest.find("Duration=");
+  if (at == std::string_view::npos) return -1;
+  return std::stoll(std::string(rest.substr(at + 9, rest.find_first_of("\r\n", at) - at - 9)));
+}
+
 inline void RegisterSyntheticSource() {
   TCompositeHook hook;
   hook.detect = [](std::string_view text, TMediaInfo& info) {
-    std::string_view rest = text.substr(kCompositionMarker.size());
-    if (rest.rfind("synthetic:", 0) != 0) return false;
+    int64_t ms = SyntheticLength(text);
+    if (ms < 0) return false;
     info.type = kMediaComposite;
-    info.durationMs = uint32_t(std::stoll(std::string(rest.substr(10))));
+    info.durationMs = uint32_t(ms);
     info.format = MixFormat();
     return true;
   };
   hook.create = [](std::string_view text) -> std::unique_ptr<TWavConverter> {
-    std::string_view rest = text.substr(kCompositionMarker.size());
-    return std::make_unique<TSyntheticConverter>(std::stoll(std::string(rest.substr(10))));
+    return std::make_unique<TSyntheticConverter>(SyntheticLength(text));
   };
   SetCompositeHook(hook);
 }
