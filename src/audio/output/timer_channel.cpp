@@ -139,16 +139,33 @@ void TwinTimerChannel::Poll() {
   double c = double(now - base_);
   // A dead band of one step keeps the clock from dithering around the cursor.
   double diff = (t - offset_) - c;
+  drift_ = diff;
   if (diff >= 1.0)
     base_ -= 1;
   else if (diff <= -1.0)
     base_ += 1;
+  if (diff >= 1.0 || diff <= -1.0) largestStep_ = 1;
+}
+
+double TwinTimerChannel::Drift() const {
+  std::lock_guard lock(mutex_);
+  return drift_;
+}
+
+int64_t TwinTimerChannel::LargestStep() const {
+  std::lock_guard lock(mutex_);
+  return largestStep_;
 }
 
 double TwinTimerChannel::Clock() const {
   int64_t now = now_();
   std::lock_guard lock(mutex_);
   return started_ ? double(now - base_) : 0.0;
+}
+
+int64_t TwinTimerChannel::Base() const {
+  std::lock_guard lock(mutex_);
+  return base_;
 }
 
 bool TwinTimerChannel::Started() const {

@@ -36,6 +36,12 @@ class TwinTimerChannel {
   void Poll();
 
   bool Started() const;
+  // The counter value the clock counts from (moves by the slew).
+  int64_t Base() const;
+  // Cursor time minus clock at the last poll, and the largest base step of
+  // one poll so far.
+  double Drift() const;
+  int64_t LargestStep() const;
   // Cursor time of the last poll: wraps + cursor + time since the cursor was read.
   double CursorTime() const;
   int64_t WrapMs() const;
@@ -58,6 +64,8 @@ class TwinTimerChannel {
   int64_t polls_ = 0;
   bool started_ = false;
   double lastT_ = 0;
+  double drift_ = 0;
+  int64_t largestStep_ = 0;
 
   std::thread thread_;
   std::mutex stopMutex_;
