@@ -31,6 +31,7 @@ class TAdpcmConverter : public TWavConverter {
   int16_t coefs_[32][2] = {};
   std::vector<int16_t> pcm16_;
   TLocalBuffer pcm_;
+  size_t discard_ = 0;  // bytes of decoded PCM to drop after a seek
 };
 
 }  // namespace lum

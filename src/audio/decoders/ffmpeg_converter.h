@@ -1,6 +1,7 @@
 #pragma once
 // Decoder of anything the video library can open, as 16-bit PCM in the mixing
 // format.
+#include <string>
 #include <string_view>
 
 #include "audio/decoders/wav_converter.h"
@@ -26,6 +27,7 @@ class TFFMpegConverter : public TWavConverter {
   void Close();
   std::string name_;
   TRef<TFFMpegDll> lib_;
+  LumVideoReader reader_{};
   void* media_ = nullptr;
   bool audioOpen_ = false;
   bool ended_ = false;

@@ -101,7 +101,7 @@ bool DetectWave(TStream& s, int64_t fileSize, TMediaInfo& info) {
         info.format.cbSize = 0;
       }
       if (tag == kWaveFormatAdpcm || tag == kWaveFormatImaAdpcm) {
-        std::memcpy(info.extension, fmt + 20, std::min<size_t>(32, n > 20 ? n - 20 : 0));
+        std::memcpy(info.extension, fmt + 18, std::min<size_t>(32, n > 18 ? n - 18 : 0));
       }
       haveFormat = true;
     } else if (std::memcmp(ch, "data", 4) == 0) {

@@ -19,11 +19,13 @@ class TMpegConverter : public TWavConverter {
   // lead-in, so the first sample delivered belongs to ms.
   void Seek(double ms) override;
 
+ public:
+  struct TShared;
+
  private:
   void ResetDecoder();
   void Decode(const uint8_t* data, size_t size, TLocalBuffer& pcm);
 
-  struct TShared;
   TShared* shared_ = nullptr;  // the process-wide decoder (counted)
   void* handle_ = nullptr;     // this decoder's mpg123 handle
   TMpegFrameHeader first_;

@@ -24,6 +24,10 @@ struct TMpegFrameHeader {
 // header (free-format bit rates included).
 bool ParseMpegHeader(uint32_t header, TMpegFrameHeader& out);
 
+// Frame count of a VBR header ("Xing", "Info" or "VBRI") in a first frame;
+// 0 when the header has no count, -1 when there is no such header.
+int MpegVbrFrameCount(const uint8_t* frame, size_t size);
+
 // Largest stretch of bytes searched for the first frame.
 inline constexpr int64_t kMpegSyncSearchLimit = 1 << 20;
 
@@ -38,7 +42,8 @@ bool ScanMpeg(TStream& stream, int64_t start, int64_t end, uint32_t wavBitRate, 
 class TMpegFrameIndex {
  public:
   // dataOffset/dataSize as detected; the first frame is at dataOffset.
-  void Reset(int64_t dataOffset, int64_t dataSize, const TMpegFrameHeader& first);
+  // infoFrame: the first frame is a VBR header that decodes to nothing.
+  void Reset(int64_t dataOffset, int64_t dataSize, const TMpegFrameHeader& first, bool infoFrame);
   // Finds the frame that contains ms: returns its stream offset and its time.
   // Frames are walked from the last known one through the stream.
   bool Locate(TStream& stream, double ms, int64_t& offset, double& frameMs);
@@ -49,6 +54,8 @@ class TMpegFrameIndex {
   int64_t end_ = 0;
   double frameMs_ = 0;
   bool complete_ = false;
+  bool infoFrame_ = false;
+  uint32_t firstRaw_ = 0;
 };
 
 }  // namespace lum

@@ -85,6 +85,7 @@ bool TWavConverter::Convert(TLocalBuffer& input) {
 
 bool TWavConverter::Fill(size_t n) {
   bool more = true;
+  padded_ = 0;
   while (output_.Size() < n) {
     size_t before = output_.Size();
     size_t inBefore = input_.Size();
@@ -95,6 +96,7 @@ bool TWavConverter::Fill(size_t n) {
       output_.Reserve(pad);
       std::memset(output_.FreeSpace(), output_.format.bitsPerSample == 8 ? 128 : 0, pad);
       output_.Commit(pad);
+      padded_ = pad;
       return false;
     }
   }

@@ -53,6 +53,8 @@ class TWavConverter {
   const TMediaInfo& Info() const { return info_; }
   // Time of the next byte Convert will deliver, in ms.
   double Position() const { return position_; }
+  // Bytes of silence the last Fill appended after the end of the source.
+  size_t Padded() const { return padded_; }
   // Length of the source in ms (the detected duration).
   virtual double Length() const { return info_.durationMs; }
 
@@ -75,6 +77,7 @@ class TWavConverter {
   std::unique_ptr<TPcmResampler> resampler_;
   double position_ = 0;
   int64_t dataEnd_ = 0;  // stream offset where the data ends
+  size_t padded_ = 0;
 };
 
 }  // namespace lum
