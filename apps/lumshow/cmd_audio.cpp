@@ -1,6 +1,7 @@
 // lumshow audio: the show's sound mixed offline into a WAVE file.
 #include <fmt/format.h>
 
+#include "audio/composite_converter.h"
 #include "audio/decoders/stream_opener.h"
 #include "audio/music_player.h"
 #include "audio/show_sound_render.h"
@@ -17,6 +18,7 @@ int Audio(const TAudioArgs& args) {
   double to = args.to < 0 ? src.Duration() : args.to;
   if (to < args.from) throw TUsageError{"--to must not be before --from"};
   if (to - args.from > 24.0 * 3600 * 1000) throw TUsageError{"more than 24 hours of sound"};
+  RegisterCompositeDecoder();
   InstallStreamOpener(ShowStreamOpener(loc->Accessor()), nullptr);
   TLumMusicSource music(src);
   std::vector<int16_t> pcm = RenderShowSound(music, args.from, to);

@@ -6,6 +6,8 @@
 
 #include <fmt/format.h>
 
+#include "audio/composite_converter.h"
+#include "audio/decoders/converter_factory.h"
 #include "audio/decoders/media_info.h"
 #include "audio/decoders/stream_opener.h"
 #include "foundation/clock.h"
@@ -299,6 +301,8 @@ TLumMusicPlayer::TLumMusicPlayer(const TLumSource* source,
 }
 
 void TLumMusicPlayer::Construct() {
+  // Compositions play through the composite mixer unless a mixer is installed already.
+  if (!CompositeHook().create) RegisterCompositeDecoder();
   music_ = std::make_unique<TLumMusicSource>(*source_);
   InstallStreamOpener(ShowStreamOpener(source_->Accessor()), nullptr);
   loader_ = std::make_unique<TMusicLoader>(*this);

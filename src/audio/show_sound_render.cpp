@@ -15,6 +15,7 @@ namespace lum {
 namespace {
 
 constexpr double kFadeMs = 10;
+constexpr double kEndless = 1e300;
 
 // The source's length in ms (0 when it cannot be opened).
 struct TOpenedSource {
@@ -74,9 +75,9 @@ std::vector<TSoundSegment> PlanShowSound(const TLumMusicSource& music, double fr
     if (music.SyncMode()) {
       int64_t cycles = loops ? int64_t(std::ceil(to / length)) : 1;
       for (int64_t c = 0; c < cycles; ++c)
-        addSequence(double(c) * length, loops ? double(c + 1) * length : to);
+        addSequence(double(c) * length, loops ? double(c + 1) * length : kEndless);
     } else {
-      addSequence(0, to);
+      addSequence(0, kEndless);
     }
   }
   const int64_t count = music.SlideCount();
