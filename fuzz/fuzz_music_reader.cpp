@@ -1,6 +1,7 @@
 // The music reader on hostile documents: tracks, links, fades, free
 // envelopes, slide comments and video sound, laid out into compositions,
 // plus the offline schedule of the whole show.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (src.SlideCount() > 256) return 0;
     lum::TLumMusicSource music(src, size % 2 == 1);
     if (music.PlayList()) music.PlayList()->Item(int64_t(size));
-    double end = std::min(src.Duration(), 600000.0);
+    double end = std::min(src.Duration(), 20000.0);
     lum::PlanShowSound(music, 0, end);
   } catch (const lum::ELumError&) {
   }
