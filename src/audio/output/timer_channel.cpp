@@ -152,6 +152,11 @@ double TwinTimerChannel::Drift() const {
   return drift_;
 }
 
+int64_t TwinTimerChannel::Polls() const {
+  std::lock_guard lock(mutex_);
+  return polls_;
+}
+
 int64_t TwinTimerChannel::LargestStep() const {
   std::lock_guard lock(mutex_);
   return largestStep_;

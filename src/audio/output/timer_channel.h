@@ -42,6 +42,8 @@ class TwinTimerChannel {
   // one poll so far.
   double Drift() const;
   int64_t LargestStep() const;
+  // Polls since the clock started.
+  int64_t Polls() const;
   // Cursor time of the last poll: wraps + cursor + time since the cursor was read.
   double CursorTime() const;
   int64_t WrapMs() const;
