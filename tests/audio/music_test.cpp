@@ -236,9 +236,9 @@ class PlayerTest : public ::testing::Test {
  protected:
   void SetUp() override { test::RegisterSyntheticSource(); }
   void TearDown() override {
-    player.reset();
-    stop = true;
+    stop = true;  // the pump uses the device the player frees
     if (pump.joinable()) pump.join();
+    player.reset();
   }
   void Make(TShow& show) {
     auto b = std::make_unique<TManualSoundBackend>();
