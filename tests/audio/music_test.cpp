@@ -8,13 +8,20 @@
 #include <memory>
 #include <thread>
 
+#include <cstdlib>
+#include <cstring>
+
+#include "audio/composite_converter.h"
 #include "audio/music_options_reader.h"
 #include "audio/music_player.h"
 #include "audio/music_source.h"
 #include "audio/synthetic_source.h"
 #include "foundation/errors.h"
+#include "container/file_accessor.h"
 #include "project/ini_file.h"
 #include "project/lum_source.h"
+#include "support/run_command.h"
+#include "support/temp_dir.h"
 
 namespace lum {
 namespace {
@@ -354,6 +361,72 @@ TEST(MusicPlayer, WithoutOutputRunsOnTheMillisecondCounter) {
   player.SetLimit(150);
   std::this_thread::sleep_for(200ms);
   EXPECT_LE(player.Position(), 150);
+}
+
+// The whole chain: show document, music player, composite mixer, channels and
+// SDL's disk driver, which writes what the device plays to a file.
+TEST(MusicPlayerOutput, ShowMusicReachesTheDeviceUnchanged) {
+  test::TTempDir dir;
+  auto sox = test::RunCommand({"/usr/bin/sox", "-n", "-r", "44100", "-c", "2", "-b", "16",
+                               dir / "a.wav", "synth", "3", "sine", "300", "vol", "0.4"});
+  ASSERT_EQ(sox.status, 0) << sox.err;
+  std::string wav = test::ReadFile(dir / "a.wav");
+  std::vector<int16_t> source((wav.size() - 44) / 2);
+  std::memcpy(source.data(), wav.data() + 44, source.size() * 2);
+
+  TIniFile doc;
+  doc.LoadText("[Main]\nopt_syncmode=1\nobject Music:Music\nobject I:TMusicItem\nFileName=a.wav\n"
+               "Duration=3000\nend\nend\n[Times]\nopt_slidescount=1\nopt_synchpos1=5000\n");
+  auto accessor = MakeRef<TFileAccessor>(MakeRef<TRealFileSource>(dir.Path()), dir.Path() + "/");
+  TLumSource src(accessor, doc, TLumSourceSettings{"a", 1});
+
+  std::string file = dir / "device.raw";
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
+  RegisterCompositeDecoder();
+  {
+    std::vector<std::unique_ptr<TSoundBackend>> list;
+    list.push_back(CreateSdlSoundBackend());
+    auto output = CreateOutputPlayer(std::move(list));
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    if (!output) GTEST_SKIP() << "SDL has no disk audio driver here";
+    TLumMusicPlayer player(&src, std::move(output));
+    player.Start();
+    auto until = std::chrono::steady_clock::now() + 10s;
+    while (!player.Ready() && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(5ms);
+    player.SetPlaying(true);
+    while (player.Position() < 1500 && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(5ms);
+    EXPECT_GE(player.Position(), 1500);
+  }
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  test::RegisterSyntheticSource();
+  std::string raw = test::ReadFile(file);
+  std::vector<int16_t> heard(raw.size() / 2);
+  std::memcpy(heard.data(), raw.data(), heard.size() * 2);
+  size_t first = 0;
+  while (first < heard.size() && std::abs(heard[first]) < 200) ++first;
+  ASSERT_LT(first, heard.size());
+  // Line the device output up with the source where the fades are over.
+  const size_t frame0 = first / 2;
+  size_t best = 0;
+  int64_t bestError = INT64_MAX;
+  for (size_t lag = 0; lag < 1323 && lag <= frame0; ++lag) {
+    int64_t error = 0;
+    for (size_t k = 2205; k < 2205 + 441; ++k)
+      error += std::abs(heard[2 * (frame0 - lag + k)] - source[2 * k]);
+    if (error < bestError) {
+      bestError = error;
+      best = lag;
+    }
+  }
+  const size_t start = frame0 - best;
+  ASSERT_LT(2 * (start + 44100), heard.size());
+  for (size_t k = 1323; k < 44100; k += 3) {
+    ASSERT_EQ(heard[2 * (start + k)], source[2 * k]) << k;
+    ASSERT_EQ(heard[2 * (start + k) + 1], source[2 * k + 1]) << k;
+  }
 }
 
 }  // namespace
