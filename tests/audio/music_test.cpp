@@ -383,6 +383,7 @@ TEST(MusicPlayerOutput, ShowMusicReachesTheDeviceUnchanged) {
   std::string file = dir / "device.raw";
   setenv("SDL_AUDIODRIVER", "disk", 1);
   setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
+  SetCompositeHook({});  // the real mixer in place of the sawtooth of other tests
   RegisterCompositeDecoder();
   {
     std::vector<std::unique_ptr<TSoundBackend>> list;
