@@ -68,8 +68,9 @@ std::vector<TSoundSegment> PlanShowSound(const TLumMusicSource& music, double fr
         if (item.duration <= 0 && list->Total() <= 0) break;
         double s = start + item.start;
         if (s >= cut || s >= to) break;
+        // The next cycle's sequence stops this one when it starts.
         double e = std::min(s + item.duration, cut);
-        if (e > from) plan.push_back({item.fileName, s, e, item.offset, false});
+        if (e + kFadeMs > from) plan.push_back({item.fileName, s, e, item.offset, false});
       }
     };
     if (music.SyncMode()) {
@@ -86,8 +87,9 @@ std::vector<TSoundSegment> PlanShowSound(const TLumMusicSource& music, double fr
     TSlideMusicInfo info = music.Slide(i);
     if (info.slide.start >= to) break;
     if (info.comment.empty() || info.length <= 0) continue;
-    double e = info.slide.start + info.length;
-    if (e > from) plan.push_back({info.comment, info.slide.start, e, 0, true});
+    // A comment is stopped 10 ms before its end.
+    double e = info.slide.start + std::max(info.length - kFadeMs, 0.0);
+    if (e + kFadeMs > from) plan.push_back({info.comment, info.slide.start, e, 0, true});
   }
   return plan;
 }
@@ -100,9 +102,12 @@ std::vector<int16_t> RenderShowSound(const TLumMusicSource& music, double from, 
     auto src = OpenSource(seg.name);
     if (!src) continue;
     // A channel ends where its source does.
-    double end = std::min(seg.end, seg.start + double(src->info.durationMs) - seg.offset);
+    // Sound ends with the source or 10 ms after the stop.
+    double end =
+        std::min(seg.end + kFadeMs, seg.start + double(src->info.durationMs) - seg.offset);
     int64_t segFirst = FrameOfMs(seg.start);
     int64_t segEnd = FrameOfMs(end);
+    int64_t stopFrame = FrameOfMs(seg.end);
     int64_t a = std::max(segFirst, first);
     int64_t b = std::min(segEnd, first + frames);
     if (b <= a) continue;
@@ -129,9 +134,9 @@ std::vector<int16_t> RenderShowSound(const TLumMusicSource& music, double from, 
         std::memcpy(s, p + k * kMixFrameBytes, kMixFrameBytes);
         // The channel's 10 ms fade-in at its start and fade-out at its end.
         double g = 1.0;
-        int64_t in = f - segFirst, out = segEnd - f;
+        int64_t in = f - segFirst, out = f - stopFrame;
         if (in < fade) g = double(in) / double(fade);
-        if (out < fade) g = std::min(g, double(out) / double(fade));
+        if (out >= 0) g = std::min(g, std::max(0.0, 1.0 - double(out) / double(fade)));
         size_t o = size_t(f - first) * 2;
         if (g >= 1.0) {
           acc[o] += s[0];
