@@ -247,7 +247,8 @@ class PlayerTest : public ::testing::Test {
     if (pump.joinable()) pump.join();
     player.reset();
   }
-  void Make(TShow& show) {
+  void Make(std::unique_ptr<TShow> owned) {
+    show = std::move(owned);
     auto b = std::make_unique<TManualSoundBackend>();
     TManualSoundBackend* backend = b.get();
     std::vector<std::unique_ptr<TSoundBackend>> list;
@@ -260,7 +261,7 @@ class PlayerTest : public ::testing::Test {
         std::this_thread::sleep_for(10ms);
       }
     });
-    player = std::make_unique<TLumMusicPlayer>(show.src.get(), std::move(output));
+    player = std::make_unique<TLumMusicPlayer>(show->src.get(), std::move(output));
     player->Start();
   }
   template <class F>
@@ -279,14 +280,15 @@ class PlayerTest : public ::testing::Test {
     return std::nullopt;
   }
 
+  std::unique_ptr<TShow> show;  // outlives the player
   std::unique_ptr<TLumMusicPlayer> player;
   std::thread pump;
   std::atomic<bool> stop{false};
 };
 
 TEST_F(PlayerTest, SynchronisedMusicPausesAndResumesInPlace) {
-  TShow show({10000, 20000}, "opt_syncmode=1\n" + Music(Track(Item("a.wav", 15000))));
-  Make(show);
+  Make(std::make_unique<TShow>(std::vector<int>{10000, 20000},
+                               "opt_syncmode=1\n" + Music(Track(Item("a.wav", 15000)))));
   ASSERT_TRUE(Until([&] { return player->Ready(); }));
   player->SetPlaying(true);
   ASSERT_TRUE(Until([&] { return MainPlaying().has_value(); }));
@@ -307,8 +309,8 @@ TEST_F(PlayerTest, SynchronisedMusicPausesAndResumesInPlace) {
 }
 
 TEST_F(PlayerTest, FreeRunningMusicGoesOnThroughPausesAndSeeks) {
-  TShow show({10000, 20000}, "opt_syncmode=0\n" + Music(Track(Item("a.wav", 15000))));
-  Make(show);
+  Make(std::make_unique<TShow>(std::vector<int>{10000, 20000},
+                               "opt_syncmode=0\n" + Music(Track(Item("a.wav", 15000)))));
   player->SetPlaying(true);
   ASSERT_TRUE(Until([&] { return MainPlaying().has_value(); }));
   ASSERT_TRUE(Until([&] { return player->Position() > 200; }));
@@ -326,8 +328,7 @@ TEST_F(PlayerTest, FreeRunningMusicGoesOnThroughPausesAndSeeks) {
 TEST_F(PlayerTest, SeekIntoASlideStartsItsCommentFromTheElapsedPart) {
   std::string comment = "[Slide2]\nobject Music:Music\nobject C:TSoundComment\nFileName=c.wav\n"
                         "Duration=10000\nend\nend\n";
-  TShow show({10000, 20000}, "", comment);
-  Make(show);
+  Make(std::make_unique<TShow>(std::vector<int>{10000, 20000}, "", comment));
   player->SetTime(20000, 13000);
   std::optional<TChannelView> found;
   ASSERT_TRUE(Until([&] {
