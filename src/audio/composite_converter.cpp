@@ -35,7 +35,8 @@ TVolumeParamsList MakeEnvelopes(const std::vector<std::vector<TVolumeItem>>& env
 inline int32_t Banded(int32_t s, double g, bool allUnity, double silent) {
   if (allUnity || (g > 0.99 && g < 1.01)) return s;
   if (g <= silent) return 0;
-  return int32_t(std::lround(g * s));
+  double v = g * s;
+  return int32_t(v >= 0 ? v + 0.5 : v - 0.5);
 }
 
 }  // namespace
@@ -144,7 +145,7 @@ void TCompositeConverter::Seek(double ms) {
     TCompositeItem* item = waiting_[i];
     const TCompositeItemParams& p = item->Params();
     if (double(p.timeLine) >= t + kLookAheadMs) break;
-    if (item->playLength <= 0) continue;
+    if (item->playLength <= 0 || !RoomToOpen()) continue;
     if (p.duration > 0 && item->EndMs() <= t) continue;
     if (double(p.timeLine) < t) {
       double into = t - double(p.timeLine);
@@ -175,7 +176,7 @@ void TCompositeConverter::OpenAhead() {
   for (; i < waiting_.size(); ++i) {
     TCompositeItem* item = waiting_[i];
     if (double(item->Params().timeLine) >= t + kLookAheadMs) break;
-    if (item->playLength <= 0) continue;
+    if (item->playLength <= 0 || !RoomToOpen()) continue;
     if (!item->OpenAt(double(item->Params().beginTime))) continue;
     item->envelopes.SetPosition(0);
     ready_.push_back(item);
@@ -255,6 +256,11 @@ bool TCompositeConverter::ReadRaw() {
   size_t n = size_t(std::min<int64_t>(int64_t(kBlockBytes), endByte_ - mixPos_));
   uint8_t* out = input_.FreeSpace();
   int64_t frame0 = mixPos_ / kMixFrameBytes;
+  // Each main envelope's span in frames relative to this block.
+  std::vector<std::pair<int64_t, int64_t>> spans;
+  for (const TMainVolumeParams& mv : params_.mainVolume)
+    spans.emplace_back(FrameOfMs(double(mv.start)) - frame0,
+                       FrameOfMs(double(mv.start + mv.duration)) - frame0);
   for (size_t f = 0; f < frames; ++f) {
     double g = 1.0;
     bool unity = true;
@@ -262,10 +268,8 @@ bool TCompositeConverter::ReadRaw() {
       // Every envelope moves on; each shapes only its own composition's span.
       bool u;
       double mg = main_[m].Step(u);
-      const TMainVolumeParams& mv = params_.mainVolume[m];
-      int64_t fr = frame0 + int64_t(f);
-      if (u || fr < FrameOfMs(double(mv.start)) || fr >= FrameOfMs(double(mv.start + mv.duration)))
-        continue;
+      int64_t fr = int64_t(f);
+      if (u || fr < spans[m].first || fr >= spans[m].second) continue;
       unity = false;
       g *= mg;
     }

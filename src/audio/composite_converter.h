@@ -62,12 +62,16 @@ class TCompositeConverter : public TWavConverter {
   static constexpr size_t kBlockBytes = 10000;
   static constexpr double kLookAheadMs = 5000;
   static constexpr double kAutoFadeMs = 10;
+  // Items open at once (ready or playing); more stay silent, so a hostile
+  // composition cannot hold unbounded files and buffers.
+  static constexpr size_t kMaxOpenItems = 256;
 
  private:
   void MixItem(TCompositeItem& item, int32_t* acc, bool& ended);
   void OpenAhead();
   void SortWaiting();
   void PositionMain(int64_t frame);
+  bool RoomToOpen() const { return ready_.size() + playing_.size() < kMaxOpenItems; }
 
   std::string text_;
   TCompositeParams params_;

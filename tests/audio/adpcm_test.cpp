@@ -70,6 +70,14 @@ TEST(AdpcmDecoder, MalformedBlocksAreSilentNotFatal) {
   // More samples than the block can hold.
   EXPECT_FALSE(DecodeImaAdpcmBlock(block, 12, 1, 500, out));
   EXPECT_FALSE(DecodeMsAdpcmBlock(block, 3, 1, 500, coefs, 1, out));
+  // Nibbles that keep growing the step: samples stay in range, no overflow.
+  uint8_t grow[7 + 200];
+  std::memset(grow, 0x77, sizeof grow);
+  grow[0] = 0;
+  out.clear();
+  EXPECT_TRUE(DecodeMsAdpcmBlock(grow, sizeof grow, 1, 402, coefs, 1, out));
+  ASSERT_EQ(out.size(), 402u);
+  EXPECT_EQ(out.back(), 32767);
 }
 
 TEST(AdpcmDetection, UnusableLayoutsAreRejected) {

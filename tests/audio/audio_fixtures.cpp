@@ -47,7 +47,7 @@ bool Tool(const std::vector<std::string>& argvIn) {
 std::vector<int16_t> ReadRaw16(const std::string& path) {
   std::string bytes = ReadFile(path);
   std::vector<int16_t> out(bytes.size() / 2);
-  std::memcpy(out.data(), bytes.data(), out.size() * 2);
+  if (!out.empty()) std::memcpy(out.data(), bytes.data(), out.size() * 2);
   return out;
 }
 
@@ -94,7 +94,7 @@ TDecoded DecodeFile(const std::string& path, const TWaveFormatEx* outFormat, dou
     for (uint8_t b : d.bytes) d.samples.push_back(int16_t((int(b) - 128) << 8));
   } else {
     d.samples.resize(d.bytes.size() / 2);
-    std::memcpy(d.samples.data(), d.bytes.data(), d.samples.size() * 2);
+    if (!d.samples.empty()) std::memcpy(d.samples.data(), d.bytes.data(), d.samples.size() * 2);
   }
   return d;
 }

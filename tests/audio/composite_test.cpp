@@ -48,7 +48,7 @@ TMix Mix(const std::string& text, double seekMs = -1, size_t fill = 7777) {
     if (!more) break;
   }
   m.s.resize(bytes.size() / 2);
-  std::memcpy(m.s.data(), bytes.data(), m.s.size() * 2);
+  if (!m.s.empty()) std::memcpy(m.s.data(), bytes.data(), m.s.size() * 2);
   m.ok = true;
   return m;
 }
@@ -243,6 +243,18 @@ TEST(CompositeMixer, LaterItemsOpenAheadAndBrokenItemsAreSilent) {
   EXPECT_EQ(s.L(500), 1000);
   EXPECT_EQ(s.L(1500), 0);
   EXPECT_EQ(s.s.size() * 2, size_t(MixBytesOfMs(3000)));
+}
+
+TEST(CompositeMixer, OpenItemsAreBounded) {
+  TTempDir dir;
+  std::string a = ConstantWav(dir, "a.wav", 100, -100, 1000);
+  TCompositeParams c;
+  c.duration = 1000;
+  for (int i = 0; i < 300; ++i) c.items.push_back(Item(a, 0, 1000));
+  TMix m = Mix(c.ToText());
+  ASSERT_TRUE(m.ok);
+  EXPECT_EQ(m.L(500), int(TCompositeConverter::kMaxOpenItems) * 100);
+  EXPECT_EQ(m.R(500), -int(TCompositeConverter::kMaxOpenItems) * 100);
 }
 
 }  // namespace

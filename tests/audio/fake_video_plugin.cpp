@@ -102,7 +102,7 @@ EXPORT void CloseAudioStream(LumMedia) {}
 EXPORT int32_t GetNextAudioFrame(LumMedia media, uint8_t* buffer, int32_t size) {
   auto* m = static_cast<Media*>(media);
   size_t n = std::min({size_t(size), size_t(1234 * 4), m->pcm.size() - m->pos});
-  std::memcpy(buffer, m->pcm.data() + m->pos, n);
+  if (n) std::memcpy(buffer, m->pcm.data() + m->pos, n);
   m->pos += n;
   return int32_t(n);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 
 #include "audio/audio_fixtures.h"
 #include "audio/decoders/converter_factory.h"
@@ -93,6 +94,24 @@ TEST(MpegDecoder, SeekDiscardsTheLeadIn) {
     ASSERT_EQ(d.samples.size(), ref.size() - skip);
     TDiff diff = Compare(ref, d.samples, skip);
     EXPECT_EQ(diff.maxAbs, 0);
+  }
+}
+
+// Decoders on several threads share the library set-up; each keeps its own state.
+TEST(MpegDecoder, DecodersOnSeveralThreads) {
+  TTempDir dir;
+  std::string mp3 = MakeMp3(dir, "t.mp3", 44100, 2, "2", {"-b", "128"});
+  std::vector<int16_t> ref = Mpg123Decode(mp3);
+  std::vector<TDecoded> results(4);
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < results.size(); ++i)
+    threads.emplace_back([&, i] { results[i] = DecodeFile(mp3, nullptr, i * 100.0); });
+  for (std::thread& t : threads) t.join();
+  for (size_t i = 0; i < results.size(); ++i) {
+    ASSERT_EQ(results[i].format, MixFormat());
+    size_t skip = size_t(std::llround(i * 4410.0)) * 2;
+    ASSERT_EQ(results[i].samples.size(), ref.size() - skip) << i;
+    EXPECT_EQ(Compare(ref, results[i].samples, skip).maxAbs, 0) << i;
   }
 }
 

@@ -82,10 +82,12 @@ bool DecodeMsAdpcmBlock(const uint8_t* block, size_t size, int channels, int sam
     int signedN = n >= 8 ? n - 16 : n;
     // Arithmetic shift, as the encoders predict.
     int predicted = (s1[c] * coefs[pred[c]][0] + s2[c] * coefs[pred[c]][1]) >> 8;
-    int sample = Clamp16(predicted + signedN * delta[c]);
+    int sample = int(std::clamp<int64_t>(predicted + int64_t(signedN) * delta[c], -32768, 32767));
     s2[c] = s1[c];
     s1[c] = sample;
-    delta[c] = std::max(16, (kMsAdapt[n] * delta[c]) / 256);
+    // Damaged data may grow the step without end; it is held where valid
+    // streams never reach.
+    delta[c] = int(std::clamp<int64_t>(int64_t(kMsAdapt[n]) * delta[c] / 256, 16, 1 << 24));
     out.push_back(int16_t(sample));
   }
   return true;

@@ -26,7 +26,7 @@ void SetCompositeHook(TCompositeHook hook) {
   HookStore() = std::move(hook);
 }
 
-const TCompositeHook& CompositeHook() {
+TCompositeHook CompositeHook() {
   std::lock_guard lock(HookLock());
   return HookStore();
 }
@@ -46,7 +46,7 @@ std::unique_ptr<TWavConverter> CreateWavConverter(TStream* stream, std::string_v
     case kMediaWma:
       return nullptr;
     case kMediaComposite: {
-      const TCompositeHook& hook = CompositeHook();
+      TCompositeHook hook = CompositeHook();
       return hook.create ? hook.create(name) : nullptr;
     }
     case kMediaVideoLib: {

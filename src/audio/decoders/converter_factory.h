@@ -25,7 +25,7 @@ struct TCompositeHook {
   std::function<std::unique_ptr<TWavConverter>(std::string_view text)> create;
 };
 void SetCompositeHook(TCompositeHook hook);
-const TCompositeHook& CompositeHook();
+TCompositeHook CompositeHook();
 
 // Ogg is always decodable (libvorbisfile); WMA is left to the video library.
 // Kept as calls so the music player's set-up reads as before.

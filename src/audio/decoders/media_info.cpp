@@ -164,7 +164,7 @@ bool HasExtension(std::string_view name, std::string_view ext) {
 
 bool Detect(TStream* stream, std::string_view name, TMediaInfo& info) {
   if (IsCompositionText(name)) {
-    const TCompositeHook& hook = CompositeHook();
+    TCompositeHook hook = CompositeHook();
     return hook.detect && hook.detect(name, info);
   }
   if (!stream) return false;

@@ -26,7 +26,9 @@ bool TWavConverter::Open(const TMediaInfo& info) {
   dataEnd_ = int64_t(info.dataOffset) + info.dataSize;
   bool needsMix =
       info.type == kMediaFloat || f.bitsPerSample == 24 || f.bitsPerSample == 32 || f.channels > 2;
-  SetOutputFormat(needsMix ? MixFormat() : f);
+  TWaveFormatEx out = needsMix ? MixFormat() : f;
+  if (!(out == f) && !TPcmResampler::CanConvert(f, out)) return false;
+  SetOutputFormat(out);
   Seek(0);
   return true;
 }

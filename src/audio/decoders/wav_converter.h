@@ -45,7 +45,8 @@ class TWavConverter {
   // is false.
   virtual bool Fill(size_t n);
   // Makes format the output format, converting through a TPcmResampler when
-  // it differs from the decoded format.
+  // it differs from the decoded format; a conversion the resampler cannot do
+  // raises ELumError.
   virtual void SetOutputFormat(const TWaveFormatEx& format);
 
   TLocalBuffer& Output() { return output_; }
