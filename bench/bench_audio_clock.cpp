@@ -47,8 +47,8 @@ int main(int argc, char** argv) {
     window.push_back({wall, base, polls});
     while (window.size() > 1 && wall - window[1].wall >= 100) window.pop_front();
     if (wall - window.front().wall >= 100 && polls > window.front().polls) {
-      double perPoll = double(std::llabs(base - window.front().base)) /
-                       double(polls - window.front().polls);
+      double perPoll =
+          double(std::llabs(base - window.front().base)) / double(polls - window.front().polls);
       maxSlew = std::max(maxSlew, perPoll);
     }
     // Drift: the clock against the cursor time of the same poll.
@@ -63,8 +63,9 @@ int main(int argc, char** argv) {
   std::printf("  drift at end          %8.2f ms\n", lastDrift);
   std::printf("  largest drift         %8.2f ms   ratio to 17 ms target: %.3f\n", maxDrift,
               maxDrift / 17.0);
-  std::printf("  largest slew / 10 ms  %8.2f ms   ratio to 1 ms target:  %.3f  (per poll, over 100 ms)\n",
-              maxSlew, maxSlew);
+  std::printf(
+      "  largest slew / 10 ms  %8.2f ms   ratio to 1 ms target:  %.3f  (per poll, over 100 ms)\n",
+      maxSlew, maxSlew);
   std::printf("  largest step per poll %8lld ms   (polls at least 10 ms apart)\n",
               (long long)timer.LargestStep());
   std::printf("  clock minus counter   %8.2f ms   (card against the system clock)\n",

@@ -29,8 +29,8 @@ TIniObject* FindByClass(const TIniList* list, std::string_view cls) {
 
 void AppendEnvelope(std::string& text, const std::string& owner, size_t e, const TEnvelope& env) {
   for (size_t k = 0; k < env.size(); ++k) {
-    text += fmt::format("[Vol_{}_{}_{}]\r\n0={}\r\n1={}\r\n", owner, e, k, env[k].time,
-                        env[k].level);
+    text +=
+        fmt::format("[Vol_{}_{}_{}]\r\n0={}\r\n1={}\r\n", owner, e, k, env[k].time, env[k].level);
   }
 }
 
@@ -188,7 +188,8 @@ void TMusicOptionsReader::Walk(const TIniList* list, std::vector<TEntry>& out,
 }
 
 void TMusicOptionsReader::Shuffle(std::vector<TEntry>& list) {
-  bool enabled = randomOrder_ && ReadInteger(doc_.Section("Main"), "opt_disablemusicrandom", 0) != 1;
+  bool enabled =
+      randomOrder_ && ReadInteger(doc_.Section("Main"), "opt_disablemusicrandom", 0) != 1;
   if (!enabled) return;
   if (randomTable_.empty()) {
     std::mt19937 gen(uint32_t(std::chrono::steady_clock::now().time_since_epoch().count()));
@@ -324,7 +325,9 @@ TMusicComposition TMusicOptionsReader::ReadMain() {
   return comp;
 }
 
-TIniList* TMusicOptionsReader::Slide(int32_t index) const { return source_.SlideSection(index); }
+TIniList* TMusicOptionsReader::Slide(int32_t index) const {
+  return source_.SlideSection(index);
+}
 
 TIniObject* TMusicOptionsReader::SlideMusic(int32_t index) const {
   return FindByClass(Slide(index), "Music");
@@ -382,7 +385,8 @@ bool TMusicOptionsReader::SlideComposition(int32_t index, TMusicComposition& out
     if (ReadInteger(src, "Mute", 0) == 1 || ReadInteger(v, "Mute", 0) == 1) continue;
     if (ReadFloat(src, "FPSMultiplier", 1.0) != 1.0) continue;
     std::string file = ReadString(src, "FileName", "");
-    if (file.empty() || FoldedEquals(std::string_view(file).substr(file.size() >= 4 ? file.size() - 4 : 0), ".gif"))
+    if (file.empty() ||
+        FoldedEquals(std::string_view(file).substr(file.size() >= 4 ? file.size() - 4 : 0), ".gif"))
       continue;
     if (clip) {
       int32_t startIdx = ReadInteger(clip, "StartSlideIdx", 0);

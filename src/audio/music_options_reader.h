@@ -88,7 +88,7 @@ class TMusicOptionsReader {
   TIniFile& doc_;
   bool repeat_ = false;
   bool randomOrder_ = false;
-  std::vector<double> synch_;  // end of slide N at N - 1
+  std::vector<double> synch_;             // end of slide N at N - 1
   std::map<std::string, int32_t> links_;  // folded GUID -> slide (1-based)
   bool linksRead_ = false;
   std::vector<uint32_t> randomTable_;

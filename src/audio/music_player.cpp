@@ -33,7 +33,8 @@ void Note(const std::string& text) {
 }
 
 double NowMs() {
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration<double, std::milli>(
+             std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 
@@ -120,11 +121,17 @@ void TPlayItem::Finish() {
 
 // --- TPlaySequence ---
 
-TPlaySequence::TPlaySequence(TLumMusicPlayer& player, std::shared_ptr<TPlayList> list,
-                             double start, double offset, bool freeRunning)
-    : TPlayItem(player), list_(std::move(list)), start_(start), offset_(offset), free_(freeRunning) {}
+TPlaySequence::TPlaySequence(TLumMusicPlayer& player, std::shared_ptr<TPlayList> list, double start,
+                             double offset, bool freeRunning)
+    : TPlayItem(player),
+      list_(std::move(list)),
+      start_(start),
+      offset_(offset),
+      free_(freeRunning) {}
 
-TPlaySequence::~TPlaySequence() { Note("TPlaySequence.Disposed"); }
+TPlaySequence::~TPlaySequence() {
+  Note("TPlaySequence.Disposed");
+}
 
 void TPlaySequence::Update(bool running, double time) {
   if (finished_) return;
@@ -235,7 +242,9 @@ void TPlayComment::Stop(bool) {
 TMusicLoader::TMusicLoader(TLumMusicPlayer& player)
     : player_(player), events_([this](int code, TRefObject* data) { Handle(code, data); }) {}
 
-TMusicLoader::~TMusicLoader() { Stop(); }
+TMusicLoader::~TMusicLoader() {
+  Stop();
+}
 
 void TMusicLoader::Start() {
   if (thread_.joinable()) return;
@@ -307,7 +316,8 @@ void TLumMusicPlayer::Construct() {
   InstallStreamOpener(ShowStreamOpener(source_->Accessor()), nullptr);
   loader_ = std::make_unique<TMusicLoader>(*this);
   if (music_->PlayList() && !music_->SyncMode())
-    items_.push_back(TRef<TPlayItem>(new TPlaySequence(*this, music_->SharedPlayList(), 0, 0, true)));
+    items_.push_back(
+        TRef<TPlayItem>(new TPlaySequence(*this, music_->SharedPlayList(), 0, 0, true)));
   DoSeek(0);
 }
 
@@ -496,8 +506,8 @@ void TLumMusicPlayer::Schedule(double from, double to, bool seek) {
       bool inside = from >= cs && (length <= 0 || from < cs + length);
       double start = inside ? from : cs;
       double offset = inside ? from - cs : 0;
-      items_.push_back(
-          TRef<TPlayItem>(new TPlaySequence(*this, music_->SharedPlayList(), start, offset, false)));
+      items_.push_back(TRef<TPlayItem>(
+          new TPlaySequence(*this, music_->SharedPlayList(), start, offset, false)));
     }
   }
   const int64_t count = music_->SlideCount();
@@ -552,7 +562,9 @@ void TLumMusicPlayer::SetTime(double limit, double position) {
   events_.Post(12, MakeRef<TTimeData>(limit, position));
 }
 
-float TLumMusicPlayer::Volume() const { return output_ ? output_->MasterVolume() : 0.0f; }
+float TLumMusicPlayer::Volume() const {
+  return output_ ? output_->MasterVolume() : 0.0f;
+}
 
 void TLumMusicPlayer::SetVolume(float volume) {
   if (output_) output_->SetMasterVolume(volume);
@@ -564,7 +576,9 @@ int32_t TLumMusicPlayer::NextId() {
   return id;
 }
 
-void TLumMusicPlayer::Queue(const TRef<TLumChannel>& channel) { queue_.push_back(channel); }
+void TLumMusicPlayer::Queue(const TRef<TLumChannel>& channel) {
+  queue_.push_back(channel);
+}
 
 bool TLumMusicPlayer::Unqueue(const TRef<TLumChannel>& channel) {
   auto it = std::find(queue_.begin(), queue_.end(), channel);

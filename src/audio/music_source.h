@@ -39,7 +39,7 @@ class TPlayList {
 
 struct TSlideMusicInfo {
   TLumSlideRecord slide;
-  int32_t next = 0;   // index of the next slide, 0 after the last
+  int32_t next = 0;     // index of the next slide, 0 after the last
   std::string comment;  // composition text or file name; empty: none
   double length = 0;    // ms, never negative
 };

@@ -53,7 +53,9 @@ std::unique_ptr<TOpenedSource> OpenSource(const std::string& name) {
 
 }  // namespace
 
-int64_t FrameOfMs(double ms) { return int64_t(std::floor(ms * 176400.0 / 4000.0)); }
+int64_t FrameOfMs(double ms) {
+  return int64_t(std::floor(ms * 176400.0 / 4000.0));
+}
 
 std::vector<TSoundSegment> PlanShowSound(const TLumMusicSource& music, double from, double to) {
   std::vector<TSoundSegment> plan;
@@ -103,8 +105,7 @@ std::vector<int16_t> RenderShowSound(const TLumMusicSource& music, double from, 
     if (!src) continue;
     // A channel ends where its source does.
     // Sound ends with the source or 10 ms after the stop.
-    double end =
-        std::min(seg.end + kFadeMs, seg.start + double(src->info.durationMs) - seg.offset);
+    double end = std::min(seg.end + kFadeMs, seg.start + double(src->info.durationMs) - seg.offset);
     int64_t segFirst = FrameOfMs(seg.start);
     int64_t segEnd = FrameOfMs(end);
     int64_t stopFrame = FrameOfMs(seg.end);

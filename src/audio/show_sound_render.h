@@ -12,10 +12,10 @@
 namespace lum {
 
 struct TSoundSegment {
-  std::string name;     // composition text or file name
-  double start = 0;     // show ms
-  double end = 0;       // show ms: the channel is stopped here, fading out over 10 ms
-  double offset = 0;    // ms into the source at start
+  std::string name;   // composition text or file name
+  double start = 0;   // show ms
+  double end = 0;     // show ms: the channel is stopped here, fading out over 10 ms
+  double offset = 0;  // ms into the source at start
   bool comment = false;
 };
 

@@ -19,8 +19,8 @@ using test::TTempDir;
 
 // Interleaved 16-bit stereo samples of a sound file, decoded by sox.
 std::vector<int16_t> SoxSamples(const std::string& path) {
-  auto r = RunCommand({"/usr/bin/sox", path, "-t", "raw", "-e", "signed-integer", "-b", "16", "-c", "2",
-                       "-r", "44100", "-"});
+  auto r = RunCommand({"/usr/bin/sox", path, "-t", "raw", "-e", "signed-integer", "-b", "16", "-c",
+                       "2", "-r", "44100", "-"});
   EXPECT_EQ(r.status, 0) << r.err;
   std::vector<int16_t> s(r.out.size() / 2);
   std::memcpy(s.data(), r.out.data(), s.size() * 2);
@@ -34,7 +34,9 @@ void Sox(const std::vector<std::string>& args) {
   ASSERT_EQ(r.status, 0) << r.err;
 }
 
-int64_t Frame(double ms) { return int64_t(std::floor(ms * 44.1)); }
+int64_t Frame(double ms) {
+  return int64_t(std::floor(ms * 44.1));
+}
 
 struct TPiece {
   const std::vector<int16_t>* samples;
@@ -118,10 +120,11 @@ TEST_F(LumshowAudio, SynchronisedMusicRestartsWithEachShowCycle) {
 }
 
 TEST_F(LumshowAudio, FreeRunningMusicRepeatsOnItsOwnLength) {
-  std::string show = dir.Write(
-      "Project.lum", "[Main]\nopt_syncmode=0\nobject Music:Music\n object O:TMusicOptions\n"
-                     "  IsRepeat=1\n end\n object I:TMusicItem\n  FileName=a.wav\n"
-                     "  Duration=3000\n end\nend\n[Times]\nopt_slidescount=1\nopt_synchpos1=4000\n");
+  std::string show =
+      dir.Write("Project.lum",
+                "[Main]\nopt_syncmode=0\nobject Music:Music\n object O:TMusicOptions\n"
+                "  IsRepeat=1\n end\n object I:TMusicItem\n  FileName=a.wav\n"
+                "  Duration=3000\n end\nend\n[Times]\nopt_slidescount=1\nopt_synchpos1=4000\n");
   auto got = Render(show, {"--from", "2000", "--to", "5000"});
   ExpectMix(got, 2000, 5000, {{&a, 0, 1.0}, {&a, 3000, 1.0}}, {3000});
 }

@@ -4,8 +4,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include <cstdlib>
@@ -16,8 +16,8 @@
 #include "audio/music_player.h"
 #include "audio/music_source.h"
 #include "audio/synthetic_source.h"
-#include "foundation/errors.h"
 #include "container/file_accessor.h"
+#include "foundation/errors.h"
 #include "project/ini_file.h"
 #include "project/lum_source.h"
 #include "support/run_command.h"
@@ -33,8 +33,8 @@ struct TShow {
   TIniFile doc;
   std::unique_ptr<TLumSource> src;
   TShow(std::vector<int> ends, const std::string& main, const std::string& more = "") {
-    std::string text = "[Main]\n" + main + "\n[Times]\nopt_slidescount=" +
-                       std::to_string(ends.size()) + "\n";
+    std::string text =
+        "[Main]\n" + main + "\n[Times]\nopt_slidescount=" + std::to_string(ends.size()) + "\n";
     for (size_t i = 0; i < ends.size(); ++i)
       text += "opt_synchpos" + std::to_string(i + 1) + "=" + std::to_string(ends[i]) + "\n";
     for (size_t i = 0; i < ends.size(); ++i) text += "[Slide" + std::to_string(i + 1) + "]\n";
@@ -48,7 +48,9 @@ std::string Item(const std::string& file, int duration, const std::string& keys 
          keys + "end\n";
 }
 
-std::string Music(const std::string& body) { return "object Music:Music\n" + body + "end\n"; }
+std::string Music(const std::string& body) {
+  return "object Music:Music\n" + body + "end\n";
+}
 std::string Track(const std::string& body, const std::string& keys = "") {
   return "object T:TMusicTrack\n" + keys + body + "end\n";
 }
@@ -59,8 +61,8 @@ TMusicComposition ReadMain(const TShow& show) {
 }
 
 TEST(MusicReader, CrossFadeOverlapsAndFadesBothItems) {
-  TShow show({30000}, Music(Track(Item("a.wav", 10000) +
-                                  Item("b.wav", 8000, "CrossMode=0\nCross=2000\n"))));
+  TShow show({30000},
+             Music(Track(Item("a.wav", 10000) + Item("b.wav", 8000, "CrossMode=0\nCross=2000\n"))));
   TMusicComposition c = ReadMain(show);
   ASSERT_EQ(c.items.size(), 2u);
   EXPECT_EQ(c.items[0].timeLine, 0);
@@ -74,8 +76,8 @@ TEST(MusicReader, CrossFadeOverlapsAndFadesBothItems) {
 }
 
 TEST(MusicReader, PauseModeLeavesSilenceBetweenItems) {
-  TShow show({30000}, Music(Track(Item("a.wav", 3000) +
-                                  Item("b.wav", 2000, "CrossMode=1\nPause=500\n"))));
+  TShow show({30000},
+             Music(Track(Item("a.wav", 3000) + Item("b.wav", 2000, "CrossMode=1\nPause=500\n"))));
   TMusicComposition c = ReadMain(show);
   ASSERT_EQ(c.items.size(), 2u);
   EXPECT_EQ(c.items[1].timeLine, 3500);
@@ -128,14 +130,14 @@ TEST(MusicReader, MutedTracksAndSilentItems) {
 }
 
 TEST(MusicReader, TracksPlayTogetherAndFadesShapeTheLevel) {
-  TShow show({30000},
-             Music(Track(Item("a.wav", 4000, "FadeIn=500\nFadeOut=800\nVolume=80\nStartTime=250\n")) +
-                   Track(Item("b.wav", 6000))));
+  TShow show(
+      {30000},
+      Music(Track(Item("a.wav", 4000, "FadeIn=500\nFadeOut=800\nVolume=80\nStartTime=250\n")) +
+            Track(Item("b.wav", 6000))));
   TMusicComposition c = ReadMain(show);
   ASSERT_EQ(c.items.size(), 2u);
   EXPECT_EQ(c.items[0].beginTime, 250);
-  EXPECT_EQ(c.items[0].envelopes[0],
-            (TEnvelope{{0, 0}, {500, 800}, {3200, 800}, {4000, 0}}));
+  EXPECT_EQ(c.items[0].envelopes[0], (TEnvelope{{0, 0}, {500, 800}, {3200, 800}, {4000, 0}}));
   EXPECT_EQ(c.items[1].timeLine, 0);  // each track starts at 0
   EXPECT_EQ(c.duration, 6000);
 }
@@ -229,8 +231,9 @@ TEST(MusicSource, SlideCommentsFromSoundCommentsVideosAndOlderKeys) {
 }
 
 TEST(MusicSource, FullyPlayedCommentRunsToTheNextComment) {
-  std::string comment = "object Music:Music\nobject C:TSoundComment\nFileName=c.wav\n"
-                        "Duration=30000\nend\nend\n";
+  std::string comment =
+      "object Music:Music\nobject C:TSoundComment\nFileName=c.wav\n"
+      "Duration=30000\nend\nend\n";
   TShow show({5000, 9000, 14000}, "opt_fullyplaysound=1\n",
              "[Slide1]\n" + comment + "[Slide3]\n" + comment);
   TLumMusicSource music(*show.src);
@@ -326,8 +329,9 @@ TEST_F(PlayerTest, FreeRunningMusicGoesOnThroughPausesAndSeeks) {
 }
 
 TEST_F(PlayerTest, SeekIntoASlideStartsItsCommentFromTheElapsedPart) {
-  std::string comment = "[Slide2]\nobject Music:Music\nobject C:TSoundComment\nFileName=c.wav\n"
-                        "Duration=10000\nend\nend\n";
+  std::string comment =
+      "[Slide2]\nobject Music:Music\nobject C:TSoundComment\nFileName=c.wav\n"
+      "Duration=10000\nend\nend\n";
   Make(std::make_unique<TShow>(std::vector<int>{10000, 20000}, "", comment));
   player->SetTime(20000, 13000);
   std::optional<TChannelView> found;
@@ -376,8 +380,9 @@ TEST(MusicPlayerOutput, ShowMusicReachesTheDeviceUnchanged) {
   std::memcpy(source.data(), wav.data() + 44, source.size() * 2);
 
   TIniFile doc;
-  doc.LoadText("[Main]\nopt_syncmode=1\nobject Music:Music\nobject I:TMusicItem\nFileName=a.wav\n"
-               "Duration=3000\nend\nend\n[Times]\nopt_slidescount=1\nopt_synchpos1=5000\n");
+  doc.LoadText(
+      "[Main]\nopt_syncmode=1\nobject Music:Music\nobject I:TMusicItem\nFileName=a.wav\n"
+      "Duration=3000\nend\nend\n[Times]\nopt_slidescount=1\nopt_synchpos1=5000\n");
   auto accessor = MakeRef<TFileAccessor>(MakeRef<TRealFileSource>(dir.Path()), dir.Path() + "/");
   TLumSource src(accessor, doc, TLumSourceSettings{"a", 1});
 

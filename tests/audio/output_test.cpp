@@ -68,7 +68,8 @@ TEST(VolumeLaw, HalvingIsSixDecibelsAndSilenceIsTheFloor) {
   EXPECT_DOUBLE_EQ(AttenuationToVolume(-600), 0.5);
   EXPECT_EQ(AttenuationToVolume(-10000), 0.0);
   EXPECT_DOUBLE_EQ(AttenuationToVolume(0), 1.0);
-  for (double x : {0.9, 0.3, 0.07}) EXPECT_NEAR(AttenuationToVolume(VolumeToAttenuation(x)), x, 0.01 * x);
+  for (double x : {0.9, 0.3, 0.07})
+    EXPECT_NEAR(AttenuationToVolume(VolumeToAttenuation(x)), x, 0.01 * x);
 }
 
 TEST(SoundDevice, MixesBuffersWithVolumeLoopingAndStop) {
@@ -206,7 +207,9 @@ class ChannelTest : public ::testing::Test {
   void TearDown() override { TChannelKiller::Instance().Hold(false); }
 
   // Pulls until the ring of the channel's current instance plays.
-  void WaitHeard(TChannelMusic& c) { ASSERT_TRUE(WaitFor([&] { return c.CurrentHeard(); })); }
+  void WaitHeard(TChannelMusic& c) {
+    ASSERT_TRUE(WaitFor([&] { return c.CurrentHeard(); }));
+  }
 
   TManualSoundBackend* backend = nullptr;
   std::unique_ptr<TMusicPlayerClass> player;
@@ -220,7 +223,7 @@ TEST_F(ChannelTest, PlaysTheSourceWithATenMillisecondFadeIn) {
   EXPECT_FALSE(c->Play(10));  // already playing
   WaitHeard(*c);
   auto out = Pump(backend, 4410);
-  EXPECT_EQ(out[0], 0);                                   // gain 0 at the first frame
+  EXPECT_EQ(out[0], 0);                                                // gain 0 at the first frame
   EXPECT_NEAR(out[2 * 220], test::SynthLeft(220) * 220.0 / 441.0, 1);  // half way through the fade
   for (int f = 441; f < 4410; f += 97) {
     ASSERT_EQ(out[size_t(2 * f)], test::SynthLeft(f)) << f;
@@ -247,7 +250,8 @@ TEST_F(ChannelTest, StopThenPlayOverlapsTheFadesAndResumesAtTheSavedPosition) {
   auto out = Pump(backend, 4410);
   // After the old instance's lead and fade (35 ms) only the new one sounds,
   // continuing from 100 ms.
-  for (int f = 1764; f < 4410; f += 89) ASSERT_EQ(out[size_t(2 * f)], test::SynthLeft(4410 + f)) << f;
+  for (int f = 1764; f < 4410; f += 89)
+    ASSERT_EQ(out[size_t(2 * f)], test::SynthLeft(4410 + f)) << f;
   TChannelKiller::Instance().Hold(false);
   ASSERT_TRUE(WaitFor([&] { return c->InstanceCount() == 1; }));
   EXPECT_TRUE(c->IsPlaying());

@@ -14,8 +14,12 @@
 namespace lum::test {
 
 // Left: a sawtooth of 16384 frames; right: half of it.
-inline int16_t SynthLeft(int64_t frame) { return int16_t((frame % 16384) * 2 - 16384); }
-inline int16_t SynthRight(int64_t frame) { return int16_t(SynthLeft(frame) / 2); }
+inline int16_t SynthLeft(int64_t frame) {
+  return int16_t((frame % 16384) * 2 - 16384);
+}
+inline int16_t SynthRight(int64_t frame) {
+  return int16_t(SynthLeft(frame) / 2);
+}
 
 inline std::string SyntheticName(int64_t ms) {
   return std::string(kCompositionMarker) + "synthetic:" + std::to_string(ms);

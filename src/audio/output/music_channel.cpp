@@ -71,7 +71,9 @@ TRef<TMusicChannel> TMusicChannel::Create(TChannelMusic& owner, TwinWaveOutDevic
   return inst;
 }
 
-TMusicChannel::~TMusicChannel() { Free(); }
+TMusicChannel::~TMusicChannel() {
+  Free();
+}
 
 void TMusicChannel::Free() {
   if (freed_.exchange(true)) return;
@@ -135,7 +137,9 @@ double TMusicChannel::Position() {
   return startOffset_ + buffer_->PositionMs(now);
 }
 
-void TMusicChannel::SetAttenuation(int32_t attenuation) { buffer_->Ring().SetVolume(attenuation); }
+void TMusicChannel::SetAttenuation(int32_t attenuation) {
+  buffer_->Ring().SetVolume(attenuation);
+}
 
 int64_t TMusicChannel::QueuedMs() {
   return int64_t(std::llround(double(buffer_->Queued()) * 1000.0 / format_.BytesPerSecond()));
@@ -414,7 +418,9 @@ bool TChannelMusic::IsPlaying() {
   return cur && cur->State() == TInstanceState::Playing && !cur->Released();
 }
 
-int32_t TChannelMusic::Attenuation() const { return VolumeToAttenuation(double(volume_) * master_); }
+int32_t TChannelMusic::Attenuation() const {
+  return VolumeToAttenuation(double(volume_) * master_);
+}
 
 void TChannelMusic::SetVolume(float volume) {
   std::lock_guard lock(mutex_);

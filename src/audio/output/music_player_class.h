@@ -17,9 +17,8 @@ namespace lum {
 
 class TMusicPlayerClass {
  public:
-  explicit TMusicPlayerClass(
-      std::vector<std::unique_ptr<TSoundBackend>> backends = SoundBackends(),
-      TwinTimerChannel::TNow now = nullptr);
+  explicit TMusicPlayerClass(std::vector<std::unique_ptr<TSoundBackend>> backends = SoundBackends(),
+                             TwinTimerChannel::TNow now = nullptr);
   ~TMusicPlayerClass();
   TMusicPlayerClass(const TMusicPlayerClass&) = delete;
   TMusicPlayerClass& operator=(const TMusicPlayerClass&) = delete;

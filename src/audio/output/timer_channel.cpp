@@ -10,7 +10,9 @@ namespace lum {
 
 namespace {
 
-void Bracket(const char* line) { Log().Line(line); }
+void Bracket(const char* line) {
+  Log().Line(line);
+}
 
 }  // namespace
 
@@ -89,7 +91,9 @@ void TwinTimerChannel::Stop() {
   Bracket("<- FDirectSoundBuffer.SetCurrentPosition [TimerChannel, 332]");
 }
 
-bool TwinTimerChannel::Playing() const { return buffer_->Playing(); }
+bool TwinTimerChannel::Playing() const {
+  return buffer_->Playing();
+}
 
 void TwinTimerChannel::PollLoop() {
   std::unique_lock lock(stopMutex_);
@@ -109,11 +113,13 @@ double TwinTimerChannel::CursorTimeAt(int64_t now) const {
 void TwinTimerChannel::ReadCursor(int64_t now) {
   uint32_t play = 0;
   bool log = Log().Enabled();
-  if (log) Bracket(started_ ? "-> FDirectSoundBuffer.GetCurrentPosition [TimerChannel, 262]"
-                            : "-> FDirectSoundBuffer.GetCurrentPosition [TimerChannel, 230]");
+  if (log)
+    Bracket(started_ ? "-> FDirectSoundBuffer.GetCurrentPosition [TimerChannel, 262]"
+                     : "-> FDirectSoundBuffer.GetCurrentPosition [TimerChannel, 230]");
   TSoundResult r = buffer_->GetCurrentPosition(&play, nullptr);
-  if (log) Bracket(started_ ? "<- FDirectSoundBuffer.GetCurrentPosition [TimerChannel, 264]"
-                            : "<- FDirectSoundBuffer.GetCurrentPosition [TimerChannel, 232]");
+  if (log)
+    Bracket(started_ ? "<- FDirectSoundBuffer.GetCurrentPosition [TimerChannel, 264]"
+                     : "<- FDirectSoundBuffer.GetCurrentPosition [TimerChannel, 232]");
   if (r != TSoundResult::Ok) return;
   if (play < lastCursor_) wrap_ += 2000;
   lastCursor_ = play;

@@ -10,7 +10,9 @@ namespace lum {
 TDSEventThread::TDSEventThread(TwinWaveOutBuffer& buffer, TBufferClient& client)
     : buffer_(buffer), client_(client), thread_([this] { Run(); }) {}
 
-TDSEventThread::~TDSEventThread() { Terminate(); }
+TDSEventThread::~TDSEventThread() {
+  Terminate();
+}
 
 void TDSEventThread::Wake() {
   {
@@ -51,18 +53,20 @@ void TDSEventThread::Run() {
 }
 
 std::unique_ptr<TwinWaveOutBuffer> TwinWaveOutBuffer::Create(TwinWaveOutDevice& device,
-                                                              const TSoundFormat& format) {
+                                                             const TSoundFormat& format) {
   auto ring = device.CreateSoundBuffer(format, uint32_t(2 * format.BytesPerSecond()));
   if (!ring) return nullptr;
-  return std::unique_ptr<TwinWaveOutBuffer>(new TwinWaveOutBuffer(std::move(ring), format,
-                                                                 device.Backend()->RealTime()));
+  return std::unique_ptr<TwinWaveOutBuffer>(
+      new TwinWaveOutBuffer(std::move(ring), format, device.Backend()->RealTime()));
 }
 
 TwinWaveOutBuffer::TwinWaveOutBuffer(std::unique_ptr<TSoundBuffer> ring, TSoundFormat format,
                                      bool realTime)
     : ring_(std::move(ring)), format_(format), realTime_(realTime) {}
 
-TwinWaveOutBuffer::~TwinWaveOutBuffer() { Halt(); }
+TwinWaveOutBuffer::~TwinWaveOutBuffer() {
+  Halt();
+}
 
 uint32_t TwinWaveOutBuffer::FirstFillBytes() const {
   uint32_t n = Size() / 4 * 3;
@@ -116,7 +120,9 @@ uint32_t TwinWaveOutBuffer::PlayCursor() {
   return play;
 }
 
-uint32_t TwinWaveOutBuffer::Queued() { return (write_ + Size() - PlayCursor()) % Size(); }
+uint32_t TwinWaveOutBuffer::Queued() {
+  return (write_ + Size() - PlayCursor()) % Size();
+}
 
 void TwinWaveOutBuffer::UpdatePosition(int64_t now) {
   std::lock_guard lock(positionLock_);

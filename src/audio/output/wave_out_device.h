@@ -128,7 +128,8 @@ class TSoundBuffer {
 class TwinWaveOutDevice {
  public:
   // Takes the first back end of the list that opens.
-  explicit TwinWaveOutDevice(std::vector<std::unique_ptr<TSoundBackend>> backends = SoundBackends());
+  explicit TwinWaveOutDevice(
+      std::vector<std::unique_ptr<TSoundBackend>> backends = SoundBackends());
   ~TwinWaveOutDevice();
   TwinWaveOutDevice(const TwinWaveOutDevice&) = delete;
   TwinWaveOutDevice& operator=(const TwinWaveOutDevice&) = delete;
