@@ -66,9 +66,10 @@ void TMusicPlayerClass::FreeTimerChannel() {
 }
 
 double TMusicPlayerClass::Clock() {
-  TwinTimerChannel& timer = TimerChannel();
-  if (!timer.Playing()) timer.Start();
-  return timer.Clock();
+  std::lock_guard lock(clockMutex_);
+  if (!timer_) timer_ = std::make_unique<TwinTimerChannel>(*device_, now_);
+  if (!timer_->Playing()) timer_->Start();
+  return timer_->Clock();
 }
 
 void TMusicPlayerClass::SetMasterVolume(float volume) {
