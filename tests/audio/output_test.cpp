@@ -240,13 +240,14 @@ TEST_F(ChannelTest, StopThenPlayOverlapsTheFadesAndResumesAtTheSavedPosition) {
   WaitHeard(*c);
   Pump(backend, 4410);
   TChannelKiller::Instance().Hold(true);
+  const size_t pending = TChannelKiller::Instance().Pending();
   EXPECT_TRUE(c->Stop(10));
   EXPECT_FALSE(c->IsPlaying());
   EXPECT_TRUE(c->Play(10));
   EXPECT_EQ(c->InstanceCount(), 2u);  // the old one still fading out
   WaitHeard(*c);
   // Let the old instance's refill rewrite its queued sound before pulling.
-  ASSERT_TRUE(WaitFor([] { return TChannelKiller::Instance().Pending() > 0; }));
+  ASSERT_TRUE(WaitFor([&] { return TChannelKiller::Instance().Pending() > pending; }));
   auto out = Pump(backend, 4410);
   // After the old instance's lead and fade (35 ms) only the new one sounds,
   // continuing from 100 ms.
@@ -266,8 +267,9 @@ TEST_F(ChannelTest, DestroyWhilePlayingFadesOutOverTenMilliseconds) {
   WaitHeard(*c);
   Pump(backend, 4410);
   TChannelKiller::Instance().Hold(true);
+  const size_t pending = TChannelKiller::Instance().Pending();
   auto done = std::async(std::launch::async, [&] { player->DestroyChannel(c); });
-  ASSERT_TRUE(WaitFor([] { return TChannelKiller::Instance().Pending() > 0; }));
+  ASSERT_TRUE(WaitFor([&] { return TChannelKiller::Instance().Pending() > pending; }));
   auto out = Pump(backend, 4410);
   const int lead = 1102;  // 25 ms of sound already queued play unchanged
   for (int f = 0; f < lead; f += 37) ASSERT_EQ(out[size_t(2 * f)], test::SynthLeft(4410 + f));
