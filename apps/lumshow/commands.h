@@ -71,6 +71,13 @@ struct TDumpArgs {
   std::string hit;  // "X,Y" in window pixels
 };
 int Dump(const TDumpArgs& args);
+struct TAudioArgs {
+  std::string show;
+  std::string output;
+  double from = 0;
+  double to = -1;  // below 0: the show's end
+};
+int Audio(const TAudioArgs& args);
 
 // Error raised for a wrong use of the command line (exit status 2).
 struct TUsageError {

@@ -91,6 +91,13 @@ int main(int argc, char** argv) {
   dumpCmd->add_option("--size", dump.size, "window size WxH (default 1920x1080)");
   dumpCmd->add_flag("--json", dump.json, "JSON output");
   dumpCmd->add_option("--hit", dump.hit, "also find the object at window point X,Y");
+  TAudioArgs audio;
+  auto* audioCmd = app.add_subcommand("audio", "mix the show's sound into a WAVE file");
+  audioCmd->add_option("SHOW", audio.show)->required();
+  audioCmd->add_option("-o,--output", audio.output, "WAVE file to write (44100 Hz stereo 16 bit)")
+      ->required();
+  audioCmd->add_option("--from", audio.from, "show time to start at, ms (default 0)");
+  audioCmd->add_option("--to", audio.to, "show time to end at, ms (default: the show's end)");
 
   try {
     app.parse(argc, argv);
@@ -110,6 +117,7 @@ int main(int argc, char** argv) {
     if (*exprCmd) return Expr(expr);
     if (*imageCmd) return Image(image);
     if (*dumpCmd) return Dump(dump);
+    if (*audioCmd) return Audio(audio);
   } catch (const TUsageError& e) {
     std::fprintf(stderr, "lumshow: %s\n", e.message.c_str());
     return 2;

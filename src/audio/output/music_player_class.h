@@ -1,0 +1,65 @@
+#pragma once
+// The output player: the sound device, the channels made on it, the master
+// volume and the audio clock. Made through CreateOutputPlayer, which gives
+// nothing when there is no output; the music player then runs silent on the
+// millisecond counter.
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "audio/decoders/stream_opener.h"
+#include "audio/output/music_channel.h"
+#include "audio/output/timer_channel.h"
+#include "audio/output/wave_out_device.h"
+
+namespace lum {
+
+class TMusicPlayerClass {
+ public:
+  explicit TMusicPlayerClass(std::vector<std::unique_ptr<TSoundBackend>> backends = SoundBackends(),
+                             TwinTimerChannel::TNow now = nullptr);
+  ~TMusicPlayerClass();
+  TMusicPlayerClass(const TMusicPlayerClass&) = delete;
+  TMusicPlayerClass& operator=(const TMusicPlayerClass&) = delete;
+
+  // True when the device produces output.
+  bool Initialise();
+  // A channel for a file or composition, sought to startMs unless it is -1;
+  // nothing when the source cannot be opened.
+  TRef<TChannelMusic> CreateChannel(const std::string& name, double startMs);
+  // Fades the channel out and frees it (waits for its instances).
+  void DestroyChannel(const TRef<TChannelMusic>& channel);
+  size_t ChannelCount();
+
+  // The audio clock in ms; the clock channel is made and started on first use.
+  double Clock();
+  // Makes the clock channel once, without starting it (the factory's check).
+  TwinTimerChannel& TimerChannel();
+  void FreeTimerChannel();
+
+  float MasterVolume() const { return master_; }
+  void SetMasterVolume(float volume);
+  // Every stream of the channels is opened and released through these.
+  void SetStreamFunctions(TStreamOpenFunc open, TStreamCloseFunc close);
+
+  TwinWaveOutDevice& Device() { return *device_; }
+
+ private:
+  std::vector<std::unique_ptr<TSoundBackend>> backends_;
+  TwinTimerChannel::TNow now_;
+  std::unique_ptr<TwinWaveOutDevice> device_;
+  std::mutex mutex_;
+  std::vector<TRef<TChannelMusic>> channels_;
+  float master_ = 1.0f;
+  std::mutex clockMutex_;
+  std::unique_ptr<TwinTimerChannel> timer_;
+};
+
+// Makes and initialises an output player and checks that it can make its clock
+// channel; any failure means no output (nothing).
+std::unique_ptr<TMusicPlayerClass> CreateOutputPlayer(
+    std::vector<std::unique_ptr<TSoundBackend>> backends = SoundBackends(),
+    TwinTimerChannel::TNow now = nullptr);
+
+}  // namespace lum
