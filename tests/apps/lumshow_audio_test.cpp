@@ -154,5 +154,21 @@ TEST_F(LumshowAudio, WrongRangesAreUsageErrors) {
   EXPECT_EQ(r.status, 1);
 }
 
+// The bundled demo: its one MP3 item at volume 80 through the show, against
+// an independent decode of the same file.
+TEST(LumshowDemoAudio, MusicPlaysAtItsVolume) {
+  TTempDir dir;
+  auto r = Lumshow({"extract", DEMO_SHOW_PATH, "-o", dir / "x", "music.mp3"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto mp3 = RunCommand({"/usr/bin/mpg123", "-q", "--no-gapless", "-s", dir / "x/music.mp3"});
+  ASSERT_EQ(mp3.status, 0) << mp3.err;
+  std::vector<int16_t> music(mp3.out.size() / 2);
+  std::memcpy(music.data(), mp3.out.data(), music.size() * 2);
+  r = Lumshow({"audio", DEMO_SHOW_PATH, "-o", dir / "demo.wav", "--from", "2000", "--to", "10000"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Away from the fade-in (500 ms) and the fade-out (the last second).
+  ExpectMix(SoxSamples(dir / "demo.wav"), 2000, 10000, {{&music, 0, 0.8}}, {});
+}
+
 }  // namespace
 }  // namespace lum
