@@ -11,15 +11,6 @@ std::pair<double, double> ReadObjectSize(const TIniList* section) {
           double(std::max(ValueToInt(parts[1], 0), 0))};
 }
 
-uint32_t ReadObjectColor(const TIniList* section, std::string_view key, uint32_t def) {
-  std::vector<std::string> parts = ReadList(section, key);
-  if (parts.size() < 3) return def;
-  uint32_t c = 0;
-  for (int i = 0; i < 3; ++i)
-    c |= uint32_t(std::clamp(ValueToInt(parts[size_t(i)], 0), 0, 255)) << (8 * i);
-  return c;
-}
-
 void TLumBox::LoadFromSection(const TIniList* section) {
   auto [w, h] = ReadObjectSize(section);
   SetNominalSize(w, h);

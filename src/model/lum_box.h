@@ -31,7 +31,5 @@ class TLumBox : public TLumObject {
 
 // "w,h" as two integers, 0,0 when missing or malformed.
 std::pair<double, double> ReadObjectSize(const TIniList* section);
-// "r,g,b" as r | g << 8 | b << 16.
-uint32_t ReadObjectColor(const TIniList* section, std::string_view key, uint32_t def);
 
 }  // namespace lum

@@ -16,7 +16,9 @@ namespace {
 
 constexpr double kDegToRad = std::numbers::pi / 180.0;
 
-uint32_t ReadRgb(const TIniList* section, std::string_view key, uint32_t def) {
+}  // namespace
+
+uint32_t ReadObjectColor(const TIniList* section, std::string_view key, uint32_t def) {
   std::vector<std::string> parts = ReadList(section, key);
   if (parts.size() < 3) return def;
   uint32_t c = 0;
@@ -25,7 +27,16 @@ uint32_t ReadRgb(const TIniList* section, std::string_view key, uint32_t def) {
   return c;
 }
 
-}  // namespace
+TRectF BoundsOf(const std::array<TVec3, 4>& points) {
+  TRectF b{points[0].x, points[0].y, points[0].x, points[0].y};
+  for (const TVec3& p : points) {
+    b.left = std::min(b.left, p.x);
+    b.top = std::min(b.top, p.y);
+    b.right = std::max(b.right, p.x);
+    b.bottom = std::max(b.bottom, p.y);
+  }
+  return b;
+}
 
 TMatrix3 Multiply(const TMatrix3& a, const TMatrix3& b) {
   TMatrix3 r{};
@@ -166,13 +177,7 @@ bool TLumObject::LayoutSelf() {
   std::array<TVec3, 4> screen = corners;
   if (slide)
     for (TVec3& p : screen) p = slide->Project(p);
-  TRectF bounds{screen[0].x, screen[0].y, screen[0].x, screen[0].y};
-  for (const TVec3& p : screen) {
-    bounds.left = std::min(bounds.left, p.x);
-    bounds.top = std::min(bounds.top, p.y);
-    bounds.right = std::max(bounds.right, p.x);
-    bounds.bottom = std::max(bounds.bottom, p.y);
-  }
+  TRectF bounds = BoundsOf(screen);
   TRectF view = slide && slide->GetHost() ? slide->GetHost()->View() : TRectF{};
   inView_ = fit_ != 0 && bounds.right >= view.left && bounds.left <= view.right &&
             bounds.bottom >= view.top && bounds.top <= view.bottom;
@@ -285,7 +290,7 @@ void TLumObject::ReadCommonKeys(const TIniList* section) {
   treeNode_ = ReadBool(section, "TreeNode", true);
   shadow_.enabled = ReadBool(section, "ShadowEnable", defaultShadow_);
   shadow_.size = float(ReadFloat(section, "ShadowSize", 16));
-  shadow_.color = ReadRgb(section, "ShadowColor", 0);
+  shadow_.color = ReadObjectColor(section, "ShadowColor", 0);
   shadow_.shownColor = shadow_.color;
   shadow_.opacity = float(ReadFloat(section, "ShadowOpacity", 59));
   shadow_.distance = float(ReadFloat(section, "ShadowDistance", 1.5));
@@ -371,13 +376,7 @@ void TLumObject::TakeSnapshot(bool recursive) {
   snapshot_.blur = GetBlur();
   snapshot_.corners = WorldCorners();
   std::array<TVec3, 4> screen = ScreenCorners();
-  TRectF b{screen[0].x, screen[0].y, screen[0].x, screen[0].y};
-  for (const TVec3& p : screen) {
-    b.left = std::min(b.left, p.x);
-    b.top = std::min(b.top, p.y);
-    b.right = std::max(b.right, p.x);
-    b.bottom = std::max(b.bottom, p.y);
-  }
+  TRectF b = BoundsOf(screen);
   snapshot_.bounds = b;
   snapshot_.visible = Visible();
   changed_ = layoutChanged_ = false;

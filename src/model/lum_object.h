@@ -64,6 +64,12 @@ struct TRectF {
   bool operator==(const TRectF&) const = default;
 };
 
+// The smallest rectangle holding the four points (x, y only).
+TRectF BoundsOf(const std::array<TVec3, 4>& points);
+
+// "r,g,b" as r | g << 8 | b << 16; def when missing or short.
+uint32_t ReadObjectColor(const TIniList* section, std::string_view key, uint32_t def);
+
 // What a drawer implements; the objects call it for their own content.
 class TObjectDrawer {
  public:
