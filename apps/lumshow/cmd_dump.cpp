@@ -138,8 +138,8 @@ void PrintObject(const json& o, int depth) {
 
 void PrintText(const json& d) {
   std::printf("slide %s  %s \"%s\"  begin %s  next begin %s\n", d["index"].dump().c_str(),
-              d["name"].get<std::string>().c_str(), d["title"].get<std::string>().c_str(), d["begin"].dump().c_str(),
-              d["nextBegin"].dump().c_str());
+              d["name"].get<std::string>().c_str(), d["title"].get<std::string>().c_str(),
+              d["begin"].dump().c_str(), d["nextBegin"].dump().c_str());
   std::string anchors;
   for (const auto& [k, v] : d["anchors"].items()) anchors += fmt::format(" {}={}", k, v.dump());
   std::printf("anchors:%s\n", anchors.c_str());
@@ -173,7 +173,7 @@ int Dump(const TDumpArgs& args) {
   d["index"] = args.slide;
   d["slide"] = slide.Index();
   d["name"] = slide.SlideName();  // the section's name
-  d["title"] = c->record.name;     // "slideid", as lumshow info lists it
+  d["title"] = c->record.name;    // "slideid", as lumshow info lists it
   d["time"] = Number(args.time);
   d["begin"] = Number(slide.BeginTime());
   d["nextBegin"] = Number(slide.NextBeginTime());

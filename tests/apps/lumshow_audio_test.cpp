@@ -132,15 +132,15 @@ TEST_F(LumshowAudio, FreeRunningMusicRepeatsOnItsOwnLength) {
 TEST_F(LumshowAudio, BrokenAndMissingSoundsAreSilentAndTheRestPlays) {
   dir.Write("bad.mp3", std::string(5000, '\xff') + "garbage");
   dir.Write("bad.wav", "RIFF\xff\xff\xff\xffWAVEfmt \x10\0\0\0\x01\0\xff\xff");
-  std::string show = dir.Write(
-      "Project.lum",
-      "[Main]\nobject Music:Music\n object T:TMusicTrack\n"
-      "  object I:TMusicItem\n   FileName=bad.mp3\n   Duration=1000\n  end\n"
-      "  object J:TMusicItem\n   FileName=bad.wav\n   Duration=1000\n  end\n"
-      "  object K:TMusicItem\n   FileName=missing.wav\n   Duration=1000\n  end\n"
-      " end\nend\n[Times]\nopt_slidescount=2\nopt_synchpos1=2000\nopt_synchpos2=4000\n"
-      "[Slide2]\nobject Music:Music\n object C:TSoundComment\n  FileName=b.wav\n"
-      "  Duration=1000\n end\nend\n");
+  std::string show =
+      dir.Write("Project.lum",
+                "[Main]\nobject Music:Music\n object T:TMusicTrack\n"
+                "  object I:TMusicItem\n   FileName=bad.mp3\n   Duration=1000\n  end\n"
+                "  object J:TMusicItem\n   FileName=bad.wav\n   Duration=1000\n  end\n"
+                "  object K:TMusicItem\n   FileName=missing.wav\n   Duration=1000\n  end\n"
+                " end\nend\n[Times]\nopt_slidescount=2\nopt_synchpos1=2000\nopt_synchpos2=4000\n"
+                "[Slide2]\nobject Music:Music\n object C:TSoundComment\n  FileName=b.wav\n"
+                "  Duration=1000\n end\nend\n");
   auto got = Render(show, {});
   ExpectMix(got, 0, 4000, {{&b, 2000, 1.0, 40}}, {2000, 3000});
 }
