@@ -28,7 +28,7 @@ class TSdlSoundBackend : public TSoundBackend {
     want.freq = kDeviceFormat.rate;
     want.format = AUDIO_S16SYS;
     want.channels = uint8_t(kDeviceFormat.channels);
-    want.samples = 1024;
+    want.samples = 512;  // ~12 ms: the play cursor (and the clock) moves in steps this fine
     want.callback = &TSdlSoundBackend::Callback;
     want.userdata = this;
     SDL_AudioSpec have{};
