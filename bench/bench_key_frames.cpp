@@ -8,7 +8,7 @@
 #include <string>
 
 #include "model/lum_object_props.h"
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 #include "ratio_reporter.h"
 
 namespace {

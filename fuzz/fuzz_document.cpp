@@ -9,8 +9,8 @@
 
 #include "foundation/case_fold.h"
 #include "foundation/memory_stream.h"
-#include "project/ini_file.h"
-#include "project/ini_values.h"
+#include "document/ini_file.h"
+#include "document/ini_values.h"
 
 namespace {
 

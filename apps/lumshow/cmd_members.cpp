@@ -4,7 +4,9 @@
 #include <functional>
 #include <map>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -83,8 +85,8 @@ int Extract(const TExtractArgs& args) {
   } else {
     members = OpenMembers(args.show);
   }
-  if (!DirectoryExists(args.folder) && mkdir(args.folder.c_str(), 0755) != 0) {
-    throw ELumError("cannot create the folder \"" + args.folder + "\"");
+  if (!ForceDirectories(args.folder)) {
+    throw ELumError("cannot create the folder \"" + args.folder + "\": " + std::strerror(errno));
   }
   int failures = 0;
   // Names that differ only in their drive land on one path; the first one keeps it.

@@ -10,7 +10,7 @@
 #include "foundation/case_fold.h"
 #include "foundation/errors.h"
 #include "foundation/paths.h"
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 
 namespace lum::lumshow {
 

@@ -4,7 +4,7 @@
 #include <map>
 
 #include "audio/decoders/media_info.h"
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 
 namespace lum {
 

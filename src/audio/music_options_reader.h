@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 #include "project/lum_source.h"
 
 namespace lum {

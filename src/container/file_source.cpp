@@ -3,7 +3,7 @@
 #include "container/disk_path.h"
 #include "container/path_modifiers.h"
 #include "foundation/file_stream.h"
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 
 namespace lum {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "foundation/stream.h"
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 
 namespace lum {
 

@@ -8,7 +8,7 @@
 
 #include "container/file_accessor.h"
 #include "container/lum_unpack.h"
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 
 namespace lum {
 

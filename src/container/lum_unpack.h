@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "foundation/file_stream.h"
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 
 namespace lum {
 

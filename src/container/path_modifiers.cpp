@@ -9,7 +9,7 @@
 #include "container/disk_path.h"
 #include "foundation/case_fold.h"
 #include "foundation/paths.h"
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 
 namespace lum {
 

@@ -15,7 +15,7 @@
 #include "foundation/errors.h"
 #include "foundation/file_stream.h"
 #include "foundation/paths.h"
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 
 namespace lum {
 

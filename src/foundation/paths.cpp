@@ -72,6 +72,16 @@ bool DirectoryExists(const std::string& path) {
   return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool ForceDirectories(const std::string& path) {
+  if (path.empty()) return false;
+  for (size_t sep = path.find('/', 1); sep != std::string::npos; sep = path.find('/', sep + 1)) {
+    std::string parent = path.substr(0, sep);
+    if (!DirectoryExists(parent)) mkdir(parent.c_str(), 0755);
+  }
+  if (!DirectoryExists(path)) mkdir(path.c_str(), 0755);
+  return DirectoryExists(path);
+}
+
 std::string ResolveAgainst(std::string_view path, std::string_view baseFolder) {
   if (!path.empty() && path[0] == '/') return std::string(path);
   if (baseFolder.empty()) return CurrentFolder() + std::string(path);

@@ -25,6 +25,9 @@ std::string CurrentFolder();
 
 bool FileExists(const std::string& path);       // a regular file (links followed)
 bool DirectoryExists(const std::string& path);  // a folder (links followed)
+// Creates the folder and any missing parents (as "mkdir -p"); true when the
+// folder exists afterwards.
+bool ForceDirectories(const std::string& path);
 // Absolute form of a POSIX path relative to base (no normalisation beyond joining).
 std::string ResolveAgainst(std::string_view path, std::string_view baseFolder);
 

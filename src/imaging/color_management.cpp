@@ -4,7 +4,7 @@
 #include "foundation/file_stream.h"
 #include "foundation/log.h"
 #include "imaging/icc_profiles.h"
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 
 namespace lum {
 

@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "foundation/case_fold.h"
-#include "project/ini_file.h"
-#include "project/ini_values.h"
+#include "document/ini_file.h"
+#include "document/ini_values.h"
 
 namespace lum {
 

@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "foundation/errors.h"
+#include "model/lum_image.h"
 #include "model/lum_object_props.h"
 #include "model/lum_slide.h"
 #include "model/lum_slide_host.h"
@@ -47,6 +48,10 @@ TMatrix3 Multiply(const TMatrix3& a, const TMatrix3& b) {
 
 void TObjectDrawer::DrawItem(TLumObject& object) {
   object.Draw(*this);
+}
+
+void TObjectDrawer::DrawImage(TLumImage& image) {
+  DrawContent(image);
 }
 
 bool ClickFilter(const TLumObject& object) {

@@ -12,7 +12,7 @@
 #include "engine/lum_action_info.h"
 #include "foundation/ref_object.h"
 #include "model/lum_object_kind.h"
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 
 namespace lum {
 
@@ -21,6 +21,7 @@ class TLumObject;
 class TLumSlide;
 class TLumSlideHost;
 class TLumBox;
+class TLumImage;
 struct TSlideBackground;
 
 // Objects nest at most this deep; deeper documents fail the slide.
@@ -78,6 +79,8 @@ class TObjectDrawer {
   virtual void DrawItem(TLumObject& object);
   virtual void DrawBackground(TLumSlide& slide, const TSlideBackground& background) = 0;
   virtual void DrawBox(TLumBox& box) = 0;
+  // Pictures (and the texts and buttons built on them).
+  virtual void DrawImage(TLumImage& image);
   // Everything else with content of its own (pictures, texts, buttons, videos,
   // view ports) until the renderer knows them.
   virtual void DrawContent(TLumObject& object) = 0;

@@ -4,7 +4,7 @@
 
 #include "foundation/case_fold.h"
 #include "foundation/errors.h"
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 
 namespace lum {
 

@@ -6,7 +6,7 @@
 #include "foundation/case_fold.h"
 #include "model/animated_field_desk.h"
 #include "model/expression_parser.h"
-#include "project/ini_values.h"
+#include "document/ini_values.h"
 
 namespace lum {
 

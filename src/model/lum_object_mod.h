@@ -10,7 +10,7 @@
 #include "model/calc_cmd_list.h"
 #include "model/calc_func.h"
 #include "model/calc_machine.h"
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 
 namespace lum {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "container/file_accessor.h"
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 #include "project/slide_order.h"
 #include "transitions/effect_rotation.h"
 #include "transitions/lum_effect_manager.h"

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 
 namespace lum {
 

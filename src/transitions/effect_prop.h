@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 #include "transitions/lum_effect.h"
 
 namespace lum {

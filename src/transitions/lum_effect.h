@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "foundation/ref_object.h"
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 
 namespace lum {
 

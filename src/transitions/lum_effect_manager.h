@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 #include "transitions/effect_prop.h"
 
 namespace lum {

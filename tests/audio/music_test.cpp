@@ -18,7 +18,7 @@
 #include "audio/synthetic_source.h"
 #include "container/file_accessor.h"
 #include "foundation/errors.h"
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 #include "project/lum_source.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"

@@ -11,7 +11,7 @@
 #include "imaging/gfx_bitmap_store.h"
 #include "imaging/icc_profiles.h"
 #include "imaging/image_fixtures.h"
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 #include "support/temp_dir.h"
 
 namespace lum {

@@ -7,7 +7,7 @@
 
 #include "foundation/errors.h"
 #include "model/lum_object_props.h"
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 
 namespace lum {
 namespace {

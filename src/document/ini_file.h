@@ -17,7 +17,7 @@
 
 #include "foundation/arena.h"
 #include "foundation/stream.h"
-#include "project/ini_values.h"
+#include "document/ini_values.h"
 
 namespace lum {
 

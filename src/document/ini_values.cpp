@@ -1,4 +1,4 @@
-#include "project/ini_values.h"
+#include "document/ini_values.h"
 
 #include <algorithm>
 #include <charconv>

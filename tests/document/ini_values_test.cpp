@@ -1,4 +1,4 @@
-#include "project/ini_values.h"
+#include "document/ini_values.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "project/ini_file.h"
+#include "document/ini_file.h"
 
 namespace lum {
 namespace {
