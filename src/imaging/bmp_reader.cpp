@@ -1,5 +1,6 @@
 #include "imaging/bmp_reader.h"
 
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -97,6 +98,76 @@ void ExpandIndexedRow(const uint8_t* src, int bits, int64_t width, const uint8_t
   }
 }
 
+// Bit-field masks red, green, blue, alpha. The three colour masks sit at the
+// same place for every header that has them: right after a 40-byte header,
+// inside larger ones. Only headers of 56 bytes and more carry alpha.
+bool ReadMasks(TStream& s, int64_t start, const TBmpHeader& h, const uint8_t* ih,
+               uint32_t masks[4]) {
+  uint8_t raw[12];
+  s.SetPosition(start + 14 + 40);
+  if (!ReadExact(s, raw, 12)) return false;
+  for (int i = 0; i < 3; ++i) masks[i] = U32(raw + 4 * i);
+  masks[3] = h.headerSize >= 56 ? U32(ih + 52) : 0;
+  return true;
+}
+
+// One channel of a 32-bit bit-field picture: where it sits and its values
+// scaled to 8 bits.
+struct TChannel {
+  uint32_t mask = 0;
+  int shift = 0;
+  uint8_t scale[256] = {};
+};
+
+// Contiguous masks of 1 to 8 bits only.
+bool MakeChannel(uint32_t mask, TChannel& c) {
+  if (mask == 0) return false;
+  const int shift = std::countr_zero(mask);
+  const uint32_t top = mask >> shift;
+  if (top > 255 || (top & (top + 1)) != 0) return false;
+  c.mask = mask;
+  c.shift = shift;
+  for (uint32_t v = 0; v <= top; ++v) c.scale[v] = uint8_t((v * 255 + top / 2) / top);
+  return true;
+}
+
+// The masks of a 32-bit picture that are not plain B, G, R, A bytes, as
+// channels B, G, R, A (alpha mask 0 where the picture has no alpha); false
+// for masks that are empty, overlap, have holes or are wider than 8 bits.
+bool MakeChannels(const uint32_t masks[4], TChannel ch[4]) {
+  const uint32_t r = masks[0], g = masks[1], b = masks[2], a = masks[3];
+  if ((r & g) || (r & b) || (g & b) || (a & (r | g | b))) return false;
+  if (!MakeChannel(b, ch[0]) || !MakeChannel(g, ch[1]) || !MakeChannel(r, ch[2])) return false;
+  return a == 0 || MakeChannel(a, ch[3]);
+}
+
+// 32-bit pixels as read, rearranged in place into B, G, R, A.
+void PlaceChannels(TBitmap& bmp, const TChannel ch[4]) {
+  const bool alpha = ch[3].mask != 0;
+  for (int y = 0; y < bmp.Height(); ++y) {
+    uint8_t* p = bmp.Row(y);
+    for (int x = 0; x < bmp.Width(); ++x, p += 4) {
+      const uint32_t v = U32(p);
+      for (int c = 0; c < 3; ++c) p[c] = ch[c].scale[(v & ch[c].mask) >> ch[c].shift];
+      p[3] = alpha ? ch[3].scale[(v & ch[3].mask) >> ch[3].shift] : 255;
+    }
+  }
+}
+
+// Plain 32-bit files usually leave the fourth byte 0: then it is no alpha.
+void OpaqueWhenAlphaUnused(TBitmap& bmp) {
+  const int w = bmp.Width(), ht = bmp.Height();
+  for (int y = 0; y < ht; ++y) {
+    const uint8_t* r = bmp.Row(y);
+    for (int x = 0; x < w; ++x)
+      if (r[x * 4 + 3]) return;
+  }
+  for (int y = 0; y < ht; ++y) {
+    uint8_t* r = bmp.Row(y);
+    for (int x = 0; x < w; ++x) r[x * 4 + 3] = 255;
+  }
+}
+
 TRef<TBitmap> ReadBmpAt(TStream& s, int64_t start) {
   uint8_t fh[14];
   if (!ReadExact(s, fh, 14) || fh[0] != 'B' || fh[1] != 'M') return nullptr;
@@ -129,6 +200,8 @@ TRef<TBitmap> ReadBmpAt(TStream& s, int64_t start) {
 
   TPixelFormat format;
   bool indexed = false;
+  bool bitFields = false;  // 32 bits in another layout than B, G, R, A
+  TChannel channels[4];
   switch (h.bits) {
     case 1:
     case 4:
@@ -143,10 +216,9 @@ TRef<TBitmap> ReadBmpAt(TStream& s, int64_t start) {
       if (h.compression == 0) {
         format = TPixelFormat::Bgr555;
       } else if (h.compression == 3) {
-        uint8_t masks[12];
-        s.SetPosition(start + 14 + 40);
-        if (!ReadExact(s, masks, 12)) return nullptr;
-        uint32_t green = U32(masks + 4);
+        uint32_t masks[4];
+        if (!ReadMasks(s, start, h, ih, masks)) return nullptr;
+        uint32_t green = masks[1];
         if (green == 0x03E0)
           format = TPixelFormat::Bgr555;
         else if (green == 0x07E0)
@@ -162,7 +234,19 @@ TRef<TBitmap> ReadBmpAt(TStream& s, int64_t start) {
       format = TPixelFormat::Bgr24;
       break;
     case 32:
-      if (h.compression != 0 && h.compression != 3) return nullptr;
+      if (h.compression == 3) {
+        uint32_t masks[4];
+        if (!ReadMasks(s, start, h, ih, masks)) return nullptr;
+        // B, G, R bytes (with or without an alpha byte) read as they are.
+        const bool plain = masks[0] == 0x00FF0000 && masks[1] == 0x0000FF00 &&
+                           masks[2] == 0x000000FF && (masks[3] == 0 || masks[3] == 0xFF000000);
+        if (!plain) {
+          if (!MakeChannels(masks, channels)) return nullptr;
+          bitFields = true;
+        }
+      } else if (h.compression != 0) {
+        return nullptr;
+      }
       format = TPixelFormat::Bgra32;
       break;
     default:
@@ -221,22 +305,11 @@ TRef<TBitmap> ReadBmpAt(TStream& s, int64_t start) {
   for (int y = 0; y < ht; ++y) {
     if (!ReadExact(s, destRow(y), size_t(rowSize))) return nullptr;
   }
-  if (format == TPixelFormat::Bgra32) {
-    // Plain 32-bit files usually leave the fourth byte 0: then it is no alpha.
-    bool anyAlpha = false;
-    for (int y = 0; y < ht && !anyAlpha; ++y) {
-      const uint8_t* r = bmp->Row(y);
-      for (int x = 0; x < w; ++x)
-        if (r[x * 4 + 3]) {
-          anyAlpha = true;
-          break;
-        }
-    }
-    if (!anyAlpha)
-      for (int y = 0; y < ht; ++y) {
-        uint8_t* r = bmp->Row(y);
-        for (int x = 0; x < w; ++x) r[x * 4 + 3] = 255;
-      }
+  if (bitFields) {
+    PlaceChannels(*bmp, channels);
+    if (channels[3].mask) OpaqueWhenAlphaUnused(*bmp);
+  } else if (format == TPixelFormat::Bgra32) {
+    OpaqueWhenAlphaUnused(*bmp);
   }
   return bmp;
 }

@@ -1,7 +1,9 @@
 #pragma once
 // Reader of BMP/DIB files: 1, 4, 8 bits through the colour table (expanded
-// to 24 bits), RLE4 and RLE8, 16 bits as 5-5-5 or 5-6-5, 24 and 32 bits,
-// bottom-up or top-down. The bitmap's top row comes first.
+// to 24 bits), RLE4 and RLE8, 16 bits as 5-5-5 or 5-6-5, 24 and 32 bits (with
+// bit-field masks in any order, each of up to 8 contiguous bits, alpha from
+// the masks of larger headers), bottom-up or top-down. The bitmap's top row
+// comes first.
 #include "foundation/stream.h"
 #include "imaging/bitmap.h"
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -26,13 +28,15 @@ void PutBe32(std::string& s, uint32_t v) {
 
 std::string BmpHeaders(int width, int height, int bits, uint32_t compression,
                        const std::vector<TRgb>& palette, const std::string& masks,
-                       size_t pixelBytes) {
-  size_t offBits = 14 + 40 + masks.size() + palette.size() * 4;
+                       size_t pixelBytes, int headerSize = 40) {
+  // Headers past 40 bytes hold the masks; the rest of them stays zero.
+  size_t inside = headerSize > 40 ? size_t(headerSize - 40) : 0;
+  size_t offBits = 14 + 40 + std::max(inside, masks.size()) + palette.size() * 4;
   std::string s = "BM";
   Put32(s, uint32_t(offBits + pixelBytes));
   Put32(s, 0);
   Put32(s, uint32_t(offBits));
-  Put32(s, 40);
+  Put32(s, uint32_t(headerSize));
   Put32(s, uint32_t(width));
   Put32(s, uint32_t(height));
   Put16(s, 1);
@@ -44,6 +48,7 @@ std::string BmpHeaders(int width, int height, int bits, uint32_t compression,
   Put32(s, uint32_t(palette.size()));
   Put32(s, 0);
   s += masks;
+  if (inside > masks.size()) s.append(inside - masks.size(), '\0');
   for (const TRgb& c : palette) {
     s.push_back(char(c.b));
     s.push_back(char(c.g));
@@ -85,8 +90,20 @@ std::string WriteBmp(const TPixels& p, const TBmpSpec& spec) {
     }
     Put32(masks, 0x001F);
   }
+  if (!spec.masks32.empty()) {
+    compression = 3;
+    for (size_t i = 0; i < spec.masks32.size() && (i < 3 || spec.headerSize >= 56); ++i)
+      Put32(masks, spec.masks32[i]);
+  }
+  // A channel's top bits through a mask.
+  auto place = [](uint8_t v, uint32_t mask) -> uint32_t {
+    if (mask == 0) return 0;
+    int width = std::popcount(mask);
+    uint32_t q = width >= 8 ? uint32_t(v) << (width - 8) : uint32_t(v) >> (8 - width);
+    return q << std::countr_zero(mask) & mask;
+  };
   std::string s = BmpHeaders(p.width, spec.topDown ? -p.height : p.height, bits, compression,
-                             spec.palette, masks, rowSize * p.height);
+                             spec.palette, masks, rowSize * p.height, spec.headerSize);
   for (int i = 0; i < p.height; ++i) {
     int y = spec.topDown ? i : p.height - 1 - i;
     std::string row(rowSize, '\0');
@@ -116,6 +133,14 @@ std::string WriteBmp(const TPixels& p, const TBmpSpec& spec) {
           row[x * 3 + 2] = char(c.r);
           break;
         case 32:
+          if (!spec.masks32.empty()) {
+            const std::vector<uint32_t>& m = spec.masks32;
+            uint8_t a = spec.alpha.empty() ? 0 : spec.alpha[size_t(y) * p.width + x];
+            uint32_t v = place(c.r, m[0]) | place(c.g, m[1]) | place(c.b, m[2]) |
+                         (m.size() > 3 ? place(a, m[3]) : 0);
+            for (int i = 0; i < 4; ++i) row[x * 4 + i] = char(v >> (8 * i));
+            break;
+          }
           row[x * 4] = char(c.b);
           row[x * 4 + 1] = char(c.g);
           row[x * 4 + 2] = char(c.r);

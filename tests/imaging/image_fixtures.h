@@ -27,7 +27,7 @@ struct TPixels {
 TPixels MakeTestPicture(int width, int height, int seed = 0);
 
 // BMP writer: bits 1, 4, 8 (palette given), 16 (555 or 565 with bit fields),
-// 24, 32. Rows bottom-up unless topDown.
+// 24, 32 (optionally with bit fields). Rows bottom-up unless topDown.
 struct TBmpSpec {
   int bits = 24;
   bool topDown = false;
@@ -35,6 +35,12 @@ struct TBmpSpec {
   bool bitFields555 = false;          // 16 bits: compression 3 with 5-5-5 masks
   std::vector<TRgb> palette = {};     // indexed bits
   std::vector<uint8_t> indices = {};  // indexed bits: one per pixel
+  // 32 bits: compression 3 with masks red, green, blue[, alpha]; each
+  // channel's top bits go through its mask. Empty: plain B, G, R, 0.
+  std::vector<uint32_t> masks32 = {};
+  std::vector<uint8_t> alpha = {};  // 32 bits with an alpha mask: one per pixel
+  // 40, or 56 / 108 / 124 with the masks (alpha included) inside the header.
+  int headerSize = 40;
 };
 std::string WriteBmp(const TPixels& p, const TBmpSpec& spec);
 // An RLE8 or RLE4 file from raw encoded bytes.

@@ -2,6 +2,8 @@
 // with hostile input.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <vector>
 
 #include "container/z_stream.h"
@@ -11,6 +13,7 @@
 #include "imaging/image.h"
 #include "imaging/image_fixtures.h"
 #include "imaging/loaders.h"
+#include "support/temp_dir.h"
 
 namespace lum {
 namespace {
@@ -243,6 +246,180 @@ TEST(Bmp, ImpossibleMasksAndUnknownDepthsAreRejected) {
   EXPECT_FALSE(Load(d, "m.bmp"));
 }
 
+// --- 32-bit bit fields --------------------------------------------------------
+
+std::vector<uint8_t> AlphaRamp(const TPixels& p) {
+  std::vector<uint8_t> a;
+  for (size_t i = 0; i < p.px.size(); ++i) a.push_back(uint8_t(i * 29 + 1));
+  return a;
+}
+
+uint8_t AlphaAt(const TBitmap& b, int x, int y) {
+  return b.Row(y)[x * 4 + 3];
+}
+
+TEST(Bmp, BitFieldsIn32BitsPlaceEachChannelByItsMask) {
+  TPixels p = test::MakeTestPicture(7, 5);
+  std::vector<uint8_t> alpha = AlphaRamp(p);
+  struct TCase {
+    const char* name;
+    std::vector<uint32_t> masks;
+    int headerSize;
+  } cases[] = {
+      {"R G B X, red low", {0x000000FF, 0x0000FF00, 0x00FF0000}, 40},
+      {"X R G B, red in byte 1", {0x0000FF00, 0x00FF0000, 0xFF000000}, 40},
+      {"G B R", {0x00FF0000, 0x000000FF, 0x0000FF00}, 40},
+      {"R G B A", {0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000}, 56},
+      {"A B G R", {0xFF000000, 0x00FF0000, 0x0000FF00, 0x000000FF}, 108},
+      {"B G R A, alpha mask", {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000}, 124},
+  };
+  for (const TCase& c : cases) {
+    for (bool topDown : {false, true}) {
+      TBmpSpec spec{.bits = 32, .topDown = topDown, .masks32 = c.masks, .headerSize = c.headerSize};
+      if (c.masks.size() > 3) spec.alpha = alpha;
+      TRef<TImage> img = Load(test::WriteBmp(p, spec), "f.bmp");
+      ASSERT_TRUE(img) << c.name;
+      TRef<TBitmap> b = img->GetMipLevel(0);
+      EXPECT_EQ(b->Format(), TPixelFormat::Bgra32);
+      EXPECT_EQ(MaxDifference(FromBitmap(*b), p), 0) << c.name << " topDown " << topDown;
+      for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x)
+          ASSERT_EQ(AlphaAt(*b, x, y), spec.alpha.empty() ? 255 : alpha[size_t(y) * p.width + x])
+              << c.name << " at " << x << "," << y;
+    }
+  }
+}
+
+TEST(Bmp, NarrowBitFieldsScaleToEightBits) {
+  TPixels p = test::MakeTestPicture(9, 4);
+  p.At(0, 0) = {255, 255, 255};
+  p.At(1, 0) = {0, 0, 0};
+  std::vector<uint8_t> alpha = AlphaRamp(p);
+  // 4 bits a channel (A R G B, alpha low): a 4-bit value v is v * 17.
+  TBmpSpec s4{
+      .bits = 32, .masks32 = {0x00F0, 0x0F00, 0xF000, 0x000F}, .alpha = alpha, .headerSize = 56};
+  TRef<TImage> img = Load(test::WriteBmp(p, s4), "n.bmp");
+  ASSERT_TRUE(img);
+  TRef<TBitmap> b = img->GetMipLevel(0);
+  TPixels got = FromBitmap(*b);
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x) {
+      const TRgb& c = p.At(x, y);
+      TRgb want{uint8_t((c.r >> 4) * 17), uint8_t((c.g >> 4) * 17), uint8_t((c.b >> 4) * 17)};
+      ASSERT_EQ(got.At(x, y), want) << x << "," << y;
+      ASSERT_EQ(AlphaAt(*b, x, y), (alpha[size_t(y) * p.width + x] >> 4) * 17);
+    }
+  // 5-6-5 at odd places, a 1-bit alpha: extremes stay extremes.
+  TBmpSpec s565{.bits = 32,
+                .masks32 = {0x001F0000, 0x000007E0, 0x0000001F, 0x80000000},
+                .alpha = std::vector<uint8_t>(alpha.size(), 0),
+                .headerSize = 124};
+  s565.alpha[0] = 200;
+  TRef<TImage> img565 = Load(test::WriteBmp(p, s565), "n.bmp");
+  ASSERT_TRUE(img565);
+  TRef<TBitmap> b565 = img565->GetMipLevel(0);
+  TPixels got565 = FromBitmap(*b565);
+  EXPECT_LE(MaxDifference(got565, p), 8);
+  EXPECT_EQ(got565.At(0, 0), (TRgb{255, 255, 255}));
+  EXPECT_EQ(got565.At(1, 0), (TRgb{0, 0, 0}));
+  EXPECT_EQ(AlphaAt(*b565, 0, 0), 255);
+  EXPECT_EQ(AlphaAt(*b565, 1, 0), 0);
+}
+
+TEST(Bmp, UnusedBitsAndAllZeroAlphaStayOpaque) {
+  TPixels p = test::MakeTestPicture(6, 3);
+  std::vector<uint8_t> none(p.px.size(), 0);
+  // An alpha mask over all-zero values: no alpha, as for plain 32-bit files.
+  for (const std::vector<uint32_t>& m :
+       {std::vector<uint32_t>{0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000},
+        std::vector<uint32_t>{0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF000000}}) {
+    TRef<TImage> img =
+        Load(test::WriteBmp(p, {.bits = 32, .masks32 = m, .alpha = none, .headerSize = 108}), "a");
+    ASSERT_TRUE(img);
+    EXPECT_EQ(AlphaAt(*img->GetMipLevel(0), 3, 1), 255);
+  }
+  // Without an alpha mask the spare byte is ignored in a non-default order,
+  // but stays the alpha of default B, G, R masks, as before.
+  std::string rgbx = test::WriteBmp(p, {.bits = 32, .masks32 = {0x00FF, 0xFF00, 0xFF0000}});
+  std::string bgrx = test::WriteBmp(p, {.bits = 32, .masks32 = {0xFF0000, 0xFF00, 0x00FF}});
+  size_t data = rgbx.size() - p.px.size() * 4;
+  ASSERT_EQ(bgrx.size(), rgbx.size());
+  rgbx[data + 3] = bgrx[data + 3] = 77;
+  TRef<TImage> a = Load(rgbx, "x.bmp");
+  TRef<TImage> b = Load(bgrx, "x.bmp");
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(AlphaAt(*a->GetMipLevel(0), 0, p.height - 1), 255);
+  EXPECT_EQ(AlphaAt(*b->GetMipLevel(0), 0, p.height - 1), 77);
+  EXPECT_EQ(AlphaAt(*b->GetMipLevel(0), 1, p.height - 1), 0);
+  EXPECT_EQ(MaxDifference(FromBitmap(*a->GetMipLevel(0)), p), 0);
+}
+
+TEST(Bmp, OverlappingEmptyOrWideBitFieldsAreDeclined) {
+  TPixels p = test::MakeTestPicture(4, 4);
+  const std::vector<uint32_t> bad[] = {
+      {0x00FF0000, 0x00FFFF00, 0x000000FF},              // red and green overlap
+      {0x00FF0000, 0x0000FF00, 0x00000000},              // no blue
+      {0x00F0F000, 0x00000F00, 0x000000FF},              // red with a hole
+      {0x3FF00000, 0x000FFC00, 0x000003FF},              // 10 bits a channel
+      {0x00FF0000, 0x0000FF00, 0x000000FF, 0x800000FF},  // alpha over blue
+      {0x00FF0000, 0x0000FF00, 0x000000FF, 0x0F000F00},  // alpha over green, with a hole
+      {0x000000FF, 0x0000FF00, 0x00FF0000, 0xFF800000},  // 9-bit alpha over blue
+  };
+  for (const std::vector<uint32_t>& m : bad) {
+    TMemoryStream s(test::WriteBmp(p, {.bits = 32, .masks32 = m, .headerSize = 124}));
+    EXPECT_FALSE(ReadBmp(s)) << std::hex << m[0] << " " << m[1] << " " << m[2];
+    EXPECT_EQ(s.Position(), 0);
+  }
+  // 32-bit compressions other than none and bit fields.
+  std::string f = test::WriteBmp(p, {.bits = 32, .masks32 = {0xFF, 0xFF00, 0xFF0000}});
+  f[30] = 6;
+  EXPECT_FALSE(Load(f, "m.bmp"));
+}
+
+TEST(Bmp, BitFieldFileFromAnIndependentWriter) {
+  if (access("/usr/bin/convert", X_OK) != 0) GTEST_SKIP() << "convert (imagemagick) not installed";
+  TPixels p = test::MakeTestPicture(11, 7);
+  std::vector<uint8_t> alpha = AlphaRamp(p);
+  std::vector<uint16_t> samples;
+  for (size_t i = 0; i < p.px.size(); ++i)
+    samples.insert(samples.end(), {p.px[i].r, p.px[i].g, p.px[i].b, alpha[i]});
+  test::TTempDir dir;
+  std::string png = dir.Write("in.png", test::WritePngBytes(p.width, p.height, 6, 8, samples));
+  std::string out = dir / "out.bmp";
+  test::RunTool({"convert", png, out});
+  std::string bmp = test::ReadFile(out);
+  ASSERT_GE(bmp.size(), 70u);
+  ASSERT_EQ(bmp[28], 32);
+  ASSERT_EQ(bmp[30], 3);  // bit fields
+
+  // The same file with its channels turned to R, G, B, A and A, B, G, R
+  // byte orders: masks and pixels rewritten together.
+  auto reorder = [&](const int order[4]) {
+    std::string f = bmp;
+    uint32_t offBits = uint8_t(f[10]) | uint8_t(f[11]) << 8 | uint8_t(f[12]) << 16;
+    int from[4] = {2, 1, 0, 3};  // R, G, B, A bytes as written: B, G, R, A
+    for (int c = 0; c < 4; ++c) {
+      uint32_t mask = 0xFFu << (8 * order[c]);
+      for (int i = 0; i < 4; ++i) f[size_t(54 + 4 * c + i)] = char(mask >> (8 * i));
+    }
+    for (size_t at = offBits; at < offBits + p.px.size() * 4; at += 4) {
+      std::string px = bmp.substr(at, 4);
+      for (int c = 0; c < 4; ++c) f[at + size_t(order[c])] = px[size_t(from[c])];
+    }
+    return f;
+  };
+  const int rgba[4] = {0, 1, 2, 3}, abgr[4] = {3, 2, 1, 0};
+  for (const std::string& f : {bmp, reorder(rgba), reorder(abgr)}) {
+    TRef<TImage> img = Load(f, "tool.bmp");
+    ASSERT_TRUE(img);
+    TRef<TBitmap> b = img->GetMipLevel(0);
+    EXPECT_EQ(MaxDifference(FromBitmap(*b), p), 0);
+    for (int y = 0; y < p.height; ++y)
+      for (int x = 0; x < p.width; ++x)
+        ASSERT_EQ(AlphaAt(*b, x, y), alpha[size_t(y) * p.width + x]) << x << "," << y;
+  }
+}
+
 TEST(Bmp, HostileSizesAndOffsets) {
   TPixels p = test::MakeTestPicture(4, 4);
   std::string f = test::WriteBmp(p, {.bits = 24});
@@ -286,7 +463,11 @@ TEST(Bmp, TruncatedAtEveryLengthDeclinesOrDecodes) {
   for (int i = 0; i < 20; ++i) spec.indices.push_back(uint8_t(i * 13));
   std::vector<std::string> files = {
       test::WriteBmp(p, {.bits = 24}), test::WriteBmp(p, spec),
-      test::WriteRleBmp(4, 3, 8, Palette(8), "\x04\x01\x00\x00\x03\x02\x00\x01")};
+      test::WriteRleBmp(4, 3, 8, Palette(8), "\x04\x01\x00\x00\x03\x02\x00\x01"),
+      test::WriteBmp(p, {.bits = 32,
+                         .masks32 = {0xFF, 0xFF00, 0xFF0000, 0xFF000000},
+                         .alpha = std::vector<uint8_t>(20, 9),
+                         .headerSize = 124})};
   for (const std::string& f : files) {
     for (size_t n = 0; n < f.size(); ++n) {
       TMemoryStream s(f.substr(0, n));
