@@ -131,7 +131,7 @@ int main() {
       p[3] = 255;
     }
   TRGBATexture tex(&screen, kW, kH);
-  tex.SetPixels({pixels.data(), kW, kH, kW * 4, TPixelFormat::BGRA8});
+  tex.SetPixels({pixels.data(), kW, kH, kW * 4, TSurfaceFormat::BGRA8});
 
   std::vector<uint8_t> padded(static_cast<size_t>(tex.TextureWidth()) * tex.TextureHeight() * 4, 0);
   for (int y = 0; y < kH; ++y)

@@ -103,15 +103,6 @@ json ActionJson(const TLumActionInfo& a) {
   return j;
 }
 
-std::pair<int32_t, int32_t> ParseSize(const std::string& text) {
-  int w = 0, h = 0;
-  char x = 0, rest = 0;
-  if (std::sscanf(text.c_str(), "%d%c%d%c", &w, &x, &h, &rest) != 3 || (x != 'x' && x != 'X') ||
-      w <= 0 || h <= 0 || w > 65536 || h > 65536)
-    throw TUsageError{"--size wants WxH with positive numbers, such as 1920x1080"};
-  return {w, h};
-}
-
 std::pair<double, double> ParsePoint(const std::string& text) {
   double x = 0, y = 0;
   char comma = 0, rest = 0;
@@ -154,7 +145,7 @@ void PrintText(const json& d) {
 }  // namespace
 
 int Dump(const TDumpArgs& args) {
-  auto [width, height] = ParseSize(args.size);
+  auto [width, height] = ParseSize(args.size, 65536);
   std::optional<std::pair<double, double>> hit;
   if (!args.hit.empty()) hit = ParsePoint(args.hit);
   if (args.slide < 0) throw TUsageError{"--slide wants a slide number of 0 or more"};

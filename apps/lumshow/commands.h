@@ -79,6 +79,14 @@ struct TAudioArgs {
 };
 int Audio(const TAudioArgs& args);
 
+struct TRenderArgs {
+  std::string show;
+  double time = 0;  // show time, ms
+  std::string size = "1920x1080";
+  std::string output;
+};
+int Render(const TRenderArgs& args);
+
 // Error raised for a wrong use of the command line (exit status 2).
 struct TUsageError {
   std::string message;

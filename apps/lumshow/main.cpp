@@ -99,6 +99,13 @@ int main(int argc, char** argv) {
   audioCmd->add_option("--from", audio.from, "show time to start at, ms (default 0)");
   audioCmd->add_option("--to", audio.to, "show time to end at, ms (default: the show's end)");
 
+  TRenderArgs render;
+  auto* renderCmd = app.add_subcommand("render", "one frame of the show at a show time, as PNG");
+  renderCmd->add_option("SHOW", render.show)->required();
+  renderCmd->add_option("--time", render.time, "show time in ms")->required();
+  renderCmd->add_option("--size", render.size, "window size WxH (default 1920x1080)");
+  renderCmd->add_option("-o,--output", render.output, "PNG file to write")->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -118,6 +125,7 @@ int main(int argc, char** argv) {
     if (*imageCmd) return Image(image);
     if (*dumpCmd) return Dump(dump);
     if (*audioCmd) return Audio(audio);
+    if (*renderCmd) return Render(render);
   } catch (const TUsageError& e) {
     std::fprintf(stderr, "lumshow: %s\n", e.message.c_str());
     return 2;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "commands.h"
 #include "foundation/errors.h"
 
 namespace lum::lumshow {
@@ -53,6 +54,16 @@ std::string ForTerminal(std::string text) {
     if (c == '\r') c = '\n';
   }
   return text;
+}
+
+std::pair<int32_t, int32_t> ParseSize(const std::string& text, int limit) {
+  int w = 0, h = 0;
+  char x = 0, rest = 0;
+  if (std::sscanf(text.c_str(), "%d%c%d%c", &w, &x, &h, &rest) != 3 || (x != 'x' && x != 'X') ||
+      w <= 0 || h <= 0 || w > limit || h > limit)
+    throw TUsageError{"--size wants WxH with positive numbers up to " + std::to_string(limit) +
+                      ", such as 1920x1080"};
+  return {w, h};
 }
 
 }  // namespace lum::lumshow

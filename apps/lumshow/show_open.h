@@ -1,6 +1,8 @@
 #pragma once
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "container/lum_show_locator.h"
 #include "container/lum_unpack.h"
@@ -23,6 +25,9 @@ struct TMemberSource {
 };
 // Says on stderr when it falls back to the container alone.
 TMemberSource OpenMembers(const std::string& path);
+
+// "WxH" with both sides positive and at most limit; a usage error otherwise.
+std::pair<int32_t, int32_t> ParseSize(const std::string& text, int limit);
 
 // Messages of the player separate lines with CR; a terminal wants LF.
 std::string ForTerminal(std::string text);

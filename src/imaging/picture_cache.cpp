@@ -126,8 +126,11 @@ TRef<TImage> OpenImage(const TFileAccessor& accessor, std::string_view name, boo
     if (!handle->store) {
       int rotation = 1;
       std::unique_ptr<TStream> stream;
+      // "x.gif|framesatlas" is the file "x.gif" decoded by the loader of the
+      // whole name; it is cached under the whole name.
+      const std::string_view file = name.substr(0, name.find('|'));
       try {
-        stream = accessor.OpenMember(name, &rotation);
+        stream = accessor.OpenMember(file, &rotation);
       } catch (const std::exception& e) {
         Log().Line("Picture \"" + std::string(name) + "\" not opened: " + e.what());
       }

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "document/ini_file.h"
 #include "engine/lum_action_info.h"
 #include "foundation/ref_object.h"
 #include "model/lum_object_kind.h"
-#include "document/ini_file.h"
 
 namespace lum {
 

@@ -118,6 +118,52 @@ TRef<TRefObject> TSlidePictureCache::Find(const std::string& name) const {
   return nullptr;
 }
 
+namespace {
+
+// What the cache keeps of a background: the prepared bitmap and the size of
+// the picture it came from (the tiling is worked out from that).
+class TBackgroundEntry : public TRefObject {
+ public:
+  TBackgroundEntry(TRef<TBitmap> bitmap, int w, int h) : bitmap(std::move(bitmap)), w(w), h(h) {}
+  TRef<TBitmap> bitmap;
+  int w, h;
+};
+
+}  // namespace
+
+TRef<TBitmap> TLumSlide::BackgroundPicture(const TSlideBackground& b, TBackgroundTiling& tiling) {
+  tiling = {};
+  if (b.Drawn() != TBackgroundDrawn::Picture) return nullptr;
+  const std::string key = TSlidePictureCache::NameFor(b.size, b.file);
+  if (auto* entry = dynamic_cast<TBackgroundEntry*>(pictureCache_.Find(key).Get())) {
+    tiling = TileBackground(w_, h_, entry->w, entry->h, b.size);
+    return entry->bitmap;
+  }
+  const TRef<TFileAccessor>& accessor = host_->Accessor();
+  if (!accessor) return nullptr;
+  // A missing file leaves the background black rather than showing a placeholder.
+  try {
+    if (!accessor->OpenMember(b.file)) return nullptr;
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+  TRef<TImage> picture = host_->OpenPicture(b.file);
+  if (!picture || picture->Width() <= 0 || picture->Height() <= 0) return nullptr;
+  tiling = TileBackground(w_, h_, picture->Width(), picture->Height(), b.size);
+  // The store's own mip level is the halved picture, often decoded smaller directly.
+  TRef<TBitmap> bitmap;
+  try {
+    bitmap = picture->GetMipLevel(tiling.halvings, TPixelFormat::Bgra32);
+  } catch (const std::exception&) {
+  }
+  if (!bitmap) {
+    tiling = {};
+    return nullptr;
+  }
+  pictureCache_.Add(key, MakeRef<TBackgroundEntry>(bitmap, picture->Width(), picture->Height()));
+  return bitmap;
+}
+
 void TSlidePictureCache::Add(const std::string& name, TRef<TRefObject> picture) {
   for (auto& e : entries_)
     if (e.first == name) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/bitmap.h"
 #include "model/lum_object.h"
 #include "model/lum_object_props.h"
 #include "model/lum_slide_host.h"
@@ -108,6 +109,11 @@ class TLumSlide : public TLumObject {
   const TSlideBackground& Background() const { return background_; }
   void SetBackground(const TSlideBackground& b);
   TSlidePictureCache& PictureCache() { return pictureCache_; }
+  // A background's picture ready for tiling: decoded through the host, halved
+  // as far as the tiling allows and kept in the picture cache; tiling receives
+  // the tile size and counts (in slide units). Nothing when the background
+  // has no picture or its file is missing.
+  TRef<TBitmap> BackgroundPicture(const TSlideBackground& background, TBackgroundTiling& tiling);
   double DepthFactor() const { return depthFactor_; }
   double BlurScale() const { return blurScale_; }
   void SetBlurScale(double s) { blurScale_ = s; }

@@ -1,17 +1,27 @@
 #pragma once
 // What all slides of a show share: the camera and the view the producer sets
-// up, and the callbacks of the layers above (tracking, cancelled loading, the
-// hook after a slide's background).
+// up, the show's pictures, and the callbacks of the layers above (tracking,
+// cancelled loading, the hook after a slide's background).
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 
+#include "container/file_accessor.h"
 #include "foundation/ref_object.h"
+#include "imaging/image.h"
 #include "model/lum_object.h"
 
 namespace lum {
 
+struct TPictureResolverState;
+
 class TLumSlideHost : public TRefObject {
  public:
+  TLumSlideHost();
+  ~TLumSlideHost() override;
+
   // The camera in window pixels; z is negative (in front of the screen).
   TVec3 Camera() const { return camera_; }
   void SetCamera(TVec3 camera) { camera_ = camera; }
@@ -26,16 +36,33 @@ class TLumSlideHost : public TRefObject {
   void SetPathToButtons(std::string path) { pathToButtons_ = std::move(path); }
   bool LoadingCancelled() const { return cancelled && cancelled(); }
 
+  // The show's files. Setting them registers the resolver of special picture
+  // names with their source (and drops it from the previous one).
+  void SetAccessor(TRef<TFileAccessor> accessor);
+  const TRef<TFileAccessor>& Accessor() const { return accessor_; }
+  // The picture of a name (special names first; a placeholder when the file
+  // is missing or broken); nothing without an accessor.
+  TRef<TImage> OpenPicture(std::string_view name) const;
+  // Size of effect buffers and their stand-ins (the design size); 0 x 0
+  // until set, when objects use their slide's design size.
+  void SetPictureSize(int width, int height);
+  std::pair<int, int> PictureSize() const;
+
   // Objects outside the view are hit-tested only when this accepts them.
   std::function<bool(const TLumObject&)> tracking;
   std::function<bool()> cancelled;
   std::function<void(TLumSlide&, TObjectDrawer&)> afterBackground;
 
  private:
+  void DetachResolver();
+
   TVec3 camera_{960, 540, -1080};
   TRectF view_{0, 0, 1920, 1080};
   TRectF area_{0, 0, 1920, 1080};
   std::string pathToButtons_;
+  TRef<TFileAccessor> accessor_;
+  // Shared with the resolver, which runs on whatever thread decodes pictures.
+  std::shared_ptr<TPictureResolverState> resolver_;
 };
 
 }  // namespace lum

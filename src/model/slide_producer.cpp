@@ -56,6 +56,9 @@ TSlideProducer::TSlideProducer(TLumSource& source, TRef<TLumSlideHost> host)
   designH_ = ReadInteger(main, "opt_scr_height", 0);
   fixedSize_ = ReadBool(main, "opt_scr_fullfixedsize", false);
   host_->SetPathToButtons(ReadString(main, "PathToButtons", ""));
+  // Pictures come from the show unless the caller's host already has a source.
+  if (!host_->Accessor()) host_->SetAccessor(source_.Accessor());
+  host_->SetPictureSize(int(designW_), int(designH_));
 }
 
 void TSlideProducer::SetFrame(int32_t width, int32_t height, int fitMode, double scaleH,

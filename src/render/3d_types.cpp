@@ -24,11 +24,11 @@ void TMatrix4::Transform(const float in[3], float out[4]) const {
     out[j] = in[0] * m[0][j] + in[1] * m[1][j] + in[2] * m[2][j] + m[3][j];
 }
 
-int BytesPerPixel(TPixelFormat f) {
+int BytesPerPixel(TSurfaceFormat f) {
   switch (f) {
-    case TPixelFormat::Gray8:
+    case TSurfaceFormat::Gray8:
       return 1;
-    case TPixelFormat::RGB565:
+    case TSurfaceFormat::RGB565:
       return 2;
     default:
       return 4;

@@ -22,19 +22,19 @@ struct TMatrix4 {
 };
 
 // Pixels lent by the caller: rows top first, pitch in bytes.
-enum class TPixelFormat : uint8_t { BGRA8, RGBA8, Gray8, RGB565 };
-int BytesPerPixel(TPixelFormat f);
+enum class TSurfaceFormat : uint8_t { BGRA8, RGBA8, Gray8, RGB565 };
+int BytesPerPixel(TSurfaceFormat f);
 
 struct TPixelView {
   const uint8_t* pixels = nullptr;
   int width = 0, height = 0, pitch = 0;
-  TPixelFormat format = TPixelFormat::BGRA8;
+  TSurfaceFormat format = TSurfaceFormat::BGRA8;
 };
 
 // A CPU-side picture owned by its holder (read-back and lock buffers).
 struct TBitmapBuffer {
   int width = 0, height = 0, pitch = 0;
-  TPixelFormat format = TPixelFormat::BGRA8;
+  TSurfaceFormat format = TSurfaceFormat::BGRA8;
   std::uint8_t* data = nullptr;  // points into storage
 };
 

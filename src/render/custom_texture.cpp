@@ -14,14 +14,14 @@ namespace {
 
 constexpr const char* kModule = "CustomTexture";
 
-TPixelFormat FormatOfKind(uint8_t kind) {
+TSurfaceFormat FormatOfKind(uint8_t kind) {
   switch (kind) {
     case tkManagedGray:
-      return TPixelFormat::Gray8;
+      return TSurfaceFormat::Gray8;
     case tkManaged16:
-      return TPixelFormat::RGB565;
+      return TSurfaceFormat::RGB565;
     default:
-      return TPixelFormat::BGRA8;
+      return TSurfaceFormat::BGRA8;
   }
 }
 
@@ -29,16 +29,16 @@ TPixelFormat FormatOfKind(uint8_t kind) {
 void ReadBGRA(const TPixelView& v, int x, int y, uint8_t out[4]) {
   const uint8_t* p = v.pixels + static_cast<size_t>(y) * v.pitch;
   switch (v.format) {
-    case TPixelFormat::BGRA8:
+    case TSurfaceFormat::BGRA8:
       std::memcpy(out, p + x * 4, 4);
       break;
-    case TPixelFormat::RGBA8:
+    case TSurfaceFormat::RGBA8:
       out[0] = p[x * 4 + 2], out[1] = p[x * 4 + 1], out[2] = p[x * 4], out[3] = p[x * 4 + 3];
       break;
-    case TPixelFormat::Gray8:
+    case TSurfaceFormat::Gray8:
       out[0] = out[1] = out[2] = p[x], out[3] = 255;
       break;
-    case TPixelFormat::RGB565: {
+    case TSurfaceFormat::RGB565: {
       uint16_t s;
       std::memcpy(&s, p + x * 2, 2);
       out[2] = static_cast<uint8_t>(((s >> 11) & 31) * 255 / 31);
@@ -50,19 +50,19 @@ void ReadBGRA(const TPixelView& v, int x, int y, uint8_t out[4]) {
   }
 }
 
-void WritePixel(TPixelFormat f, uint8_t* p, const uint8_t bgra[4]) {
+void WritePixel(TSurfaceFormat f, uint8_t* p, const uint8_t bgra[4]) {
   switch (f) {
-    case TPixelFormat::BGRA8:
+    case TSurfaceFormat::BGRA8:
       std::memcpy(p, bgra, 4);
       break;
-    case TPixelFormat::RGBA8:
+    case TSurfaceFormat::RGBA8:
       p[0] = bgra[2], p[1] = bgra[1], p[2] = bgra[0], p[3] = bgra[3];
       break;
-    case TPixelFormat::Gray8:
+    case TSurfaceFormat::Gray8:
       // Luma weights of the common conversion.
       p[0] = static_cast<uint8_t>((bgra[2] * 77 + bgra[1] * 150 + bgra[0] * 29 + 128) >> 8);
       break;
-    case TPixelFormat::RGB565: {
+    case TSurfaceFormat::RGB565: {
       uint16_t s =
           static_cast<uint16_t>(((bgra[2] * 31 + 127) / 255) << 11 |
                                 ((bgra[1] * 63 + 127) / 255) << 5 | ((bgra[0] * 31 + 127) / 255));
@@ -90,7 +90,7 @@ void BoxFilterHalf(const TBitmapBuffer& src, TBitmapBuffer& dst) {
           src.data + y0 * src.pitch + x0 * bpp, src.data + y0 * src.pitch + x1 * bpp,
           src.data + y1 * src.pitch + x0 * bpp, src.data + y1 * src.pitch + x1 * bpp};
       uint8_t* d = dst.data + y * dst.pitch + x * bpp;
-      if (src.format == TPixelFormat::RGB565) {
+      if (src.format == TSurfaceFormat::RGB565) {
         int c[3] = {0, 0, 0};
         for (auto* q : p) {
           uint16_t s;
@@ -219,7 +219,7 @@ void TPixelTexture::SetSize(int width, int height) {
 
 void TPixelTexture::SetPixels(const TPixelView& v) {
   if (v.width != width_ || v.height != height_) SetSize(v.width, v.height);
-  const TPixelFormat f = FormatOfKind(kind_);
+  const TSurfaceFormat f = FormatOfKind(kind_);
   const int bpp = BytesPerPixel(f);
   if (v.format == f) {
     for (int y = 0; y < height_; ++y)
@@ -284,10 +284,14 @@ void TVolumeTexture::ReleaseBackEnd() {
 TRenderTargetTexture::TRenderTargetTexture(T3DScreen* screen, int width, int height,
                                            bool premultipliedAlpha)
     : TCustomTexture(screen, premultipliedAlpha ? tkRenderTargetPremul : tkRenderTarget, width,
-                     height, false) {}
+                     height, false) {
+  premultiplied = premultipliedAlpha;
+}
 
 TRef<T3DSurface> TRenderTargetTexture::Surface() {
   T3DTexture* t = BackEnd();
+  // Drawing into a premultiplied target keeps its alpha as coverage.
+  if (t) t->premultiplied = premultiplied;
   return t ? t->Surface(0) : TRef<T3DSurface>();
 }
 

@@ -77,7 +77,7 @@ class TFakeTexture : public T3DTexture {
     if (data.size() < static_cast<size_t>(levels_)) data.resize(levels_);
     out.width = std::max(1, w_ >> level);
     out.height = std::max(1, h_ >> level);
-    out.format = kind_ == 3 ? TPixelFormat::Gray8 : TPixelFormat::BGRA8;
+    out.format = kind_ == 3 ? TSurfaceFormat::Gray8 : TSurfaceFormat::BGRA8;
     out.pitch = out.width * BytesPerPixel(out.format);
     data[level].assign(static_cast<size_t>(out.pitch) * out.height, 0xEE);
     out.data = data[level].data();

@@ -147,7 +147,7 @@ TEST_F(GLRender, EveryDrawFlagCombination) {
   // Texel (r 200, g 100, b 50, a 128); vertex colour (r 128, g 255, b 64, a 64).
   TRGBATexture tex(screen.get(), 1, 1);
   const uint8_t texel[4] = {50, 100, 200, 128};
-  tex.SetPixels({texel, 1, 1, 4, TPixelFormat::BGRA8});
+  tex.SetPixels({texel, 1, 1, 4, TSurfaceFormat::BGRA8});
   tex.nearest = true;
   T3DTexture* back = tex.BackEnd();
   ASSERT_NE(back, nullptr);
@@ -199,12 +199,12 @@ TEST_F(GLRender, TextureKindsSampleAsTheirFormats) {
   // Grey: one channel read as grey, opaque.
   TGrayScaleTexture grey(screen.get(), 1, 1);
   const uint8_t g = 200;
-  grey.SetPixels({&g, 1, 1, 1, TPixelFormat::Gray8});
+  grey.SetPixels({&g, 1, 1, 1, TSurfaceFormat::Gray8});
   ExpectRGB(drawWith(grey, dfTexture), 200, 200, 200);
   // 16-bit colour from RGBA pixels.
   TPixelTexture c16(screen.get(), tkManaged16, 1, 1);
   const uint8_t magenta[4] = {255, 0, 255, 0};  // R G B A
-  c16.SetPixels({magenta, 1, 1, 4, TPixelFormat::RGBA8});
+  c16.SetPixels({magenta, 1, 1, 4, TSurfaceFormat::RGBA8});
   ExpectRGB(drawWith(c16, dfTexture), 255, 0, 255);
   // A target without alpha samples opaque; an alpha target keeps its alpha,
   // unless the vertex alpha alone applies (not premultiplied).
@@ -240,7 +240,7 @@ TEST_F(GLRender, BlendModes) {
   screen->Clear(0xFF0000FF);
   TRGBATexture pm(screen.get(), 1, 1);
   const uint8_t texel[4] = {0, 0, 100, 128};
-  pm.SetPixels({texel, 1, 1, 4, TPixelFormat::BGRA8});
+  pm.SetPixels({texel, 1, 1, 4, TSurfaceFormat::BGRA8});
   pm.premultiplied = true;
   pm.nearest = true;
   screen->Batch().Begin({&pm});
@@ -425,9 +425,9 @@ TEST_F(GLRender, MipMapsAreChosenWhenShrinking) {
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 64; ++x) checker[y * 64 + x] = ((x + y) & 1) ? 255 : 0;
   TGrayScaleTexture mip(screen.get(), 64, 64, true);
-  mip.SetPixels({checker.data(), 64, 64, 64, TPixelFormat::Gray8});
+  mip.SetPixels({checker.data(), 64, 64, 64, TSurfaceFormat::Gray8});
   TGrayScaleTexture point(screen.get(), 64, 64, false);
-  point.SetPixels({checker.data(), 64, 64, 64, TPixelFormat::Gray8});
+  point.SetPixels({checker.data(), 64, 64, 64, TSurfaceFormat::Gray8});
   point.nearest = true;
   ASSERT_NE(mip.BackEnd(), nullptr);
   EXPECT_GT(mip.BackEnd()->LevelCount(), 1);
@@ -449,7 +449,7 @@ TEST_F(GLRender, LostDeviceIsRebuiltAndEverythingDrawsAgain) {
   ASSERT_TRUE(screen->BeginScene());
   TRGBATexture tex(screen.get(), 2, 2);
   const uint8_t px[16] = {0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255};
-  tex.SetPixels({px, 2, 2, 8, TPixelFormat::BGRA8});
+  tex.SetPixels({px, 2, 2, 8, TSurfaceFormat::BGRA8});
   TShader tint(screen.get(),
                "uniform sampler2D s0;\nvoid main() { oC0 = texture(s0, t0) * c[0]; }\n");
   const float half[4] = {0.5f, 1, 1, 1};

@@ -126,7 +126,7 @@ TEST_F(ScreenFixture, ManagedTexturesAreFilledWithBoxFilteredMips) {
   ASSERT_TRUE(screen->BeginScene());
   TGrayScaleTexture t(screen.get(), 2, 2, true);
   uint8_t px[4] = {0, 100, 200, 255};
-  t.SetPixels({px, 2, 2, 2, TPixelFormat::Gray8});
+  t.SetPixels({px, 2, 2, 2, TSurfaceFormat::Gray8});
   auto* b = static_cast<test::TFakeTexture*>(t.BackEnd());
   ASSERT_NE(b, nullptr);
   ASSERT_EQ(b->LevelCount(), 6);  // 32 → 1
@@ -146,14 +146,14 @@ TEST(BoxFilter, HalvesAlongOneAxisAtTheEnd) {
   uint8_t src[2 * 4 * 4];  // 2 wide, 4 high, BGRA
   for (int i = 0; i < 32; ++i) src[i] = static_cast<uint8_t>(i * 8);
   uint8_t dst[1 * 2 * 4];
-  TBitmapBuffer s{2, 4, 8, TPixelFormat::BGRA8, src};
-  TBitmapBuffer d{1, 2, 4, TPixelFormat::BGRA8, dst};
+  TBitmapBuffer s{2, 4, 8, TSurfaceFormat::BGRA8, src};
+  TBitmapBuffer d{1, 2, 4, TSurfaceFormat::BGRA8, dst};
   BoxFilterHalf(s, d);
   EXPECT_EQ(dst[0], (src[0] + src[4] + src[8] + src[12] + 2) / 4);
   uint8_t one[4 * 1 * 1] = {10, 20, 30, 40};
   uint8_t wide[4 * 2] = {10, 0, 0, 0, 30, 0, 0, 0};
-  TBitmapBuffer s2{2, 1, 8, TPixelFormat::BGRA8, wide};
-  TBitmapBuffer d2{1, 1, 4, TPixelFormat::BGRA8, one};
+  TBitmapBuffer s2{2, 1, 8, TSurfaceFormat::BGRA8, wide};
+  TBitmapBuffer d2{1, 1, 4, TSurfaceFormat::BGRA8, one};
   BoxFilterHalf(s2, d2);
   EXPECT_EQ(one[0], 20);
 }

@@ -132,8 +132,8 @@ GLint AddressOf(TTextureAddress a) {
 int BytesOfKind(int kind) {
   return kind == 3 ? 1 : kind == 4 ? 2 : 4;
 }
-TPixelFormat FormatOfKind(int kind) {
-  return kind == 3 ? TPixelFormat::Gray8 : kind == 4 ? TPixelFormat::RGB565 : TPixelFormat::BGRA8;
+TSurfaceFormat FormatOfKind(int kind) {
+  return kind == 3 ? TSurfaceFormat::Gray8 : kind == 4 ? TSurfaceFormat::RGB565 : TSurfaceFormat::BGRA8;
 }
 
 struct TUnpack {
@@ -373,7 +373,7 @@ bool T3DSurfaceGL::Lock(const TRect* rect, TBitmapBuffer& out) {
   out.width = lockRect_.Width();
   out.height = lockRect_.Height();
   out.pitch = out.width * 4;
-  out.format = TPixelFormat::BGRA8;
+  out.format = TSurfaceFormat::BGRA8;
   out.data = lockBuffer_.data();
   locked_ = true;
   return true;
@@ -384,7 +384,7 @@ bool T3DSurfaceGL::Unlock() {
   locked_ = false;
   if (IsBackBuffer()) return true;  // the window's pixels are read only
   TPixelView v{lockBuffer_.data(), lockRect_.Width(), lockRect_.Height(), lockRect_.Width() * 4,
-               TPixelFormat::BGRA8};
+               TSurfaceFormat::BGRA8};
   if (!renderer || released_) return false;
   std::lock_guard lock(DeviceLock());
   if (!renderer->MakeCurrent()) return false;
@@ -400,7 +400,7 @@ bool T3DSurfaceGL::CopyToBitmap(std::vector<uint8_t>& pixels) {
 }
 
 bool T3DSurfaceGL::CopyFromBitmap(const TPixelView& v) {
-  if (IsBackBuffer() || !renderer || released_ || v.format != TPixelFormat::BGRA8) return false;
+  if (IsBackBuffer() || !renderer || released_ || v.format != TSurfaceFormat::BGRA8) return false;
   std::lock_guard lock(DeviceLock());
   if (!renderer->MakeCurrent()) return false;
   const int w = std::min(v.width, width_), h = std::min(v.height, height_);

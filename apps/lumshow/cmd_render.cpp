@@ -1,0 +1,29 @@
+#include <cmath>
+
+#include "commands.h"
+#include "engine/offline_frame_driver.h"
+#include "foundation/errors.h"
+#include "imaging/bitmap.h"
+#include "imaging/image_lib_store.h"
+#include "project/lum_source.h"
+#include "show_open.h"
+
+namespace lum::lumshow {
+
+// Frames larger than this are refused before any drawing memory is taken.
+constexpr int kMaxFrameSide = 8192;
+
+int Render(const TRenderArgs& args) {
+  auto [width, height] = ParseSize(args.size, kMaxFrameSide);
+  if (!std::isfinite(args.time)) throw TUsageError{"--time wants a finite number of ms"};
+  auto loc = OpenShow(args.show);
+  TLumSource src(loc->Accessor(), loc->Document(), {loc->Path(), 0});
+  // The same transitions on every run, as the export chooses them.
+  src.Rotation().SetDeterministic(true);
+  TOfflineFrameDriver driver(src, width, height);
+  TRef<TBitmap> frame = driver.Render(args.time);
+  if (!WritePng(*frame, args.output)) throw ELumError("cannot write \"" + args.output + "\"");
+  return 0;
+}
+
+}  // namespace lum::lumshow

@@ -1,0 +1,68 @@
+#pragma once
+// Frames of a show without a player: the slides of a show time produced the
+// way playback prepares them, composed by the root item, drawn by the slide
+// drawer into a hidden window and read back. Used by lumshow render, the
+// export and the tests.
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/slide_producer.h"
+#include "render/3d_types.h"
+
+namespace lum {
+
+class TBitmap;
+class TLumSource;
+class T3DDrawer;
+class T3DEngineGL;
+class TWindow;
+class TWindowDrawDevice;
+class TRootItem;
+
+// The slide rectangle of a frame for a design aspect ratio (width / height):
+// as high as the frame unless that is too wide, even sizes when they fit,
+// centred.
+TRect SlideRectangle(int frameW, int frameH, double ratio);
+
+// The virtual slide numbers shown at show time t: the slide whose time
+// holds t, the one before it while it is still visible, and the next one
+// once its transition has begun.
+std::vector<int64_t> SlidesOfTheMoment(const TLumSource& source, double t);
+
+class TOfflineFrameDriver {
+ public:
+  // Opens a hidden window of the frame size and attaches the drawer; throws
+  // ELumError when no drawing device can be had.
+  TOfflineFrameDriver(TLumSource& source, int width, int height);
+  ~TOfflineFrameDriver();
+  TOfflineFrameDriver(const TOfflineFrameDriver&) = delete;
+  TOfflineFrameDriver& operator=(const TOfflineFrameDriver&) = delete;
+
+  // The frame at show time t, 32-bit BGRA of the frame size; throws
+  // ELumError when the frame could not be drawn.
+  TRef<TBitmap> Render(double time);
+  // Whether the frame at t would differ from the last rendered one.
+  bool Changed(double time);
+  TSlideProducer& Producer() { return *producer_; }
+  T3DDrawer& Drawer() { return *drawer_; }
+  const TRect& Slide() const { return slideRect_; }
+
+ private:
+  std::vector<TRef<TDrawContainer>> Prepare(double time);
+
+  TLumSource& source_;
+  int width_, height_;
+  TRect slideRect_;
+  TRef<TSlideProducer> producer_;
+  std::unique_ptr<TWindow> window_;
+  TRef<TWindowDrawDevice> device_;
+  TRef<T3DEngineGL> engine_;
+  std::unique_ptr<T3DDrawer> drawer_;
+  std::unique_ptr<TRootItem> root_;
+  std::map<int64_t, TRef<TDrawContainer>> slides_;
+  std::string failure_;  // why the last slide left out could not be prepared
+};
+
+}  // namespace lum

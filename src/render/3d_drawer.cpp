@@ -1,0 +1,436 @@
+#include "render/3d_drawer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "foundation/log.h"
+#include "imaging/bitmap.h"
+
+namespace lum {
+
+namespace {
+
+// Textures not drawn for this many frames give their memory back.
+constexpr uint64_t kTextureIdleFrames = 120;
+
+// Premultiplied textures take the opacity in their colour as well.
+TColor OpacityColor(const TCustomTexture& texture, double opacity) {
+  const auto a = uint32_t(std::lround(std::clamp(opacity, 0.0, 1.0) * 255));
+  return texture.premultiplied ? a * 0x01010101u : (a << 24) | 0xFFFFFFu;
+}
+
+// The whole used area of a target: frame pixels at its top left.
+TTexRect Area(int w, int h) {
+  return {0, 0, double(w), double(h)};
+}
+
+}  // namespace
+
+// ---- shared textures ----
+
+TCustomTexture* TTextureStore2::Find(const std::string& name) const {
+  for (const auto& t : items_)
+    if (t.name == name) return t.texture.Get();
+  return nullptr;
+}
+
+void TTextureStore2::Add(const std::string& name, TRef<TCustomTexture> texture) {
+  for (auto& t : items_) {
+    if (t.name == name) {
+      t.texture = std::move(texture);
+      return;
+    }
+  }
+  items_.push_back({name, std::move(texture)});
+}
+
+// ---- blur arithmetic ----
+
+TBlurPlan PlanBlur(double radius) {
+  TBlurPlan p;
+  p.radius = radius;
+  if (radius > 7) {
+    const double l = std::log2(radius / 7);
+    p.doublingPasses = static_cast<int>(std::ceil(l));
+    p.lastStrength = l - (p.doublingPasses - 1);
+  } else {
+    p.lastStrength = std::max(0.0, (radius - 1) / 6);
+  }
+  p.lastStep = 1 << std::min(p.doublingPasses, 30);
+  return p;
+}
+
+std::array<float, 4> BlurWeights(double h) {
+  return {float(0.065722 * h), float(0.108356 * h), float(0.17865 * h),
+          float(0.294544 * h + (1 - h))};
+}
+
+// ---- drawer ----
+
+std::recursive_mutex& T3DDrawer::DrawingLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
+T3DDrawer::T3DDrawer(TRef<T3DEngine> engine)
+    : screen_(std::make_unique<T3DScreen>(std::move(engine))),
+      full_(std::make_unique<TRenderTargetManager>(screen_.get(), true)),
+      half_(std::make_unique<TRenderTargetManager>(screen_.get(), true)) {}
+
+T3DDrawer::~T3DDrawer() {
+  textures_.clear();
+  store_.Clear();
+  full_->Clear();
+  half_->Clear();
+  layer_ = nullptr;
+  shaders_.clear();
+}
+
+void T3DDrawer::Attach(TDrawDevice* device) {
+  std::lock_guard g(lock_);
+  screen_->Attach(device);
+  shaders_.resize(shCount);
+  for (int i = 0; i < shCount; ++i)
+    if (!shaders_[size_t(i)])
+      shaders_[size_t(i)] = MakeRef<TShader>(screen_.get(), std::string(DrawerShaderCode(i)));
+  SizePools();
+}
+
+void T3DDrawer::Close() {
+  std::lock_guard g(lock_);
+  Log().Line("T3DDrawer.Close");
+  textures_.clear();
+  store_.Clear();
+  full_->Clear();
+  half_->Clear();
+  layer_ = nullptr;
+  screen_->ReleaseResources();
+  screen_->ForgetDevice();
+}
+
+bool T3DDrawer::DeviceReady() const {
+  return screen_->DeviceReady();
+}
+
+int T3DDrawer::QualityLevel() const {
+  T3DEngine* e = screen_->Engine();
+  return e ? e->QualityLevel(0) : 0;
+}
+
+TShader* T3DDrawer::Shader(int id) {
+  return id >= 0 && size_t(id) < shaders_.size() ? shaders_[size_t(id)].Get() : nullptr;
+}
+
+TRect T3DDrawer::FrameRect() const {
+  TDrawDevice* d = screen_->Device();
+  if (!d) return {};
+  const TRect& c = d->ClientRect();
+  return {0, 0, c.Width(), c.Height()};
+}
+
+void T3DDrawer::SizePools() {
+  TRect f = FrameRect();
+  if (f.Empty()) return;
+  full_->SetSize(f.Width(), f.Height());
+  half_->SetSize((f.Width() + 1) / 2, (f.Height() + 1) / 2);
+}
+
+bool T3DDrawer::DrawItem(TDrawerItem& item) {
+  std::lock_guard g(DrawingLock());
+  if (depth_ > 0) {
+    if (DeviceReady()) item.DrawOn(*this);
+    return DeviceReady();
+  }
+  ++depth_;
+  ++frame_;
+  struct TDepth {
+    int& d;
+    ~TDepth() { --d; }
+  } leave{depth_};
+  if (screen_->BeginScene()) {
+    SizePools();
+    screen_->SetViewport(FrameRect());
+    item.DrawOn(*this);
+  }
+  while (screen_->TargetDepth() > 1) screen_->PopRenderTarget();
+  screen_->SetShader(nullptr);
+  bool ok = screen_->EndScene();
+  if (ok && !capture_) ok = screen_->Present();
+  item.ItemDrawn();
+  EvictTextures();
+  return ok;
+}
+
+TRef<TBitmap> T3DDrawer::ReadFrame() {
+  if (!capture_) return nullptr;
+  std::vector<uint8_t> pixels;
+  int w = 0, h = 0;
+  if (!screen_->ReadTarget(pixels, w, h) || w <= 0 || h <= 0) return nullptr;
+  TRect f = FrameRect();
+  const int fw = std::min(w, f.Width()), fh = std::min(h, f.Height());
+  auto bmp = MakeRef<TBitmap>(fw, fh, TPixelFormat::Bgra32);
+  for (int y = 0; y < fh; ++y)
+    std::copy_n(&pixels[size_t(y) * size_t(w) * 4], size_t(fw) * 4, bmp->Row(y));
+  return bmp;
+}
+
+bool T3DDrawer::Clear(TColor color) {
+  return screen_->Clear(color);
+}
+
+bool T3DDrawer::ClearRect(const TRect& r, TColor color) {
+  return screen_->ClearRects({r}, color);
+}
+
+void T3DDrawer::DrawBorders() {
+  TRect f = FrameRect(), v = viewport_;
+  if (v.Empty() || (v.left <= 0 && v.top <= 0 && v.right >= f.right && v.bottom >= f.bottom))
+    return;
+  const TColor c = background_ | 0xFF000000;
+  screen_->SetClip(f);
+  FillRect({0, 0, f.right, v.top}, c);
+  FillRect({0, v.bottom, f.right, f.bottom}, c);
+  FillRect({0, v.top, v.left, v.bottom}, c);
+  FillRect({v.right, v.top, f.right, v.bottom}, c);
+}
+
+void T3DDrawer::SetCamera(double x, double y, double z) {
+  camX_ = x;
+  camY_ = y;
+  camZ_ = z < -1e-6 ? z : -1e-6;
+}
+
+TVertex T3DDrawer::WorldVertex(const TPoint3& p, TColor color, float u, float v) const {
+  const TRect& vp = screen_->Viewport();
+  const double hw = std::max(1, vp.Width()) / 2.0, hh = std::max(1, vp.Height()) / 2.0;
+  // The screen's space sees z = 0 as the target plane from one unit in front;
+  // scaling z by the camera distance keeps the slide's own perspective.
+  const double w = 1 + p.z / -camZ_;
+  TVertex r;
+  r.x = float((p.x - camX_ + (camX_ - hw) * w) / hw);
+  r.y = float(-(p.y - camY_ + (camY_ - hh) * w) / hh);
+  r.z = float(w - 1);
+  r.color = color;
+  for (auto& uv : r.uv) uv[0] = u, uv[1] = v;
+  return r;
+}
+
+TVertex T3DDrawer::PixelVertex(double x, double y, TColor color, float u, float v) const {
+  const TRect& vp = screen_->Viewport();
+  const double w = std::max(1, vp.Width()), h = std::max(1, vp.Height());
+  TVertex r;
+  r.x = float(2 * x / w - 1);
+  r.y = float(1 - 2 * y / h);
+  r.color = color;
+  for (auto& uv : r.uv) uv[0] = u, uv[1] = v;
+  return r;
+}
+
+void T3DDrawer::FillQuad(const TQuad3& q, const std::array<TColor, 4>& colors) {
+  screen_->Batch().Begin({});
+  screen_->Batch().AddQuad(WorldVertex(q[0], colors[0]), WorldVertex(q[1], colors[1]),
+                           WorldVertex(q[2], colors[2]), WorldVertex(q[3], colors[3]));
+  screen_->Batch().Flush();
+}
+
+void T3DDrawer::DrawTexture(const TQuad3& q, TCustomTexture& texture, const TTexRect& s,
+                            double opacity) {
+  if (opacity <= 0) return;
+  const float u0 = float(s.left * texture.ScaleX()), u1 = float(s.right * texture.ScaleX());
+  const float v0 = float(s.top * texture.ScaleY()), v1 = float(s.bottom * texture.ScaleY());
+  const TColor c = OpacityColor(texture, opacity);
+  screen_->Batch().Begin({&texture});
+  screen_->Batch().AddQuad(WorldVertex(q[0], c, u0, v0), WorldVertex(q[1], c, u1, v0),
+                           WorldVertex(q[2], c, u1, v1), WorldVertex(q[3], c, u0, v1));
+  screen_->Batch().Flush();
+}
+
+void T3DDrawer::DrawPixels(TCustomTexture& texture, const TRect& r, const TTexRect& s,
+                           double opacity) {
+  if (opacity <= 0 || r.Empty()) return;
+  const float u0 = float(s.left * texture.ScaleX()), u1 = float(s.right * texture.ScaleX());
+  const float v0 = float(s.top * texture.ScaleY()), v1 = float(s.bottom * texture.ScaleY());
+  const TColor c = OpacityColor(texture, opacity);
+  screen_->Batch().Begin({&texture});
+  screen_->Batch().AddQuad(
+      PixelVertex(r.left, r.top, c, u0, v0), PixelVertex(r.right, r.top, c, u1, v0),
+      PixelVertex(r.right, r.bottom, c, u1, v1), PixelVertex(r.left, r.bottom, c, u0, v1));
+  screen_->Batch().Flush();
+}
+
+void T3DDrawer::FillRect(const TRect& r, TColor color) {
+  if (r.Empty()) return;
+  screen_->Batch().Begin({});
+  screen_->Batch().AddQuad(PixelVertex(r.left, r.top, color), PixelVertex(r.right, r.top, color),
+                           PixelVertex(r.right, r.bottom, color),
+                           PixelVertex(r.left, r.bottom, color));
+  screen_->Batch().Flush();
+}
+
+void T3DDrawer::DrawShaderRect(int shader, const std::vector<TCustomTexture*>& textures,
+                               const TRect& r, const std::vector<TTexRect>& sources,
+                               const std::vector<float>& constants, TColor color) {
+  TShader* s = Shader(shader);
+  if (!s || !screen_->SetShader(s)) return;
+  if (!constants.empty())
+    screen_->SetShaderConstants(0, constants.data(), int((constants.size() + 3) / 4));
+  TVertex q[4] = {PixelVertex(r.left, r.top, color), PixelVertex(r.right, r.top, color),
+                  PixelVertex(r.right, r.bottom, color), PixelVertex(r.left, r.bottom, color)};
+  for (size_t i = 0; i < std::min<size_t>(3, textures.size()); ++i) {
+    const TTexRect& src = sources[std::min(i, sources.size() - 1)];
+    const float sx = textures[i]->ScaleX(), sy = textures[i]->ScaleY();
+    const float u[4] = {float(src.left * sx), float(src.right * sx), float(src.right * sx),
+                        float(src.left * sx)};
+    const float v[4] = {float(src.top * sy), float(src.top * sy), float(src.bottom * sy),
+                        float(src.bottom * sy)};
+    for (int k = 0; k < 4; ++k) q[k].uv[i][0] = u[k], q[k].uv[i][1] = v[k];
+  }
+  screen_->Batch().Begin(textures);
+  screen_->Batch().AddQuad(q[0], q[1], q[2], q[3]);
+  screen_->Batch().Flush();
+  screen_->SetShader(nullptr);
+}
+
+bool T3DDrawer::BeginPostLayer() {
+  if (layer_ || QualityLevel() < 2) return false;
+  TRect f = FrameRect();
+  TRef<TRenderTargetTexture> t = full_->Acquire();
+  if (!t || !screen_->PushRenderTarget(t.Get())) return false;
+  layer_ = t;
+  screen_->SetViewport(f);
+  screen_->Clear(0);
+  screen_->SetClip(viewport_.Empty() ? f : viewport_);
+  return true;
+}
+
+void T3DDrawer::EndPostLayer(double amount) {
+  if (!layer_) return;
+  TRef<TRenderTargetTexture> t = std::move(layer_);
+  screen_->PopRenderTarget();
+  TRect f = FrameRect();
+  screen_->SetViewport(f);
+  const float c[12] = {1.0f / float(t->TextureWidth()),
+                       1.0f / float(t->TextureHeight()),
+                       0,
+                       0,
+                       0,
+                       0,
+                       0,
+                       0,
+                       float(amount),
+                       0,
+                       0,
+                       0};
+  DrawShaderRect(shUnsharp, {t.Get()}, f, {Area(f.Width(), f.Height())},
+                 std::vector<float>(c, c + 12));
+  full_->Release(t);
+}
+
+void T3DDrawer::BlurPass(TRenderTargetTexture& from, bool vertical, double strength, int step,
+                         const TRect& area) {
+  const auto w = BlurWeights(strength);
+  const double size = vertical ? from.TextureHeight() : from.TextureWidth();
+  const std::vector<float> c = {w[0], w[1], w[2], w[3], float(step / size), 0, 0, 0};
+  DrawShaderRect(vertical ? shGaussBlurV7 : shGaussBlurH7, {&from}, area,
+                 {Area(area.Width(), area.Height())}, c);
+}
+
+void T3DDrawer::DrawBlurred(double b, const std::function<void()>& draw) {
+  if ((b >= 0 && b < 0.00001) || (b < 0 && PostLayerOpen()) || blurring_ || std::isnan(b)) {
+    draw();
+    return;
+  }
+  if (b < 0) {
+    if (!BeginPostLayer()) {
+      draw();
+      return;
+    }
+    draw();
+    EndPostLayer((-b / 100 * scale_) / 100);
+    return;
+  }
+  const TBlurPlan plan = PlanBlur((b / 1000 * scale_) / 2);
+  const TRect f = FrameRect();
+  const TRect halfRect{0, 0, (f.Width() + 1) / 2, (f.Height() + 1) / 2};
+  TRef<TRenderTargetTexture> a = full_->Acquire(), h1 = half_->Acquire(), h2 = half_->Acquire();
+  // Without targets the item is not drawn this frame.
+  if (!a || !h1 || !h2) return;
+  blurring_ = true;
+  const TRect clip = screen_->Clip();
+  auto into = [&](TRenderTargetTexture* t, const TRect& area) {
+    if (!screen_->PushRenderTarget(t)) return false;
+    screen_->SetViewport(area);
+    screen_->Clear(0);
+    return true;
+  };
+  if (into(a.Get(), f)) {
+    screen_->SetClip(clip);
+    draw();
+    screen_->PopRenderTarget();
+    if (into(h1.Get(), halfRect)) {
+      DrawShaderRect(shCopy, {a.Get()}, halfRect, {Area(f.Width(), f.Height())}, {});
+      screen_->PopRenderTarget();
+    }
+    screen_->SetViewport(f);
+    screen_->SetClip(clip);
+    if (plan.radius >= 1) {
+      for (int i = 0; i < plan.doublingPasses; ++i) {
+        if (into(h2.Get(), halfRect)) {
+          BlurPass(*h1, false, 1, 1 << i, halfRect);
+          screen_->PopRenderTarget();
+        }
+        if (into(h1.Get(), halfRect)) {
+          BlurPass(*h2, true, 1, 1 << i, halfRect);
+          screen_->PopRenderTarget();
+        }
+      }
+      if (into(h2.Get(), halfRect)) {
+        BlurPass(*h1, false, plan.lastStrength, plan.lastStep, halfRect);
+        screen_->PopRenderTarget();
+      }
+      screen_->SetViewport(f);
+      screen_->SetClip(clip);
+      const auto w = BlurWeights(plan.lastStrength);
+      DrawShaderRect(
+          shGaussBlurV7, {h2.Get()}, f, {Area(halfRect.right, halfRect.bottom)},
+          {w[0], w[1], w[2], w[3], float(plan.lastStep / double(h2->TextureHeight())), 0, 0, 0});
+    } else {
+      const float alpha = float((plan.radius - 0.00001) / 0.99999);
+      DrawShaderRect(shGaussMix, {a.Get(), h1.Get()}, f,
+                     {Area(f.Width(), f.Height()), Area(halfRect.right, halfRect.bottom)},
+                     {std::max(0.0f, alpha), 0, 0, 0});
+    }
+  }
+  full_->Release(a);
+  half_->Release(h1);
+  half_->Release(h2);
+  blurring_ = false;
+}
+
+TCustomTexture* T3DDrawer::TextureFor(const TRefObject* owner, const TBitmap& bitmap,
+                                      bool mipMaps) {
+  for (auto& t : textures_) {
+    if (t.owner == owner && t.bitmap == &bitmap) {
+      t.lastFrame = frame_;
+      return t.texture.Get();
+    }
+  }
+  if (bitmap.Format() != TPixelFormat::Bgra32) return nullptr;
+  auto tex = MakeRef<TRGBATexture>(screen_.get(), bitmap.Width(), bitmap.Height(), mipMaps);
+  tex->SetPixels(
+      {bitmap.Data(), bitmap.Width(), bitmap.Height(), int(bitmap.Pitch()), TSurfaceFormat::BGRA8});
+  textures_.push_back(
+      {owner, &bitmap, TRef<TRefObject>(const_cast<TBitmap*>(&bitmap)), tex, frame_});
+  return tex.Get();
+}
+
+void T3DDrawer::ReleaseTextures(const TRefObject* owner) {
+  std::erase_if(textures_, [&](const TImageTexture& t) { return t.owner == owner; });
+}
+
+void T3DDrawer::EvictTextures() {
+  std::erase_if(textures_,
+                [&](const TImageTexture& t) { return frame_ - t.lastFrame > kTextureIdleFrames; });
+}
+
+}  // namespace lum

@@ -1,0 +1,179 @@
+#pragma once
+// The slide drawer: draws one frame from the item the engine hands it, with
+// whole-frame and per-item post-processing (sharpen, soften), letterbox
+// borders, and the drawing operations that slide objects and transition
+// effects use. Owns the window's screen, two render-target pools (full and
+// half size), the shared textures and the built-in shaders.
+#include <array>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "render/3d_screen.h"
+#include "render/drawer_shaders.h"
+
+namespace lum {
+
+class T3DDrawer;
+class TBitmap;
+
+// Something the drawer draws: the root item of a frame, or any item nested in it.
+class TDrawerItem {
+ public:
+  virtual ~TDrawerItem() = default;
+  virtual void DrawOn(T3DDrawer& drawer) = 0;
+  // The outermost draw of a frame ended (presented, or kept for capture).
+  virtual void ItemDrawn() {}
+};
+
+// A point of the slide world: frame pixels, z away from the viewer.
+struct TPoint3 {
+  double x = 0, y = 0, z = 0;
+};
+using TQuad3 = std::array<TPoint3, 4>;  // left-top, right-top, right-bottom, left-bottom
+
+// A rectangle of texture pixels.
+struct TTexRect {
+  double left = 0, top = 0, right = 0, bottom = 0;
+};
+
+// A texture shared by name (effects share their resources this way).
+struct TTextureWrapper {
+  std::string name;
+  TRef<TCustomTexture> texture;
+};
+class TTextureStore2 {
+ public:
+  TCustomTexture* Find(const std::string& name) const;
+  void Add(const std::string& name, TRef<TCustomTexture> texture);
+  void Clear() { items_.clear(); }
+
+ private:
+  std::vector<TTextureWrapper> items_;
+};
+
+// The amounts and radii of the post-processing, worked out from blur values.
+struct TBlurPlan {
+  double radius = 0;       // G
+  int doublingPasses = 0;  // n
+  double lastStrength = 0;
+  int lastStep = 1;  // step of the final pass
+};
+TBlurPlan PlanBlur(double radius);
+// The seven weights (w3, w2, w1, w0) of a blur pass of strength h.
+std::array<float, 4> BlurWeights(double strength);
+
+class T3DDrawer {
+ public:
+  explicit T3DDrawer(TRef<T3DEngine> engine);
+  ~T3DDrawer();
+  T3DDrawer(const T3DDrawer&) = delete;
+  T3DDrawer& operator=(const T3DDrawer&) = delete;
+
+  // Attaches the screen to the device and creates the shaders.
+  void Attach(TDrawDevice* device);
+  // Logs "T3DDrawer.Close" and releases the renderer.
+  void Close();
+  T3DScreen& Screen() { return *screen_; }
+  bool DeviceReady() const;
+  int QualityLevel() const;
+
+  // Draws one frame (outermost call) or a nested item; false when the
+  // device was not ready or ending the frame failed.
+  bool DrawItem(TDrawerItem& item);
+  // Only while capturing: the frame is kept instead of presented.
+  void SetCapture(bool on) { capture_ = on; }
+  bool Capturing() const { return capture_; }
+  // The finished frame (while capturing) as 32-bit BGRA.
+  TRef<TBitmap> ReadFrame();
+
+  // The slide rectangle inside the frame (the device's client area).
+  void SetViewportRect(const TRect& r) { viewport_ = r; }
+  const TRect& ViewportRect() const { return viewport_; }
+  TRect FrameRect() const;
+  void SetBackgroundColor(TColor c) { background_ = c; }
+  TColor BackgroundColor() const { return background_; }
+  // Reference width / viewport width: blur and sharpen amounts scale with it.
+  void SetScaleFactor(double s) { scale_ = s > 0 ? s : 1; }
+  double ScaleFactor() const { return scale_; }
+
+  bool Clear(TColor color);
+  bool ClearRect(const TRect& r, TColor color);
+  // The four bars around the viewport in the background colour.
+  void DrawBorders();
+
+  // World points are seen from this camera (frame pixels, z < 0).
+  void SetCamera(double x, double y, double z);
+  // A vertex of the world, or a flat one at target pixels.
+  TVertex WorldVertex(const TPoint3& p, TColor color, float u = 0, float v = 0) const;
+  TVertex PixelVertex(double x, double y, TColor color, float u = 0, float v = 0) const;
+
+  // Drawing operations. Colours are 0xAARRGGBB; source rectangles are in
+  // texture pixels.
+  void FillQuad(const TQuad3& q, const std::array<TColor, 4>& colors);
+  void DrawTexture(const TQuad3& q, TCustomTexture& texture, const TTexRect& source,
+                   double opacity);
+  void FillRect(const TRect& r, TColor color);
+  // A texture over target pixels r with an opacity (fixed pipeline).
+  void DrawPixels(TCustomTexture& texture, const TRect& r, const TTexRect& source, double opacity);
+  // A texture drawn over target pixels r through a shader with constants.
+  // Each texture has its source rectangle (the last one repeats).
+  void DrawShaderRect(int shader, const std::vector<TCustomTexture*>& textures, const TRect& r,
+                      const std::vector<TTexRect>& sources, const std::vector<float>& constants,
+                      TColor color = 0xFFFFFFFF);
+
+  // Post-processing layer (quality level 2 only): false when none opened.
+  bool BeginPostLayer();
+  // Draws the layer through "unsharp" with this amount and closes it.
+  void EndPostLayer(double amount);
+  bool PostLayerOpen() const { return static_cast<bool>(layer_); }
+  // Draws an item with its blur value b: sharpened (b < 0), softened (b > 0).
+  void DrawBlurred(double blur, const std::function<void()>& draw);
+
+  // The texture of a bitmap (a picture level), kept while it is used.
+  TCustomTexture* TextureFor(const TRefObject* owner, const TBitmap& bitmap, bool mipMaps);
+  // Forgets the textures of an owner (the object releases its resources).
+  void ReleaseTextures(const TRefObject* owner);
+  TTextureStore2& Store() { return store_; }
+  TShader* Shader(int id);
+
+  TRenderTargetManager& FullTargets() { return *full_; }
+  TRenderTargetManager& HalfTargets() { return *half_; }
+
+  // Serialises the outermost draws of the process.
+  static std::recursive_mutex& DrawingLock();
+
+ private:
+  void SizePools();
+  void BlurPass(TRenderTargetTexture& from, bool vertical, double strength, int step,
+                const TRect& area);
+  void EvictTextures();
+
+  std::mutex lock_;  // attach and close
+  std::unique_ptr<T3DScreen> screen_;
+  std::unique_ptr<TRenderTargetManager> full_, half_;
+  std::vector<TRef<TShader>> shaders_;
+  TTextureStore2 store_;
+  TRect viewport_;
+  TColor background_ = 0xFF000000;
+  double scale_ = 1;
+  bool capture_ = false;
+  int depth_ = 0;
+  bool blurring_ = false;
+  TRef<TRenderTargetTexture> layer_;
+  double camX_ = 0, camY_ = 0, camZ_ = -1;
+  struct TImageTexture {
+    const TRefObject* owner;
+    const TBitmap* bitmap;
+    TRef<TRefObject> keep;  // the bitmap, alive as long as its texture
+    TRef<TPixelTexture> texture;
+    uint64_t lastFrame;
+  };
+  std::vector<TImageTexture> textures_;
+  uint64_t frame_ = 0;
+};
+
+}  // namespace lum

@@ -1,0 +1,207 @@
+#include "render/slide_drawer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "foundation/log.h"
+#include "imaging/bitmap.h"
+#include "model/lum_box.h"
+#include "model/lum_image.h"
+#include "model/lum_slide.h"
+#include "model/lum_slide_host.h"
+#include "model/lum_view_port.h"
+
+namespace lum {
+
+namespace {
+
+// r | g << 8 | b << 16 with an alpha 0..1 as 0xAARRGGBB.
+TColor ToArgb(uint32_t rgb, double alpha) {
+  const auto a = static_cast<uint32_t>(std::lround(std::clamp(alpha, 0.0, 1.0) * 255));
+  return (a << 24) | ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF);
+}
+
+// The colour halfway between two 0xAARRGGBB colours.
+TColor Mid(TColor a, TColor b) {
+  TColor r = 0;
+  for (int s = 0; s < 32; s += 8) r |= ((((a >> s) & 0xFF) + ((b >> s) & 0xFF) + 1) / 2) << s;
+  return r;
+}
+
+TPoint3 ToPoint(const TVec3& v) {
+  return {v.x, v.y, v.z};
+}
+
+// Corners of a gradient fill: left-top, right-top, right-bottom, left-bottom.
+std::array<TColor, 4> GradientCorners(TBoxFill fill, TColor c1, TColor c2) {
+  switch (fill) {
+    case TBoxFill::HGradient:
+      return {c1, c2, c2, c1};
+    case TBoxFill::VGradient:
+      return {c1, c1, c2, c2};
+    case TBoxFill::TLBRGradient:
+      return {c1, Mid(c1, c2), c2, Mid(c1, c2)};
+    case TBoxFill::TRBLGradient:
+      return {Mid(c1, c2), c1, Mid(c1, c2), c2};
+    default:
+      return {c1, c1, c1, c1};
+  }
+}
+
+}  // namespace
+
+TQuad3 ObjectQuad(const TLumObject& o, double left, double top, double right, double bottom) {
+  const TWorldTransform& t = o.Transform();
+  return {ToPoint(t.Map(left, top)), ToPoint(t.Map(right, top)), ToPoint(t.Map(right, bottom)),
+          ToPoint(t.Map(left, bottom))};
+}
+
+void TSlideDrawer::DrawSlide(TLumSlide& slide) {
+  TVec3 cam = slide.Camera();
+  drawer_.SetCamera(cam.x, cam.y, cam.z);
+  if (TLumSlideHost* host = slide.GetHost()) {
+    TRectF a = host->Area();
+    TRect clip{int(std::floor(a.left)), int(std::floor(a.top)), int(std::ceil(a.right)),
+               int(std::ceil(a.bottom))};
+    if (!drawer_.ViewportRect().Empty()) clip = drawer_.ViewportRect();
+    drawer_.Screen().SetClip(clip);
+  }
+  slide.Draw(*this);
+}
+
+void TSlideDrawer::DrawItem(TLumObject& object) {
+  // An object that fails to draw costs itself, not the frame.
+  try {
+    drawer_.DrawBlurred(object.GetBlur(), [&] { object.Draw(*this); });
+  } catch (const std::exception& e) {
+    Log().Line(std::string("Draw: ") + object.Name() + ": " + e.what());
+  }
+}
+
+void TSlideDrawer::DrawBackground(TLumSlide& slide, const TSlideBackground& b) {
+  const double l = slide.RectLeft(), t = slide.RectTop();
+  const double r = l + slide.Width(), btm = t + slide.Height();
+  const TQuad3 q = ObjectQuad(slide, l, t, r, btm);
+  const TColor black = 0xFF000000;
+  switch (b.Drawn()) {
+    case TBackgroundDrawn::Solid:
+      drawer_.FillQuad(q, GradientCorners(TBoxFill::Solid, ToArgb(b.shownColor1, 1), 0));
+      return;
+    case TBackgroundDrawn::VGradient:
+      drawer_.FillQuad(q, GradientCorners(TBoxFill::VGradient, ToArgb(b.shownColor1, 1),
+                                          ToArgb(b.shownColor2, 1)));
+      return;
+    case TBackgroundDrawn::HGradient:
+      drawer_.FillQuad(q, GradientCorners(TBoxFill::HGradient, ToArgb(b.shownColor1, 1),
+                                          ToArgb(b.shownColor2, 1)));
+      return;
+    case TBackgroundDrawn::Picture:
+      break;
+    default:
+      drawer_.FillQuad(q, {black, black, black, black});
+      return;
+  }
+  drawer_.FillQuad(q, {black, black, black, black});
+  TBackgroundTiling tiling;
+  TRef<TBitmap> picture = slide.BackgroundPicture(b, tiling);
+  if (!picture || tiling.drawWidth <= 0 || tiling.drawHeight <= 0) return;
+  TCustomTexture* tex = drawer_.TextureFor(&slide, *picture, true);
+  if (!tex) return;
+  const TTexRect src{0, 0, double(picture->Width()), double(picture->Height())};
+  const double cx = (l + r) / 2, cy = (t + btm) / 2;
+  const double tw = tiling.drawWidth, th = tiling.drawHeight;
+  for (int j = -tiling.tilesY; j <= tiling.tilesY; ++j) {
+    for (int i = -tiling.tilesX; i <= tiling.tilesX; ++i) {
+      const double x0 = cx - tw / 2 + i * tw, y0 = cy - th / 2 + j * th;
+      drawer_.DrawTexture(ObjectQuad(slide, x0, y0, x0 + tw, y0 + th), *tex, src, 1);
+    }
+  }
+}
+
+void TSlideDrawer::DrawBox(TLumBox& box) {
+  const double opacity = box.GetOpacity() / 100;
+  const TColor c1 = ToArgb(box.Color1(), opacity * box.Alpha1() / 255.0);
+  const TColor c2 = ToArgb(box.Color2(), opacity * box.Alpha2() / 255.0);
+  const double l = box.RectLeft(), t = box.RectTop();
+  drawer_.FillQuad(ObjectQuad(box, l, t, l + box.Width(), t + box.Height()),
+                   GradientCorners(box.Fill(), c1, c2));
+}
+
+void TSlideDrawer::DrawImage(TLumImage& image) {
+  const TRef<TImage>& picture = image.Picture();
+  if (!picture || picture->Width() <= 0 || picture->Height() <= 0) return;
+  TImageDrawParams p;
+  image.FillDrawParams(p);
+  if (p.opacity <= 0) return;
+  TRef<TBitmap> level = picture->GetMipLevel(p.mipLevel, TPixelFormat::Bgra32);
+  if (!level) level = picture->GetMipLevel(0, TPixelFormat::Bgra32);
+  if (!level) return;
+  TCustomTexture* tex = drawer_.TextureFor(&image, *level, true);
+  if (!tex) return;
+  tex->nearest = p.filtering == TImageFiltering::Nearest;
+  tex->lodBias = p.mipLodBias;
+  const double kx = double(level->Width()) / picture->Width();
+  const double ky = double(level->Height()) / picture->Height();
+  const TRectF v = image.VisibleRect();
+  const TTexRect src{v.left * kx, v.top * ky, v.right * kx, v.bottom * ky};
+  const double l = image.RectLeft(), t = image.RectTop();
+  const double r = l + image.Width(), b = t + image.Height();
+  const double band = p.columns == 1 && p.rows == 1 ? image.BorderThickness() : 0;
+  if (band > 0 && p.hasBorderColor) {
+    const TColor c = ToArgb(p.borderColor & 0xFFFFFF, p.opacity * (p.borderColor >> 24) / 255.0);
+    const std::array<TColor, 4> cs{c, c, c, c};
+    drawer_.FillQuad(ObjectQuad(image, l, t, r, t + band), cs);
+    drawer_.FillQuad(ObjectQuad(image, l, b - band, r, b), cs);
+    drawer_.FillQuad(ObjectQuad(image, l, t + band, l + band, b - band), cs);
+    drawer_.FillQuad(ObjectQuad(image, r - band, t + band, r, b - band), cs);
+  }
+  drawer_.DrawTexture(ObjectQuad(image, l + band, t + band, r - band, b - band), *tex, src,
+                      p.opacity);
+}
+
+void TSlideDrawer::DrawContent(TLumObject& object) {
+  if (auto* port = dynamic_cast<TLumViewPort*>(&object)) DrawViewPort(*port);
+  // Videos draw with the video work; other kinds have no content of their own.
+}
+
+TRef<TRenderTargetTexture> TSlideDrawer::DrawIntoTarget(TLumObject& parent) {
+  TRef<TRenderTargetTexture> t = drawer_.FullTargets().Acquire();
+  T3DScreen& s = drawer_.Screen();
+  if (!t) return nullptr;
+  const TRect clip = s.Clip();
+  if (!s.PushRenderTarget(t.Get())) {
+    drawer_.FullTargets().Release(t);
+    return nullptr;
+  }
+  s.SetViewport(drawer_.FrameRect());
+  s.Clear(0);
+  s.SetClip(clip);
+  for (TLumObject* c : parent.Children()) DrawItem(*c);
+  s.PopRenderTarget();
+  s.SetViewport(drawer_.FrameRect());
+  s.SetClip(clip);
+  return t;
+}
+
+void TSlideDrawer::DrawViewPort(TLumViewPort& port) {
+  TLumObject* stencil = port.Stencil();
+  TLumObject* content = port.Content();
+  if (!stencil || !content || content->Children().empty()) return;
+  TRef<TRenderTargetTexture> mask = DrawIntoTarget(*stencil);
+  TRef<TRenderTargetTexture> inside = mask ? DrawIntoTarget(*content) : nullptr;
+  if (mask && inside) {
+    // Both targets hold premultiplied colour: their product divided by its
+    // alpha is the content's colour seen through the stencil's coverage.
+    const TRect f = drawer_.FrameRect();
+    const TTexRect all{0, 0, double(f.Width()), double(f.Height())};
+    mask->premultiplied = inside->premultiplied = false;
+    const double opacity = std::clamp(port.GetOpacity() / 100, 0.0, 1.0);
+    drawer_.DrawShaderRect(shPremul, {inside.Get(), mask.Get()}, f, {all}, {},
+                           ToArgb(0xFFFFFF, opacity));
+    mask->premultiplied = inside->premultiplied = true;
+  }
+  if (mask) drawer_.FullTargets().Release(mask);
+  if (inside) drawer_.FullTargets().Release(inside);
+}
+
+}  // namespace lum

@@ -1,0 +1,37 @@
+#pragma once
+// Draws slides and their objects through the slide drawer: backgrounds,
+// boxes, pictures and view ports, each object with its own blur.
+#include "model/lum_object.h"
+#include "render/3d_drawer.h"
+
+namespace lum {
+
+class TLumSlide;
+class TLumViewPort;
+
+class TSlideDrawer : public TObjectDrawer {
+ public:
+  explicit TSlideDrawer(T3DDrawer& drawer) : drawer_(drawer) {}
+
+  // Draws a slide with its whole tree, clipped to the presentation area.
+  void DrawSlide(TLumSlide& slide);
+
+  void DrawItem(TLumObject& object) override;
+  void DrawBackground(TLumSlide& slide, const TSlideBackground& background) override;
+  void DrawBox(TLumBox& box) override;
+  void DrawImage(TLumImage& image) override;
+  void DrawContent(TLumObject& object) override;
+
+ private:
+  void DrawViewPort(TLumViewPort& port);
+  // Draws children of an object into a cleared full-size target; null when
+  // no target could be had.
+  TRef<TRenderTargetTexture> DrawIntoTarget(TLumObject& parent);
+
+  T3DDrawer& drawer_;
+};
+
+// The corners of a rectangle in an object's own units, in world pixels.
+TQuad3 ObjectQuad(const TLumObject& object, double left, double top, double right, double bottom);
+
+}  // namespace lum
