@@ -4,6 +4,7 @@
 #include "engine/offline_frame_driver.h"
 #include "foundation/errors.h"
 #include "imaging/bitmap.h"
+#include "imaging/color_management.h"
 #include "imaging/image_lib_store.h"
 #include "project/lum_source.h"
 #include "show_open.h"
@@ -17,6 +18,8 @@ int Render(const TRenderArgs& args) {
   auto [width, height] = ParseSize(args.size, kMaxFrameSide);
   if (!std::isfinite(args.time)) throw TUsageError{"--time wants a finite number of ms"};
   auto loc = OpenShow(args.show);
+  // Pictures with profiles of their own show as the show's colour setting says.
+  ColorManagement().Apply(loc->Document());
   TLumSource src(loc->Accessor(), loc->Document(), {loc->Path(), 0});
   // The same transitions on every run, as the export chooses them.
   src.Rotation().SetDeterministic(true);

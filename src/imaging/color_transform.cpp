@@ -84,7 +84,7 @@ bool SameFormat24or32(const TBitmap& a, const TBitmap& b) {
 }
 
 // Clips the rectangle to both bitmaps; false when nothing is left.
-bool ClipRect(const TBitmap& src, TRect& r, const TBitmap& dst, int& dx, int& dy) {
+bool ClipRect(const TBitmap& src, TPixelRect& r, const TBitmap& dst, int& dx, int& dy) {
   if (r.x < 0) {
     dx -= r.x;
     r.width += r.x;
@@ -126,7 +126,7 @@ bool ColorEngineAvailable() {
   return EngineApi() != nullptr;
 }
 
-void CopyRect(const TBitmap& src, TRect rect, TBitmap& dst, int dx, int dy) {
+void CopyRect(const TBitmap& src, TPixelRect rect, TBitmap& dst, int dx, int dy) {
   if (src.Format() != dst.Format() || !ClipRect(src, rect, dst, dx, dy)) return;
   int bpp = BytesPerPixel(src.Format());
   size_t n = size_t(rect.width) * size_t(bpp);
@@ -142,10 +142,10 @@ bool TColorTransform::TransformLookupVolume(uint8_t*) {
   return false;
 }
 
-bool TEngineColorTransform::TransformRect(const TBitmap& src, TRect rect, TBitmap& dst, int dx,
+bool TEngineColorTransform::TransformRect(const TBitmap& src, TPixelRect rect, TBitmap& dst, int dx,
                                           int dy) {
   const TLcmsApi* api = EngineApi();
-  TRect r = rect;
+  TPixelRect r = rect;
   int x2 = dx, y2 = dy;
   if (!SameFormat24or32(src, dst) || !ClipRect(src, r, dst, x2, y2)) {
     CopyRect(src, rect, dst, dx, dy);
@@ -207,9 +207,9 @@ TLookupColorTransform::TLookupColorTransform(const TBitmap& lookup) {
   lookup_ = ConvertBitmap(lookup, TPixelFormat::Bgr24);
 }
 
-bool TLookupColorTransform::TransformRect(const TBitmap& src, TRect rect, TBitmap& dst, int dx,
+bool TLookupColorTransform::TransformRect(const TBitmap& src, TPixelRect rect, TBitmap& dst, int dx,
                                           int dy) {
-  TRect r = rect;
+  TPixelRect r = rect;
   int x2 = dx, y2 = dy;
   if (!SameFormat24or32(src, dst) || !ClipRect(src, r, dst, x2, y2)) {
     CopyRect(src, rect, dst, dx, dy);

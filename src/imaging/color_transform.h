@@ -24,7 +24,7 @@ class TColorProfile : public TRefObject {
   std::string icc_, name_;
 };
 
-struct TRect {
+struct TPixelRect {
   int x = 0, y = 0, width = 0, height = 0;
 };
 
@@ -34,7 +34,7 @@ class TColorTransform : public TRefObject {
   // 24- or 32-bit format; anything the transform cannot do is copied
   // unchanged. Returns whether the pixels were converted. src and dst may be
   // the same bitmap.
-  virtual bool TransformRect(const TBitmap& src, TRect rect, TBitmap& dst, int dx, int dy) = 0;
+  virtual bool TransformRect(const TBitmap& src, TPixelRect rect, TBitmap& dst, int dx, int dy) = 0;
   // Converts the renderer's 32 x 32 x 32 colour look-up volume (BGR bytes,
   // index r + 32 * g + 1024 * b); false when it stays as it is.
   virtual bool TransformLookupVolume(uint8_t* volume);
@@ -49,7 +49,7 @@ void SetColorEngineLibraries(std::vector<std::string> paths);
 bool ColorEngineAvailable();
 
 // Copies a rectangle unchanged (overlap within one bitmap is safe).
-void CopyRect(const TBitmap& src, TRect rect, TBitmap& dst, int dx, int dy);
+void CopyRect(const TBitmap& src, TPixelRect rect, TBitmap& dst, int dx, int dy);
 
 // Transform through the engine; quality 1: no optimisation, 2: high
 // resolution pre-calculation, 3: low resolution, else the engine's default.
@@ -57,7 +57,7 @@ class TEngineColorTransform : public TColorTransform {
  public:
   TEngineColorTransform(TRef<TColorProfile> source, TRef<TColorProfile> output, int quality = 0)
       : source_(std::move(source)), output_(std::move(output)), quality_(quality) {}
-  bool TransformRect(const TBitmap& src, TRect rect, TBitmap& dst, int dx, int dy) override;
+  bool TransformRect(const TBitmap& src, TPixelRect rect, TBitmap& dst, int dx, int dy) override;
   bool TransformLookupVolume(uint8_t* volume) override;
 
  private:
@@ -72,7 +72,7 @@ class TLookupColorTransform : public TColorTransform {
  public:
   // Throws EImageError unless the bitmap is 32 x 1024.
   explicit TLookupColorTransform(const TBitmap& lookup);
-  bool TransformRect(const TBitmap& src, TRect rect, TBitmap& dst, int dx, int dy) override;
+  bool TransformRect(const TBitmap& src, TPixelRect rect, TBitmap& dst, int dx, int dy) override;
   bool TransformLookupVolume(uint8_t* volume) override;
 
  private:

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "imaging/color_lookup.h"
 #include "model/lum_object_props.h"
 #include "model/lum_slide.h"
 #include "model/lum_slide_host.h"
@@ -196,6 +197,12 @@ bool TLumImage::RequestPicture() {
   picture_ = std::move(picture);
   if (props_) props_->SetAspect(picture_->Width(), picture_->Height());
   previous_ = nullptr;
+  // Ordinary pictures with a profile of their own are shown through a look-up
+  // to the display's colours (nothing while colour management is off).
+  colorLut_ = nullptr;
+  const TBitmapStore& store = picture_->Store();
+  if (effectBuffer_ == 0 && !restoreAlpha_ && !store.IccProfile().empty())
+    colorLut_ = BuildProfileLookup(store.IccProfile(), store.IccName());
   UpdateGeometry(100, 0, 0);
   MarkChanged();
   return true;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <set>
 
+#include "imaging/color_management.h"
 #include "foundation/case_fold.h"
 #include "foundation/errors.h"
 #include "model/lum_image.h"
@@ -159,6 +160,14 @@ TRef<TBitmap> TLumSlide::BackgroundPicture(const TSlideBackground& b, TBackgroun
   if (!bitmap) {
     tiling = {};
     return nullptr;
+  }
+  // A profile of its own: the slide's copy is converted to the display's
+  // colours once (nothing happens while colour management is off).
+  const TBitmapStore& store = picture->Store();
+  if (!store.IccProfile().empty() && ColorManagement().Active()) {
+    TRef<TBitmap> copy = ConvertBitmap(*bitmap, TPixelFormat::Bgra32);
+    if (copy && ColorManagement().ConvertToDisplay(*copy, store.IccProfile(), store.IccName()))
+      bitmap = copy;
   }
   pictureCache_.Add(key, MakeRef<TBackgroundEntry>(bitmap, picture->Width(), picture->Height()));
   return bitmap;
@@ -359,7 +368,9 @@ std::vector<TLumObject*> TLumSlide::AllObjects() const {
 void TLumSlide::DisplayScalePrepass() {
   prepassDone_ = true;
   std::vector<TLumObject*> all = AllObjects();
-  std::set<double> times;
+  // The slide's start counts too: objects without key frames hold their
+  // values all along and still need a display size.
+  std::set<double> times{0.0};
   for (TLumObject* o : all)
     if (TLumObjectProps* p = o->Props())
       for (const auto& k : p->KeyFrames()) times.insert(k->Time());

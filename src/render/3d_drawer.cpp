@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 
 #include "foundation/log.h"
 #include "imaging/bitmap.h"
+#include "render/bitmap_texture.h"
 
 namespace lum {
 
@@ -65,6 +67,18 @@ std::array<float, 4> BlurWeights(double h) {
           float(0.294544 * h + (1 - h))};
 }
 
+double BlurRadius(double blur, double scale) {
+  return (blur / 1000 * scale) / 2;
+}
+
+double ItemUnsharpAmount(double blur, double scale) {
+  return (-blur / 100 * scale) / 100;
+}
+
+double FrameUnsharpAmount(double u) {
+  return u / 100;
+}
+
 // ---- drawer ----
 
 std::recursive_mutex& T3DDrawer::DrawingLock() {
@@ -79,6 +93,7 @@ T3DDrawer::T3DDrawer(TRef<T3DEngine> engine)
 
 T3DDrawer::~T3DDrawer() {
   textures_.clear();
+  cached_.clear();
   store_.Clear();
   full_->Clear();
   half_->Clear();
@@ -100,6 +115,7 @@ void T3DDrawer::Close() {
   std::lock_guard g(lock_);
   Log().Line("T3DDrawer.Close");
   textures_.clear();
+  cached_.clear();
   store_.Clear();
   full_->Clear();
   half_->Clear();
@@ -138,8 +154,8 @@ void T3DDrawer::SizePools() {
 bool T3DDrawer::DrawItem(TDrawerItem& item) {
   std::lock_guard g(DrawingLock());
   if (depth_ > 0) {
-    if (DeviceReady()) item.DrawOn(*this);
-    return DeviceReady();
+    if (!DeviceReady()) return false;
+    return DrawItemGuarded(item) && DeviceReady();
   }
   ++depth_;
   ++frame_;
@@ -147,10 +163,11 @@ bool T3DDrawer::DrawItem(TDrawerItem& item) {
     int& d;
     ~TDepth() { --d; }
   } leave{depth_};
+  bool drawn = true;
   if (screen_->BeginScene()) {
     SizePools();
     screen_->SetViewport(FrameRect());
-    item.DrawOn(*this);
+    drawn = DrawItemGuarded(item);
   }
   while (screen_->TargetDepth() > 1) screen_->PopRenderTarget();
   screen_->SetShader(nullptr);
@@ -158,7 +175,30 @@ bool T3DDrawer::DrawItem(TDrawerItem& item) {
   if (ok && !capture_) ok = screen_->Present();
   item.ItemDrawn();
   EvictTextures();
-  return ok;
+  return ok && drawn;
+}
+
+bool T3DDrawer::DrawItemGuarded(TDrawerItem& item) {
+  const size_t targets = std::max<size_t>(1, screen_->TargetDepth());
+  const TRect viewport = screen_->Viewport(), clip = screen_->Clip();
+  const bool hadLayer = static_cast<bool>(layer_), blurring = blurring_;
+  try {
+    item.DrawOn(*this);
+    return true;
+  } catch (const std::exception& e) {
+    Log().Line(std::string("T3DDrawer.DrawItem: ") + e.what());
+  }
+  // Undo what the item left open, so that the items after it draw where
+  // they should.
+  while (screen_->TargetDepth() > targets) screen_->PopRenderTarget();
+  if (!hadLayer) layer_ = nullptr;
+  blurring_ = blurring;
+  screen_->SetShader(nullptr);
+  if (DeviceReady()) {
+    screen_->SetViewport(viewport);
+    screen_->SetClip(clip);
+  }
+  return false;
 }
 
 TRef<TBitmap> T3DDrawer::ReadFrame() {
@@ -169,8 +209,12 @@ TRef<TBitmap> T3DDrawer::ReadFrame() {
   TRect f = FrameRect();
   const int fw = std::min(w, f.Width()), fh = std::min(h, f.Height());
   auto bmp = MakeRef<TBitmap>(fw, fh, TPixelFormat::Bgra32);
-  for (int y = 0; y < fh; ++y)
-    std::copy_n(&pixels[size_t(y) * size_t(w) * 4], size_t(fw) * 4, bmp->Row(y));
+  // A frame on a screen is opaque whatever blending left in its alpha.
+  for (int y = 0; y < fh; ++y) {
+    uint8_t* row = bmp->Row(y);
+    std::copy_n(&pixels[size_t(y) * size_t(w) * 4], size_t(fw) * 4, row);
+    for (int x = 0; x < fw; ++x) row[x * 4 + 3] = 255;
+  }
   return bmp;
 }
 
@@ -226,23 +270,62 @@ TVertex T3DDrawer::PixelVertex(double x, double y, TColor color, float u, float 
   return r;
 }
 
-void T3DDrawer::FillQuad(const TQuad3& q, const std::array<TColor, 4>& colors) {
+void T3DDrawer::FillQuad(const TQuad3& q, const std::array<TColor, 4>& colors, bool antialiased) {
   screen_->Batch().Begin({});
-  screen_->Batch().AddQuad(WorldVertex(q[0], colors[0]), WorldVertex(q[1], colors[1]),
-                           WorldVertex(q[2], colors[2]), WorldVertex(q[3], colors[3]));
+  AddQuad({WorldVertex(q[0], colors[0]), WorldVertex(q[1], colors[1]), WorldVertex(q[2], colors[2]),
+           WorldVertex(q[3], colors[3])},
+          antialiased, false);
   screen_->Batch().Flush();
 }
 
 void T3DDrawer::DrawTexture(const TQuad3& q, TCustomTexture& texture, const TTexRect& s,
-                            double opacity) {
+                            double opacity, bool antialiased) {
   if (opacity <= 0) return;
   const float u0 = float(s.left * texture.ScaleX()), u1 = float(s.right * texture.ScaleX());
   const float v0 = float(s.top * texture.ScaleY()), v1 = float(s.bottom * texture.ScaleY());
   const TColor c = OpacityColor(texture, opacity);
   screen_->Batch().Begin({&texture});
-  screen_->Batch().AddQuad(WorldVertex(q[0], c, u0, v0), WorldVertex(q[1], c, u1, v0),
-                           WorldVertex(q[2], c, u1, v1), WorldVertex(q[3], c, u0, v1));
+  AddQuad({WorldVertex(q[0], c, u0, v0), WorldVertex(q[1], c, u1, v0), WorldVertex(q[2], c, u1, v1),
+           WorldVertex(q[3], c, u0, v1)},
+          antialiased, texture.premultiplied);
   screen_->Batch().Flush();
+}
+
+void T3DDrawer::AddQuad(const std::array<TVertex, 4>& q, bool antialiased, bool premultiplied) {
+  TVertexBuffer& batch = screen_->Batch();
+  batch.AddQuad(q[0], q[1], q[2], q[3]);
+  if (!antialiased) return;
+  // The band lies outside each edge in window pixels: a vertex at clip depth
+  // w moves w times as far before the division.
+  const TRect& vp = screen_->Viewport();
+  const double hw = std::max(1, vp.Width()) / 2.0, hh = std::max(1, vp.Height()) / 2.0;
+  double sx[4], sy[4], area = 0;
+  for (int i = 0; i < 4; ++i) {
+    const double w = q[size_t(i)].z + 1;
+    if (w <= 0.01) return;
+    sx[i] = q[size_t(i)].x / w * hw;
+    sy[i] = -q[size_t(i)].y / w * hh;
+  }
+  for (int i = 0; i < 4; ++i) area += sx[i] * sy[(i + 1) % 4] - sx[(i + 1) % 4] * sy[i];
+  if (std::abs(area) < 1e-6) return;
+  const double side = area > 0 ? 1 : -1;
+  auto faded = [&](TVertex v, double nx, double ny) {
+    const double w = v.z + 1;
+    v.x += float(nx * w / hw);
+    v.y -= float(ny * w / hh);
+    v.color = premultiplied ? 0 : (v.color & 0x00FFFFFF);
+    return v;
+  };
+  for (int i = 0; i < 4; ++i) {
+    const int j = (i + 1) % 4;
+    double ex = sx[j] - sx[i], ey = sy[j] - sy[i];
+    const double len = std::hypot(ex, ey);
+    if (len < 1e-6) continue;
+    const double nx = side * ey / len, ny = -side * ex / len;
+    const TVertex& a = q[size_t(i)];
+    const TVertex& b = q[size_t(j)];
+    batch.AddQuad(a, b, faded(b, nx, ny), faded(a, nx, ny));
+  }
 }
 
 void T3DDrawer::DrawPixels(TCustomTexture& texture, const TRect& r, const TTexRect& s,
@@ -272,8 +355,7 @@ void T3DDrawer::DrawShaderRect(int shader, const std::vector<TCustomTexture*>& t
                                const std::vector<float>& constants, TColor color) {
   TShader* s = Shader(shader);
   if (!s || !screen_->SetShader(s)) return;
-  if (!constants.empty())
-    screen_->SetShaderConstants(0, constants.data(), int((constants.size() + 3) / 4));
+  SetConstants(constants);
   TVertex q[4] = {PixelVertex(r.left, r.top, color), PixelVertex(r.right, r.top, color),
                   PixelVertex(r.right, r.bottom, color), PixelVertex(r.left, r.bottom, color)};
   for (size_t i = 0; i < std::min<size_t>(3, textures.size()); ++i) {
@@ -289,6 +371,51 @@ void T3DDrawer::DrawShaderRect(int shader, const std::vector<TCustomTexture*>& t
   screen_->Batch().AddQuad(q[0], q[1], q[2], q[3]);
   screen_->Batch().Flush();
   screen_->SetShader(nullptr);
+}
+
+bool T3DDrawer::SetConstants(const std::vector<float>& constants) {
+  if (constants.empty()) return true;
+  // Whole registers only.
+  std::vector<float> c(constants);
+  c.resize((c.size() + 3) / 4 * 4, 0.0f);
+  return screen_->SetShaderConstants(0, c.data(), int(c.size() / 4));
+}
+
+bool T3DDrawer::DrawShaderQuad(int shader, const std::vector<TCustomTexture*>& textures,
+                               const TQuad3& q, const std::vector<TTexRect>& sources,
+                               const std::vector<float>& constants, TColor color,
+                               const std::vector<TVolumeTexture*>& volumes, int firstVolumeStage) {
+  TShader* s = Shader(shader);
+  if (!s || !screen_->SetShader(s)) return false;
+  bool ok = SetConstants(constants);
+  // The batch binds only its own textures: volumes go to their stages now,
+  // after every back end exists (creating one rebinds the active stage).
+  std::vector<T3DTexture*> backs;
+  for (TVolumeTexture* v : volumes) {
+    backs.push_back(v ? v->BackEnd() : nullptr);
+    ok = ok && backs.back();
+  }
+  T3DRenderer* r = screen_->Renderer();
+  for (size_t i = 0; ok && i < backs.size(); ++i)
+    ok = r && r->SetTexture(firstVolumeStage + int(i), backs[i]);
+  if (ok) {
+    TVertex v[4] = {WorldVertex(q[0], color), WorldVertex(q[1], color), WorldVertex(q[2], color),
+                    WorldVertex(q[3], color)};
+    for (size_t i = 0; i < std::min<size_t>(3, textures.size()); ++i) {
+      const TCustomTexture& t = *textures[i];
+      const TTexRect src = sources.empty() ? TTexRect{0, 0, double(t.Width()), double(t.Height())}
+                                           : sources[std::min(i, sources.size() - 1)];
+      const float u0 = float(src.left * t.ScaleX()), u1 = float(src.right * t.ScaleX());
+      const float v0 = float(src.top * t.ScaleY()), v1 = float(src.bottom * t.ScaleY());
+      const float u[4] = {u0, u1, u1, u0}, w[4] = {v0, v0, v1, v1};
+      for (int k = 0; k < 4; ++k) v[k].uv[i][0] = u[k], v[k].uv[i][1] = w[k];
+    }
+    screen_->Batch().Begin(textures);
+    screen_->Batch().AddQuad(v[0], v[1], v[2], v[3]);
+    ok = screen_->Batch().Flush();
+  }
+  screen_->SetShader(nullptr);
+  return ok;
 }
 
 bool T3DDrawer::BeginPostLayer() {
@@ -346,10 +473,10 @@ void T3DDrawer::DrawBlurred(double b, const std::function<void()>& draw) {
       return;
     }
     draw();
-    EndPostLayer((-b / 100 * scale_) / 100);
+    EndPostLayer(ItemUnsharpAmount(b, scale_));
     return;
   }
-  const TBlurPlan plan = PlanBlur((b / 1000 * scale_) / 2);
+  const TBlurPlan plan = PlanBlur(BlurRadius(b, scale_));
   const TRect f = FrameRect();
   const TRect halfRect{0, 0, (f.Width() + 1) / 2, (f.Height() + 1) / 2};
   TRef<TRenderTargetTexture> a = full_->Acquire(), h1 = half_->Acquire(), h2 = half_->Acquire();
@@ -388,12 +515,15 @@ void T3DDrawer::DrawBlurred(double b, const std::function<void()>& draw) {
         BlurPass(*h1, false, plan.lastStrength, plan.lastStep, halfRect);
         screen_->PopRenderTarget();
       }
+      // The last pass stays at half size too; one bilinear copy brings it
+      // up, which a blur of at least a pixel cannot tell from a full-size pass.
+      if (into(h1.Get(), halfRect)) {
+        BlurPass(*h2, true, plan.lastStrength, plan.lastStep, halfRect);
+        screen_->PopRenderTarget();
+      }
       screen_->SetViewport(f);
       screen_->SetClip(clip);
-      const auto w = BlurWeights(plan.lastStrength);
-      DrawShaderRect(
-          shGaussBlurV7, {h2.Get()}, f, {Area(halfRect.right, halfRect.bottom)},
-          {w[0], w[1], w[2], w[3], float(plan.lastStep / double(h2->TextureHeight())), 0, 0, 0});
+      DrawPixels(*h1, f, Area(halfRect.right, halfRect.bottom), 1);
     } else {
       const float alpha = float((plan.radius - 0.00001) / 0.99999);
       DrawShaderRect(shGaussMix, {a.Get(), h1.Get()}, f,
@@ -416,11 +546,8 @@ TCustomTexture* T3DDrawer::TextureFor(const TRefObject* owner, const TBitmap& bi
     }
   }
   if (bitmap.Format() != TPixelFormat::Bgra32) return nullptr;
-  auto tex = MakeRef<TRGBATexture>(screen_.get(), bitmap.Width(), bitmap.Height(), mipMaps);
-  tex->SetPixels(
-      {bitmap.Data(), bitmap.Width(), bitmap.Height(), int(bitmap.Pitch()), TSurfaceFormat::BGRA8});
-  textures_.push_back(
-      {owner, &bitmap, TRef<TRefObject>(const_cast<TBitmap*>(&bitmap)), tex, frame_});
+  auto tex = MakeRef<TBitmapTexture>(screen_.get(), TRef<const TBitmap>(&bitmap), mipMaps);
+  textures_.push_back({owner, &bitmap, tex, frame_});
   return tex.Get();
 }
 
@@ -428,9 +555,26 @@ void T3DDrawer::ReleaseTextures(const TRefObject* owner) {
   std::erase_if(textures_, [&](const TImageTexture& t) { return t.owner == owner; });
 }
 
+TRefObject* T3DDrawer::Cached(const void* key) {
+  for (auto& c : cached_) {
+    if (c.key == key) {
+      c.lastFrame = frame_;
+      return c.object.Get();
+    }
+  }
+  return nullptr;
+}
+
+void T3DDrawer::SetCached(const void* key, TRef<TRefObject> object) {
+  std::erase_if(cached_, [&](const TCachedObject& c) { return c.key == key; });
+  cached_.push_back({key, std::move(object), frame_});
+}
+
 void T3DDrawer::EvictTextures() {
   std::erase_if(textures_,
                 [&](const TImageTexture& t) { return frame_ - t.lastFrame > kTextureIdleFrames; });
+  std::erase_if(cached_,
+                [&](const TCachedObject& c) { return frame_ - c.lastFrame > kTextureIdleFrames; });
 }
 
 }  // namespace lum

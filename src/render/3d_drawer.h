@@ -65,6 +65,12 @@ struct TBlurPlan {
 TBlurPlan PlanBlur(double radius);
 // The seven weights (w3, w2, w1, w0) of a blur pass of strength h.
 std::array<float, 4> BlurWeights(double strength);
+// Softening radius G of an item's blur value b (> 0) at scale s.
+double BlurRadius(double blur, double scale);
+// Unsharp amount of an item's sharpening (blur value b < 0) at scale s.
+double ItemUnsharpAmount(double blur, double scale);
+// Unsharp amount of the whole-frame sharpening u (percent).
+double FrameUnsharpAmount(double u);
 
 class T3DDrawer {
  public:
@@ -82,7 +88,11 @@ class T3DDrawer {
   int QualityLevel() const;
 
   // Draws one frame (outermost call) or a nested item; false when the
-  // device was not ready or ending the frame failed.
+  // device was not ready, ending the frame failed or the item threw. An
+  // item that throws is logged and cut short: the render targets, layer and
+  // shader it left behind are undone and the frame goes on (the outermost
+  // call still ends and presents it), so one broken object cannot stop
+  // playback.
   bool DrawItem(TDrawerItem& item);
   // Only while capturing: the frame is kept instead of presented.
   void SetCapture(bool on) { capture_ = on; }
@@ -113,9 +123,10 @@ class T3DDrawer {
 
   // Drawing operations. Colours are 0xAARRGGBB; source rectangles are in
   // texture pixels.
-  void FillQuad(const TQuad3& q, const std::array<TColor, 4>& colors);
-  void DrawTexture(const TQuad3& q, TCustomTexture& texture, const TTexRect& source,
-                   double opacity);
+  // Antialiased quads get a one-pixel band fading out around their edges.
+  void FillQuad(const TQuad3& q, const std::array<TColor, 4>& colors, bool antialiased = false);
+  void DrawTexture(const TQuad3& q, TCustomTexture& texture, const TTexRect& source, double opacity,
+                   bool antialiased = false);
   void FillRect(const TRect& r, TColor color);
   // A texture over target pixels r with an opacity (fixed pipeline).
   void DrawPixels(TCustomTexture& texture, const TRect& r, const TTexRect& source, double opacity);
@@ -124,6 +135,13 @@ class T3DDrawer {
   void DrawShaderRect(int shader, const std::vector<TCustomTexture*>& textures, const TRect& r,
                       const std::vector<TTexRect>& sources, const std::vector<float>& constants,
                       TColor color = 0xFFFFFFFF);
+  // The same over the world quad q, with volume textures (colour look-ups)
+  // bound at the stages from firstVolumeStage on. False when nothing could
+  // be drawn.
+  bool DrawShaderQuad(int shader, const std::vector<TCustomTexture*>& textures, const TQuad3& q,
+                      const std::vector<TTexRect>& sources, const std::vector<float>& constants,
+                      TColor color, const std::vector<TVolumeTexture*>& volumes = {},
+                      int firstVolumeStage = 1);
 
   // Post-processing layer (quality level 2 only): false when none opened.
   bool BeginPostLayer();
@@ -138,6 +156,10 @@ class T3DDrawer {
   // Forgets the textures of an owner (the object releases its resources).
   void ReleaseTextures(const TRefObject* owner);
   TTextureStore2& Store() { return store_; }
+  // Device objects made for a key (look-up textures of a picture), kept while
+  // they are used like the picture textures; null when none is kept.
+  TRefObject* Cached(const void* key);
+  void SetCached(const void* key, TRef<TRefObject> object);
   TShader* Shader(int id);
 
   TRenderTargetManager& FullTargets() { return *full_; }
@@ -151,6 +173,9 @@ class T3DDrawer {
   void BlurPass(TRenderTargetTexture& from, bool vertical, double strength, int step,
                 const TRect& area);
   void EvictTextures();
+  bool SetConstants(const std::vector<float>& constants);
+  bool DrawItemGuarded(TDrawerItem& item);
+  void AddQuad(const std::array<TVertex, 4>& q, bool antialiased, bool premultiplied);
 
   std::mutex lock_;  // attach and close
   std::unique_ptr<T3DScreen> screen_;
@@ -167,12 +192,17 @@ class T3DDrawer {
   double camX_ = 0, camY_ = 0, camZ_ = -1;
   struct TImageTexture {
     const TRefObject* owner;
-    const TBitmap* bitmap;
-    TRef<TRefObject> keep;  // the bitmap, alive as long as its texture
-    TRef<TPixelTexture> texture;
+    const TBitmap* bitmap;  // kept alive by the texture
+    TRef<TCustomTexture> texture;
     uint64_t lastFrame;
   };
   std::vector<TImageTexture> textures_;
+  struct TCachedObject {
+    const void* key;
+    TRef<TRefObject> object;
+    uint64_t lastFrame;
+  };
+  std::vector<TCachedObject> cached_;
   uint64_t frame_ = 0;
 };
 

@@ -133,7 +133,8 @@ void TCustomTexture::SetSize(int width, int height) {
   if (width == width_ && height == height_) return;
   width_ = width;
   height_ = height;
-  int tw = TextureSizeFor(width), th = TextureSizeFor(height);
+  int tw = exactSize_ ? std::max(1, width) : TextureSizeFor(width);
+  int th = exactSize_ ? std::max(1, height) : TextureSizeFor(height);
   if (tw != texWidth_ || th != texHeight_ || backEnd_) ReleaseBackEnd();
   texWidth_ = tw;
   texHeight_ = th;

@@ -67,7 +67,7 @@ class TCustomTexture : public TScreenResource {
   // Releases the back-end texture when the size changes.
   virtual void SetSize(int width, int height);
   // Fills every level of the existing back-end texture again.
-  void Upload();
+  virtual void Upload();
   void ReleaseBackEnd() override;
   // The content changed: upload again (now when the back end exists).
   virtual void Refresh();
@@ -82,6 +82,8 @@ class TCustomTexture : public TScreenResource {
   int texWidth_ = 32, texHeight_ = 32;
   float scaleX_ = 1.0f / 32, scaleY_ = 1.0f / 32;
   bool mipMaps_;
+  // The back-end texture has exactly the requested size (no power of two).
+  bool exactSize_ = false;
   TRef<T3DTexture> backEnd_;
 };
 

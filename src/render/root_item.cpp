@@ -44,7 +44,7 @@ void TRootItem::DrawOn(T3DDrawer& drawer) {
   drawer.Clear(background_ | 0xFF000000);
   const bool layer = unsharp_ > 0 && drawer.BeginPostLayer();
   DrawSlides(drawer);
-  if (layer) drawer.EndPostLayer(unsharp_ / 100);
+  if (layer) drawer.EndPostLayer(FrameUnsharpAmount(unsharp_));
   if (overlay_)
     drawer.DrawItem(*overlay_);
   else

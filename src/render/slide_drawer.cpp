@@ -10,6 +10,7 @@
 #include "model/lum_slide.h"
 #include "model/lum_slide_host.h"
 #include "model/lum_view_port.h"
+#include "render/color_grade_texture.h"
 
 namespace lum {
 
@@ -124,7 +125,7 @@ void TSlideDrawer::DrawBox(TLumBox& box) {
   const TColor c2 = ToArgb(box.Color2(), opacity * box.Alpha2() / 255.0);
   const double l = box.RectLeft(), t = box.RectTop();
   drawer_.FillQuad(ObjectQuad(box, l, t, l + box.Width(), t + box.Height()),
-                   GradientCorners(box.Fill(), c1, c2));
+                   GradientCorners(box.Fill(), c1, c2), box.Antialiased());
 }
 
 void TSlideDrawer::DrawImage(TLumImage& image) {
@@ -155,8 +156,21 @@ void TSlideDrawer::DrawImage(TLumImage& image) {
     drawer_.FillQuad(ObjectQuad(image, l, t + band, l + band, b - band), cs);
     drawer_.FillQuad(ObjectQuad(image, r - band, t + band, r, b - band), cs);
   }
-  drawer_.DrawTexture(ObjectQuad(image, l + band, t + band, r - band, b - band), *tex, src,
-                      p.opacity);
+  const TQuad3 quad = ObjectQuad(image, l + band, t + band, r - band, b - band);
+  if (TCustomColorGradeTexture* lut = LookupOf(image)) {
+    if (DrawColorGraded(drawer_, quad, *tex, src, p.opacity, *lut, *lut, 0)) return;
+  }
+  drawer_.DrawTexture(quad, *tex, src, p.opacity, p.antialiased && band == 0);
+}
+
+TCustomColorGradeTexture* TSlideDrawer::LookupOf(const TLumObject& object) {
+  const auto* lookup = dynamic_cast<const TBitmap*>(object.GetColorLut());
+  if (!lookup) return nullptr;
+  if (auto* kept = dynamic_cast<TCustomColorGradeTexture*>(drawer_.Cached(lookup))) return kept;
+  auto made = MakeRef<TCustomColorGradeTexture>(&drawer_.Screen(), TColorGradeKind::Picture,
+                                                TRef<const TBitmap>(lookup));
+  drawer_.SetCached(lookup, made);
+  return made.Get();
 }
 
 void TSlideDrawer::DrawContent(TLumObject& object) {
@@ -190,13 +204,13 @@ void TSlideDrawer::DrawViewPort(TLumViewPort& port) {
   TRef<TRenderTargetTexture> mask = DrawIntoTarget(*stencil);
   TRef<TRenderTargetTexture> inside = mask ? DrawIntoTarget(*content) : nullptr;
   if (mask && inside) {
-    // Both targets hold premultiplied colour: their product divided by its
-    // alpha is the content's colour seen through the stencil's coverage.
+    // The stencil's grey level (or, for coloured masks, its colour) is the
+    // content's coverage; both targets hold premultiplied colour.
     const TRect f = drawer_.FrameRect();
     const TTexRect all{0, 0, double(f.Width()), double(f.Height())};
     mask->premultiplied = inside->premultiplied = false;
     const double opacity = std::clamp(port.GetOpacity() / 100, 0.0, 1.0);
-    drawer_.DrawShaderRect(shPremul, {inside.Get(), mask.Get()}, f, {all}, {},
+    drawer_.DrawShaderRect(shPremul3, {mask.Get(), inside.Get()}, f, {all}, {},
                            ToArgb(0xFFFFFF, opacity));
     mask->premultiplied = inside->premultiplied = true;
   }

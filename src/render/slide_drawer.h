@@ -8,6 +8,7 @@ namespace lum {
 
 class TLumSlide;
 class TLumViewPort;
+class TCustomColorGradeTexture;
 
 class TSlideDrawer : public TObjectDrawer {
  public:
@@ -24,6 +25,8 @@ class TSlideDrawer : public TObjectDrawer {
 
  private:
   void DrawViewPort(TLumViewPort& port);
+  // The look-up texture of an object's colour-managed picture, made once.
+  TCustomColorGradeTexture* LookupOf(const TLumObject& object);
   // Draws children of an object into a cleared full-size target; null when
   // no target could be had.
   TRef<TRenderTargetTexture> DrawIntoTarget(TLumObject& parent);

@@ -51,6 +51,23 @@ std::string Project(const std::string& extra, const std::string& slide,
          "object Container:Root\n" + objects + "end\n";
 }
 
+TEST(LumshowRender, DemoShowFrames) {
+  TTempDir dir;
+  // Slide 1 at 1500 ms: the purple background (72, 61, 139) and the banner.
+  TPixels f = Render(DEMO_SHOW_PATH, 1500, 1920, 1080, dir);
+  ExpectNear(f.At(960, 20), 72, 61, 139, 0, "background");
+  ExpectNear(f.At(2, 160), 20, 40, 120, 3, "banner's left end");
+  // Slide 2 at 5000 ms: the 960 x 640 photo with a border of 2 % of its
+  // height (12.8 units), fitted into the design and shown at 70 %: the
+  // border spans 14.5 pixels from y 162.
+  f = Render(DEMO_SHOW_PATH, 5000, 1920, 1080, dir);
+  ExpectNear(f.At(960, 169), 255, 255, 255, 0, "border above");
+  ExpectNear(f.At(407, 540), 255, 255, 255, 0, "border left");
+  const test::TRgb inside = f.At(960, 540);
+  EXPECT_FALSE(inside.r == 255 && inside.g == 255 && inside.b == 255);
+  ExpectNear(f.At(960, 150), 0, 111, 223, 12, "gradient above the photo");
+}
+
 TEST(LumshowRender, BackgroundsAndLetterboxBars) {
   TTempDir dir;
   // 2:1 design in a square window: a 1000 x 500 slide from top 250, green bars.
@@ -136,6 +153,32 @@ TEST(LumshowRender, BoxesWithAlphaAndGradients) {
   }
   // A fully transparent box leaves the background alone.
   ExpectNear(f.At(400, 50), 0, 0, 0, 0, "transparent box");
+}
+
+TEST(LumshowRender, AntialiasedEdgesBlendIntoTheBackground) {
+  TTempDir dir;
+  auto box = [](const std::string& name, int guid, int x, bool smooth) {
+    return "object " + name + ":Box\nGUID={" + std::to_string(guid) +
+           "}\nSize=100,100\nFitMode=None\nPosMode=Absolute\nColor1=255,255,255\n" +
+           (smooth ? "Antialiased=1\n" : "") +
+           "object K:KeyPoint\nTime=0\nPosition=" + std::to_string(x) + ",0\nAngle=30\nend\nend\n";
+  };
+  std::string show = dir.Write(
+      "a/Project.lum",
+      Project("", "bstyle=1\nbcolor=0\n", box("Hard", 1, -200, false) + box("Soft", 2, 200, true)));
+  TPixels f = Render(show, 0, 800, 400, dir);
+  // Partly covered pixels along the turned edges: none without antialiasing.
+  auto between = [&](int x0) {
+    int n = 0;
+    for (int y = 100; y < 300; ++y)
+      for (int x = x0; x < x0 + 200; ++x) n += f.At(x, y).g > 10 && f.At(x, y).g < 245;
+    return n;
+  };
+  EXPECT_EQ(between(100), 0);
+  EXPECT_GT(between(500), 200);
+  // Inside the boxes the colour is unchanged.
+  ExpectNear(f.At(200, 200), 255, 255, 255, 0, "hard centre");
+  ExpectNear(f.At(600, 200), 255, 255, 255, 0, "soft centre");
 }
 
 // Two slides, red then blue, with a 1000 ms dissolve into the second.
@@ -228,6 +271,23 @@ TEST(LumshowRender, WholeFrameSharpeningOvershootsEdges) {
   ExpectNear(f.At(400, 200), 225, 225, 225, 3, "bright next to the edge");
 }
 
+TEST(LumshowRender, SharpenedItemsBrightenTheirInnerEdges) {
+  TTempDir dir;
+  // Blur -10000 sharpens with amount 1 on a layer that is clear around the
+  // box: an edge pixel of grey 128 sees a blur of 12/16 x 128 = 96 and
+  // becomes 128 + 32 = 160; the inside keeps 128, the outside stays black.
+  std::string show = dir.Write(
+      "s/Project.lum",
+      Project("", "bstyle=1\nbcolor=0\n",
+              "object Grey:Box\nGUID={1}\nSize=400,200\nFitMode=None\nColor1=128,128,128\n"
+              "object K:KeyPoint\nTime=0\nBlur=-10000\nend\nend\n"));
+  TPixels f = Render(show, 0, 800, 400, dir);
+  ExpectNear(f.At(400, 200), 128, 128, 128, 1, "inside");
+  ExpectNear(f.At(200, 200), 160, 160, 160, 3, "left edge");
+  ExpectNear(f.At(400, 100), 160, 160, 160, 3, "top edge");
+  ExpectNear(f.At(199, 200), 0, 0, 0, 1, "outside");
+}
+
 TEST(LumshowRender, BadArgumentsAndShows) {
   TTempDir dir;
   std::string show = dir.Write("s/Project.lum", Project("", "bstyle=1\n"));
@@ -246,6 +306,14 @@ TEST(LumshowRender, BadArgumentsAndShows) {
       Lumshow({"render", show, "--time", "0", "-o", dir / "no/such/folder/x.png"});
   EXPECT_EQ(unwritable.status, 1);
   EXPECT_NE(unwritable.err.find("cannot write"), std::string::npos) << unwritable.err;
+  // Without a drawing device: a clear message, exit 1, no file.
+  test::TCommandResult noDevice = test::RunCommand(
+      {"/usr/bin/env", "SDL_VIDEODRIVER=dummy", LUMSHOW_PATH, "render", show, "--time", "0", "-o",
+       dir / "none.png"});
+  EXPECT_EQ(noDevice.status, 1);
+  EXPECT_NE(noDevice.err.find("the drawing device is not ready"), std::string::npos)
+      << noDevice.err;
+  EXPECT_TRUE(test::ReadFile(dir / "none.png").empty());
   // A slide that fails to prepare is a clear failure, not a crash; at its
   // very start the blank slide before it still draws.
   std::string broken =

@@ -218,6 +218,11 @@ T3DEngineGL::T3DEngineGL() {
                      epoxy_has_gl_extension("GL_ARB_texture_filter_anisotropic") ||
                      epoxy_has_gl_extension("GL_EXT_texture_filter_anisotropic");
   if (caps_.anisotropy) glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY, &caps_.maxAnisotropy);
+  // Software rasterisers filter anisotropically by blurring even pictures
+  // drawn at their own size, and slowly: plain trilinear there.
+  const std::string rendererName = Lower(caps_.renderer);
+  for (const char* soft : {"llvmpipe", "softpipe", "swrast", "software"})
+    if (rendererName.find(soft) != std::string::npos) caps_.maxAnisotropy = 1;
   caps_.lodBias = true;  // a texture parameter of the core profile
   caps_.pixelShaderVersion = caps_.glMajor * 10 + caps_.glMinor >= 33 ? 0x300 : 0x200;
   caps_.vendorId = VendorIdOf(caps_.vendor, caps_.renderer);
@@ -538,6 +543,30 @@ bool T3DTextureGL::UnlockLevel(int level) {
     glTexSubImage2D(target, level, 0, 0, w, h, format, type, staging_[level].data());
   }
   std::vector<uint8_t>().swap(staging_[level]);
+  return renderer->Check();
+}
+
+bool T3DTextureGL::WritePixels(const TPixelView& v) {
+  if (kind_ != 0 || volume_ || v.format != TSurfaceFormat::BGRA8 || !v.pixels || v.width <= 0 ||
+      v.height <= 0 || v.width > width_ || v.height > height_ || v.pitch % 4 != 0 || !renderer ||
+      released_)
+    return false;
+  std::lock_guard lock(DeviceLock());
+  if (!renderer->MakeCurrent()) return false;
+  glBindTexture(GL_TEXTURE_2D, name_);
+  {
+    TUnpack unpack(v.pitch / 4);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, v.width, v.height, GL_BGRA, GL_UNSIGNED_BYTE, v.pixels);
+    // Padding beyond the picture repeats its last column and row, so that
+    // filtering at the edges never reads the blank rest of the texture.
+    if (v.width < width_)
+      glTexSubImage2D(GL_TEXTURE_2D, 0, v.width, 0, 1, v.height, GL_BGRA, GL_UNSIGNED_BYTE,
+                      v.pixels + size_t(v.width - 1) * 4);
+    if (v.height < height_)
+      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, v.height, v.width, 1, GL_BGRA, GL_UNSIGNED_BYTE,
+                      v.pixels + size_t(v.height - 1) * size_t(v.pitch));
+  }
+  if (levels_ > 1) glGenerateMipmap(GL_TEXTURE_2D);
   return renderer->Check();
 }
 

@@ -1,0 +1,598 @@
+// The slide drawer on the OpenGL back end (headless): its shaders, colour
+// look-ups, video planes, frames that go wrong, and the post-processing
+// arithmetic.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "fake_back_end.h"
+#include "imaging/bitmap.h"
+#include "render/3d_drawer.h"
+#include "render/3d_yuv.h"
+#include "render/color_grade_texture.h"
+#include "render/gl/3d_engine_gl.h"
+#include "toolkit/window.h"
+
+namespace lum {
+namespace {
+
+using test::TLogCapture;
+
+constexpr int kSize = 64;
+const TQuad3 kFull = {{{0, 0, 0}, {kSize, 0, 0}, {kSize, kSize, 0}, {0, kSize, 0}}};
+
+struct TRgb {
+  int r, g, b;
+};
+
+class TItem : public TDrawerItem {
+ public:
+  explicit TItem(std::function<void(T3DDrawer&)> draw) : draw_(std::move(draw)) {}
+  void DrawOn(T3DDrawer& d) override { draw_(d); }
+  void ItemDrawn() override { ++drawn; }
+  int drawn = 0;
+
+ private:
+  std::function<void(T3DDrawer&)> draw_;
+};
+
+uint8_t Byte(double v) {
+  return uint8_t(std::clamp<long>(std::lround(v), 0, 255));
+}
+
+// ---- arithmetic: no device needed ----
+
+TEST(BlurArithmetic, RadiusPassesAndStrengths) {
+  EXPECT_DOUBLE_EQ(BlurRadius(4000, 1), 2);
+  TBlurPlan p = PlanBlur(BlurRadius(4000, 1));
+  EXPECT_EQ(p.doublingPasses, 0);
+  EXPECT_NEAR(p.lastStrength, 1.0 / 6, 1e-12);
+  EXPECT_EQ(p.lastStep, 1);
+
+  p = PlanBlur(28);  // log2(28 / 7) = 2
+  EXPECT_EQ(p.doublingPasses, 2);
+  EXPECT_NEAR(p.lastStrength, 1, 1e-12);
+  EXPECT_EQ(p.lastStep, 4);
+
+  // Just past 7 one doubling pass carries a weak last pass.
+  p = PlanBlur(10);
+  EXPECT_EQ(p.doublingPasses, 1);
+  EXPECT_NEAR(p.lastStrength, std::log2(10.0 / 7), 1e-12);
+  EXPECT_EQ(p.lastStep, 2);
+  EXPECT_EQ(PlanBlur(7).doublingPasses, 0);
+  EXPECT_NEAR(PlanBlur(7).lastStrength, 1, 1e-12);
+  EXPECT_EQ(PlanBlur(1).lastStrength, 0);
+  EXPECT_DOUBLE_EQ(BlurRadius(4000, 0.5), 1);
+}
+
+TEST(BlurArithmetic, WeightsKeepBrightnessAtEveryStrength) {
+  for (double h : {0.0, 1.0 / 6, 0.5, 1.0}) {
+    const auto w = BlurWeights(h);
+    EXPECT_NEAR(w[3] + 2 * (w[2] + w[1] + w[0]), 1.0, 1e-6) << h;
+  }
+  const auto none = BlurWeights(0);
+  EXPECT_EQ(none[3], 1.0f);
+  EXPECT_EQ(none[0], 0.0f);
+}
+
+TEST(BlurArithmetic, SharpenAmounts) {
+  EXPECT_DOUBLE_EQ(FrameUnsharpAmount(5), 0.05);
+  EXPECT_DOUBLE_EQ(ItemUnsharpAmount(-500, 1), 0.05);
+  EXPECT_DOUBLE_EQ(ItemUnsharpAmount(-500, 2), 0.1);
+}
+
+TEST(YUVPlanes, PaddedToSizePlusEightOrThePowerOfTwo) {
+  EXPECT_EQ(PaddedPlaneSize(50), 58);
+  EXPECT_EQ(PaddedPlaneSize(57), 64);
+  EXPECT_EQ(PaddedPlaneSize(64), 64);
+  EXPECT_EQ(PaddedPlaneSize(30), 32);
+  EXPECT_EQ(PaddedPlaneSize(1920), 1928);
+  EXPECT_EQ(PaddedPlaneSize(1), 1);
+  EXPECT_EQ(PaddedPlaneSize(0), 0);
+
+  auto yuv = MakeRef<T3DYUV>(nullptr, 50, 30);
+  EXPECT_EQ(yuv->PlaneWidth(ypLuma), 58);
+  EXPECT_EQ(yuv->PlaneHeight(ypLuma), 32);
+  // Chroma 25 x 15, padded on its own.
+  EXPECT_EQ(yuv->PlaneWidth(ypChromaU), 32);
+  EXPECT_EQ(yuv->PlaneHeight(ypChromaV), 16);
+  EXPECT_EQ(yuv->PlaneWidth(ypRGBA), 58);
+  EXPECT_EQ(yuv->PlaneHeight(ypGray), 32);
+}
+
+TEST(YUVPlanes, LocksCountAndOnlyFivePlanesExist) {
+  auto yuv = MakeRef<T3DYUV>(nullptr, 50, 30);
+  TBitmapBuffer y = yuv->Lock(ypLuma);
+  EXPECT_EQ(y.format, TSurfaceFormat::Gray8);
+  ASSERT_EQ(y.width, 58);
+  ASSERT_EQ(y.height, 32);
+  ASSERT_GE(y.pitch, 58);
+  y.data[size_t(y.pitch) * 31 + 57] = 1;  // the last padded sample is ours to write
+  TBitmapBuffer rgba = yuv->Lock(ypRGBA);
+  EXPECT_EQ(rgba.format, TSurfaceFormat::BGRA8);
+  ASSERT_GE(rgba.pitch, 58 * 4);
+  rgba.data[size_t(rgba.pitch) * 31 + 57 * 4 + 3] = 1;
+  EXPECT_EQ(yuv->LockCount(), 2);
+
+  EXPECT_THROW(yuv->Lock(5), EAssertion);
+  EXPECT_THROW(yuv->Lock(-1), EAssertion);
+  EXPECT_EQ(yuv->LockCount(), 2);
+  EXPECT_THROW(yuv->Dispose(), EAssertion);
+  yuv->Unlock();
+  yuv->Unlock();
+  EXPECT_THROW(yuv->Unlock(), EAssertion);
+  yuv->Dispose();
+  EXPECT_THROW(yuv->Lock(ypLuma), EAssertion);
+
+  // Dropped while locked: logged, since a destructor cannot raise.
+  TLogCapture log;
+  auto locked = MakeRef<T3DYUV>(nullptr, 8, 8);
+  locked->Lock(ypChromaU);
+  locked = nullptr;
+  EXPECT_TRUE(log.Has("locked"));
+}
+
+TEST(ColorGradeCells, BasesSourcesAndFiltersWithoutADevice) {
+  TCustomColorGradeTexture identity(nullptr, TColorGradeKind::Picture);
+  ASSERT_EQ(identity.Cells().Width(), 32);
+  ASSERT_EQ(identity.Cells().Height(), 1024);
+  // Cell (i = 1, j = 2, k = 3): blue v(1), green v(2), red v(3).
+  const uint8_t* c = identity.Cells().Row(1 * 32 + 2) + 3 * 4;
+  EXPECT_EQ(c[0], 8);
+  EXPECT_EQ(c[1], 16);
+  EXPECT_EQ(c[2], 24);
+  EXPECT_EQ(c[3], 255);
+
+  TCustomColorGradeTexture curve(nullptr, TColorGradeKind::Curve);
+  ASSERT_EQ(curve.Cells().Width(), 256);
+  EXPECT_EQ(curve.Cells().Row(0)[200 * 4 + 1], 200);
+
+  // The filter sees the cells as laid out, once per build.
+  int calls = 0;
+  TCustomColorGradeTexture filtered(nullptr, TColorGradeKind::Video, nullptr, [&](TBitmap& b) {
+    ++calls;
+    EXPECT_EQ(b.Width(), 32);
+    EXPECT_EQ(b.Height(), 1024);
+    b.Row(5)[0] = 7;
+  });
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(filtered.Cells().Row(5)[0], 7);
+  filtered.Rebuild();
+  EXPECT_EQ(calls, 2);
+
+  // A source of the wrong size is refused with a note, and the base used.
+  TLogCapture log;
+  auto wrong = MakeRef<TBitmap>(16, 16, TPixelFormat::Bgra32);
+  wrong->Fill(1, 2, 3);
+  TCustomColorGradeTexture fallback(nullptr, TColorGradeKind::Picture, wrong);
+  EXPECT_TRUE(log.Has("ignored"));
+  EXPECT_EQ(fallback.Cells().Row(1023)[31 * 4], 255);
+  // A source of the right size in another format is taken as it is.
+  auto solid = MakeRef<TBitmap>(32, 1024, TPixelFormat::Bgr24);
+  solid->Fill(10, 20, 30);
+  TCustomColorGradeTexture fromSource(nullptr, TColorGradeKind::Picture, solid);
+  EXPECT_EQ(fromSource.Cells().Row(700)[9 * 4 + 2], 10);
+  EXPECT_EQ(fromSource.Cells().Row(700)[9 * 4 + 3], 255);
+
+  TVolumeTexture v(nullptr, 32, 32, 32);
+  EXPECT_THROW(SetLookupCells(v, *wrong), EImageError);
+}
+
+// ---- drawing on the GL back end ----
+
+class Drawer : public ::testing::Test {
+ protected:
+  static inline TRef<T3DEngineGL> engine;
+  static inline std::string skip;
+
+  static void SetUpTestSuite() {
+    std::string error;
+    if (!TWindowThread::Init(&error)) {
+      skip = "no display: " + error;
+      return;
+    }
+    engine = MakeRef<T3DEngineGL>();
+    if (!engine->DeviceReady()) skip = "no OpenGL 3.3 context: " + engine->InitFailure();
+    T3DEngineGL::SetPacing(false);
+  }
+  static void TearDownTestSuite() { engine = nullptr; }
+
+  void SetUp() override {
+    if (!skip.empty()) GTEST_SKIP() << skip;
+    TWindowOptions o;
+    o.width = kSize;
+    o.height = kSize;
+    o.hidden = true;
+    window = std::make_unique<TWindow>(o);
+    device = MakeRef<TWindowDrawDevice>(window->Handle());
+    device->Follow(*window);
+    drawer = std::make_unique<T3DDrawer>(TRef<T3DEngine>(engine));
+    drawer->Attach(device.Get());
+    ASSERT_TRUE(drawer->DeviceReady());
+    drawer->SetCapture(true);
+  }
+  void TearDown() override {
+    drawer.reset();
+    if (device) device->Close();
+    device = nullptr;
+    window.reset();
+  }
+
+  T3DScreen* Screen() { return &drawer->Screen(); }
+
+  // One frame drawn on black and read back.
+  TRef<TBitmap> Frame(const std::function<void(T3DDrawer&)>& draw) {
+    TItem item([&](T3DDrawer& d) {
+      d.Clear(0xFF000000);
+      draw(d);
+    });
+    EXPECT_TRUE(drawer->DrawItem(item));
+    TRef<TBitmap> frame = drawer->ReadFrame();
+    EXPECT_TRUE(frame);
+    if (!frame) frame = MakeRef<TBitmap>(kSize, kSize, TPixelFormat::Bgra32);
+    return frame;
+  }
+  static TRgb At(const TBitmap& b, int x, int y) {
+    const uint8_t* p = b.Row(y) + x * 4;
+    return {p[2], p[1], p[0]};
+  }
+  static void ExpectRgb(TRgb got, TRgb want, int tolerance, const std::string& what = "") {
+    EXPECT_NEAR(got.r, want.r, tolerance) << what;
+    EXPECT_NEAR(got.g, want.g, tolerance) << what;
+    EXPECT_NEAR(got.b, want.b, tolerance) << what;
+  }
+
+  // A picture of bands, one column per colour, sampled by nearest texel.
+  TRef<TRGBATexture> Bands(const std::vector<TRgb>& colors, uint8_t alpha = 255) {
+    std::vector<uint8_t> px;
+    for (const TRgb& c : colors) px.insert(px.end(), {Byte(c.b), Byte(c.g), Byte(c.r), alpha});
+    auto t = MakeRef<TRGBATexture>(Screen(), int(colors.size()), 1);
+    t->SetPixels({px.data(), int(colors.size()), 1, int(px.size()), TSurfaceFormat::BGRA8});
+    t->nearest = true;
+    return t;
+  }
+  // The centre of band n of count across the frame.
+  static int BandX(int n, int count) { return (2 * n + 1) * kSize / (2 * count); }
+
+  std::unique_ptr<TWindow> window;
+  TRef<TWindowDrawDevice> device;
+  std::unique_ptr<T3DDrawer> drawer;
+};
+
+TEST_F(Drawer, EveryShaderCompilesAndLinks) {
+  std::vector<std::string> names;
+  for (int i = 0; i < shCount; ++i) {
+    const std::string name(DrawerShaderName(i));
+    EXPECT_FALSE(name.empty()) << i;
+    EXPECT_EQ(std::count(names.begin(), names.end(), name), 0) << name;
+    names.push_back(name);
+    TLogCapture log;
+    TShader s(Screen(), std::string(DrawerShaderCode(i)));
+    std::string why;
+    for (const auto& l : log.Lines()) why += l + "\n";
+    EXPECT_TRUE(s.HasBackEnd()) << name << ":\n" << why;
+    ASSERT_NE(drawer->Shader(i), nullptr);
+    EXPECT_TRUE(drawer->Shader(i)->HasBackEnd()) << name;
+  }
+  EXPECT_EQ(DrawerShaderName(shCount), "");
+  EXPECT_EQ(drawer->Shader(shCount), nullptr);
+}
+
+const std::vector<TRgb> kColors = {{10, 200, 77},   {255, 0, 128}, {33, 99, 180},   {0, 0, 0},
+                                   {128, 128, 128}, {1, 254, 64},  {255, 255, 255}, {190, 60, 5}};
+
+void Invert(TBitmap& cells) {
+  for (int y = 0; y < cells.Height(); ++y)
+    for (int x = 0; x < cells.Width(); ++x)
+      for (int c = 0; c < 3; ++c) cells.Row(y)[x * 4 + c] = uint8_t(255 - cells.Row(y)[x * 4 + c]);
+}
+
+TEST_F(Drawer, LookUpVolumesGradePicturesAndBlendByT) {
+  auto pic = Bands(kColors);
+  auto identity = MakeRef<TCustomColorGradeTexture>(Screen(), TColorGradeKind::Picture);
+  TRef<TBitmap> inverse = ConvertBitmap(identity->Cells(), TPixelFormat::Bgra32);
+  Invert(*inverse);
+  auto fromSource = MakeRef<TCustomColorGradeTexture>(Screen(), TColorGradeKind::Picture, inverse);
+  auto fromFilter =
+      MakeRef<TCustomColorGradeTexture>(Screen(), TColorGradeKind::Picture, nullptr, Invert);
+  const int n = int(kColors.size());
+  const TTexRect all{0, 0, double(n), 1};
+
+  struct TCase {
+    TCustomColorGradeTexture *from, *to;
+    double t;
+    double inverted;  // share of the inverse in the expected colour
+  } cases[] = {{identity.Get(), identity.Get(), 0, 0},
+               {fromSource.Get(), identity.Get(), 0, 1},
+               {identity.Get(), fromFilter.Get(), 1, 1},
+               {identity.Get(), fromSource.Get(), 0.25, 0.25}};
+  for (const TCase& k : cases) {
+    bool drawn = false;
+    auto frame = Frame([&](T3DDrawer& d) {
+      drawn = DrawColorGraded(d, kFull, *pic, all, 1, *k.from, *k.to, k.t);
+    });
+    ASSERT_TRUE(drawn);
+    for (int i = 0; i < n; ++i) {
+      const TRgb c = kColors[size_t(i)];
+      auto mix = [&](int v) {
+        return int(std::lround(v * (1 - k.inverted) + (255 - v) * k.inverted));
+      };
+      ExpectRgb(At(*frame, BandX(i, n), 32), {mix(c.r), mix(c.g), mix(c.b)}, 2,
+                "t " + std::to_string(k.t) + " colour " + std::to_string(i));
+    }
+  }
+  // A picture's profile look-up becomes a volume of its own.
+  auto volume = MakeLookupVolume(Screen(), *inverse);
+  EXPECT_NE(volume->BackEnd(), nullptr);
+  EXPECT_EQ(volume->Cells()[0], 255);
+}
+
+TEST_F(Drawer, CurveTexturesGradeEachChannel) {
+  std::vector<TRgb> colors;
+  for (int v : {0, 1, 64, 127, 128, 200, 254, 255}) colors.push_back({v, 255 - v, (v * 7) % 256});
+  auto pic = Bands(colors);
+  auto identity = MakeRef<TCustomColorGradeTexture>(Screen(), TColorGradeKind::Curve);
+  // Red inverted, green halved, blue kept.
+  auto curve =
+      MakeRef<TCustomColorGradeTexture>(Screen(), TColorGradeKind::Curve, nullptr, [](TBitmap& b) {
+        uint8_t* p = b.Row(0);
+        for (int n = 0; n < 256; ++n)
+          p[n * 4 + 2] = uint8_t(255 - n), p[n * 4 + 1] = uint8_t(n / 2);
+      });
+  const int n = int(colors.size());
+  for (double t : {1.0, 0.5}) {
+    auto frame = Frame([&](T3DDrawer& d) {
+      EXPECT_TRUE(DrawColorGraded(d, kFull, *pic, {0, 0, double(n), 1}, 1, *identity, *curve, t));
+    });
+    for (int i = 0; i < n; ++i) {
+      const TRgb c = colors[size_t(i)];
+      const TRgb graded{255 - c.r, c.g / 2, c.b};
+      const TRgb want{int(std::lround(c.r + (graded.r - c.r) * t)),
+                      int(std::lround(c.g + (graded.g - c.g) * t)), c.b};
+      ExpectRgb(At(*frame, BandX(i, n), 32), want, 1, "t " + std::to_string(t));
+    }
+  }
+  // Volumes and curves do not mix.
+  auto volume = MakeRef<TCustomColorGradeTexture>(Screen(), TColorGradeKind::Picture);
+  EXPECT_THROW(DrawColorGraded(*drawer, kFull, *pic, {0, 0, 1, 1}, 1, *identity, *volume, 0),
+               EAssertion);
+}
+
+TEST_F(Drawer, LookUpsComeBackAfterTheDeviceLostThem) {
+  auto pic = Bands(kColors);
+  int builds = 0;
+  auto volume = MakeRef<TCustomColorGradeTexture>(Screen(), TColorGradeKind::Picture, nullptr,
+                                                  [&](TBitmap& b) {
+                                                    ++builds;
+                                                    Invert(b);
+                                                  });
+  auto curve =
+      MakeRef<TCustomColorGradeTexture>(Screen(), TColorGradeKind::Curve, nullptr, [&](TBitmap& b) {
+        ++builds;
+        Invert(b);
+      });
+  const int n = int(kColors.size());
+  for (int round = 0; round < 2; ++round) {
+    // Every back end gone, as after a lost device.
+    if (round == 1) Screen()->ReleaseResources();
+    for (auto* grade : {volume.Get(), curve.Get()}) {
+      auto frame = Frame([&](T3DDrawer& d) {
+        EXPECT_TRUE(DrawColorGraded(d, kFull, *pic, {0, 0, double(n), 1}, 1, *grade, *grade, 0));
+      });
+      for (int i = 0; i < n; ++i) {
+        const TRgb c = kColors[size_t(i)];
+        ExpectRgb(At(*frame, BandX(i, n), 32), {255 - c.r, 255 - c.g, 255 - c.b}, 2,
+                  "round " + std::to_string(round));
+      }
+    }
+  }
+  EXPECT_EQ(builds, 2);  // the cells were kept
+}
+
+// Planes of known values, split left and right so that the chroma planes
+// must be read over their own (half) size.
+struct TYuvSide {
+  int y, u, v;
+};
+void FillYuv(T3DYUV& yuv, TYuvSide left, TYuvSide right) {
+  for (int plane : {ypLuma, ypChromaU, ypChromaV}) {
+    TBitmapBuffer b = yuv.Lock(plane);
+    const int w = plane == ypLuma ? yuv.Width() : yuv.ChromaWidth();
+    for (int y = 0; y < b.height; ++y)
+      for (int x = 0; x < b.width; ++x) {
+        // The padding holds junk that must not show.
+        const TYuvSide& s = x < w / 2 ? left : right;
+        b.data[size_t(y) * b.pitch + x] = x >= w ? 0
+                                                 : uint8_t(plane == ypLuma      ? s.y
+                                                           : plane == ypChromaU ? s.u
+                                                                                : s.v);
+      }
+    yuv.Unlock();
+  }
+  yuv.Refresh();
+}
+TRgb Bt601(TYuvSide s) {
+  const double y = (s.y / 255.0 - 0.0625) * 1.164, u = s.u / 255.0 - 0.5, v = s.v / 255.0 - 0.5;
+  return {Byte(std::clamp(y + 1.596 * v, 0.0, 1.0) * 255),
+          Byte(std::clamp(y - 0.813 * v - 0.391 * u, 0.0, 1.0) * 255),
+          Byte(std::clamp(y + 2.018 * u, 0.0, 1.0) * 255)};
+}
+
+TEST_F(Drawer, VideoPlanesConvertToRgb) {
+  auto yuv = MakeRef<T3DYUV>(Screen(), 50, 30);
+  const TYuvSide left{120, 100, 150}, right{250, 60, 250};  // the right one clamps red
+  FillYuv(*yuv, left, right);
+  auto frame = Frame([&](T3DDrawer& d) { EXPECT_TRUE(DrawYUV(d, kFull, *yuv, 1)); });
+  ExpectRgb(At(*frame, 8, 32), Bt601(left), 2, "left");
+  ExpectRgb(At(*frame, 56, 32), Bt601(right), 2, "right");
+  EXPECT_EQ(At(*frame, 56, 32).r, 255);
+
+  // Through two video look-ups: the first is the same conversion, the
+  // second its inverse; t picks between them.
+  auto video = MakeRef<TCustomColorGradeTexture>(Screen(), TColorGradeKind::Video);
+  auto inverted =
+      MakeRef<TCustomColorGradeTexture>(Screen(), TColorGradeKind::Video, nullptr, Invert);
+  for (double t : {0.0, 1.0}) {
+    frame = Frame(
+        [&](T3DDrawer& d) { EXPECT_TRUE(DrawYUVGraded(d, kFull, *yuv, 1, *video, *inverted, t)); });
+    TRgb want = Bt601(left);
+    if (t == 1) want = {255 - want.r, 255 - want.g, 255 - want.b};
+    // The look-up's levels (8n + n div 4) sit up to a level off the straight line.
+    ExpectRgb(At(*frame, 8, 32), want, 4, "graded t " + std::to_string(t));
+  }
+}
+
+TEST_F(Drawer, VideoMaskAndPremultipliedMaskShaders) {
+  auto plane = MakeRef<TGrayScaleTexture>(Screen(), 4, 4);
+  plane->nearest = true;
+  for (int y : {100, 200, 10}) {
+    std::vector<uint8_t> px(16, uint8_t(y));
+    plane->SetPixels({px.data(), 4, 4, 4, TSurfaceFormat::Gray8});
+    for (int invert : {0, 1}) {
+      auto frame = Frame([&](T3DDrawer& d) {
+        d.DrawShaderRect(shVideoMask, {plane.Get()}, {0, 0, kSize, kSize}, {{0, 0, 4, 4}},
+                         {float(invert), 0, 0, 0});
+      });
+      double m = (y / 255.0 - 0.0625) * 1.16438;
+      if (invert) m = 1 - m;
+      m = std::clamp(m, 0.0, 1.0);
+      // Grey m at alpha m over black.
+      const int want = Byte(m * m * 255);
+      ExpectRgb(At(*frame, 30, 30), {want, want, want}, 2,
+                "Y " + std::to_string(y) + " invert " + std::to_string(invert));
+    }
+  }
+
+  struct TCase {
+    TRgb mask, picture;
+    int pictureAlpha;
+  } cases[] = {{{200, 100, 50}, {60, 90, 120}, 128}, {{128, 128, 128}, {60, 90, 120}, 255}};
+  for (const TCase& k : cases) {
+    auto mask = Bands({k.mask, k.mask});
+    auto pic = Bands({k.picture, k.picture}, uint8_t(k.pictureAlpha));
+    auto frame = Frame([&](T3DDrawer& d) {
+      d.DrawShaderRect(shPremul3, {mask.Get(), pic.Get()}, {0, 0, kSize, kSize}, {{0, 0, 2, 1}},
+                       {});
+    });
+    const double mr = k.mask.r / 255.0, mg = k.mask.g / 255.0, mb = k.mask.b / 255.0;
+    const double g = (1 - std::abs(mr - mg)) * (1 - std::abs(mg - mb)) * (1 - std::abs(mb - mr));
+    const double ma = std::max({mr, mg, mb}), pa = k.pictureAlpha / 255.0;
+    const double alpha = pa * ma;
+    auto channel = [&](int p, double m) {
+      const double colour = std::min(1.0, p / 255.0 * (m + (1 - m) * g) / pa);
+      return int(Byte(colour * alpha * 255));
+    };
+    ExpectRgb(At(*frame, 30, 30),
+              {channel(k.picture.r, mr), channel(k.picture.g, mg), channel(k.picture.b, mb)}, 2,
+              "premul3");
+  }
+}
+
+TEST_F(Drawer, ThrowingItemsAreCutShortAndTheFrameGoesOn) {
+  TLogCapture log;
+  TItem broken([](T3DDrawer& d) {
+    ASSERT_TRUE(d.BeginPostLayer());
+    d.FillRect({0, 0, kSize, kSize}, 0xFF0000FF);
+    throw ELumError("broken object");
+  });
+  bool nested = true;
+  auto frame = Frame([&](T3DDrawer& d) {
+    d.FillRect({0, 0, kSize, kSize}, 0xFFFF0000);
+    nested = d.DrawItem(broken);
+    EXPECT_FALSE(d.PostLayerOpen());
+    EXPECT_EQ(d.Screen().TargetDepth(), 1u);
+    d.FillRect({32, 0, kSize, kSize}, 0xFF00FF00);
+  });
+  EXPECT_FALSE(nested);
+  EXPECT_TRUE(log.Has("broken object"));
+  // The broken item's blue went into its abandoned layer, the rest onto the frame.
+  ExpectRgb(At(*frame, 10, 10), {255, 0, 0}, 0);
+  ExpectRgb(At(*frame, 50, 10), {0, 255, 0}, 0);
+
+  // The frame's own item throwing: the frame still ends, and says it failed.
+  TItem root([](T3DDrawer& d) {
+    d.BeginPostLayer();
+    throw std::runtime_error("root item");
+  });
+  EXPECT_FALSE(drawer->DrawItem(root));
+  EXPECT_EQ(root.drawn, 1);
+  EXPECT_TRUE(log.Has("root item"));
+  // The next frame is a frame of its own, with a layer to be had again.
+  frame = Frame([&](T3DDrawer& d) {
+    ASSERT_TRUE(d.BeginPostLayer());
+    d.FillRect({0, 0, kSize, kSize}, 0xFF0000FF);
+    d.EndPostLayer(0);
+  });
+  ExpectRgb(At(*frame, 10, 10), {0, 0, 255}, 0);
+}
+
+TEST_F(Drawer, CaptureKeepsTheFrameOnlyWhileCapturing) {
+  auto frame = Frame([](T3DDrawer& d) { d.Clear(0xFF336699); });
+  EXPECT_EQ(frame->Width(), kSize);
+  EXPECT_EQ(frame->Height(), kSize);
+  EXPECT_EQ(frame->Format(), TPixelFormat::Bgra32);
+  ExpectRgb(At(*frame, 63, 63), {0x33, 0x66, 0x99}, 0);
+  drawer->SetCapture(false);
+  TItem item([](T3DDrawer& d) { d.Clear(0xFF000000); });
+  EXPECT_TRUE(drawer->DrawItem(item));
+  EXPECT_FALSE(drawer->ReadFrame());
+}
+
+TEST_F(Drawer, PostProcessingFallsBackWithoutRenderTargets) {
+  TLogCapture log;
+  int plain = 0, softened = 0;
+  auto frame = Frame([&](T3DDrawer& d) {
+    d.FullTargets().SetSize(1 << 20, 1 << 20);  // no back end can be that large
+    EXPECT_FALSE(d.BeginPostLayer());
+    // Sharpening falls back to drawing plainly, softening to nothing.
+    d.DrawBlurred(-500, [&] {
+      ++plain;
+      d.FillRect({0, 0, 32, kSize}, 0xFFFF0000);
+    });
+    d.DrawBlurred(4000, [&] {
+      ++softened;
+      d.FillRect({32, 0, kSize, kSize}, 0xFF00FF00);
+    });
+    EXPECT_EQ(d.Screen().TargetDepth(), 1u);
+  });
+  EXPECT_EQ(plain, 1);
+  EXPECT_EQ(softened, 0);
+  ExpectRgb(At(*frame, 10, 10), {255, 0, 0}, 0);
+  ExpectRgb(At(*frame, 50, 10), {0, 0, 0}, 0);
+  EXPECT_TRUE(log.Has("Rt Create First Attempt Ok= False"));
+
+  // Only the half-size targets missing: the item is drawn into the full one
+  // and its result cannot reach the frame; nothing else goes wrong.
+  frame = Frame([&](T3DDrawer& d) {
+    d.HalfTargets().SetSize(1 << 20, 1 << 20);
+    d.DrawBlurred(4000, [&] { d.FillRect({0, 0, kSize, kSize}, 0xFF00FF00); });
+    EXPECT_EQ(d.Screen().TargetDepth(), 1u);
+    d.FillRect({0, 0, 8, 8}, 0xFFFFFFFF);
+  });
+  ExpectRgb(At(*frame, 4, 4), {255, 255, 255}, 0);
+
+  // Pools are sized from the frame again next time.
+  Frame([&](T3DDrawer& d) {
+    EXPECT_TRUE(d.BeginPostLayer());
+    d.EndPostLayer(0.05);
+  });
+
+  // After closing, nothing can be had and nothing breaks.
+  drawer->Close();
+  TItem item([](T3DDrawer&) {});
+  EXPECT_FALSE(drawer->DrawItem(item));
+  EXPECT_FALSE(drawer->BeginPostLayer());
+  drawer->DrawBlurred(4000, [&] { ++softened; });
+  drawer->DrawBlurred(-500, [&] { ++plain; });
+  EXPECT_EQ(softened, 0);
+  EXPECT_EQ(plain, 2);
+  EXPECT_FALSE(drawer->ReadFrame());
+}
+
+}  // namespace
+}  // namespace lum
