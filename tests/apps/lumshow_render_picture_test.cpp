@@ -211,6 +211,43 @@ TEST_F(RenderPictures, SpriteSheetAndGifFramesFollowTheSlideTime) {
   }
 }
 
+TEST_F(RenderPictures, BackgroundPicturesFitAndTileFromTheCentre) {
+  // 200 x 100: red top-left, green top-right, blue bottom-left, white bottom-right.
+  TPixels q;
+  q.width = 200;
+  q.height = 100;
+  q.px.resize(200 * 100);
+  const TRgb kWhite{255, 255, 255};
+  for (int y = 0; y < 100; ++y)
+    for (int x = 0; x < 200; ++x)
+      q.At(x, y) = y < 50 ? (x < 100 ? kRed : kGreen) : (x < 100 ? kBlue : kWhite);
+  dir.Write("s/bg.bmp", test::WriteBmp(q, {}));
+  auto frame = [&](const std::string& size) {
+    std::string show = Show("");
+    show.replace(show.find("bstyle=1\nbcolor=0\n"), 17, "bstyle=2\nbfn=bg.bmp\nbsize=" + size + "\n");
+    dir.Write("s/Project.lum", show);
+    std::string out = dir / "bg.png";
+    test::TCommandResult r =
+        Lumshow({"render", dir / "s/Project.lum", "--time", "0", "--size", "800x400", "-o", out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return test::FromBitmap(*test::Load(test::ReadFile(out), "bg.png")->GetMipLevel(0));
+  };
+  // At 100 % the picture covers the 2:1 slide exactly.
+  TPixels f = frame("100");
+  EXPECT_EQ(f.At(200, 100), kRed);
+  EXPECT_EQ(f.At(600, 100), kGreen);
+  EXPECT_EQ(f.At(200, 300), kBlue);
+  EXPECT_EQ(f.At(600, 300), kWhite);
+  // At 50 % a 400 x 200 tile sits at the centre and its neighbours repeat
+  // it outwards: the slide's top-left corner shows the bottom-right of the
+  // tile above and to the left.
+  f = frame("50");
+  EXPECT_EQ(f.At(250, 125), kRed);
+  EXPECT_EQ(f.At(550, 275), kWhite);
+  EXPECT_EQ(f.At(100, 50), kWhite);
+  EXPECT_EQ(f.At(700, 350), kRed);
+}
+
 TEST_F(RenderPictures, PicturesWithProfilesFollowTheShowsColourManagement) {
   // A 400 x 200 photo with an embedded wide-gamut profile, drawn 1:1.
   TPixels photo = test::MakeTestPicture(400, 200);

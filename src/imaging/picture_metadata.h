@@ -1,0 +1,62 @@
+#pragma once
+// EXIF and IPTC facts of a JPEG picture: the few tags and datasets that text
+// macros show. Every reader is bounded by its block; damaged data gives
+// empty fields, never an exception.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "foundation/stream.h"
+
+namespace lum {
+
+struct TExifFacts {
+  bool found = false;            // a readable EXIF block was present
+  std::string userComment;       // 0x9286, decoded per its charset header
+  std::string imageDescription;  // 0x010E
+  std::string dateTime;          // 0x0132 as stored ("YYYY:MM:DD HH:MM:SS")
+};
+
+// IPTC record 2 datasets we keep, by number, first value of each, as UTF-8.
+using TIptcFacts = std::map<int, std::string>;
+
+struct TPictureMetadata {
+  TExifFacts exif;
+  TIptcFacts iptc;
+};
+
+// IPTC record 2 datasets the readers keep (others are skipped).
+inline constexpr int kIptcDocumentTitle = 5;
+inline constexpr int kIptcSpecialInstructions = 40;
+inline constexpr int kIptcByline = 80;
+inline constexpr int kIptcBylineTitle = 85;
+inline constexpr int kIptcCity = 90;
+inline constexpr int kIptcSublocation = 92;
+inline constexpr int kIptcProvinceState = 95;
+inline constexpr int kIptcCountry = 101;
+inline constexpr int kIptcTransmissionReference = 103;
+inline constexpr int kIptcHeadline = 105;
+inline constexpr int kIptcCredit = 110;
+inline constexpr int kIptcSource = 115;
+inline constexpr int kIptcCopyright = 116;
+inline constexpr int kIptcCaption = 120;
+inline constexpr int kIptcCaptionWriter = 122;
+
+// Walks the JPEG markers up to the image data and reads the first APP1 EXIF
+// block and the APP13 resource block (segments of it joined). A stream that
+// is not a JPEG gives empty facts. Reads at most the header segments.
+TPictureMetadata ReadPictureMetadata(TStream& stream);
+TPictureMetadata ReadPictureMetadata(std::string_view jpeg);
+
+// The TIFF structure of an EXIF block (after "Exif\0\0"): IFD0 and the EXIF sub-IFD.
+TExifFacts ParseExifTiff(std::string_view tiff);
+// Photoshop image resources (after "Photoshop 3.0\0"): the IPTC resource 0x0404.
+TIptcFacts ParseIptcResources(std::string_view resources);
+// Bare IPTC IIM records.
+TIptcFacts ParseIptcRecords(std::string_view iim);
+
+// Strict UTF-8 check (no overlong forms, no surrogates, nothing past U+10FFFF).
+bool IsValidUtf8(std::string_view s);
+
+}  // namespace lum
