@@ -87,6 +87,14 @@ struct TRenderArgs {
 };
 int Render(const TRenderArgs& args);
 
+struct TTextArgs {
+  std::string description;  // "Text: ..." (the prefix may be left out)
+  std::string show;         // stored outlines from this show
+  std::string member;       // a "VectTxt2: " key of the show
+  std::string output;
+};
+int Text(const TTextArgs& args);
+
 // Error raised for a wrong use of the command line (exit status 2).
 struct TUsageError {
   std::string message;

@@ -106,6 +106,13 @@ int main(int argc, char** argv) {
   renderCmd->add_option("--size", render.size, "window size WxH (default 1920x1080)");
   renderCmd->add_option("-o,--output", render.output, "PNG file to write")->required();
 
+  TTextArgs text;
+  auto* textCmd = app.add_subcommand("text", "one text picture, as PNG (white, coverage as alpha)");
+  textCmd->add_option("DESCRIPTION", text.description, "a \"Text: \" description");
+  textCmd->add_option("--show", text.show, "use the stored outlines of this show");
+  textCmd->add_option("--member", text.member, "a \"VectTxt2: \" key of the show");
+  textCmd->add_option("-o,--output", text.output, "PNG file to write")->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -126,6 +133,7 @@ int main(int argc, char** argv) {
     if (*dumpCmd) return Dump(dump);
     if (*audioCmd) return Audio(audio);
     if (*renderCmd) return Render(render);
+    if (*textCmd) return Text(text);
   } catch (const TUsageError& e) {
     std::fprintf(stderr, "lumshow: %s\n", e.message.c_str());
     return 2;

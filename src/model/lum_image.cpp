@@ -365,11 +365,6 @@ void TLumImage::DrawSelf(TObjectDrawer& drawer) {
   drawer.DrawImage(*this);
 }
 
-void TLumText::LoadFromSection(const TIniList* section) {
-  ReadImageKeys(section);
-  TLumObject::LoadFromSection(section);
-}
-
 void TLumButton::LoadFromSection(const TIniList* section) {
   ReadImageKeys(section);
   TLumObject::LoadFromSection(section);

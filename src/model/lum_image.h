@@ -42,6 +42,9 @@ struct TImageDrawParams {
   int columns = 1, rows = 1;
   bool hasBorderColor = false;
   uint32_t borderColor = 0;  // r | g << 8 | b << 16 | a << 24, as shown
+  // Texts: their white picture is tinted with the state's colour.
+  bool hasTextColor = false;
+  uint32_t textColor = 0xFFFFFF;  // r | g << 8 | b << 16, as shown
 };
 
 class TLumImage : public TLumObject {
@@ -91,7 +94,7 @@ class TLumImage : public TLumObject {
   void ReadImageKeys(const TIniList* section);
   // Recomputes the visible rectangle and nominal size from the picture and
   // the border record (with the given zoom and pan).
-  void UpdateGeometry(float zoom, float panX, float panY);
+  virtual void UpdateGeometry(float zoom, float panX, float panY);
   void DropPicture();
 
   std::string imageName_;
@@ -108,27 +111,6 @@ class TLumImage : public TLumObject {
   TRectF visible_;
   double borderPx_ = 0;
   int frame_ = 0;
-};
-
-class TLumText : public TLumImage {
- public:
-  using TLumImage::TLumImage;
-  const char* ClassName() const override { return "TLumText"; }
-  void LoadFromSection(const TIniList* section) override;
-  // Texts get their pictures with the text issue; until then they hold none.
-  bool RequestPicture() override { return false; }
-  // Texts cast a shadow unless told otherwise.
-  void InitDefaults() override { defaultShadow_ = true; }
-  bool HasPointerStates() const override { return true; }
-  void SetPointerState(int state) override { state_ = state; }
-  int PointerState() const override { return state_; }
-  // Set when the display scale moved after the text was first rendered.
-  bool RenderRequested() const { return renderRequested_; }
-  void RequestRender(bool on = true) { renderRequested_ = on; }
-
- private:
-  int state_ = 0;
-  bool renderRequested_ = false;
 };
 
 class TLumButton : public TLumImage {

@@ -125,21 +125,24 @@ bool TLumObject::UpdateLayout(bool recursive) {
   return changed;
 }
 
+double TLumObject::FitFor(double pw, double ph) const {
+  const double w = w_, h = h_;
+  switch (fitMode_) {
+    case TFitMode::PlaceInto:
+      return (w > 0 && h > 0) ? std::min(pw / w, ph / h) : 0.0;
+    case TFitMode::Cover:
+      return (w > 0 && h > 0 && pw > 0 && ph > 0) ? 1.0 / std::min(w / pw, h / ph) : 0.0;
+    case TFitMode::None:
+      return 1.0;
+  }
+  return 1.0;
+}
+
 bool TLumObject::LayoutSelf() {
   TLumSlide* slide = GetSlide();
   auto [pw, ph] = GetContainerSize();
-  double w = w_, h = h_;
-  switch (fitMode_) {
-    case TFitMode::PlaceInto:
-      fit_ = (w > 0 && h > 0) ? std::min(pw / w, ph / h) : 0.0;
-      break;
-    case TFitMode::Cover:
-      fit_ = (w > 0 && h > 0 && pw > 0 && ph > 0) ? 1.0 / std::min(w / pw, h / ph) : 0.0;
-      break;
-    case TFitMode::None:
-      fit_ = 1.0;
-      break;
-  }
+  const double w = w_, h = h_;
+  fit_ = FitFor(pw, ph);
   effScaleX_ = ScaleX() * fit_ / 100.0;
   effScaleY_ = ScaleY() * fit_ / 100.0;
   sinZ_ = std::sin(Angle() * kDegToRad), cosZ_ = std::cos(Angle() * kDegToRad);
@@ -238,8 +241,7 @@ TWorldTransform TLumObject::GetParentTransform() const {
   return parent_ ? parent_->transform_ : TWorldTransform{};
 }
 
-bool TLumObject::HitTest(double x, double y) const {
-  if (!inView_ && !IsHostTracked()) return false;
+bool TLumObject::PlanePoint(double x, double y, double& u, double& v) const {
   TLumSlide* slide = GetSlide();
   if (!slide) return false;
   // The ray from the camera through the window point meets the object's plane
@@ -250,10 +252,15 @@ bool TLumObject::HitTest(double x, double y) const {
   TVec3 r = camera - transform_.origin;
   double det = Dot(a, Cross(b, c));
   if (std::abs(det) < 1e-12) return false;
-  double u = Dot(r, Cross(b, c)) / det;
-  double v = Dot(a, Cross(r, c)) / det;
-  double t = Dot(a, Cross(b, r)) / det;
-  if (t <= 0) return false;
+  u = Dot(r, Cross(b, c)) / det;
+  v = Dot(a, Cross(r, c)) / det;
+  return Dot(a, Cross(b, r)) / det > 0;
+}
+
+bool TLumObject::HitTest(double x, double y) const {
+  if (!inView_ && !IsHostTracked()) return false;
+  double u = 0, v = 0;
+  if (!PlanePoint(x, y, u, v)) return false;
   constexpr double kEps = 1e-9;
   return u >= left_ - kEps && u <= left_ + w_ + kEps && v >= top_ - kEps && v <= top_ + h_ + kEps;
 }

@@ -247,6 +247,11 @@ class TLumObject : public TLumParams {
 
  protected:
   ~TLumObject() override;
+  // Where the ray from the camera through window point x, y meets the
+  // object's plane, in its own units; false when it does not.
+  bool PlanePoint(double x, double y, double& u, double& v) const;
+  // The fit factor for a container of pw x ph ("FitMode").
+  virtual double FitFor(double pw, double ph) const;
   // Called by classes that read "Size".
   void SetNominalSize(double w, double h) { w_ = w, h_ = h; }
   // Raised by setters of drawn values.

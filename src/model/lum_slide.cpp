@@ -8,6 +8,7 @@
 #include "foundation/case_fold.h"
 #include "foundation/errors.h"
 #include "model/lum_image.h"
+#include "model/lum_text.h"
 #include "model/lum_object_props.h"
 #include "model/lum_video.h"
 
@@ -216,6 +217,7 @@ void TLumSlide::LoadSlide(const TIniList* main, const TIniList* times, const TIn
                           int32_t index, int32_t slideCount, double tin, double tout,
                           double offset) {
   index_ = index;
+  slideCount_ = slideCount;
   tin_ = tin;
   tout_ = tout;
   ComputeTimes(main, times, slideCount);

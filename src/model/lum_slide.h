@@ -96,6 +96,8 @@ class TLumSlide : public TLumObject {
   void SetAreaScale(double scaleX, double scaleY);
 
   int32_t Index() const { return index_; }
+  // Slides of the show (0 for a produced special slide).
+  int32_t SlideCount() const { return slideCount_; }
   const std::string& SlideName() const { return slideName_; }
   double BeginTime() const { return begin_; }
   double NextBeginTime() const { return nextBegin_; }
@@ -166,6 +168,7 @@ class TLumSlide : public TLumObject {
   TSlideProducer* producer_ = nullptr;
   int64_t pass_ = 0;
   int32_t index_ = -1;
+  int32_t slideCount_ = 0;
   std::string slideName_;
   double begin_ = 0, nextBegin_ = 0, tin_ = 0, tout_ = 0, offset_ = 0;
   TSlideBackground background_;

@@ -2,6 +2,7 @@
 
 #include "model/lum_box.h"
 #include "model/lum_image.h"
+#include "model/lum_text.h"
 #include "model/lum_video.h"
 #include "model/lum_view_port.h"
 

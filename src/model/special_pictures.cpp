@@ -8,6 +8,8 @@
 #include "document/ini_values.h"
 #include "imaging/picture_cache.h"
 #include "imaging/tiny_font.h"
+#include "text/live_vectorizer.h"
+#include "text/text_picture.h"
 
 namespace lum {
 
@@ -101,7 +103,12 @@ TRef<TImage> ResolveSpecialPicture(std::string_view name, const TSpecialPictureC
     return nullptr;
   }
   if (name.starts_with(kTextWithSize)) return SizedText(name.substr(kTextWithSize.size()));
-  // "Button: ", "Shadow: " and "Text: " pictures are made by their producers.
+  if (name.starts_with(kTextPrefix)) {
+    // Stored outlines first, installed fonts when the show has none.
+    TRef<TTextPictureStore> text = MakeTextPicture(name, context.accessor, MakeLiveVectorizer());
+    return text ? MakeRef<TImage>(text) : nullptr;
+  }
+  // "Button: " and "Shadow: " pictures are made by their producers.
   return nullptr;
 }
 

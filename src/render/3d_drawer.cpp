@@ -16,9 +16,12 @@ namespace {
 constexpr uint64_t kTextureIdleFrames = 120;
 
 // Premultiplied textures take the opacity in their colour as well.
-TColor OpacityColor(const TCustomTexture& texture, double opacity) {
+// A tint (r | g << 8 | b << 16) reaches premultiplied textures only.
+TColor OpacityColor(const TCustomTexture& texture, double opacity, uint32_t tint = 0xFFFFFF) {
   const auto a = uint32_t(std::lround(std::clamp(opacity, 0.0, 1.0) * 255));
-  return texture.premultiplied ? a * 0x01010101u : (a << 24) | 0xFFFFFFu;
+  if (!texture.premultiplied) return (a << 24) | 0xFFFFFFu;
+  auto channel = [&](int shift) { return (((tint >> shift) & 0xFF) * a + 127) / 255; };
+  return (a << 24) | (channel(0) << 16) | (channel(8) << 8) | channel(16);
 }
 
 // The whole used area of a target: frame pixels at its top left.
@@ -279,11 +282,11 @@ void T3DDrawer::FillQuad(const TQuad3& q, const std::array<TColor, 4>& colors, b
 }
 
 void T3DDrawer::DrawTexture(const TQuad3& q, TCustomTexture& texture, const TTexRect& s,
-                            double opacity, bool antialiased) {
+                            double opacity, bool antialiased, uint32_t tint) {
   if (opacity <= 0) return;
   const float u0 = float(s.left * texture.ScaleX()), u1 = float(s.right * texture.ScaleX());
   const float v0 = float(s.top * texture.ScaleY()), v1 = float(s.bottom * texture.ScaleY());
-  const TColor c = OpacityColor(texture, opacity);
+  const TColor c = OpacityColor(texture, opacity, tint);
   screen_->Batch().Begin({&texture});
   AddQuad({WorldVertex(q[0], c, u0, v0), WorldVertex(q[1], c, u1, v0), WorldVertex(q[2], c, u1, v1),
            WorldVertex(q[3], c, u0, v1)},

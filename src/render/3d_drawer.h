@@ -125,8 +125,9 @@ class T3DDrawer {
   // texture pixels.
   // Antialiased quads get a one-pixel band fading out around their edges.
   void FillQuad(const TQuad3& q, const std::array<TColor, 4>& colors, bool antialiased = false);
+  // A premultiplied texture is tinted (r | g << 8 | b << 16).
   void DrawTexture(const TQuad3& q, TCustomTexture& texture, const TTexRect& source, double opacity,
-                   bool antialiased = false);
+                   bool antialiased = false, uint32_t tint = 0xFFFFFF);
   void FillRect(const TRect& r, TColor color);
   // A texture over target pixels r with an opacity (fixed pipeline).
   void DrawPixels(TCustomTexture& texture, const TRect& r, const TTexRect& source, double opacity);

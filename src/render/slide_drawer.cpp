@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "foundation/log.h"
 #include "imaging/bitmap.h"
@@ -137,8 +138,13 @@ void TSlideDrawer::DrawImage(TLumImage& image) {
   TRef<TBitmap> level = picture->GetMipLevel(p.mipLevel, TPixelFormat::Bgra32);
   if (!level) level = picture->GetMipLevel(0, TPixelFormat::Bgra32);
   if (!level) return;
+  // Texts are white with coverage as alpha: as premultiplied pixels (all
+  // four channels the coverage) the drawer can tint them.
+  if (p.hasTextColor) level = PremultipliedWhite(*level);
+  if (!level) return;
   TCustomTexture* tex = drawer_.TextureFor(&image, *level, true);
   if (!tex) return;
+  tex->premultiplied = p.hasTextColor;
   tex->nearest = p.filtering == TImageFiltering::Nearest;
   tex->lodBias = p.mipLodBias;
   const double kx = double(level->Width()) / picture->Width();
@@ -160,7 +166,21 @@ void TSlideDrawer::DrawImage(TLumImage& image) {
   if (TCustomColorGradeTexture* lut = LookupOf(image)) {
     if (DrawColorGraded(drawer_, quad, *tex, src, p.opacity, *lut, *lut, 0)) return;
   }
-  drawer_.DrawTexture(quad, *tex, src, p.opacity, p.antialiased && band == 0);
+  drawer_.DrawTexture(quad, *tex, src, p.opacity, p.antialiased && band == 0,
+                      p.hasTextColor ? p.textColor : 0xFFFFFF);
+}
+
+TRef<TBitmap> TSlideDrawer::PremultipliedWhite(const TBitmap& text) {
+  if (auto* kept = dynamic_cast<TBitmap*>(drawer_.Cached(&text))) return TRef<TBitmap>(kept);
+  if (text.Format() != TPixelFormat::Bgra32) return nullptr;
+  auto made = MakeRef<TBitmap>(text.Width(), text.Height(), TPixelFormat::Bgra32);
+  for (int y = 0; y < text.Height(); ++y) {
+    const uint8_t* s = text.Row(y);
+    uint8_t* d = made->Row(y);
+    for (int x = 0; x < text.Width(); ++x) std::memset(d + 4 * x, s[4 * x + 3], 4);
+  }
+  drawer_.SetCached(&text, made);
+  return made;
 }
 
 TCustomColorGradeTexture* TSlideDrawer::LookupOf(const TLumObject& object) {

@@ -9,6 +9,7 @@ namespace lum {
 class TLumSlide;
 class TLumViewPort;
 class TCustomColorGradeTexture;
+class TBitmap;
 
 class TSlideDrawer : public TObjectDrawer {
  public:
@@ -25,6 +26,8 @@ class TSlideDrawer : public TObjectDrawer {
 
  private:
   void DrawViewPort(TLumViewPort& port);
+  // A text picture as premultiplied white (kept while it is drawn).
+  TRef<TBitmap> PremultipliedWhite(const TBitmap& text);
   // The look-up texture of an object's colour-managed picture, made once.
   TCustomColorGradeTexture* LookupOf(const TLumObject& object);
   // Draws children of an object into a cleared full-size target; null when

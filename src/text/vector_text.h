@@ -10,7 +10,7 @@ namespace lum {
 
 // Path commands of an outline point.
 enum TPathCommand : int32_t {
-  pcMoveTo = 0,   // starts a contour
+  pcMoveTo = 0,  // starts a contour
   pcLineTo = 1,
   pcQuadTo = 2,   // this point is the control point, the next the end point
   pcCubicTo = 3,  // three consecutive points: control, control, end
@@ -23,10 +23,10 @@ struct TGlyphPoint {
 };
 
 struct TGlyphOutline {
-  uint16_t index = 0;              // glyph index in its font
-  int32_t a = 0, b = 0, c = 0;     // left bearing, black-box width, right bearing
+  uint16_t index = 0;           // glyph index in its font
+  int32_t a = 0, b = 0, c = 0;  // left bearing, black-box width, right bearing
   int32_t ascent = 0, descent = 0;
-  float captureSize = 0;           // the size at which the outline was taken
+  float captureSize = 0;  // the size at which the outline was taken
   std::vector<TGlyphPoint> points;
 };
 
@@ -43,10 +43,10 @@ struct TGlyphCache {
 };
 
 struct TPlacedGlyph {
-  int32_t x = 0;          // origin on the line, outline units
-  float size = 0;         // the outline is scaled by size / capture size
+  int32_t x = 0;   // origin on the line, outline units
+  float size = 0;  // the outline is scaled by size / capture size
   uint16_t index = 0;
-  std::string cacheKey;   // names the glyph cache holding the outline
+  std::string cacheKey;  // names the glyph cache holding the outline
 };
 
 // A laid-out text: lines of placed glyphs.

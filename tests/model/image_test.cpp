@@ -510,7 +510,10 @@ TEST(SpecialPictures, SizedTextAndOtherNames) {
   EXPECT_FALSE(ResolveSpecialPicture("TextWithSize:Arial:1:99999:120:::::", {}));
   EXPECT_FALSE(ResolveSpecialPicture("EffectResource1, 10, 10", {}));
   EXPECT_FALSE(ResolveSpecialPicture("EffectResourcex, 10, 10", {}));
-  EXPECT_FALSE(ResolveSpecialPicture("Text: Arial:1", {}));
+  // Texts come from the text pictures (installed fonts without a show).
+  TRef<TImage> live = ResolveSpecialPicture("Text: Arial:1:0:0::1:1:0:\"x\"", {});
+  ASSERT_TRUE(live);
+  EXPECT_STREQ(live->Store().ClassName(), "TTextPictureStore");
   EXPECT_FALSE(ResolveSpecialPicture("SlideEffectBuffer1, 0, 0", {}));
   EXPECT_FALSE(ResolveSpecialPicture("Mask: Mask: a.bmp", {}));
 }
