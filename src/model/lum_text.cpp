@@ -22,7 +22,9 @@ namespace {
 // "FontStyle": the names exactly as written, any order.
 int ReadFontStyle(const TIniList* section) {
   int style = 0;
-  for (const std::string& word : ReadList(section, "FontStyle")) {
+  for (std::string word : ReadList(section, "FontStyle")) {
+    while (!word.empty() && word.front() == ' ') word.erase(word.begin());
+    while (!word.empty() && word.back() == ' ') word.pop_back();
     if (word == "Bold") style |= tsBold;
     if (word == "Italic") style |= tsItalic;
     if (word == "Underline") style |= tsUnderline;
@@ -82,6 +84,7 @@ void TLumText::SetLines(std::vector<std::string> lines) {
   if (allEmpty) lines = {" "};
   if (lines == lines_) return;
   lines_ = std::move(lines);
+  givenUp_ = false;
   if (!rasterize_) DropPicture();
 }
 
@@ -153,6 +156,7 @@ double TLumText::RenderScale(double width, double height) const {
 bool TLumText::RequestPicture() {
   if (rasterize_) return TLumImage::RequestPicture();
   if (picture_ && !renderRequested_) return true;
+  if (givenUp_ && !renderRequested_) return false;
   TLumSlideHost* host = slide_ ? slide_->GetHost() : nullptr;
   // The resolution follows the parent's display scale, known once the
   // slide's pre-pass has run.
@@ -172,6 +176,8 @@ bool TLumText::RequestPicture() {
   p.scale = RenderScale(bounds.Width(), bounds.Height());
   TRef<TImage> picture = p.scale > 0 ? host->OpenPicture(BuildTextDescription(p)) : nullptr;
   if (!picture || !dynamic_cast<const TTextPictureStore*>(&picture->Store())) {
+    givenUp_ = true;
+    renderRequested_ = false;
     UpdateGeometry(100, 0, 0);
     return false;
   }

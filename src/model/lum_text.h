@@ -34,7 +34,10 @@ class TLumText : public TLumImage {
   int PointerState() const override { return state_; }
   // Set when the display scale moved after the text was first rendered.
   bool RenderRequested() const { return renderRequested_; }
-  void RequestRender(bool on = true) { renderRequested_ = on; }
+  void RequestRender(bool on = true) {
+    renderRequested_ = on;
+    if (on) givenUp_ = false;
+  }
 
   const std::vector<std::string>& Lines() const { return lines_; }
   void SetLines(std::vector<std::string> lines);
@@ -79,6 +82,9 @@ class TLumText : public TLumImage {
   bool isComment_ = false;
   int state_ = 0;
   bool renderRequested_ = false;
+  // The last try could not make a picture; not tried again until the text
+  // or its display scale changes.
+  bool givenUp_ = false;
   TTextParams params_;
 };
 

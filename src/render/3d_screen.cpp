@@ -219,6 +219,8 @@ void T3DScreen::Attach(TDrawDevice* device) {
 void T3DScreen::ForgetDevice() {
   FreeRenderer();
   device_ = nullptr;
+  // The device may keep the messenger after the screen has gone.
+  if (messenger_) messenger_->screen = nullptr;
   messenger_ = nullptr;
 }
 
