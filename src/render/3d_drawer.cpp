@@ -95,13 +95,17 @@ T3DDrawer::T3DDrawer(TRef<T3DEngine> engine)
       half_(std::make_unique<TRenderTargetManager>(screen_.get(), true)) {}
 
 T3DDrawer::~T3DDrawer() {
+  DropTextures();
+  shaders_.clear();
+}
+
+void T3DDrawer::DropTextures() {
   textures_.clear();
   cached_.clear();
   store_.Clear();
   full_->Clear();
   half_->Clear();
   layer_ = nullptr;
-  shaders_.clear();
 }
 
 void T3DDrawer::Attach(TDrawDevice* device) {
@@ -117,12 +121,7 @@ void T3DDrawer::Attach(TDrawDevice* device) {
 void T3DDrawer::Close() {
   std::lock_guard g(lock_);
   Log().Line("T3DDrawer.Close");
-  textures_.clear();
-  cached_.clear();
-  store_.Clear();
-  full_->Clear();
-  half_->Clear();
-  layer_ = nullptr;
+  DropTextures();
   screen_->ReleaseResources();
   screen_->ForgetDevice();
 }

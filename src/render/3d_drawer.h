@@ -174,6 +174,8 @@ class T3DDrawer {
   void BlurPass(TRenderTargetTexture& from, bool vertical, double strength, int step,
                 const TRect& area);
   void EvictTextures();
+  // Forgets every texture, cached object and target the drawer holds.
+  void DropTextures();
   bool SetConstants(const std::vector<float>& constants);
   bool DrawItemGuarded(TDrawerItem& item);
   void AddQuad(const std::array<TVertex, 4>& q, bool antialiased, bool premultiplied);

@@ -20,14 +20,6 @@ using test::TTempDir;
 
 using test::Lumshow;
 
-// The PNG lumshow wrote, decoded again.
-TPixels ReadPng(const std::string& path) {
-  TMemoryStream s(ReadFile(path));
-  TRef<TImage> img = LoadImage(s, "out.png");
-  EXPECT_TRUE(img) << path;
-  return img ? FromBitmap(*img->GetMipLevel(0)) : TPixels{};
-}
-
 TEST(LumshowImage, PictureFileAtLevels) {
   TTempDir dir;
   TPixels p = test::MakeTestPicture(40, 22);
@@ -35,9 +27,9 @@ TEST(LumshowImage, PictureFileAtLevels) {
   TCommandResult r = Lumshow({"image", bmp, "-o", dir / "out.png"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "40 x 22 BGR24\n");
-  EXPECT_EQ(MaxDifference(ReadPng(dir / "out.png"), p), 0);
+  EXPECT_EQ(MaxDifference(test::ReadPicture(dir / "out.png"), p), 0);
   ASSERT_EQ(Lumshow({"image", bmp, "-o", dir / "half.png", "--level", "1"}).status, 0);
-  TPixels half = ReadPng(dir / "half.png");
+  TPixels half = test::ReadPicture(dir / "half.png");
   EXPECT_EQ(half.width, 20);
   EXPECT_EQ(half.height, 11);
   // The last level is 1 x 1; below it is a usage error.
@@ -53,7 +45,8 @@ TEST(LumshowImage, JpegLevelsAgreeWithDjpeg) {
   test::RunTool({"cjpeg", "-outfile", dir / "p.jpg", ppm});
   ASSERT_EQ(Lumshow({"image", dir / "p.jpg", "-o", dir / "q.png", "--level", "2"}).status, 0);
   test::RunTool({"djpeg", "-scale", "1/4", "-outfile", dir / "ref.ppm", dir / "p.jpg"});
-  EXPECT_EQ(MaxDifference(ReadPng(dir / "q.png"), test::ReadPnm(ReadFile(dir / "ref.ppm"))), 0);
+  EXPECT_EQ(
+      MaxDifference(test::ReadPicture(dir / "q.png"), test::ReadPnm(ReadFile(dir / "ref.ppm"))), 0);
 }
 
 TEST(LumshowImage, EmbeddedProfileConvertedOnRequest) {
@@ -65,9 +58,9 @@ TEST(LumshowImage, EmbeddedProfileConvertedOnRequest) {
   ASSERT_EQ(Lumshow({"image", dir / "p.jpg", "-o", dir / "srgb.png", "--icc", "sRGB"}).status, 0);
   ASSERT_EQ(Lumshow({"image", dir / "p.jpg", "-o", dir / "funky.png", "--icc", "FunkyRGB"}).status,
             0);
-  TPixels none = ReadPng(dir / "none.png");
-  EXPECT_GT(MaxDifference(none, ReadPng(dir / "srgb.png")), 5);
-  EXPECT_GT(MaxDifference(none, ReadPng(dir / "funky.png")), 60);
+  TPixels none = test::ReadPicture(dir / "none.png");
+  EXPECT_GT(MaxDifference(none, test::ReadPicture(dir / "srgb.png")), 5);
+  EXPECT_GT(MaxDifference(none, test::ReadPicture(dir / "funky.png")), 60);
   TCommandResult bad =
       Lumshow({"image", dir / "p.jpg", "-o", dir / "b.png", "--icc", dir / "no.icc"});
   EXPECT_EQ(bad.status, 1);
@@ -86,10 +79,10 @@ TEST(LumshowImage, MemberOfAShowWithItsRotation) {
   ASSERT_EQ(pack.status, 0) << pack.err;
   std::string show = dir / "s.lumshow";
   ASSERT_EQ(Lumshow({"image", show, "--member", "c:\\pics\\A.BMP", "-o", dir / "a.png"}).status, 0);
-  EXPECT_EQ(MaxDifference(ReadPng(dir / "a.png"), p), 0);
+  EXPECT_EQ(MaxDifference(test::ReadPicture(dir / "a.png"), p), 0);
   ASSERT_EQ(
       Lumshow({"image", show, "--member", "C:\\Pics\\turned.bmp", "-o", dir / "t.png"}).status, 0);
-  TPixels t = ReadPng(dir / "t.png");
+  TPixels t = test::ReadPicture(dir / "t.png");
   EXPECT_EQ(t.width, 5);
   EXPECT_EQ(t.height, 8);
   EXPECT_EQ(t.At(0, 7), p.At(0, 0));  // counter-clockwise: top-left to bottom-left

@@ -56,8 +56,7 @@ class RenderPictures : public ::testing::Test {
     test::TCommandResult r =
         Lumshow({"render", show, "--time", std::to_string(ms), "--size", "800x400", "-o", out});
     EXPECT_EQ(r.status, 0) << r.err;
-    TRef<TImage> img = test::Load(test::ReadFile(out), "frame.png");
-    return img ? test::FromBitmap(*img->GetMipLevel(0)) : TPixels{};
+    return test::ReadPicture(out);
   }
   // Colour runs along row y from x0 to x1 (exclusive) must be these, each
   // checked a few pixels inside its run.
@@ -224,13 +223,14 @@ TEST_F(RenderPictures, BackgroundPicturesFitAndTileFromTheCentre) {
   dir.Write("s/bg.bmp", test::WriteBmp(q, {}));
   auto frame = [&](const std::string& size) {
     std::string show = Show("");
-    show.replace(show.find("bstyle=1\nbcolor=0\n"), 17, "bstyle=2\nbfn=bg.bmp\nbsize=" + size + "\n");
+    show.replace(show.find("bstyle=1\nbcolor=0\n"), 17,
+                 "bstyle=2\nbfn=bg.bmp\nbsize=" + size + "\n");
     dir.Write("s/Project.lum", show);
     std::string out = dir / "bg.png";
     test::TCommandResult r =
         Lumshow({"render", dir / "s/Project.lum", "--time", "0", "--size", "800x400", "-o", out});
     EXPECT_EQ(r.status, 0) << r.err;
-    return test::FromBitmap(*test::Load(test::ReadFile(out), "bg.png")->GetMipLevel(0));
+    return test::ReadPicture(out);
   };
   // At 100 % the picture covers the 2:1 slide exactly.
   TPixels f = frame("100");
@@ -262,9 +262,7 @@ TEST_F(RenderPictures, PicturesWithProfilesFollowTheShowsColourManagement) {
   ASSERT_EQ(
       Lumshow({"image", dir / "s/photo.jpg", "-o", dir / "funky.png", "--icc", "FunkyRGB"}).status,
       0);
-  auto read = [&](const std::string& path) {
-    return test::FromBitmap(*test::Load(test::ReadFile(path), "x.png")->GetMipLevel(0));
-  };
+  auto read = test::ReadPicture;
   const TPixels none = read(dir / "none.png"), funky = read(dir / "funky.png");
   // Mean and largest difference over the picture's area of the frame.
   auto compare = [&](const TPixels& f, const TPixels& ref, double& mean, int& largest) {
@@ -292,8 +290,8 @@ TEST_F(RenderPictures, PicturesWithProfilesFollowTheShowsColourManagement) {
   std::string managed = Show(Picture("photo.jpg", ""));
   managed.replace(managed.find("[Main]\n"), 7, "[Main]\nColorManagement=FunkyRGB\n");
   dir.Write("s/Project.lum", managed);
-  test::TCommandResult r = Lumshow({"render", dir / "s/Project.lum", "--time", "0", "--size",
-                                    "800x400", "-o", dir / "m.png"});
+  test::TCommandResult r = Lumshow(
+      {"render", dir / "s/Project.lum", "--time", "0", "--size", "800x400", "-o", dir / "m.png"});
   ASSERT_EQ(r.status, 0) << r.err;
   compare(read(dir / "m.png"), funky, mean, largest);
   EXPECT_LT(mean, 2.5);

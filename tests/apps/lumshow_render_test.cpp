@@ -19,20 +19,13 @@ using test::TPixels;
 using test::TRgb;
 using test::TTempDir;
 
-TPixels ReadPng(const std::string& path) {
-  std::string bytes = test::ReadFile(path);
-  TRef<TImage> img = test::Load(bytes, "frame.png");
-  if (!img) return {};
-  return test::FromBitmap(*img->GetMipLevel(0));
-}
-
 // A frame of the show at time ms in a window of w x h.
 TPixels Render(const std::string& show, double ms, int w, int h, const TTempDir& dir) {
   std::string out = dir / "frame.png";
   test::TCommandResult r = Lumshow({"render", show, "--time", std::to_string(ms), "--size",
                                     std::to_string(w) + "x" + std::to_string(h), "-o", out});
   EXPECT_EQ(r.status, 0) << r.err;
-  return ReadPng(out);
+  return test::ReadPicture(out);
 }
 
 void ExpectNear(TRgb got, int r, int g, int b, int tol, const std::string& where) {
@@ -307,9 +300,9 @@ TEST(LumshowRender, BadArgumentsAndShows) {
   EXPECT_EQ(unwritable.status, 1);
   EXPECT_NE(unwritable.err.find("cannot write"), std::string::npos) << unwritable.err;
   // Without a drawing device: a clear message, exit 1, no file.
-  test::TCommandResult noDevice = test::RunCommand(
-      {"/usr/bin/env", "SDL_VIDEODRIVER=dummy", LUMSHOW_PATH, "render", show, "--time", "0", "-o",
-       dir / "none.png"});
+  test::TCommandResult noDevice =
+      test::RunCommand({"/usr/bin/env", "SDL_VIDEODRIVER=dummy", LUMSHOW_PATH, "render", show,
+                        "--time", "0", "-o", dir / "none.png"});
   EXPECT_EQ(noDevice.status, 1);
   EXPECT_NE(noDevice.err.find("the drawing device is not ready"), std::string::npos)
       << noDevice.err;

@@ -55,8 +55,7 @@ class RenderTexts : public ::testing::Test {
     test::TCommandResult r =
         Lumshow({"render", show, "--time", std::to_string(ms), "--size", "800x400", "-o", out});
     EXPECT_EQ(r.status, 0) << r.err;
-    TRef<TImage> img = test::Load(test::ReadFile(out), "frame.png");
-    return img ? test::FromBitmap(*img->GetMipLevel(0)) : TPixels{};
+    return test::ReadPicture(out);
   }
   // The box around every pixel brighter than the threshold in any channel.
   struct TBox {
@@ -196,11 +195,9 @@ TEST_F(RenderTexts, StoredOutlinesAreUsedBeforeInstalledFonts) {
   test::TCommandResult two =
       Lumshow({"text", "Text: Arial:1:0:0::1:1:0:\"<S>tored\"", "-o", dir / "two.png"});
   ASSERT_EQ(two.status, 0) << two.err;
-  auto read = [&](const std::string& path) {
-    TRef<TImage> img = test::Load(test::ReadFile(path), "t.png");
-    return test::FromBitmap(*img->GetMipLevel(0));
-  };
-  EXPECT_EQ(test::MaxDifference(read(dir / "one.png"), read(dir / "two.png")), 0);
+  EXPECT_EQ(
+      test::MaxDifference(test::ReadPicture(dir / "one.png"), test::ReadPicture(dir / "two.png")),
+      0);
 }
 
 TEST_F(RenderTexts, BadTextsAndArguments) {

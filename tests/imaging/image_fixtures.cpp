@@ -1,5 +1,8 @@
 #include "imaging/image_fixtures.h"
 
+#include <fstream>
+#include <sstream>
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -284,6 +287,15 @@ int MaxDifference(const TPixels& a, const TPixels& b) {
 TRef<TImage> Load(const std::string& bytes, std::string_view name) {
   TMemoryStream s(bytes);
   return LoadImage(s, name);
+}
+
+TPixels ReadPicture(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << f.rdbuf();
+  TRef<TImage> img = Load(bytes.str(), path);
+  EXPECT_TRUE(img) << path;
+  return img ? FromBitmap(*img->GetMipLevel(0)) : TPixels{};
 }
 
 }  // namespace lum::test

@@ -63,6 +63,10 @@ std::string RunTool(const std::vector<std::string>& argv);
 // A picture decoded by the loaders from bytes, as if read from a file of that name.
 TRef<TImage> Load(const std::string& bytes, std::string_view name);
 
+// A picture file (a PNG a command wrote) decoded by the loaders, as RGB;
+// empty (and a test failure) when it cannot be read.
+TPixels ReadPicture(const std::string& path);
+
 // The bitmap as RGB (any pixel format).
 TPixels FromBitmap(const TBitmap& b);
 // Largest channel difference; -1 when the sizes differ.
