@@ -456,7 +456,7 @@ int main(int argc, char** argv) {
         "2. blur G=28 of a full-screen picture, no read-back, ms/frame: background %.2f  "
         "picture %.2f  blurred picture %.2f\n   one layer %.2f  (blurred - background) / layer "
         "= %.2f layers %s\n   blur work alone (blurred - picture) %.2f = %.1f bilinear picture "
-        "layers of %.2f\n   of it the last pass at full resolution (7 taps from a half-size "
+        "layers of %.2f\n   for comparison: a 7-tap pass at full resolution (from a half-size "
         "target) %.2f; one bilinear copy of that target %.2f (clear included in both)\n",
         Median(bg), Median(layer), Median(blurred), Median(layerMs), r2,
         r2 <= 3 ? "(ok)" : "(over 3)", Median(blurred) - Median(layer), Median(passes),
