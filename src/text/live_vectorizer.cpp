@@ -585,6 +585,18 @@ size_t CountCodePoints(const std::string& s) {
   return n;
 }
 
+// The engine, the faces fontconfig lists for a font and style, and the first
+// usable one; false when there is none. Runs under gLock.
+bool FindPrimary(const std::string& font, int style, TEngine*& engine, const TFontList*& list,
+                 int& primary) {
+  engine = TEngine::Get();
+  if (!engine) return false;
+  engine->Trim();
+  list = &engine->List(font, style);
+  primary = engine->Primary(*list);
+  return primary >= 0;
+}
+
 }  // namespace
 
 bool LiveVectorize(const std::string& font, int style, const std::vector<std::string>& lines,
@@ -602,15 +614,14 @@ bool LiveVectorize(const std::string& font, int style, const std::vector<std::st
   }
 
   std::lock_guard<std::mutex> guard(gLock);
-  TEngine* engine = TEngine::Get();
-  if (!engine) return false;
-  engine->Trim();
-  const TFontList& list = engine->List(font, style);
-  int primary = engine->Primary(list);
-  if (primary < 0) {
+  TEngine* engine = nullptr;
+  const TFontList* fonts = nullptr;
+  int primary = -1;
+  if (!FindPrimary(font, style, engine, fonts, primary)) {
     LogLine("no usable font for \"" + font + "\"");
     return false;
   }
+  const TFontList& list = *fonts;
   const TFace& face = *engine->Face(list.fonts[size_t(primary)].id);
   out.ascent = face.ascent;
   out.descent = face.descent;
@@ -664,12 +675,11 @@ TLiveVectorizer MakeLiveVectorizer() {
 
 bool ResolveLiveFont(const std::string& font, int style, TLiveFont& out) {
   std::lock_guard<std::mutex> guard(gLock);
-  TEngine* engine = TEngine::Get();
-  if (!engine) return false;
-  engine->Trim();
-  const TFontList& list = engine->List(font, style);
-  int primary = engine->Primary(list);
-  if (primary < 0) return false;
+  TEngine* engine = nullptr;
+  const TFontList* fonts = nullptr;
+  int primary = -1;
+  if (!FindPrimary(font, style, engine, fonts, primary)) return false;
+  const TFontList& list = *fonts;
   const TCandidate& c = list.fonts[size_t(primary)];
   out = TLiveFont();
   out.file = c.id.file;

@@ -18,6 +18,7 @@
 #include "model/slide_producer.h"
 #include "model/special_pictures.h"
 #include "project/lum_source.h"
+#include "show_fixture.h"
 #include "support/temp_dir.h"
 
 namespace lum {
@@ -26,18 +27,7 @@ namespace {
 using test::TPixels;
 using test::TRgb;
 
-// Files by exact name, as a container holds them: unlike the disk, it knows
-// nothing of "|" suffixes.
-class TMemorySource : public TFileSource {
- public:
-  std::map<std::string, std::string> files;
-  std::unique_ptr<TStream> Open(std::string_view name) override {
-    auto it = files.find(FoldCase(name));
-    if (it == files.end()) return nullptr;
-    return std::make_unique<TMemoryStream>(it->second);
-  }
-  void Add(const std::string& name, std::string bytes) { files[FoldCase(name)] = std::move(bytes); }
-};
+using test::Key;
 
 TPixels Solid(int w, int h, TRgb c) {
   TPixels p{w, h, std::vector<TRgb>(size_t(w) * h, c)};
@@ -49,36 +39,11 @@ std::string Object(const std::string& name, const std::string& guid, const std::
   return "object " + name + ":" + cls + "\nGUID={" + guid + "}\n" + keys + inner + "end\n";
 }
 
-std::string Key(int time, const std::string& keys) {
-  return "object K:KeyPoint\nTime=" + std::to_string(time) + "\n" + keys + "end\n";
-}
-
-// A show of design size 1000 x 1000 in a 1000 x 1000 window, one slide of 3 s.
-struct TShow {
-  TRef<TMemorySource> files = MakeRef<TMemorySource>();
-  TRef<TFileAccessor> accessor = MakeRef<TFileAccessor>(files, "/nowhere/");
-  TRef<TLumSlideHost> host = MakeRef<TLumSlideHost>();
-  TIniFile doc;
-  std::unique_ptr<TLumSource> source;
-  TRef<TSlideProducer> producer;
-  TRef<TDrawContainer> container;
-
-  TShow() {
+// A show of design size 1000 x 1000 in a 1000 x 1000 window, with two pictures.
+struct TShow : test::TModelShow {
+  TShow() : TModelShow(1000, 1000) {
     files->Add("wide.bmp", test::WriteBmp(test::MakeTestPicture(400, 200), {}));
     files->Add("tall.bmp", test::WriteBmp(test::MakeTestPicture(400, 300), {}));
-    host->SetAccessor(accessor);
-  }
-  TLumSlide& Slide(const std::string& objects, const std::string& slideKeys = "") {
-    doc.LoadText(
-        "[Main]\nMinorVersion=13\nopt_scr_width=1000\nopt_scr_height=1000\n"
-        "[Times]\nopt_slidescount=1\nopt_synchpos1=3000\n[Slide1]\n" +
-        slideKeys + "object Container:Root\n" + objects + "end\n");
-    source = std::make_unique<TLumSource>(accessor, doc, TLumSourceSettings{"x", 1});
-    producer = MakeRef<TSlideProducer>(*source, host);
-    producer->SetFrame(1000, 1000);
-    container = producer->ProduceOrThrow(0);
-    container->slide->SetTimeAndLayout(true, 0);
-    return *container->slide;
   }
 };
 

@@ -5,9 +5,9 @@
 #include <random>
 #include <string>
 
+#include "document/ini_file.h"
 #include "foundation/errors.h"
 #include "model/lum_object_props.h"
-#include "document/ini_file.h"
 
 namespace lum {
 namespace {

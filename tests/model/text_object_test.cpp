@@ -16,22 +16,14 @@
 #include "model/lum_text.h"
 #include "model/slide_producer.h"
 #include "project/lum_source.h"
+#include "show_fixture.h"
 #include "text/live_vectorizer.h"
 #include "text/text_picture.h"
 
 namespace lum {
 namespace {
 
-class TMemorySource : public TFileSource {
- public:
-  std::map<std::string, std::string> files;
-  std::unique_ptr<TStream> Open(std::string_view name) override {
-    auto it = files.find(FoldCase(name));
-    if (it == files.end()) return nullptr;
-    return std::make_unique<TMemoryStream>(it->second);
-  }
-  void Add(const std::string& name, std::string bytes) { files[FoldCase(name)] = std::move(bytes); }
-};
+using test::Key;
 
 std::string Object(const std::string& name, const std::string& keys, const std::string& inner = "",
                    const std::string& cls = "Text") {
@@ -40,37 +32,13 @@ std::string Object(const std::string& name, const std::string& keys, const std::
          "end\n";
 }
 
-std::string Key(int time, const std::string& keys) {
-  return "object K:KeyPoint\nTime=" + std::to_string(time) + "\n" + keys + "end\n";
-}
-
 std::string Scale(int time, int x, int y) {
   return Key(time, "ScaleX=" + std::to_string(x) + "\nScaleY=" + std::to_string(y) + "\n");
 }
 
-// A show of design size 800 x 400 shown 1:1, one slide of 3 s.
-struct TShow {
-  TRef<TMemorySource> files = MakeRef<TMemorySource>();
-  TRef<TFileAccessor> accessor = MakeRef<TFileAccessor>(files, "/nowhere/");
-  TRef<TLumSlideHost> host = MakeRef<TLumSlideHost>();
-  TIniFile doc;
-  std::unique_ptr<TLumSource> source;
-  TRef<TSlideProducer> producer;
-  TRef<TDrawContainer> container;
-
-  TShow() { host->SetAccessor(accessor); }
-  TLumSlide& Slide(const std::string& objects) {
-    doc.LoadText(
-        "[Main]\nMinorVersion=13\nopt_scr_width=800\nopt_scr_height=400\n"
-        "[Times]\nopt_slidescount=1\nopt_synchpos1=3000\n[Slide1]\nobject Container:Root\n" +
-        objects + "end\n");
-    source = std::make_unique<TLumSource>(accessor, doc, TLumSourceSettings{"x", 1});
-    producer = MakeRef<TSlideProducer>(*source, host);
-    producer->SetFrame(800, 400);
-    container = producer->ProduceOrThrow(0);
-    container->slide->SetTimeAndLayout(true, 0);
-    return *container->slide;
-  }
+// A show of design size 800 x 400 shown 1:1.
+struct TShow : test::TModelShow {
+  TShow() : TModelShow(800, 400) {}
 };
 
 template <class T = TLumText>

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fake_back_end.h"
+#include "gl_fixture.h"
 #include "imaging/bitmap.h"
 #include "render/3d_drawer.h"
 #include "render/3d_yuv.h"
@@ -185,32 +186,11 @@ TEST(ColorGradeCells, BasesSourcesAndFiltersWithoutADevice) {
 
 // ---- drawing on the GL back end ----
 
-class Drawer : public ::testing::Test {
+class Drawer : public test::THeadlessGL {
  protected:
-  static inline TRef<T3DEngineGL> engine;
-  static inline std::string skip;
-
-  static void SetUpTestSuite() {
-    std::string error;
-    if (!TWindowThread::Init(&error)) {
-      skip = "no display: " + error;
-      return;
-    }
-    engine = MakeRef<T3DEngineGL>();
-    if (!engine->DeviceReady()) skip = "no OpenGL 3.3 context: " + engine->InitFailure();
-    T3DEngineGL::SetPacing(false);
-  }
-  static void TearDownTestSuite() { engine = nullptr; }
-
   void SetUp() override {
     if (!skip.empty()) GTEST_SKIP() << skip;
-    TWindowOptions o;
-    o.width = kSize;
-    o.height = kSize;
-    o.hidden = true;
-    window = std::make_unique<TWindow>(o);
-    device = MakeRef<TWindowDrawDevice>(window->Handle());
-    device->Follow(*window);
+    OpenWindow(kSize);
     drawer = std::make_unique<T3DDrawer>(TRef<T3DEngine>(engine));
     drawer->Attach(device.Get());
     ASSERT_TRUE(drawer->DeviceReady());
@@ -218,9 +198,7 @@ class Drawer : public ::testing::Test {
   }
   void TearDown() override {
     drawer.reset();
-    if (device) device->Close();
-    device = nullptr;
-    window.reset();
+    CloseWindow();
   }
 
   T3DScreen* Screen() { return &drawer->Screen(); }
@@ -259,8 +237,6 @@ class Drawer : public ::testing::Test {
   // The centre of band n of count across the frame.
   static int BandX(int n, int count) { return (2 * n + 1) * kSize / (2 * count); }
 
-  std::unique_ptr<TWindow> window;
-  TRef<TWindowDrawDevice> device;
   std::unique_ptr<T3DDrawer> drawer;
 };
 

@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "fake_back_end.h"
+#include "gl_fixture.h"
 #include "render/3d_screen.h"
 #include "render/gl/3d_engine_gl.h"
 #include "toolkit/window.h"
@@ -23,41 +24,18 @@ struct TPix {
   int b, g, r, a;
 };
 
-class GLRender : public ::testing::Test {
+class GLRender : public test::THeadlessGL {
  protected:
-  static inline TRef<T3DEngineGL> engine;
-  static inline std::string skip;
-
-  static void SetUpTestSuite() {
-    std::string error;
-    if (!TWindowThread::Init(&error)) {
-      skip = "no display: " + error;
-      return;
-    }
-    engine = MakeRef<T3DEngineGL>();
-    if (!engine->DeviceReady()) skip = "no OpenGL 3.3 context: " + engine->InitFailure();
-    T3DEngineGL::SetPacing(false);
-  }
-  static void TearDownTestSuite() { engine = nullptr; }
-
   void SetUp() override {
     if (!skip.empty()) GTEST_SKIP() << skip;
-    TWindowOptions o;
-    o.width = 64;
-    o.height = 64;
-    o.hidden = true;
-    window = std::make_unique<TWindow>(o);
-    device = MakeRef<TWindowDrawDevice>(window->Handle());
-    device->Follow(*window);
+    OpenWindow(64);
     screen = std::make_unique<T3DScreen>(TRef<T3DEngine>(engine));
     screen->Attach(device.Get());
     ASSERT_TRUE(screen->DeviceReady());
   }
   void TearDown() override {
     screen.reset();
-    if (device) device->Close();
-    device = nullptr;
-    window.reset();
+    CloseWindow();
   }
 
   T3DRendererGL* Renderer() { return static_cast<T3DRendererGL*>(screen->Renderer()); }
@@ -104,8 +82,6 @@ class GLRender : public ::testing::Test {
     EXPECT_NEAR(p.b, b, tol);
   }
 
-  std::unique_ptr<TWindow> window;
-  TRef<TWindowDrawDevice> device;
   std::unique_ptr<T3DScreen> screen;
 };
 
