@@ -17,9 +17,6 @@ namespace lum {
 
 namespace {
 
-// Walking the timeline never needs more steps than this.
-constexpr int kMaxCursorSteps = 1 << 20;
-
 TColor ArgbOf(uint32_t windowsColor) {
   return 0xFF000000 | ((windowsColor & 0xFF) << 16) | (windowsColor & 0xFF00) |
          ((windowsColor >> 16) & 0xFF);
@@ -27,42 +24,15 @@ TColor ArgbOf(uint32_t windowsColor) {
 
 }  // namespace
 
-TRect SlideRectangle(int frameW, int frameH, double ratio) {
-  if (frameW <= 0 || frameH <= 0 || !(ratio > 0) || !std::isfinite(ratio)) return {};
-  double h = frameH, w = std::round(h * ratio);
-  const double d = std::min(frameW / w, frameH / h);
-  if (d != 1) w *= d, h *= d;
-  int iw = int(std::lround(w)), ih = int(std::lround(h));
-  if (iw % 2 && iw < frameW) ++iw;
-  if (ih % 2 && ih < frameH) ++ih;
-  const int left = int(std::lround(frameW / 2.0 - iw / 2.0));
-  const int top = int(std::lround(frameH / 2.0 - ih / 2.0));
-  TRect r{std::max(0, left), std::max(0, top), std::min(frameW, left + iw),
-          std::min(frameH, top + ih)};
-  return r.Empty() ? TRect{} : r;
-}
-
-std::vector<int64_t> SlidesOfTheMoment(const TLumSource& source, double x) {
-  const double t = std::round(x);
-  auto visibleUntil = [&](int64_t i) { return std::round(source.Slide(i).endWithNext); };
-  int64_t c = source.SlideAt(t);
-  for (int k = 0; k < kMaxCursorSteps && c > -1 && visibleUntil(c - 1) > t; ++k) --c;
-  for (int k = 0; k < kMaxCursorSteps && visibleUntil(c) < t; ++k) ++c;
-  std::vector<int64_t> out{c};
-  const TLumSlideRecord next = source.Slide(c + 1);
-  if (t >= next.start && t <= next.endWithNext) out.push_back(c + 1);
-  return out;
-}
-
 TOfflineFrameDriver::TOfflineFrameDriver(TLumSource& source, int width, int height)
     : source_(source), width_(width), height_(height) {
   if (source.SlideCount() <= 0) throw ELumError("the show has no slides");
   std::string error;
   if (!TWindowThread::Init(&error)) throw ELumError("no display for drawing: " + error);
-  producer_ = MakeRef<TSlideProducer>(source);
-  producer_->SetFrame(width, height);
-  const double ratio = producer_->Ratio();
-  slideRect_ = SlideRectangle(width, height, ratio);
+  cache_ = std::make_unique<TSlideCache>(MakeRef<TSlideProducer>(source), source, 3);
+  cache_->Producer().SetFrame(width, height);
+  const TPresentationArea a = cache_->Producer().Area();
+  slideRect_ = {a.left, a.top, a.right, a.bottom};
   engine_ = MakeRef<T3DEngineGL>();
   if (!engine_->DeviceReady())
     throw ELumError("the drawing device is not ready: " + engine_->InitFailure());
@@ -85,7 +55,7 @@ TOfflineFrameDriver::TOfflineFrameDriver(TLumSource& source, int width, int heig
 }
 
 TOfflineFrameDriver::~TOfflineFrameDriver() {
-  slides_.clear();
+  cache_.reset();
   root_.reset();
   if (drawer_) drawer_->Close();
   drawer_.reset();
@@ -94,23 +64,9 @@ TOfflineFrameDriver::~TOfflineFrameDriver() {
   window_.reset();
 }
 
-std::vector<TRef<TDrawContainer>> TOfflineFrameDriver::Prepare(double time) {
-  std::vector<TRef<TDrawContainer>> set;
-  failure_.clear();
-  std::map<int64_t, TRef<TDrawContainer>> keep;
-  for (int64_t n : SlidesOfTheMoment(source_, time)) {
-    auto it = slides_.find(n);
-    TRef<TDrawContainer> c = it != slides_.end() ? it->second : producer_->Produce(n);
-    // A slide that fails to prepare is left out; the others still draw.
-    if (!c) {
-      failure_ = "slide " + std::to_string(n) + " could not be prepared: " + producer_->LastError();
-      continue;
-    }
-    keep[n] = c;
-    set.push_back(c);
-  }
-  slides_ = std::move(keep);
-  return set;
+const TSlideSet& TOfflineFrameDriver::Prepare(double time) {
+  cache_->Fill(time);
+  return cache_->Slides();
 }
 
 bool TOfflineFrameDriver::Changed(double time) {
@@ -120,7 +76,14 @@ bool TOfflineFrameDriver::Changed(double time) {
 TRef<TBitmap> TOfflineFrameDriver::Render(double time) {
   if (!source_.Repeats()) time = std::min(time, source_.Duration());
   if (!root_->TakeSlides(Prepare(time), time))
-    throw ELumError(failure_.empty() ? "no slide at this time" : failure_);
+    throw ELumError("no slide at this time");
+  // Frames are exact or refused: a slide that could not be made is an error here.
+  TDrawContainer* previous = root_->Previous();
+  TDrawContainer* current = root_->Current();
+  if (previous && !previous->failure.empty()) throw ELumError(previous->failure);
+  // A slide whose transition has not begun shows nothing of itself yet.
+  if (current && !current->failure.empty() && (!previous || root_->Progress() > 0))
+    throw ELumError(current->failure);
   root_->SetBackgroundColor(ArgbOf(source_.HiderColor()));
   root_->SetUnsharpAmount(source_.UnsharpAmount());
   drawer_->SetViewportRect(slideRect_);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "model/slide_producer.h"
+#include "engine/slide_loader.h"
 #include "render/3d_types.h"
 
 namespace lum {
@@ -45,24 +45,23 @@ class TOfflineFrameDriver {
   TRef<TBitmap> Render(double time);
   // Whether the frame at t would differ from the last rendered one.
   bool Changed(double time);
-  TSlideProducer& Producer() { return *producer_; }
+  TSlideProducer& Producer() { return cache_->Producer(); }
   T3DDrawer& Drawer() { return *drawer_; }
   const TRect& Slide() const { return slideRect_; }
 
  private:
-  std::vector<TRef<TDrawContainer>> Prepare(double time);
+  // The slides of time t, made the way the player's loader makes them.
+  const TSlideSet& Prepare(double time);
 
   TLumSource& source_;
   int width_, height_;
   TRect slideRect_;
-  TRef<TSlideProducer> producer_;
+  std::unique_ptr<TSlideCache> cache_;
   std::unique_ptr<TWindow> window_;
   TRef<TWindowDrawDevice> device_;
   TRef<T3DEngineGL> engine_;
   std::unique_ptr<T3DDrawer> drawer_;
   std::unique_ptr<TRootItem> root_;
-  std::map<int64_t, TRef<TDrawContainer>> slides_;
-  std::string failure_;  // why the last slide left out could not be prepared
 };
 
 }  // namespace lum

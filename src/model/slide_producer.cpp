@@ -74,13 +74,39 @@ void TSlideProducer::SetFrame(int32_t width, int32_t height, int fitMode, double
   } else {
     ratio_ = ReadFloat(main, "opt_scr_ratio", height > 0 ? double(width) / height : 1.0);
   }
-  // The fixed-size rule belongs to the window layer; until it is there the
-  // area fits like mode 0.
-  area_ = ComputePresentationArea(width, height, ratio_, fitMode, scaleH_, scaleV_);
+  area_ = fixedSize_ ? FixedSizeArea(width, height, designW_, designH_)
+                     : ComputePresentationArea(width, height, ratio_, fitMode, scaleH_, scaleV_);
   host_->SetView(
       {0, 0, double(width), double(height)},
       {double(area_.left), double(area_.top), double(area_.right), double(area_.bottom)});
   host_->SetCamera({width / 2.0, height / 2.0, -double(height) * 100 / scaleV_});
+}
+
+TPresentationArea FixedSizeArea(int32_t W, int32_t H, double dw, double dh) {
+  const int32_t w = int32_t(Round(dw)), h = int32_t(Round(dh));
+  if (w <= 0 || h <= 0 || w > W || h > H)
+    return ComputePresentationArea(W, H, dh > 0 ? dw / dh : 0, 0);
+  const int32_t left = (W - w) / 2, top = (H - h) / 2;
+  return {left, top, left + w, top + h};
+}
+
+TRef<TDrawContainer> TSlideProducer::ProduceBlank(int64_t number) {
+  auto container = MakeRef<TDrawContainer>();
+  container->index = number;
+  int64_t pass = 0;
+  container->record = source_.Slide(number, &pass);
+  container->offset = number < 0 ? 0 : double(pass) * source_.Duration();
+  const int32_t n = source_.SlideCount();
+  const TIniList* section = n > 0 ? source_.SlideSection(int32_t(number < 0 ? 0 : number % n)) : nullptr;
+  auto slide = MakeRef<TLumSlide>(host_, this, number < 0 || n == 0 ? 0 : number / n);
+  slide->SetDesignSize(designW_, designH_);
+  try {
+    slide->LoadBlank(source_.Main(), section, container->record.nextTransition);
+  } catch (const std::exception&) {
+    slide->LoadBlank(nullptr, nullptr, container->record.nextTransition);
+  }
+  container->slide = slide;
+  return container;
 }
 
 TRef<TDrawContainer> TSlideProducer::Produce(int64_t number) {

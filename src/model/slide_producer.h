@@ -19,6 +19,7 @@ class TDrawContainer : public TRefObject {
   double offset = 0;       // repetition x show duration, ms
   TRef<TLumSlide> slide;
   TTransitionChoice transition;  // the slide's incoming transition
+  std::string failure;           // why a blank slide stands in for this one
 };
 
 inline constexpr const char* kZeroSizeMessage = "ZeroSize of Presentation!";
@@ -32,6 +33,10 @@ struct TPresentationArea {
 };
 // Fit mode 0 fits the area inside the window, 1 covers it. ratio is width /
 // height of the design.
+// Fixed-size shows ("opt_scr_fullfixedsize") keep the design size in window
+// pixels, centred, as long as it fits; a window too small for it gets the
+// fitted area (mode 0) instead, so the show is never cut.
+TPresentationArea FixedSizeArea(int32_t windowW, int32_t windowH, double designW, double designH);
 TPresentationArea ComputePresentationArea(int32_t windowW, int32_t windowH, double ratio,
                                           int fitMode, double scaleH = 100, double scaleV = 100);
 
@@ -55,6 +60,10 @@ class TSlideProducer : public TRefObject {
   TRef<TDrawContainer> Produce(int64_t number);
   // The same, passing the failure on.
   TRef<TDrawContainer> ProduceOrThrow(int64_t number);
+  // A slide with the times of a virtual number and nothing on it but the
+  // background (or black when that cannot be had either): stands in for a
+  // slide that could not be made.
+  TRef<TDrawContainer> ProduceBlank(int64_t number);
   const std::string& LastError() const { return lastError_; }
 
  private:

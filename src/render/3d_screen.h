@@ -103,6 +103,8 @@ class T3DScreen {
   T3DEngine* Engine() const { return engine_.Get(); }
   T3DRenderer* Renderer() const { return renderer_.Get(); }
   TDrawDevice* Device() const { return device_; }
+  // The rectangle the renderer was built for.
+  const TRect& Rect() const { return rect_; }
 
   // Takes the device's rectangle; builds a new renderer when the device,
   // full-screen flag or rectangle changed.

@@ -163,6 +163,11 @@ void T3DEngineGL::SetForceWindowSurface(bool on) {
   gForceWindowSurface = on;
 }
 
+void T3DEngineGL::ReleaseCurrentContext() {
+  std::lock_guard lock(DeviceLock());
+  if (SDL_GL_GetCurrentContext()) SDL_GL_MakeCurrent(SDL_GL_GetCurrentWindow(), nullptr);
+}
+
 void T3DEngineGL::ReleaseThreadContext() {
   std::lock_guard lock(DeviceLock());
   if (SDL_GL_GetCurrentContext()) SDL_GL_MakeCurrent(SDL_GL_GetCurrentWindow(), nullptr);

@@ -59,6 +59,9 @@ class T3DEngineGL : public T3DEngine {
   // A drawing thread lets go of whatever context it holds and of SDL's data
   // for the thread; called before it ends or hands the drawing to another.
   static void ReleaseThreadContext();
+  // A thread that set up device objects for another (the window thread
+  // before the engine draws) lets go of the context it made current.
+  static void ReleaseCurrentContext();
 
  private:
   bool ready_ = false;

@@ -1,0 +1,101 @@
+#include "startup/player_control.h"
+
+#include "imaging/image_lib_store.h"
+#include "startup/main_form.h"
+
+namespace lum {
+
+namespace {
+
+nlohmann::json StatusFields(const TPlayerStatus& s) {
+  return {{"position", s.engine.position},
+          {"duration", s.engine.duration},
+          {"paused", s.engine.paused},
+          {"active", s.engine.active},
+          {"waiting", s.engine.waiting},
+          {"ended", s.engine.ended},
+          {"slide", s.engine.slide},
+          {"framesDrawn", s.engine.framesDrawn},
+          {"fps", s.engine.fps},
+          {"frameIntervalStdDev", s.engine.intervalStdDev},
+          {"window", {s.windowWidth, s.windowHeight}},
+          {"fullscreen", s.fullScreen},
+          {"show", s.show}};
+}
+
+void Screenshot(TMainForm& form, const std::string& path, TControlReply reply) {
+  form.Capture([path, reply](TRef<TBitmap> image) {
+    if (!image) return reply.Error("no frame could be captured");
+    if (!WritePng(*image, path)) return reply.Error("cannot write \"" + path + "\"");
+    reply.Ok({{"path", path}, {"width", image->Width()}, {"height", image->Height()}});
+  });
+}
+
+void Click(TMainForm& form, const TControlRequest& r) {
+  form.Pointer(r.x, r.y, TMouseButton::None, kMouseEventMove, 0);
+  if (r.doubleClick) {
+    form.Pointer(r.x, r.y, r.button, kMouseEventDown, 0);
+    form.Pointer(r.x, r.y, r.button, kMouseEventUp, 0);
+    form.Pointer(r.x, r.y, r.button, kMouseEventDouble, 0);
+  } else {
+    form.Pointer(r.x, r.y, r.button, kMouseEventDown, 0);
+  }
+  form.Pointer(r.x, r.y, r.button, kMouseEventUp, 0);
+}
+
+}  // namespace
+
+void RunControlRequest(TMainForm& form, const TControlRequest& r, TControlReply reply) {
+  std::string message;
+  switch (r.command) {
+    case TControlCommand::Status:
+      return reply.Ok(StatusFields(form.Status()));
+    case TControlCommand::Pause:
+      form.SetPause(true);
+      break;
+    case TControlCommand::Play:
+      form.SetPause(false);
+      break;
+    case TControlCommand::Toggle:
+      form.SetPause(!form.Viewer().Paused());
+      break;
+    case TControlCommand::Seek:
+      if (r.position < 0) return reply.Error("position must not be negative");
+      form.Seek(r.position);
+      break;
+    case TControlCommand::Action:
+      form.RunActionText(r.text);
+      break;
+    case TControlCommand::Key:
+      form.Key(r.virtualKey, r.modifiers, true);
+      form.Key(r.virtualKey, r.modifiers, false);
+      break;
+    case TControlCommand::Click:
+      Click(form, r);
+      break;
+    case TControlCommand::Screenshot:
+      return Screenshot(form, r.path, reply);
+    case TControlCommand::Open:
+      if (!form.OpenShow(r.path, {}, {}, message)) return reply.Error(message);
+      break;
+    case TControlCommand::Quit:
+      reply.Ok();
+      return form.Close(0);
+  }
+  reply.Ok();
+}
+
+TControlDispatcher PlayerDispatcher(TMainForm& form) {
+  return [&form](TControlRequest request, TControlReply reply) {
+    const bool queued = TWindowThread::Post([&form, request, reply] {
+      try {
+        RunControlRequest(form, request, reply);
+      } catch (const std::exception& e) {
+        reply.Error(e.what());
+      }
+    });
+    if (!queued) reply.Error("the player is closing");
+  };
+}
+
+}  // namespace lum
