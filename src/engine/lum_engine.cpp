@@ -405,6 +405,12 @@ void TLumEngine::OpenAt(double position, bool reopen) {
   nextStop_ = FindStop(position);
   halted_ = false;
   duration_ = source_->Duration();
+  {
+    std::lock_guard g(statsLock_);
+    intervalCount_ = 0;
+    intervalMean_ = intervalM2_ = 0;
+    lastFrameActive_ = false;
+  }
   Log().Line("Loader Inited To Time : " + Num(position));
 }
 
@@ -595,6 +601,16 @@ void TLumEngine::NoteFrame() {
   auto old = std::find_if(frameTicks_.begin(), frameTicks_.end(),
                           [&](double t) { return t >= now - 1000; });
   frameTicks_.erase(frameTicks_.begin(), old);
+  // Only frames drawn back to back while the clock runs show the pacing.
+  if (active_ && lastFrameActive_) {
+    const double d = now - lastFrameTick_;
+    ++intervalCount_;
+    const double delta = d - intervalMean_;
+    intervalMean_ += delta / double(intervalCount_);
+    intervalM2_ += delta * (d - intervalMean_);
+  }
+  lastFrameActive_ = active_;
+  lastFrameTick_ = now;
 }
 
 TEngineStatus TLumEngine::Status() const {
@@ -608,6 +624,9 @@ TEngineStatus TLumEngine::Status() const {
   s.slide = currentSlide_.load();
   s.framesDrawn = framesDrawn_.load();
   std::lock_guard g(statsLock_);
+  s.intervals = intervalCount_;
+  s.intervalMean = intervalMean_;
+  s.intervalStdDevAll = intervalCount_ > 1 ? std::sqrt(intervalM2_ / double(intervalCount_ - 1)) : 0;
   const size_t n = frameTicks_.size();
   if (n >= 2 && NowMs() - frameTicks_.back() < 200) {
     s.fps = (n - 1) * 1000.0 / (frameTicks_.back() - frameTicks_.front());

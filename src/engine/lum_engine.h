@@ -116,6 +116,9 @@ struct TEngineStatus {
   int64_t framesDrawn = 0;
   double fps = 0;             // frames drawn per second over the last second
   double intervalStdDev = 0;  // of the frame intervals over the last second, ms
+  // Every frame interval while the clock ran, since the show was opened.
+  int64_t intervals = 0;
+  double intervalMean = 0, intervalStdDevAll = 0;  // ms
 };
 
 class TLumEngine : public TCustomLumEngine {
@@ -224,6 +227,11 @@ class TLumEngine : public TCustomLumEngine {
   // Frame timing of the last second.
   mutable std::mutex statsLock_;
   std::vector<double> frameTicks_;
+  // Running mean and squared deviations of the intervals (Welford).
+  int64_t intervalCount_ = 0;
+  double intervalMean_ = 0, intervalM2_ = 0;
+  double lastFrameTick_ = 0;
+  bool lastFrameActive_ = false;
 };
 
 }  // namespace lum

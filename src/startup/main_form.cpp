@@ -71,7 +71,7 @@ TMainForm::TMainForm(TPlayerOptions options) : options_(std::move(options)) {
   viewer_ = std::make_unique<TLumShowViewer>(*window_, options_.viewer, renderer);
   viewer_->onAction = [this](const TLumActionInfo& a) { Execute(a); };
   viewer_->onImage = [this](TRef<TBitmap> image) { ImageArrived(std::move(image)); };
-  viewer_->onPosition = [](int64_t, bool) {};
+  viewer_->onPosition = [this](int64_t, bool ended) { endReports_ += ended ? 1 : 0; };
   Listen();
 }
 
@@ -115,6 +115,7 @@ bool TMainForm::OpenShow(const std::string& path, std::optional<int64_t> slide,
   }
   times_ = std::move(times);
   show_ = std::move(loc);
+  endReports_ = 0;
   input_ = std::make_unique<TInputMappingClass>(show_->Document());
   const TIniList* main = show_->Document().Section("main");
   wheelEnabled_ = !ReadBool(main, "opt_lockwheel", false);
@@ -315,6 +316,7 @@ TPlayerStatus TMainForm::Status() const {
   s.windowHeight = r.Height();
   s.fullScreen = window_->FullScreen();
   s.show = show_ ? show_->Path() : std::string();
+  s.endReports = endReports_;
   return s;
 }
 

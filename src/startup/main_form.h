@@ -31,6 +31,7 @@ struct TPlayerStatus {
   int windowWidth = 0, windowHeight = 0;
   bool fullScreen = false;
   std::string show;
+  int64_t endReports = 0;  // positions with the ended flag since the show opened
 };
 
 class TMainForm {
@@ -81,6 +82,7 @@ class TMainForm {
   std::unique_ptr<TInputMappingClass> input_;
   std::vector<std::function<void(TRef<TBitmap>)>> captures_;
   int64_t createdTick_ = 0;
+  int64_t endReports_ = 0;
   bool wheelEnabled_ = true;
   bool closed_ = false;
   int exitCode_ = 0;

@@ -18,9 +18,13 @@ nlohmann::json StatusFields(const TPlayerStatus& s) {
           {"framesDrawn", s.engine.framesDrawn},
           {"fps", s.engine.fps},
           {"frameIntervalStdDev", s.engine.intervalStdDev},
+          {"frameIntervals", s.engine.intervals},
+          {"frameIntervalMeanAll", s.engine.intervalMean},
+          {"frameIntervalStdDevAll", s.engine.intervalStdDevAll},
           {"window", {s.windowWidth, s.windowHeight}},
           {"fullscreen", s.fullScreen},
-          {"show", s.show}};
+          {"show", s.show},
+          {"endReports", s.endReports}};
 }
 
 void Screenshot(TMainForm& form, const std::string& path, TControlReply reply) {
