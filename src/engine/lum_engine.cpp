@@ -80,7 +80,7 @@ void TCustomLumEngine::Deliver(TLumEventData& e) {
     if (onFirstFrame) onFirstFrame(e);
   } else if (e.code == kEventPosition) {
     if (e.ints.size() >= 4 && e.ints[0] == requestNumber_.load() && onPosition)
-      onPosition(e.ints[1], e.ints[2], e.ints[3] != 0);
+      onPosition(int(e.ints[0]), e.ints[1], e.ints[2], e.ints[3] != 0);
   } else if (onEvent) {
     onEvent(e);
   }

@@ -92,7 +92,8 @@ class TCustomLumEngine : public TLumThread {
 
   // Window thread callbacks.
   std::function<void(const TLumEventData&)> onFirstFrame;
-  std::function<void(int64_t position, int64_t duration, bool ended)> onPosition;
+  // Only positions of the request now in force arrive here.
+  std::function<void(int request, int64_t position, int64_t duration, bool ended)> onPosition;
   std::function<void(const TLumEventData&)> onEvent;
 
   int RequestNumber() const { return requestNumber_.load(); }

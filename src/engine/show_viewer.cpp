@@ -39,7 +39,9 @@ void TLumShowViewer::CreateEngine(const TIniFile& document) {
   engine_ = std::make_unique<TLumEngine>(TRef<TDrawDevice>(device_), renderer_);
   engine_->onFirstFrame = [this](const TLumEventData& e) { Notify(e); };
   engine_->onEvent = [this](const TLumEventData& e) { Notify(e); };
-  engine_->onPosition = [this](int64_t position, int64_t duration, bool ended) {
+  engine_->onPosition = [this](int request, int64_t position, int64_t duration, bool ended) {
+    // The engine may not have taken a newer seek yet: its positions are stale.
+    if (request != requestNumber_) return;
     position_ = position;
     duration_ = duration;
     ended_ = ended || ended_;

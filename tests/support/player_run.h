@@ -1,0 +1,89 @@
+#pragma once
+// Runs the lumviewer built beside the tests (LUMVIEWER_PATH) as a child
+// process and drives it through its control socket. A player that stops
+// answering fails the test instead of hanging it, and no player outlives its
+// TPlayer.
+#include <sys/types.h>
+
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace lum::test {
+
+// A connection to a control socket: one JSON line out, one line in.
+class TControlClient {
+ public:
+  TControlClient() = default;
+  ~TControlClient();
+  TControlClient(TControlClient&& o) noexcept;
+  TControlClient& operator=(TControlClient&& o) noexcept;
+
+  // False when nobody listens at path.
+  bool Connect(const std::string& path);
+  bool Connected() const { return fd_ >= 0; }
+  int Fd() const { return fd_; }
+  void Close();
+  // Writes all of bytes; false when the peer is gone.
+  bool Send(const std::string& bytes);
+  // The next line without its line feed; throws std::runtime_error when none
+  // comes within timeoutMs or the peer closes first.
+  std::string ReadLine(int timeoutMs);
+  // True when the peer closed the connection (end of file or reset) within
+  // timeoutMs, with no further bytes before that.
+  bool ClosedByPeer(int timeoutMs);
+
+ private:
+  int fd_ = -1;
+  std::string in_;
+};
+
+class TPlayer {
+ public:
+  // Nothing runs until Start.
+  TPlayer(std::string folder, std::string show, std::vector<std::string> args = {},
+          std::vector<std::string> env = {});
+  ~TPlayer();
+  TPlayer(const TPlayer&) = delete;
+  TPlayer& operator=(const TPlayer&) = delete;
+
+  // Starts lumviewer SHOW -control SOCKET -log ARGS... with env (NAME=VALUE)
+  // added to the test's environment, stderr to a file in the folder; waits
+  // until the socket answers. The error text says why it did not.
+  bool Start(std::string* error, int timeoutMs = 15000);
+
+  // One request and its reply; throws std::runtime_error (with the end of
+  // the player's log) when the reply does not come within timeoutMs.
+  nlohmann::json Request(const nlohmann::json& request, int timeoutMs = 10000);
+  nlohmann::json Status() { return Request({{"command", "status"}}); }
+  // Polls the status until done accepts it; the last status seen, and in
+  // *met whether done accepted it before timeoutMs ran out.
+  nlohmann::json WaitFor(const std::function<bool(const nlohmann::json&)>& done, int timeoutMs,
+                         bool* met);
+
+  // Sends quit and waits up to 5 s for the process; SIGKILL after that.
+  // The exit status, or -1 when it had to be killed or did not exit normally.
+  int Stop();
+
+  pid_t Pid() const { return pid_; }
+  bool Running();
+  const std::string& SocketPath() const { return socket_; }
+  // Everything the player wrote to stderr so far, and its last lines.
+  std::string Log() const;
+  std::string LogTail(size_t lines = 40) const;
+  // User plus system CPU time of the process so far, in seconds.
+  double CpuSeconds() const;
+
+ private:
+  std::string folder_, show_, socket_, logPath_;
+  std::vector<std::string> args_, env_;
+  pid_t pid_ = -1;
+  TControlClient client_;
+};
+
+// Seconds of CPU (user + system, all threads) process pid used so far, from
+// /proc/PID/stat; negative when it cannot be read.
+double ProcessCpuSeconds(pid_t pid);
+
+}  // namespace lum::test
