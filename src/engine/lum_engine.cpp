@@ -21,6 +21,7 @@ namespace {
 
 constexpr int64_t kForceReport = 0x80000001;
 constexpr double kNoStop = 3.4e38;
+constexpr int kIdleWaitMs = 10;
 
 TColor ArgbOf(uint32_t windowsColor) {
   return 0xFF000000 | ((windowsColor & 0xFF) << 16) | (windowsColor & 0xFF00) |
@@ -226,8 +227,10 @@ void TLumEngine::DrawStep(uint32_t flags) {
 
 void TLumEngine::Pace() {
   const int64_t now = MsSinceStart();
-  // The wait ends early when a request arrives.
-  Events().WaitFor(std::chrono::milliseconds(now - lastLoopTick_ <= 16 ? 3 : 1));
+  // The wait ends early when a request arrives; with the clock standing
+  // nothing but a request or the window changes anything, so it idles longer.
+  const int ms = !active_ ? kIdleWaitMs : now - lastLoopTick_ <= 16 ? 3 : 1;
+  Events().WaitFor(std::chrono::milliseconds(ms));
   lastLoopTick_ = MsSinceStart();
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -18,7 +20,30 @@ struct TWindowThreadState {
   bool running = false;
   bool quit = false;
   std::vector<TWindow*> windows;
+  // Drivers without a blocking event wait (offscreen, dummy) would have SDL
+  // poll every millisecond; requests wake this instead.
+  std::condition_variable posted;
+  uint64_t posts = 0;
+  bool blockingWait = true;
 };
+
+// Waits up to timeoutMs for an event. SDL's own wait polls each millisecond
+// on drivers that cannot block, so those wait for posted requests and look
+// for other events every few milliseconds.
+bool WaitEvent(TWindowThreadState& s, SDL_Event& e, int timeoutMs) {
+  if (s.blockingWait) return SDL_WaitEventTimeout(&e, timeoutMs);
+  constexpr int kPollMs = 8;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (true) {
+    if (SDL_PollEvent(&e)) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= end) return false;
+    std::unique_lock lock(s.mutex);
+    const uint64_t seen = s.posts;
+    s.posted.wait_until(lock, std::min(end, now + std::chrono::milliseconds(kPollMs)),
+                        [&] { return s.posts != seen; });
+  }
+}
 
 TWindowThreadState& State() {
   static TWindowThreadState s;
@@ -287,6 +312,8 @@ bool TWindowThread::Init(std::string* error) {
   std::lock_guard lock(s.mutex);
   if (s.requestEvent == 0) s.requestEvent = SDL_RegisterEvents(1);
   s.thread = std::this_thread::get_id();
+  const std::string driver = SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "";
+  s.blockingWait = driver != "offscreen" && driver != "dummy";
   s.running = true;
   s.quit = false;
   return true;
@@ -328,7 +355,17 @@ bool TWindowThread::Post(std::function<void()> request) {
     delete static_cast<std::function<void()>*>(e.user.data1);
     return false;
   }
+  Wake();
   return true;
+}
+
+void TWindowThread::Wake() {
+  auto& s = State();
+  {
+    std::lock_guard lock(s.mutex);
+    ++s.posts;
+  }
+  s.posted.notify_all();
 }
 
 void TWindowThread::AddWindow(TWindow* w) {
@@ -345,7 +382,7 @@ void TWindowThread::RemoveWindow(TWindow* w) {
 bool TWindowThread::Pump(int timeoutMs) {
   SDL_Event e;
   if (timeoutMs > 0) {
-    if (SDL_WaitEventTimeout(&e, timeoutMs)) Dispatch(e);
+    if (WaitEvent(State(), e, timeoutMs)) Dispatch(e);
   }
   while (SDL_PollEvent(&e)) Dispatch(e);
   return !State().quit;
@@ -360,6 +397,7 @@ void TWindowThread::Quit() {
   SDL_Event e{};
   e.type = SDL_QUIT;
   SDL_PushEvent(&e);
+  Wake();
 }
 
 }  // namespace lum

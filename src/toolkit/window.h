@@ -144,6 +144,9 @@ class TWindowThread {
   // Window thread: pumps until Quit.
   static void Run();
   static void Quit();
+  // Any thread: wakes a window thread waiting in Pump (after an event it
+  // pushed to SDL's queue itself).
+  static void Wake();
 };
 
 }  // namespace lum
