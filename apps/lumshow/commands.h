@@ -95,6 +95,13 @@ struct TTextArgs {
 };
 int Text(const TTextArgs& args);
 
+struct TControlArgs {
+  std::string socket;
+  std::vector<std::string> requests;  // JSON objects, one line each
+};
+// Exit 1 when a reply is not ok.
+int Control(const TControlArgs& args);
+
 // Error raised for a wrong use of the command line (exit status 2).
 struct TUsageError {
   std::string message;

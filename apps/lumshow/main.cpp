@@ -113,6 +113,13 @@ int main(int argc, char** argv) {
   textCmd->add_option("--member", text.member, "a \"VectTxt2: \" key of the show");
   textCmd->add_option("-o,--output", text.output, "PNG file to write")->required();
 
+  TControlArgs control;
+  auto* controlCmd =
+      app.add_subcommand("control", "send requests to a running player's control socket");
+  controlCmd->add_option("SOCKET", control.socket, "the player's -control path")->required();
+  controlCmd->add_option("REQUEST", control.requests, "JSON requests, e.g. '{\"command\":\"status\"}'")
+      ->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -134,6 +141,7 @@ int main(int argc, char** argv) {
     if (*audioCmd) return Audio(audio);
     if (*renderCmd) return Render(render);
     if (*textCmd) return Text(text);
+    if (*controlCmd) return Control(control);
   } catch (const TUsageError& e) {
     std::fprintf(stderr, "lumshow: %s\n", e.message.c_str());
     return 2;

@@ -22,6 +22,7 @@ namespace {
 constexpr int64_t kForceReport = 0x80000001;
 constexpr double kNoStop = 3.4e38;
 constexpr int kIdleWaitMs = 10;
+constexpr double kSlowFrameMs = 50;
 
 TColor ArgbOf(uint32_t windowsColor) {
   return 0xFF000000 | ((windowsColor & 0xFF) << 16) | (windowsColor & 0xFF00) |
@@ -518,7 +519,11 @@ void TLumEngine::ProcessPending() {
 bool TLumEngine::DrawFrame(bool forced, bool capture) {
   const double x = timing_.current.load();
   if (!root_.TakeSlides(slideSet_, x)) return false;
-  if (!forced && !capture && !root_.Changed()) return false;
+  if (!forced && !capture && !root_.Changed()) {
+    // A still picture is not redrawn; the pause says nothing about pacing.
+    frameSkipped_ = true;
+    return false;
+  }
   T3DDrawer* drawer = draw_.Drawer();
   if (!drawer || !loader_ || !source_) return false;
   if (lastPointer_ && root_.Current() && root_.Current()->slide) {
@@ -533,8 +538,12 @@ bool TLumEngine::DrawFrame(bool forced, bool capture) {
   root_.SetUnsharpAmount(unsharpOverride_.value_or(source_->UnsharpAmount()));
   drawer->SetCapture(capture);
   bool drawn = false;
+  const double started = NowMs();
   try {
     drawn = draw_.Draw(root_);
+    // Slow frames are what playback stutters from: name them in the log.
+    if (const double took = NowMs() - started; took > kSlowFrameMs)
+      Log().Line("TLumEngine: a frame took " + Num(took) + " ms at " + Num(x));
   } catch (const std::exception& e) {
     Log().Line(std::string("TLumEngine: the frame was abandoned: ") + e.what());
   }
@@ -605,7 +614,7 @@ void TLumEngine::NoteFrame() {
                           [&](double t) { return t >= now - 1000; });
   frameTicks_.erase(frameTicks_.begin(), old);
   // Only frames drawn back to back while the clock runs show the pacing.
-  if (active_ && lastFrameActive_) {
+  if (active_ && lastFrameActive_ && !frameSkipped_) {
     const double d = now - lastFrameTick_;
     ++intervalCount_;
     const double delta = d - intervalMean_;
@@ -614,6 +623,7 @@ void TLumEngine::NoteFrame() {
   }
   lastFrameActive_ = active_;
   lastFrameTick_ = now;
+  frameSkipped_ = false;
 }
 
 TEngineStatus TLumEngine::Status() const {

@@ -117,7 +117,8 @@ struct TEngineStatus {
   int64_t framesDrawn = 0;
   double fps = 0;             // frames drawn per second over the last second
   double intervalStdDev = 0;  // of the frame intervals over the last second, ms
-  // Every frame interval while the clock ran, since the show was opened.
+  // Every interval between frames drawn back to back while the clock ran,
+  // since the show was opened.
   int64_t intervals = 0;
   double intervalMean = 0, intervalStdDevAll = 0;  // ms
 };
@@ -233,6 +234,7 @@ class TLumEngine : public TCustomLumEngine {
   double intervalMean_ = 0, intervalM2_ = 0;
   double lastFrameTick_ = 0;
   bool lastFrameActive_ = false;
+  bool frameSkipped_ = false;  // a loop since the last frame had nothing new to draw
 };
 
 }  // namespace lum
