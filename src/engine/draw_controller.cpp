@@ -44,7 +44,10 @@ void TLumDrawController::CreateDrawer() {
       rendererLost_ = true;
     };
   }
-  if (device_) drawer_->Attach(device_.Get());
+  if (device_) {
+    drawer_->Attach(device_.Get());
+    reported_ = device_->ClientRect();
+  }
 }
 
 int TLumDrawController::ClientWidth() const {
@@ -60,12 +63,16 @@ uint32_t TLumDrawController::State() {
   if (device_ && device_->IsActive()) flags |= kActive;
   if (refresh_.exchange(false)) flags |= kChanged;
   if (drawer_ && device_) {
-    const TRect screen = drawer_->Screen().Rect(), client = device_->ClientRect();
-    if (!SameSize(screen, client) && !(screen.Empty() && client.Empty())) {
+    // Compared with the size last reported, not with the renderer's: the
+    // renderer may already have been rebuilt for the new size by a frame
+    // drawn since, and the engine must still hear of it.
+    const TRect client = device_->ClientRect();
+    if (!SameSize(client, reported_)) {
       flags |= kChanged;
-      // A renderer made for another size is rebuilt at the next frame and
-      // loses its device objects, as a reset device does.
-      if (!screen.Empty() && !client.Empty()) rendererLost_ = true;
+      // A new size rebuilds the renderer, which loses its device objects as
+      // a reset device does.
+      if (!reported_.Empty() && !client.Empty()) rendererLost_ = true;
+      reported_ = client;
     }
   }
   if (rendererLost_) flags |= kRebuilt;

@@ -43,6 +43,7 @@ class TLumDrawController {
   TRef<TDrawDeviceAttachment> messenger_;
   std::atomic<bool> rendererLost_{false};
   std::atomic<bool> refresh_{false};
+  TRect reported_;  // the client size the engine last heard of
 };
 
 }  // namespace lum
