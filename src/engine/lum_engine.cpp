@@ -23,6 +23,7 @@ constexpr int64_t kForceReport = 0x80000001;
 constexpr double kNoStop = 3.4e38;
 constexpr int kIdleWaitMs = 10;
 constexpr double kSlowFrameMs = 50;
+constexpr int64_t kCaptureWaitMs = 3000;
 
 TColor ArgbOf(uint32_t windowsColor) {
   return 0xFF000000 | ((windowsColor & 0xFF) << 16) | (windowsColor & 0xFF00) |
@@ -140,6 +141,7 @@ void TLumEngine::LoopBody() {
   CheckEnd();
   CheckRunApp();
   DrawStep(flags);
+  if (captureUntil_ >= 0) Capture();
   Pace();
   ReportPosition();
 }
@@ -251,7 +253,7 @@ void TLumEngine::ReportPosition() {
 
 bool TLumEngine::SetCovers(double x) const {
   if (active_) return true;
-  if (slideSet_.empty() || !loader_ || int(slideSet_.size()) < loader_->Cache().Depth())
+  if (slideSet_.empty() || !loader_ || int(slideSet_.size()) < loader_->Cache().Wanted(x))
     return false;
   const TLumSlideRecord& first = slideSet_.front()->record;
   return first.start + first.transitionIn <= x && x <= slideSet_.back()->record.endWithNext;
@@ -426,7 +428,9 @@ void TLumEngine::Handle(int code, TRefObject* data) {
       if (auto* m = dynamic_cast<TMouseData*>(data)) Pointer(*m);
       return;
     case kRequestCapture:
-      Capture();
+      // Slides of a position just sought may still be on their way: the
+      // capture waits for them a while.
+      captureUntil_ = MsSinceStart() + kCaptureWaitMs;
       return;
     case kRequestCloseDialog:
     case kRequestHelp:
@@ -493,6 +497,8 @@ void TLumEngine::ProcessPending() {
     } else if (source_) {
       Log().Line("TLumEngine: Process AsyncEvent SetPosition");
       GoInactive();
+      // Played to its end again after this seek, the show reports it again.
+      endReported_ = false;
       clockBase_ = p.position;
       timing_.current = p.position;
       lastReported_ = kForceReport;
@@ -565,11 +571,14 @@ bool TLumEngine::DrawFrame(bool forced, bool capture) {
 void TLumEngine::Capture() {
   TRef<TBitmap> image;
   try {
-    if (DrawFrame(true, true)) image = draw_.Drawer()->ReadFrame();
+    if (SetDrawable(timing_.current.load()) && DrawFrame(true, true))
+      image = draw_.Drawer()->ReadFrame();
   } catch (const std::exception&) {
     image = nullptr;
   }
   if (draw_.Drawer()) draw_.Drawer()->SetCapture(false);
+  if (!image && MsSinceStart() < captureUntil_) return;
+  captureUntil_ = -1;
   Log().Line(image ? "********************* Image " : "********************* Image not Assigned");
   // The viewer hears of a failed capture too, so nobody waits for it forever.
   auto e = MakeRef<TLumEventData>();

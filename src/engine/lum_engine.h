@@ -220,6 +220,7 @@ class TLumEngine : public TCustomLumEngine {
   // Where the pointer was last seen, for the hover test of later frames.
   std::optional<std::pair<int, int>> lastPointer_;
   bool frameDrawn_ = false, firstFrameSent_ = false;
+  int64_t captureUntil_ = -1;  // a capture is wanted until this tick
   int64_t loopsBeforeFrame_ = 0;
   int64_t lastLoopTick_ = 0;
   TTiming timing_;

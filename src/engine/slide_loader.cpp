@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
 
 #include "document/ini_file.h"
@@ -19,11 +20,14 @@ constexpr int kMaxCursorSteps = 1 << 20;
 
 std::vector<int64_t> SlidesOfTheMoment(const TLumSource& source, double x) {
   const double t = std::round(x);
+  // A show that does not repeat rests on its last slide after its end.
+  const int64_t last = source.Repeats() ? INT64_MAX : source.SlideCount() - 1;
   auto visibleUntil = [&](int64_t i) { return std::round(source.Slide(i).endWithNext); };
-  int64_t c = source.SlideAt(t);
+  int64_t c = std::min(source.SlideAt(t), last);
   for (int k = 0; k < kMaxCursorSteps && c > -1 && visibleUntil(c - 1) > t; ++k) --c;
-  for (int k = 0; k < kMaxCursorSteps && visibleUntil(c) < t; ++k) ++c;
+  for (int k = 0; k < kMaxCursorSteps && c < last && visibleUntil(c) < t; ++k) ++c;
   std::vector<int64_t> out{c};
+  if (c >= last) return out;
   const TLumSlideRecord next = source.Slide(c + 1);
   if (t >= next.start && t <= next.endWithNext) out.push_back(c + 1);
   return out;
@@ -37,7 +41,14 @@ TSlideCache::TSlideCache(TRef<TSlideProducer> producer, TLumSource& source, int 
 
 std::pair<int64_t, int64_t> TSlideCache::Range(double t) const {
   const int64_t first = SlidesOfTheMoment(source_, t).front();
-  return {first, first + depth_ - 1};
+  int64_t last = first + depth_ - 1;
+  if (!source_.Repeats()) last = std::min<int64_t>(last, source_.SlideCount() - 1);
+  return {first, std::max(first, last)};
+}
+
+int TSlideCache::Wanted(double t) const {
+  const auto [first, last] = Range(t);
+  return int(last - first + 1);
 }
 
 bool TSlideCache::Holds(int64_t index) const {

@@ -25,7 +25,8 @@ struct TTiming {
 
 // The virtual slide numbers shown at show time t: the slide whose time holds
 // t (walking back while the one before is still visible), and the next one
-// once its transition has begun.
+// once its transition has begun. A show that does not repeat stays on its
+// last slide past its end.
 std::vector<int64_t> SlidesOfTheMoment(const TLumSource& source, double t);
 
 using TSlideSet = std::vector<TRef<TDrawContainer>>;
@@ -35,8 +36,11 @@ class TSlideCache {
   // depth is 1 to 3; anything else is an assertion failure.
   TSlideCache(TRef<TSlideProducer> producer, TLumSource& source, int depth);
 
-  // The virtual numbers wanted at time t: [first, first + depth - 1].
+  // The virtual numbers wanted at time t: [first, first + depth - 1], not
+  // past the last slide of a show that does not repeat.
   std::pair<int64_t, int64_t> Range(double t) const;
+  // How many slides that range holds.
+  int Wanted(double t) const;
   // Drops slides outside the range and prepares the first missing one (one
   // per call); false when nothing changed.
   bool Update(double t);

@@ -71,7 +71,11 @@ TMainForm::TMainForm(TPlayerOptions options) : options_(std::move(options)) {
   viewer_ = std::make_unique<TLumShowViewer>(*window_, options_.viewer, renderer);
   viewer_->onAction = [this](const TLumActionInfo& a) { Execute(a); };
   viewer_->onImage = [this](TRef<TBitmap> image) { ImageArrived(std::move(image)); };
-  viewer_->onPosition = [this](int64_t, bool ended) { endReports_ += ended ? 1 : 0; };
+  viewer_->onPosition = [this](int64_t, bool ended) {
+    if (!ended) return;
+    ++endReports_;
+    if (times_ && times_->EndBehaviour() == TEndBehaviour::Close) Close(0);
+  };
   Listen();
 }
 

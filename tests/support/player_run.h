@@ -63,7 +63,8 @@ class TPlayer {
                          bool* met);
 
   // Sends quit and waits up to 5 s for the process; SIGKILL after that.
-  // The exit status, or -1 when it had to be killed or did not exit normally.
+  // The exit status, or -1 when it had to be killed, did not exit normally or
+  // never ran.
   int Stop();
 
   pid_t Pid() const { return pid_; }
@@ -79,6 +80,7 @@ class TPlayer {
   std::string folder_, show_, socket_, logPath_;
   std::vector<std::string> args_, env_;
   pid_t pid_ = -1;
+  int exitStatus_ = -1;
   TControlClient client_;
 };
 

@@ -1,0 +1,312 @@
+#include "support/player_run.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace lum::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MsLeft(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return int(std::max<int64_t>(0, left.count()));
+}
+
+// The test's environment with the given NAME=VALUE entries added or replaced.
+std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra) {
+  std::vector<std::string> out;
+  for (char** e = environ; *e; ++e) {
+    std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('='));
+    bool replaced = false;
+    for (const std::string& x : extra) replaced = replaced || x.substr(0, x.find('=')) == name;
+    if (!replaced) out.push_back(entry);
+  }
+  out.insert(out.end(), extra.begin(), extra.end());
+  return out;
+}
+
+}  // namespace
+
+// ---- TControlClient
+
+TControlClient::~TControlClient() {
+  Close();
+}
+
+TControlClient::TControlClient(TControlClient&& o) noexcept : fd_(o.fd_), in_(std::move(o.in_)) {
+  o.fd_ = -1;
+}
+
+TControlClient& TControlClient::operator=(TControlClient&& o) noexcept {
+  if (this != &o) {
+    Close();
+    fd_ = o.fd_;
+    in_ = std::move(o.in_);
+    o.fd_ = -1;
+  }
+  return *this;
+}
+
+bool TControlClient::Connect(const std::string& path) {
+  Close();
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) return false;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) return false;
+  if (connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
+void TControlClient::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  in_.clear();
+}
+
+bool TControlClient::Send(const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += size_t(n);
+  }
+  return true;
+}
+
+std::string TControlClient::ReadLine(int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const size_t end = in_.find('\n');
+    if (end != std::string::npos) {
+      std::string line = in_.substr(0, end);
+      in_.erase(0, end + 1);
+      return line;
+    }
+    pollfd p{fd_, POLLIN, 0};
+    const int left = MsLeft(deadline);
+    const int r = poll(&p, 1, left);
+    if (r < 0 && errno == EINTR) continue;
+    if (r == 0) throw std::runtime_error("no reply within " + std::to_string(timeoutMs) + " ms");
+    char buf[8192];
+    const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw std::runtime_error("the player closed the connection");
+    in_.append(buf, size_t(n));
+  }
+}
+
+bool TControlClient::ClosedByPeer(int timeoutMs) {
+  if (!in_.empty()) return false;
+  pollfd p{fd_, POLLIN, 0};
+  if (poll(&p, 1, timeoutMs) <= 0) return false;
+  char c;
+  const ssize_t n = recv(fd_, &c, 1, 0);
+  return n == 0 || (n < 0 && errno == ECONNRESET);
+}
+
+// ---- TPlayer
+
+TPlayer::TPlayer(std::string folder, std::string show, std::vector<std::string> args,
+                 std::vector<std::string> env)
+    : folder_(std::move(folder)),
+      show_(std::move(show)),
+      socket_(folder_ + "/control.sock"),
+      logPath_(folder_ + "/lumviewer.log"),
+      args_(std::move(args)),
+      env_(std::move(env)) {}
+
+TPlayer::~TPlayer() {
+  Stop();
+}
+
+bool TPlayer::Start(std::string* error, int timeoutMs) {
+  std::vector<std::string> argv = {LUMVIEWER_PATH, show_, "-control", socket_, "-log"};
+  argv.insert(argv.end(), args_.begin(), args_.end());
+  const std::vector<std::string> env = MergedEnvironment(env_);
+  std::vector<char*> av, ev;
+  for (const std::string& a : argv) av.push_back(const_cast<char*>(a.c_str()));
+  for (const std::string& e : env) ev.push_back(const_cast<char*>(e.c_str()));
+  av.push_back(nullptr);
+  ev.push_back(nullptr);
+  const int log = open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (log < 0 || null < 0) {
+    if (log >= 0) close(log);
+    if (null >= 0) close(null);
+    *error = "cannot open the log file " + logPath_;
+    return false;
+  }
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls from here to exec. The player dies with
+    // the test process, so a crashed test leaves nothing running.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(log, 2);
+    execve(av[0], av.data(), ev.data());
+    _exit(127);
+  }
+  close(log);
+  close(null);
+  if (pid < 0) {
+    *error = std::string("fork: ") + std::strerror(errno);
+    return false;
+  }
+  pid_ = pid;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Clock::now() < deadline) {
+    if (!Running()) {
+      *error = "lumviewer exited (status " + std::to_string(exitStatus_) +
+               ") before its socket answered:\n" + LogTail();
+      return false;
+    }
+    if (client_.Connect(socket_)) {
+      try {
+        nlohmann::json s = Status();
+        if (s.value("ok", false)) return true;
+      } catch (const std::exception&) {
+        // Not ready yet.
+      }
+      client_.Close();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  *error = "lumviewer did not answer on " + socket_ + " within " + std::to_string(timeoutMs) +
+           " ms:\n" + LogTail();
+  return false;
+}
+
+nlohmann::json TPlayer::Request(const nlohmann::json& request, int timeoutMs) {
+  if (!client_.Connected() && !client_.Connect(socket_))
+    throw std::runtime_error("cannot connect to " + socket_ + "\n" + LogTail());
+  try {
+    if (!client_.Send(request.dump() + "\n")) throw std::runtime_error("the player is gone");
+    return nlohmann::json::parse(client_.ReadLine(timeoutMs));
+  } catch (const std::exception& e) {
+    client_.Close();
+    throw std::runtime_error(request.dump() + ": " + e.what() + "\nlumviewer's log:\n" + LogTail());
+  }
+}
+
+nlohmann::json TPlayer::WaitFor(const std::function<bool(const nlohmann::json&)>& done,
+                                int timeoutMs, bool* met) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  nlohmann::json s;
+  for (;;) {
+    s = Status();
+    if (done(s)) {
+      *met = true;
+      return s;
+    }
+    if (Clock::now() >= deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  *met = false;
+  return s;
+}
+
+bool TPlayer::Running() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  const pid_t r = waitpid(pid_, &status, WNOHANG);
+  if (r == 0) return true;
+  if (r == pid_) exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  pid_ = -1;
+  return false;
+}
+
+int TPlayer::Stop() {
+  if (pid_ <= 0) return exitStatus_;
+  try {
+    if (client_.Connected() || client_.Connect(socket_))
+      client_.Send(nlohmann::json{{"command", "quit"}}.dump() + "\n");
+  } catch (...) {
+    // Killed below if it does not go.
+  }
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  int status = 0;
+  for (;;) {
+    const pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_ || (r < 0 && errno != EINTR)) break;
+    if (Clock::now() >= deadline) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+      pid_ = -1;
+      client_.Close();
+      return exitStatus_ = -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  pid_ = -1;
+  client_.Close();
+  return exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string TPlayer::Log() const {
+  std::ifstream f(logPath_, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+std::string TPlayer::LogTail(size_t lines) const {
+  const std::string all = Log();
+  size_t pos = all.size();
+  for (size_t n = 0; n <= lines; ++n) {
+    if (pos == 0) return all;
+    pos = all.rfind('\n', pos - 1);
+    if (pos == std::string::npos) return all;
+  }
+  return all.substr(pos + 1);
+}
+
+double TPlayer::CpuSeconds() const {
+  return ProcessCpuSeconds(pid_);
+}
+
+double ProcessCpuSeconds(pid_t pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat;
+  std::getline(f, stat);
+  // The command name may hold spaces and parentheses: fields follow the last ')'.
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream rest(stat.substr(close + 2));
+  std::string field;
+  unsigned long long utime = 0, stime = 0;
+  // Fields 3..13, then utime (14) and stime (15).
+  for (int i = 3; i <= 13 && rest >> field; ++i) {
+  }
+  if (!(rest >> utime >> stime)) return -1;
+  return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
+
+}  // namespace lum::test
