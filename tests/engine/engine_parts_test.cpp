@@ -75,6 +75,11 @@ TEST(SlideCache, WindowAndRangeDuringATransition) {
   }
   EXPECT_EQ(cache.Slides().back()->index, 8);
   EXPECT_THROW(TSlideCache(MakeRef<TSlideProducer>(source), source, 4), EAssertion);
+  // A show that does not repeat rests on its last slide and wants nothing past it.
+  EXPECT_EQ(SlidesOfTheMoment(source, 10000), (std::vector<int64_t>{9}));
+  EXPECT_EQ(SlidesOfTheMoment(source, 25000), (std::vector<int64_t>{9}));
+  EXPECT_EQ(cache.Range(8600), (std::pair<int64_t, int64_t>{8, 9}));
+  EXPECT_EQ(cache.Wanted(9500), 1);
 }
 
 TEST(SlideCache, RepetitionsShiftEveryTime) {
