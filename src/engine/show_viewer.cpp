@@ -23,6 +23,23 @@ TLumShowViewer::~TLumShowViewer() {
   if (device_) device_->Close();
 }
 
+void TLumShowViewer::FollowExposure() {
+  // The window may outlive the viewer; the token tells its callbacks.
+  std::weak_ptr<bool> alive = alive_;
+  auto refresh = [this, alive] {
+    if (!alive.expired() && engine_) engine_->DrawController().RequestRefresh();
+  };
+  TWindowListener& l = window_.Listener();
+  l.exposed = [refresh, next = std::move(l.exposed)] {
+    refresh();
+    if (next) next();
+  };
+  l.minimized = [refresh, next = std::move(l.minimized)](bool on) {
+    if (!on) refresh();
+    if (next) next(on);
+  };
+}
+
 TScreenRect TLumShowViewer::Area() const {
   if (options_.desktopAlign) return DesktopRect();
   auto monitors = ListMonitors();
@@ -37,6 +54,7 @@ void TLumShowViewer::CreateEngine(const TIniFile& document) {
   device_->Follow(window_);
   if (!renderer_) renderer_ = CreateRenderEngine();
   engine_ = std::make_unique<TLumEngine>(TRef<TDrawDevice>(device_), renderer_);
+  FollowExposure();
   engine_->onFirstFrame = [this](const TLumEventData& e) { Notify(e); };
   engine_->onEvent = [this](const TLumEventData& e) { Notify(e); };
   engine_->onPosition = [this](int request, int64_t position, int64_t duration, bool ended) {

@@ -62,6 +62,8 @@ class TLumShowViewer {
 
  private:
   void CreateEngine(const TIniFile& document);
+  // Lost window contents are drawn again.
+  void FollowExposure();
   // The monitor (or desktop) the show is placed on.
   TScreenRect Area() const;
   void Notify(const TLumEventData& e);
@@ -79,6 +81,7 @@ class TLumShowViewer {
   bool firstFrame_ = false;
   std::optional<TColor> background_;
   bool runApp_ = false;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 // A copy of a project document through its text.

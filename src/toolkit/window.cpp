@@ -255,6 +255,9 @@ bool TWindow::HandleEvent(const SDL_Event& e) {
         case SDL_WINDOWEVENT_MOVED:
           if (listener_.geometry) listener_.geometry();
           break;
+        case SDL_WINDOWEVENT_EXPOSED:
+          if (listener_.exposed) listener_.exposed();
+          break;
         case SDL_WINDOWEVENT_CLOSE:
           if (listener_.close) listener_.close();
           break;

@@ -69,6 +69,7 @@ struct TWindowListener {
   std::function<void()> geometry;  // client rectangle or mode changed
   std::function<void(bool active)> activation;
   std::function<void(bool minimized)> minimized;
+  std::function<void()> exposed;  // the system lost what the window showed
   std::function<void()> close;
 };
 
