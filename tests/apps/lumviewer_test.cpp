@@ -325,6 +325,46 @@ TEST(LumviewerPlay, StartsWhereTheCommandLineSaysAndFollowsRequests) {
   EXPECT_FALSE(s["paused"]);
 }
 
+TEST(LumviewerPlay, KeysAndClicksNavigateAndEscapeEnds) {
+  TTempDir dir;
+  // A button over the whole of slide 1; the right button means "next slide".
+  const std::string button =
+      "object Button:Box\nGUID={0B1C2D3E-4F50-6172-8394-A5B6C7D8E9F0}\nSize=320,240\n"
+      "Color1=255,255,255\nAction=gotoslide(3)\nobject K:KeyPoint\nTime=0\nPosition=0,0\nend\n"
+      "end\n";
+  const std::string show = dir.Write(
+      "s/Project.lum", ShowText({{2000, kRed, "", button}, {4000, kGreen}, {6000, kBlue}},
+                                "opt_repeat=repeat\nopt_rightmouse=Next slide\n"));
+  TPlayer p(dir.Path(), show);
+  START(p);
+  bool met = false;
+  auto slideIs = [&](int n) {
+    return p.WaitFor([n](const json& s) { return s["slide"] == n; }, 3000, &met);
+  };
+  // Pointer events of the first second after the window appeared are ignored.
+  Sleep(1100);
+  ASSERT_EQ(p.Request({{"command", "click"}, {"x", 160}, {"y", 120}})["ok"], true);
+  json s = slideIs(2);
+  EXPECT_TRUE(met) << "the button's action: " << s.dump();
+  ASSERT_EQ(p.Request({{"command", "key"}, {"key", "Home"}})["ok"], true);
+  s = slideIs(0);
+  EXPECT_TRUE(met) << "Home: " << s.dump();
+  ASSERT_EQ(p.Request({{"command", "click"}, {"x", 5}, {"y", 5}, {"button", "right"}})["ok"], true);
+  s = slideIs(1);
+  EXPECT_TRUE(met) << "right button: " << s.dump();
+  ASSERT_EQ(p.Request({{"command", "key"}, {"key", "End"}})["ok"], true);
+  s = slideIs(2);
+  EXPECT_TRUE(met) << "End: " << s.dump();
+  ASSERT_EQ(p.Request({{"command", "key"}, {"key", "Left"}})["ok"], true);
+  s = slideIs(1);
+  EXPECT_TRUE(met) << "Left: " << s.dump();
+  // Escape ends the player as its close button does.
+  p.Request({{"command", "key"}, {"key", "Escape"}});
+  for (int i = 0; i < 100 && p.Running(); ++i) Sleep(50);
+  EXPECT_FALSE(p.Running());
+  EXPECT_EQ(p.Stop(), 0);
+}
+
 // ---- frames
 
 struct TDifference {
