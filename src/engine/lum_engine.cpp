@@ -10,6 +10,8 @@
 #include "foundation/clock.h"
 #include "foundation/errors.h"
 #include "foundation/log.h"
+#include "imaging/image.h"
+#include "model/lum_image.h"
 #include "model/lum_slide.h"
 #include "project/lum_source.h"
 #include "render/gl/3d_engine_gl.h"
@@ -21,7 +23,7 @@ namespace {
 
 constexpr int64_t kForceReport = 0x80000001;
 constexpr double kNoStop = 3.4e38;
-constexpr int kIdleWaitMs = 10;
+constexpr int kIdleWaitMs = 20;
 constexpr double kSlowFrameMs = 50;
 constexpr int64_t kCaptureWaitMs = 3000;
 
@@ -37,6 +39,15 @@ std::string Num(double v) {
 double NowMs() {
   using namespace std::chrono;
   return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Pictures are decoded here, on the loader's thread, at the level the slide
+// will draw them; otherwise the first frame of the slide would decode them.
+void DecodePictures(TLumSlide& slide) {
+  for (TLumObject* o : slide.AllObjects())
+    if (auto* image = dynamic_cast<TLumImage*>(o))
+      if (const TRef<TImage>& picture = image->Picture())
+        picture->GetMipLevel(image->MipLevel(), TPixelFormat::Bgra32);
 }
 
 }  // namespace
@@ -161,10 +172,7 @@ void TLumEngine::Reinitialise() {
     Log().Line("TLumEngine.MainLoop: SetActive(False) - Stop by Reinited");
     GoInactive();
   }
-  if (T3DDrawer* d = draw_.Drawer())
-    for (auto& c : slideSet_)
-      if (c->slide)
-        for (TLumObject* o : c->slide->AllObjects()) d->ReleaseTextures(o);
+  for (auto& c : slideSet_) ReleaseSlide(*c);
   const int w = draw_.ClientWidth(), h = draw_.ClientHeight();
   if (source_ && loader_ && (std::max(10, w) != loader_->FrameWidth() ||
                              std::max(10, h) != loader_->FrameHeight())) {
@@ -199,6 +207,7 @@ void TLumEngine::AdvanceClock() {
   }
   clockBase_ = now;
   timing_.current = now;
+  if (loader_) loader_->Wake();
   if (music_) music_->SetTime(nextStop_.time, now);
 }
 
@@ -263,12 +272,14 @@ bool TLumEngine::SetDrawable(double x) const {
   if (active_) return true;
   if (slideSet_.empty()) return false;
   const TLumSlideRecord& a = slideSet_[0]->record;
+  const TLumSlideRecord& z = slideSet_.back()->record;
+  // A complete set (near the end of a show that stops it holds fewer than
+  // three) draws whatever time it covers.
+  const bool complete = loader_ && int(slideSet_.size()) >= loader_->Cache().Wanted(x);
+  if (slideSet_.size() == 3 || complete)
+    return a.start + a.transitionIn <= x && x <= z.endWithNext;
   if (slideSet_.size() == 1) return a.start + a.transitionIn <= x && x <= a.end;
-  if (slideSet_.size() == 2) {
-    const TLumSlideRecord& b = slideSet_[1]->record;
-    return a.start + a.transitionIn <= x && x <= a.endWithNext && b.start <= x && x <= b.end;
-  }
-  return a.start + a.transitionIn <= x && x <= slideSet_.back()->record.endWithNext;
+  return a.start + a.transitionIn <= x && x <= a.endWithNext && z.start <= x && x <= z.end;
 }
 
 bool TLumEngine::MusicReady() {
@@ -302,6 +313,15 @@ void TLumEngine::GoInactive() {
   if (music_) music_->SetPlaying(false);
   clockBase_ = timing_.current.load();
   SetLoadYieldMode(0);
+}
+
+void TLumEngine::ReleaseSlide(TDrawContainer& c) {
+  // Still pictures draw few frames, so the drawer's idle eviction would keep
+  // a slide's textures (and their pictures) long after it went.
+  T3DDrawer* d = draw_.Drawer();
+  if (!d || !c.slide) return;
+  for (TLumObject* o : c.slide->AllObjects()) d->ReleaseTextures(o);
+  d->ReleaseTextures(c.slide.Get());
 }
 
 void TLumEngine::UploadSlide(TDrawContainer& c, double position) {
@@ -385,7 +405,9 @@ void TLumEngine::OpenAt(double position, bool reopen) {
     Events().Send(kRequestSlides, MakeRef<TSlideData>(s));
   });
   loader_->Cache().onSlidePrepared = [](TDrawContainer& c) {
-    if (c.slide) c.slide->SetTimeAndLayout(true, c.record.start);
+    if (!c.slide) return;
+    c.slide->SetTimeAndLayout(true, c.record.start);
+    DecodePictures(*c.slide);
   };
   if (!music_) {
     music_ = std::make_unique<TLumMusicPlayer>(source_.get());
@@ -441,6 +463,8 @@ void TLumEngine::Handle(int code, TRefObject* data) {
         std::string line = ">>>>>>>>>>>>> slide list synched : ";
         for (auto& c : s->set) line += Num(c->record.start) + "-" + Num(c->record.end) + " ";
         Log().Line(line);
+        for (auto& old : slideSet_)
+          if (std::find(s->set.begin(), s->set.end(), old) == s->set.end()) ReleaseSlide(*old);
         slideSet_ = s->set;
       }
       return;
@@ -507,6 +531,7 @@ void TLumEngine::ProcessPending() {
       nextRunApp_ = FindRunApp(p.position);
       nextStop_ = FindStop(p.position);
       halted_ = false;
+      if (loader_) loader_->Wake();
     }
   } catch (const std::exception& e) {
     Log().Line(std::string("TLumEngine: the show could not be opened: ") + e.what());

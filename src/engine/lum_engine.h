@@ -190,6 +190,8 @@ class TLumEngine : public TCustomLumEngine {
   void Capture();
   void Pointer(const TMouseData& m);
   void UploadSlide(TDrawContainer& c, double position);
+  // Drops the device objects of a slide that left the set.
+  void ReleaseSlide(TDrawContainer& c);
   void StopLoader();
   void NoteFrame();
 

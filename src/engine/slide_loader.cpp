@@ -145,8 +145,15 @@ TRect TLumSlideLoader::SlideRect() const {
 }
 
 void TLumSlideLoader::LoopBody() {
-  cache_.Update(timing_.current.load());
-  Events().WaitFor(std::chrono::milliseconds(10));
+  // With every wanted slide held the loader looks less often; a jump in
+  // time wakes it (Wake).
+  const bool busy = cache_.Update(timing_.current.load());
+  Events().WaitFor(std::chrono::milliseconds(busy ? kBusyWaitMs : kIdleWaitMs));
+  Events().Drain();
+}
+
+void TLumSlideLoader::Wake() {
+  Events().Post(kWakeCode);
 }
 
 }  // namespace lum

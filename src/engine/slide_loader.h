@@ -98,11 +98,14 @@ class TLumSlideLoader : public TLumThread {
   int FrameHeight() const { return frameH_; }
   TRect SlideRect() const;
   TSlideCache& Cache() { return cache_; }
+  // Any thread: the show time jumped; look at the cache now.
+  void Wake();
 
  protected:
   void LoopBody() override;
 
  private:
+  static constexpr int kBusyWaitMs = 10, kIdleWaitMs = 50, kWakeCode = 1;
   TLumSource& source_;
   TTiming& timing_;
   TSlideCache cache_;
