@@ -365,6 +365,30 @@ TEST(LumviewerPlay, KeysAndClicksNavigateAndEscapeEnds) {
   EXPECT_EQ(p.Stop(), 0);
 }
 
+TEST(LumviewerPlay, AFullScreenShowCoversTheMonitor) {
+  TTempDir dir;
+  std::string text = ShowText({{1500, kRed}, {3000, kGreen}}, "opt_repeat=repeat\n");
+  text.replace(text.find("opt_scr_full=0"), 14, "opt_scr_full=1");
+  const std::string show = dir.Write("s/Project.lum", text);
+  TPlayer p(dir.Path(), show);
+  START(p);
+  bool met = false;
+  json s = p.WaitFor([](const json& s) { return s["framesDrawn"].get<int>() > 2; }, 6000, &met);
+  ASSERT_TRUE(met) << s.dump();
+  EXPECT_TRUE(s["fullscreen"].get<bool>()) << s.dump();
+  // The 4 : 3 design is fitted into the monitor, letterboxed in black.
+  const int w = s["window"][0], h = s["window"][1];
+  EXPECT_GE(w, 640);
+  EXPECT_GE(h, 480);
+  const std::string out = dir / "full.png";
+  ASSERT_EQ(p.Request({{"command", "screenshot"}, {"path", out}})["ok"], true);
+  test::TPixels f = test::ReadPicture(out);
+  ASSERT_EQ(f.width, w);
+  ASSERT_EQ(f.height, h);
+  const test::TRgb centre = f.At(w / 2, h / 2);
+  EXPECT_GT(centre.r + centre.g, 200) << "a slide in the middle";
+}
+
 // ---- frames
 
 struct TDifference {

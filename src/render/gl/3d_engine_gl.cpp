@@ -709,8 +709,6 @@ bool T3DRendererGL::CreateDevice() {
   std::string error = context_ ? "" : SDL_GetError();
   bool ok = context_ != nullptr;
   if (ok) {
-    // Presents are paced by us, not by the swap interval.
-    SDL_GL_SetSwapInterval(0);
     std::string log;
     ok = Fixed(0, 0, &log) != nullptr;
     if (ok) {
@@ -731,6 +729,10 @@ bool T3DRendererGL::CreateDevice() {
       } else {
         backBuffer_ = MakeRef<T3DSurfaceGL>(this, 0, backWidth_, backHeight_, false);
       }
+      // A window on a display swaps with its refresh, as presents wait for
+      // the vertical retrace by default; our pacing sleeps most of the
+      // period first. Without a display there is nothing to wait for.
+      SDL_GL_SetSwapInterval(!headless_ && gPacing ? 1 : 0);
       glDisable(GL_DEPTH_TEST);
       glDisable(GL_CULL_FACE);
       while (glGetError() != GL_NO_ERROR) {
