@@ -60,6 +60,7 @@
 #include "render/3d_drawer.h"
 #include "render/gl/3d_engine_gl.h"
 #include "render/root_item.h"
+#include "startup/control_client.h"
 #include "startup/main_form.h"
 #include "toolkit/window.h"
 
@@ -593,54 +594,19 @@ std::string ThreadLabel(pid_t pid, pid_t tid, const std::string& logFile) {
   return "thread " + std::to_string(tid);
 }
 
-// One connection to a player's control socket.
+// One connection to a player's control socket, a JSON request at a time.
 class TControl {
  public:
-  ~TControl() { Close(); }
-  bool Connect(const std::string& path) {
-    Close();
-    sockaddr_un addr{};
-    if (path.size() >= sizeof addr.sun_path) throw std::runtime_error("socket path too long");
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, path.c_str(), path.size());
-    fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0) return false;
-    if (connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-      Close();
-      return false;
-    }
-    return true;
-  }
-  void Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-    in_.clear();
-  }
+  bool Connect(const std::string& path) { return client_.Connect(path); }
+  void Close() { client_.Close(); }
   json Request(const json& request, int timeoutMs = 10000) {
-    const std::string line = request.dump() + "\n";
-    for (size_t done = 0; done < line.size();) {
-      const ssize_t n = send(fd_, line.data() + done, line.size() - done, MSG_NOSIGNAL);
-      if (n <= 0) throw std::runtime_error("the player closed its socket");
-      done += size_t(n);
-    }
-    for (;;) {
-      if (size_t nl = in_.find('\n'); nl != std::string::npos) {
-        json reply = json::parse(in_.substr(0, nl));
-        in_.erase(0, nl + 1);
-        return reply;
-      }
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, timeoutMs) <= 0) throw std::runtime_error("the player did not answer");
-      char buf[4096];
-      const ssize_t n = recv(fd_, buf, sizeof buf, 0);
-      if (n <= 0) throw std::runtime_error("the player closed its socket");
-      in_.append(buf, size_t(n));
-    }
+    if (!client_.Send(request.dump() + "\n"))
+      throw std::runtime_error("the player closed its socket");
+    return json::parse(client_.ReadLine(timeoutMs));
   }
 
  private:
-  int fd_ = -1;
-  std::string in_;
+  TControlClient client_;
 };
 
 // lumviewer on a show with its control socket in dir; connected on return.

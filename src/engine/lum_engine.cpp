@@ -26,6 +26,8 @@ constexpr double kNoStop = 3.4e38;
 constexpr int kIdleWaitMs = 20;
 constexpr double kSlowFrameMs = 50;
 constexpr int64_t kCaptureWaitMs = 3000;
+// Button bits of a pointer event besides the left one (kLeftButton).
+constexpr uint32_t kRightButtonHeld = 2, kMiddleButtonHeld = 16;
 
 TColor ArgbOf(uint32_t windowsColor) {
   return 0xFF000000 | ((windowsColor & 0xFF) << 16) | (windowsColor & 0xFF00) |
@@ -619,7 +621,12 @@ void TLumEngine::Pointer(const TMouseData& m) {
     const int type = m.type == kMouseEventDown ? kPointerPress
                      : m.type == kMouseEventUp ? kPointerRelease
                                                : kPointerMove;
-    const uint32_t held = (m.button == kPointerLeft && m.type == kMouseEventDown) ? kLeftButton : 0;
+    // The buttons held, as the slide reads them: only the left one presses
+    // slide buttons; the others are left to the mouse options.
+    const uint32_t held = m.type != kMouseEventDown ? 0
+                          : m.button == kPointerLeft ? kLeftButton
+                          : m.button == kPointerRight ? kRightButtonHeld
+                                                      : kMiddleButtonHeld;
     root_.Current()->slide->PointerInput(m.x, m.y, held, type, &action);
   }
   if (action && action->type != kActionNone)

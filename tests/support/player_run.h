@@ -10,34 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "startup/control_client.h"
+
 namespace lum::test {
 
 // A connection to a control socket: one JSON line out, one line in.
-class TControlClient {
- public:
-  TControlClient() = default;
-  ~TControlClient();
-  TControlClient(TControlClient&& o) noexcept;
-  TControlClient& operator=(TControlClient&& o) noexcept;
-
-  // False when nobody listens at path.
-  bool Connect(const std::string& path);
-  bool Connected() const { return fd_ >= 0; }
-  int Fd() const { return fd_; }
-  void Close();
-  // Writes all of bytes; false when the peer is gone.
-  bool Send(const std::string& bytes);
-  // The next line without its line feed; throws std::runtime_error when none
-  // comes within timeoutMs or the peer closes first.
-  std::string ReadLine(int timeoutMs);
-  // True when the peer closed the connection (end of file or reset) within
-  // timeoutMs, with no further bytes before that.
-  bool ClosedByPeer(int timeoutMs);
-
- private:
-  int fd_ = -1;
-  std::string in_;
-};
+using TControlClient = lum::TControlClient;
 
 class TPlayer {
  public:
