@@ -406,8 +406,11 @@ void TLumEngine::OpenAt(double position, bool reopen) {
   loader_ = std::make_unique<TLumSlideLoader>(*source_, timing_, 3, [this](const TSlideSet& s) {
     Events().Send(kRequestSlides, MakeRef<TSlideData>(s));
   });
-  loader_->Cache().onSlidePrepared = [](TDrawContainer& c) {
+  loader_->Cache().onSlidePrepared = [this](TDrawContainer& c) {
     if (!c.slide) return;
+    // Textures are made at the slide's first frame; its pictures are
+    // decoded now, off the drawing thread.
+    if (active_ && draw_.Drawer()) Log().Line("preload from callback.............");
     c.slide->SetTimeAndLayout(true, c.record.start);
     DecodePictures(*c.slide);
   };
