@@ -4,6 +4,7 @@
 // With no show it plays its own appended show, else the bundled demo.
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -107,6 +108,8 @@ int Play(const TSwitches& s, const std::string& exe) {
   }
   std::string message;
   if (!form->OpenShow(o.show, o.slide, o.time, message)) {
+    // The show's messages break lines with CR; a terminal wants LF.
+    std::replace(message.begin(), message.end(), '\r', '\n');
     std::fprintf(stderr, "lumviewer: %s: %s\n", o.show.c_str(), message.c_str());
     return 1;
   }
