@@ -11,14 +11,18 @@ TDrawDevice::~TDrawDevice() {
 }
 
 void TDrawDevice::SetGeometry(const TRect& client, int originX, int originY, bool fullScreen) {
-  bool changed = client != clientRect_ || originX != originX_ || originY != originY_ ||
-                 fullScreen != fullScreen_;
-  clientRect_ = client;
-  originX_ = originX;
-  originY_ = originY;
-  fullScreen_ = fullScreen;
-  if (!changed) return;
-  auto renderers = renderers_;
+  std::vector<T3DRenderer*> renderers;
+  {
+    std::lock_guard g(lock_);
+    const bool changed = client != clientRect_ || originX != originX_ || originY != originY_ ||
+                         fullScreen != fullScreen_;
+    clientRect_ = client;
+    originX_ = originX;
+    originY_ = originY;
+    fullScreen_ = fullScreen;
+    if (!changed) return;
+    renderers = renderers_;
+  }
   for (T3DRenderer* r : renderers) r->DeviceChanged();
 }
 
@@ -31,11 +35,13 @@ void TDrawDevice::Detach(TDrawDeviceAttachment* a) {
 }
 
 void TDrawDevice::AddRenderer(T3DRenderer* r) {
+  std::lock_guard g(lock_);
   if (std::find(renderers_.begin(), renderers_.end(), r) == renderers_.end())
     renderers_.push_back(r);
 }
 
 void TDrawDevice::RemoveRenderer(T3DRenderer* r) {
+  std::lock_guard g(lock_);
   std::erase(renderers_, r);
 }
 
@@ -43,8 +49,12 @@ void TDrawDevice::Close() {
   auto attachments = std::move(attachments_);
   attachments_.clear();
   for (auto& a : attachments) a->DeviceClosing(this);
-  auto renderers = std::move(renderers_);
-  renderers_.clear();
+  std::vector<T3DRenderer*> renderers;
+  {
+    std::lock_guard g(lock_);
+    renderers = std::move(renderers_);
+    renderers_.clear();
+  }
   for (T3DRenderer* r : renderers) r->ForgetDevice();
 }
 

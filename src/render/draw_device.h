@@ -1,6 +1,7 @@
 #pragma once
 // What a window offers for drawing: geometry, per-window attachments of other
 // objects, and the renderers drawing into it.
+#include <mutex>
 #include <vector>
 
 #include "foundation/ref_object.h"
@@ -23,10 +24,23 @@ class TDrawDevice : public TRefObject {
   TDrawDevice() = default;
   ~TDrawDevice() override;
 
-  bool FullScreen() const { return fullScreen_; }
-  const TRect& ClientRect() const { return clientRect_; }
-  int OriginX() const { return originX_; }
-  int OriginY() const { return originY_; }
+  // The geometry is set on the window thread and read on drawing threads.
+  bool FullScreen() const {
+    std::lock_guard g(lock_);
+    return fullScreen_;
+  }
+  TRect ClientRect() const {
+    std::lock_guard g(lock_);
+    return clientRect_;
+  }
+  int OriginX() const {
+    std::lock_guard g(lock_);
+    return originX_;
+  }
+  int OriginY() const {
+    std::lock_guard g(lock_);
+    return originY_;
+  }
   void* Handle() const { return handle_; }
 
   // Takes the new geometry; every renderer is told when anything changed.
@@ -48,12 +62,16 @@ class TDrawDevice : public TRefObject {
 
   void AddRenderer(T3DRenderer* r);
   void RemoveRenderer(T3DRenderer* r);
-  const std::vector<T3DRenderer*>& Renderers() const { return renderers_; }
+  std::vector<T3DRenderer*> Renderers() const {
+    std::lock_guard g(lock_);
+    return renderers_;
+  }
 
   // Tells attachments and renderers the device is going away; idempotent.
   void Close();
 
  protected:
+  mutable std::mutex lock_;  // geometry and renderer list
   bool fullScreen_ = false;
   TRect clientRect_;
   int originX_ = 0, originY_ = 0;

@@ -803,8 +803,7 @@ bool T3DRendererGL::Check() {
   while (e != GL_NO_ERROR) e = glGetError();
   int code = rrOk;
   bool lost = false;
-  if (declaredLost_) {
-    declaredLost_ = false;
+  if (declaredLost_.exchange(false)) {
     code = rrDeviceLost;
     lost = true;
   } else if (first == GL_OUT_OF_MEMORY) {

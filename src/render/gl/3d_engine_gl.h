@@ -6,6 +6,7 @@
 #include <epoxy/gl.h>
 
 #include <array>
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -274,7 +275,7 @@ class T3DRendererGL : public T3DRenderer {
   std::vector<TGLResource*> resources_;
   TRef<T3DSurfaceGL> backBuffer_;
   TRef<T3DSurfaceGL> target_;  // null = back buffer
-  bool declaredLost_ = false;
+  std::atomic<bool> declaredLost_{false};  // set by tests from any thread
   bool headless_ = false;  // no window surface to show: the back buffer is a framebuffer object
   double lastPresent_ = 0;
 
@@ -304,8 +305,8 @@ class TWindowDrawDevice : public TDrawDevice {
   explicit TWindowDrawDevice(SDL_Window* window);
   // Reads the window's geometry and mode again.
   void Update();
-  bool IsActive() const override { return active_; }
-  bool IsMinimized() const override { return minimized_; }
+  bool IsActive() const override { return active_.load(); }
+  bool IsMinimized() const override { return minimized_.load(); }
   void SetActive(bool on) { active_ = on; }
   void SetMinimized(bool on) { minimized_ = on; }
   SDL_Window* Window() const { return static_cast<SDL_Window*>(handle_); }
@@ -314,7 +315,8 @@ class TWindowDrawDevice : public TDrawDevice {
   void Follow(TWindow& window);
 
  private:
-  bool active_ = true, minimized_ = false;
+  // Set on the window thread, read on the drawing thread.
+  std::atomic<bool> active_{true}, minimized_{false};
 };
 
 // The back ends in order of preference: the named one ("gl", "null") first,
