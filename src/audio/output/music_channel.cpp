@@ -445,16 +445,22 @@ size_t TChannelMusic::InstanceCount() {
 }
 
 void TChannelMusic::RemoveInstance(TMusicChannel* instance) {
+  auto find = [&] {
+    return std::find_if(instances_.begin(), instances_.end(),
+                        [&](const TRef<TMusicChannel>& r) { return r.Get() == instance; });
+  };
   bool ended = false;
   {
     std::lock_guard lock(mutex_);
-    auto it = std::find_if(instances_.begin(), instances_.end(),
-                           [&](const TRef<TMusicChannel>& r) { return r.Get() == instance; });
+    auto it = find();
     if (it == instances_.end()) return;
     ended = (*it)->EndedByItself();
-    instances_.erase(it);
   }
+  // The instance stays counted until the end callback is done: Destroy waits
+  // for the count, so this channel outlives the call.
   if (ended && onEnd_) onEnd_(*this);
+  std::lock_guard lock(mutex_);
+  if (auto it = find(); it != instances_.end()) instances_.erase(it);
 }
 
 void TChannelMusic::Destroy() {

@@ -79,16 +79,24 @@ uint32_t TwinWaveOutBuffer::RefillBytes() const {
 }
 
 void TwinWaveOutBuffer::Start(TBufferClient& client) {
+  std::lock_guard g(threadLock_);
   if (!thread_) thread_ = std::make_unique<TDSEventThread>(*this, client);
 }
 
 void TwinWaveOutBuffer::Wake() {
+  // Channels are stopped from other threads while the buffer may be halting.
+  std::lock_guard g(threadLock_);
   if (thread_) thread_->Wake();
 }
 
 void TwinWaveOutBuffer::Halt() {
-  if (thread_) thread_->Terminate();
-  thread_.reset();
+  std::unique_ptr<TDSEventThread> thread;
+  {
+    std::lock_guard g(threadLock_);
+    thread = std::move(thread_);
+  }
+  if (thread) thread->Terminate();
+  thread.reset();
   ring_->Stop();
 }
 

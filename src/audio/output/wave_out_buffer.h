@@ -99,6 +99,7 @@ class TwinWaveOutBuffer {
   int64_t lastRead_ = -1;
   int64_t wrapMs_ = 0;
   bool realTime_;
+  std::mutex threadLock_;  // guards thread_ alone
   std::unique_ptr<TDSEventThread> thread_;
 };
 
