@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 
 #include <fmt/format.h>
 
@@ -32,6 +33,17 @@ int MethodOf(const std::string& text) {
 }
 
 }  // namespace
+
+std::string PlayerBeside(const char* argv0) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) self = fs::absolute(argv0, ec);
+  const fs::path dir = self.parent_path();
+  for (const fs::path& p : {dir / "lumviewer", dir / "../lumviewer/lumviewer"})
+    if (fs::is_regular_file(p, ec)) return p.lexically_normal().string();
+  throw TUsageError{"--exe: no lumviewer beside " + self.string() + "; name the player"};
+}
 
 int Pack(const TPackArgs& args) {
   TIniFile doc;

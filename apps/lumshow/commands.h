@@ -40,6 +40,9 @@ struct TPackArgs {
   long long basePadding = 0;
 };
 int Pack(const TPackArgs& args);
+// The lumviewer installed beside this lumshow, or built beside it; a usage
+// error when there is none.
+std::string PlayerBeside(const char* argv0);
 
 struct TActionArgs {
   std::string text;

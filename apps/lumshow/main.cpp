@@ -48,8 +48,12 @@ int main(int argc, char** argv) {
   packCmd
       ->add_option("--dir", pack.folders, "add every file under a folder, named by relative path")
       ->allow_extra_args(false);
-  packCmd->add_option("--exe", pack.executable, "player to put in front (a self-playing show)")
-      ->check(CLI::ExistingFile);
+  auto* exeOption =
+      packCmd
+          ->add_option("--exe", pack.executable,
+                       "player to put in front (a self-playing show); without a value, lumviewer")
+          ->expected(0, 1)
+          ->check(CLI::ExistingFile);
   packCmd->add_flag("--long-trailer", pack.longTrailer, "write the 20-byte trailer");
   packCmd->add_flag("--allow-modify", pack.allowModify, "allow the container to be moved");
   packCmd->add_option("--base-padding", pack.basePadding, "zero bytes before the first member")
@@ -133,7 +137,10 @@ int main(int argc, char** argv) {
     if (*lsCmd) return List(list);
     if (*catCmd) return Cat(catShow, catName);
     if (*extractCmd) return Extract(extract);
-    if (*packCmd) return Pack(pack);
+    if (*packCmd) {
+      if (exeOption->count() > 0 && pack.executable.empty()) pack.executable = PlayerBeside(argv[0]);
+      return Pack(pack);
+    }
     if (*actionCmd) return Action(action);
     if (*exprCmd) return Expr(expr);
     if (*imageCmd) return Image(image);

@@ -129,6 +129,14 @@ TEST(Lumshow, ExecutablesLongTrailersAndMovedContainers) {
   nlohmann::json moved = Json(Lumshow({"info", p.dir / "moved2", "--json"}));
   EXPECT_EQ(moved["source"]["shift"], 5);
   EXPECT_EQ(Lumshow({"cat", p.dir / "moved2", "a[1].txt"}).out, "bracket");
+
+  // --exe alone puts the lumviewer built (or installed) beside lumshow in front.
+  ASSERT_EQ(p.Pack("self", {"--exe"}).status, 0);
+  const std::string viewer = test::ReadFile(LUMVIEWER_PATH), self = test::ReadFile(p.dir / "self");
+  ASSERT_GT(self.size(), viewer.size());
+  EXPECT_TRUE(self.compare(0, viewer.size(), viewer) == 0);
+  EXPECT_EQ(Json(Lumshow({"ls", p.dir / "self", "--json"})).size(),
+            Json(Lumshow({"ls", p.dir / "show.exe", "--json"})).size());
 }
 
 TEST(Lumshow, BrokenInputGivesClearMessages) {
