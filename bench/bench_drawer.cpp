@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_timing.h"
 #include "container/lum_show_locator.h"
 #include "engine/offline_frame_driver.h"
 #include "imaging/bitmap.h"
@@ -55,18 +56,10 @@ constexpr int kBoxW = 360, kBoxH = 240;
 constexpr int kRounds = 9;
 constexpr int kFrames = 4;  // per variant and round: well under the drawer's texture idle limit
 
-using Clock = std::chrono::steady_clock;
+using lum::bench::Clock;
 
-double MsSince(Clock::time_point t0) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
+using lum::bench::Median;
+using lum::bench::MsSince;
 
 double MsPerFrame(const std::function<void()>& frame, int frames) {
   auto t0 = Clock::now();

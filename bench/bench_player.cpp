@@ -50,6 +50,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_timing.h"
 #include "container/lum_show_locator.h"
 #include "engine/lum_engine.h"
 #include "engine/offline_frame_driver.h"
@@ -72,28 +73,15 @@ using json = nlohmann::json;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using lum::bench::Clock;
 
 constexpr int kW = 1280, kH = 720;
 constexpr double kGapMs = 100;  // a pause between frames worth naming
 constexpr int kLaunchRounds = 5;
 constexpr double kIdleSeconds = 10;
 
-double MsSince(Clock::time_point t0) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-TColor ArgbOf(uint32_t windowsColor) {
-  return 0xFF000000 | ((windowsColor & 0xFF) << 16) | (windowsColor & 0xFF00) |
-         ((windowsColor >> 16) & 0xFF);
-}
+using lum::bench::Median;
+using lum::bench::MsSince;
 
 void Sleep(double ms) {
   std::this_thread::sleep_for(std::chrono::microseconds(int64_t(ms * 1000)));
@@ -404,7 +392,7 @@ TLoopFigures BareRun(const std::string& demo, double seconds, bool paced, double
   };
 
   TRootItem root;
-  root.SetBackgroundColor(ArgbOf(source.HiderColor()));
+  root.SetBackgroundColor(ArgbOfWindowsColor(source.HiderColor()));
   root.SetUnsharpAmount(source.UnsharpAmount());
   T3DDrawer& d = driver.Drawer();
   // How long the frame took; negative when the slides stood still.

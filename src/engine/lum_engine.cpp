@@ -7,6 +7,7 @@
 
 #include "audio/music_player.h"
 #include "container/load_yield.h"
+#include "engine/offline_frame_driver.h"
 #include "foundation/clock.h"
 #include "foundation/errors.h"
 #include "foundation/log.h"
@@ -28,11 +29,6 @@ constexpr double kSlowFrameMs = 50;
 constexpr int64_t kCaptureWaitMs = 3000;
 // Button bits of a pointer event besides the left one (kLeftButton).
 constexpr uint32_t kRightButtonHeld = 2, kMiddleButtonHeld = 16;
-
-TColor ArgbOf(uint32_t windowsColor) {
-  return 0xFF000000 | ((windowsColor & 0xFF) << 16) | (windowsColor & 0xFF00) |
-         ((windowsColor >> 16) & 0xFF);
-}
 
 std::string Num(double v) {
   return std::to_string(std::llround(v));
@@ -570,7 +566,8 @@ bool TLumEngine::DrawFrame(bool forced, bool capture) {
     hoverClass_ = hover_ ? o->ClassName() : "";
   }
   drawer->SetViewportRect(loader_->SlideRect());
-  root_.SetBackgroundColor(backgroundOverride_.value_or(ArgbOf(source_->HiderColor())));
+  root_.SetBackgroundColor(
+      backgroundOverride_.value_or(ArgbOfWindowsColor(source_->HiderColor())));
   root_.SetUnsharpAmount(unsharpOverride_.value_or(source_->UnsharpAmount()));
   drawer->SetCapture(capture);
   bool drawn = false;

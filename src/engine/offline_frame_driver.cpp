@@ -15,14 +15,10 @@
 
 namespace lum {
 
-namespace {
-
-TColor ArgbOf(uint32_t windowsColor) {
+TColor ArgbOfWindowsColor(uint32_t windowsColor) {
   return 0xFF000000 | ((windowsColor & 0xFF) << 16) | (windowsColor & 0xFF00) |
          ((windowsColor >> 16) & 0xFF);
 }
-
-}  // namespace
 
 TOfflineFrameDriver::TOfflineFrameDriver(TLumSource& source, int width, int height)
     : source_(source), width_(width), height_(height) {
@@ -84,7 +80,7 @@ TRef<TBitmap> TOfflineFrameDriver::Render(double time) {
   // A slide whose transition has not begun shows nothing of itself yet.
   if (current && !current->failure.empty() && (!previous || root_->Progress() > 0))
     throw ELumError(current->failure);
-  root_->SetBackgroundColor(ArgbOf(source_.HiderColor()));
+  root_->SetBackgroundColor(ArgbOfWindowsColor(source_.HiderColor()));
   root_->SetUnsharpAmount(source_.UnsharpAmount());
   drawer_->SetViewportRect(slideRect_);
   drawer_->SetCapture(true);

@@ -31,6 +31,9 @@ TRect SlideRectangle(int frameW, int frameH, double ratio);
 // once its transition has begun.
 std::vector<int64_t> SlidesOfTheMoment(const TLumSource& source, double t);
 
+// A colour as the project document stores it (0xBBGGRR) as opaque 0xAARRGGBB.
+TColor ArgbOfWindowsColor(uint32_t windowsColor);
+
 class TOfflineFrameDriver {
  public:
   // Opens a hidden window of the frame size and attaches the drawer; throws
