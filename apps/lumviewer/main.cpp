@@ -1,58 +1,40 @@
 // lumviewer: plays a show in a window (full screen or windowed).
-//   lumviewer [SHOW] [-slide N] [-time T] [-display N] [-desktopalign] [-resize]
-//             [-control PATH] [-codepage N] [-log] [-filelog]
+//   lumviewer [SHOW] [-filename PROJECT] [-exename SHOW] [-slide N] [-time T]
+//             [-display N] [-desktopalign] [-resize] [-noicc] [-icc PROFILE]
+//             [-control PATH] [-codepage N] [-log] [-filelog] [/s]
 // With no show it plays its own appended show, else the bundled demo.
+#include <SDL.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <map>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "foundation/code_page.h"
+#include "foundation/errors.h"
 #include "foundation/log.h"
+#include "foundation/paths.h"
+#include "imaging/color_management.h"
+#include "startup/commands_storage.h"
 #include "startup/control_socket.h"
+#include "startup/instance_lock.h"
 #include "startup/main_form.h"
 #include "startup/player_control.h"
+#include "startup/player_dialogs.h"
 #include "toolkit/window.h"
 
 namespace {
 
 using namespace lum;
 
-// Switches by name (without "-"), each with its values; the empty name holds
-// the plain arguments.
-using TSwitches = std::map<std::string, std::vector<std::string>>;
-
-TSwitches ParseSwitches(int argc, char** argv) {
-  TSwitches s;
-  std::string current;
-  s[current];
-  for (int i = 1; i < argc; ++i) {
-    std::string token = argv[i];
-    if (token.size() > 1 && token[0] == '-') {
-      current = token.substr(token[1] == '-' ? 2 : 1);
-      s[current];
-    } else if (!token.empty()) {
-      s[current].push_back(token);
-    }
-  }
-  return s;
-}
-
-std::optional<int64_t> IntValue(const TSwitches& s, const std::string& name) {
-  auto it = s.find(name);
-  if (it == s.end() || it->second.empty()) return std::nullopt;
-  char* end = nullptr;
-  const long long v = std::strtoll(it->second[0].c_str(), &end, 10);
-  if (!end || *end) return std::nullopt;
-  return v;
-}
+constexpr const char* kLowColourMessage =
+    "Currently you have 256 or 16 colors display mode.\rSet True color or High color display "
+    "mode.";
 
 std::string Executable(const char* argv0) {
   char buf[PATH_MAX];
@@ -60,57 +42,122 @@ std::string Executable(const char* argv0) {
   return n > 0 ? std::string(buf, size_t(n)) : std::string(argv0);
 }
 
-// The plain argument given after a switch that takes none is still the show.
-std::string ShowArgument(const TSwitches& s) {
-  for (const char* flag : {"", "desktopalign", "resize", "log", "filelog"}) {
-    auto it = s.find(flag);
-    if (it != s.end() && !it->second.empty()) return it->second[0];
+// Tokens the system passes to screen savers; never a show's name.
+bool ScreenSaverToken(const std::string& t) {
+  return t.size() >= 2 && t[0] == '/' && std::string("sScCpP").find(t[1]) != std::string::npos &&
+         (t.size() == 2 || t[2] == ':');
+}
+
+// The first plain argument names the show, also when it follows a switch
+// that takes no value.
+std::string ShowArgument(const TCommandsStorage& cmd) {
+  for (const char* flag : {"", "desktopalign", "resize", "log", "filelog", "noicc", "cover"}) {
+    const TCommand* c = cmd.Find(flag);
+    if (!c) continue;
+    for (size_t i = *flag ? 0 : 1; i < c->items.size(); ++i)
+      if (!ScreenSaverToken(c->items[i].text)) return c->items[i].text;
   }
   return {};
 }
 
-void Usage() {
-  std::fprintf(stderr,
-               "usage: lumviewer [SHOW] [-slide N] [-time T] [-display N] [-desktopalign] "
-               "[-resize] [-control PATH] [-codepage N] [-log]\n");
+// "filename" and "exename" name files beside the program; a name that is
+// not there is taken from the working folder.
+std::string BesideProgram(const std::string& name, const std::string& exe) {
+  if (name.empty() || name[0] == '/') return name;
+  const std::string beside = ResolveAgainst(name, ExtractFilePath(exe));
+  return FileExists(beside) || DirectoryExists(beside) ? beside : name;
 }
 
-int Play(const TSwitches& s, const std::string& exe) {
+std::optional<int64_t> PositiveSwitch(const TCommandsStorage& cmd, const char* name) {
+  const int64_t v = cmd.IntValue(name, 0, 0);
+  return v >= 1 ? std::optional<int64_t>(v) : std::nullopt;
+}
+
+// Bits per pixel of the primary display; 32 when SDL cannot tell.
+int DisplayBitsPerPixel() {
+  SDL_DisplayMode mode;
+  if (SDL_GetDesktopDisplayMode(0, &mode) != 0 || mode.format == 0) return 32;
+  return int(SDL_BITSPERPIXEL(mode.format));
+}
+
+void Usage() {
+  std::fprintf(stderr,
+               "usage: lumviewer [SHOW] [-filename PROJECT] [-exename SHOW] [-slide N] [-time T]\n"
+               "                 [-display N] [-desktopalign] [-resize] [-noicc] [-icc PROFILE]\n"
+               "                 [-control PATH] [-codepage N] [-log] [-filelog] [/s]\n");
+}
+
+void Complain(std::string message) {
+  // The show's messages break lines with CR; a terminal wants LF.
+  std::replace(message.begin(), message.end(), '\r', '\n');
+  std::fprintf(stderr, "lumviewer: %s\n", message.c_str());
+}
+
+TPlayerOptions OptionsOf(const TCommandsStorage& cmd, const std::string& exe) {
   TPlayerOptions o;
-  o.show = ShowArgument(s);
+  if (auto f = cmd.Value("filename")) {
+    o.show = BesideProgram(*f, exe);
+    o.folderMode = true;
+  } else if (auto e = cmd.Value("exename")) {
+    o.show = BesideProgram(*e, exe);
+  } else {
+    o.show = ShowArgument(cmd);
+  }
   if (o.show.empty()) o.show = DefaultShow(exe);
+  o.slide = PositiveSwitch(cmd, "slide");
+  o.time = PositiveSwitch(cmd, "time");
+  // "display" counts monitors from 1; anything else is the primary one.
+  const int64_t display = cmd.IntValue("display", 0, 0);
+  o.viewer.display = display >= 1 ? int(display - 1) : 0;
+  o.viewer.desktopAlign = cmd.HasSwitch("desktopalign");
+  o.viewer.resize = cmd.HasSwitch("resize");
+  o.startupMode = cmd.HasRawToken("-startup");
+  o.screenSaverRun = cmd.HasRawToken("/s") || cmd.HasRawToken("/S");
+  return o;
+}
+
+std::unique_ptr<TControlServer> StartControl(const TCommandsStorage& cmd, TMainForm& form) {
+  const TCommand* c = cmd.Find("control");
+  if (!c) return nullptr;
+  if (c->items.empty()) throw ELumError("-control wants a socket path");
+  auto control = std::make_unique<TControlServer>(c->items[0].text, PlayerDispatcher(form));
+  control->Start();
+  return control;
+}
+
+int Play(const TCommandsStorage& cmd, const std::string& exe) {
+  TPlayerOptions o = OptionsOf(cmd, exe);
   if (o.show.empty()) {
-    std::fprintf(stderr, "lumviewer: no show given and no demo show found\n");
+    Complain("no show given and no demo show found");
     Usage();
     return 2;
   }
-  o.slide = IntValue(s, "slide");
-  o.time = IntValue(s, "time");
-  // "display" counts monitors from 1; anything else is the primary one.
-  const int64_t display = IntValue(s, "display").value_or(0);
-  o.viewer.display = display >= 1 ? int(display - 1) : 0;
-  o.viewer.desktopAlign = s.count("desktopalign") > 0;
-  o.viewer.resize = s.count("resize") > 0;
+  ColorManagement().SetCommandLine(cmd.HasSwitch("noicc"), cmd.Value("icc"));
   std::string error;
   if (!TWindowThread::Init(&error)) {
-    std::fprintf(stderr, "lumviewer: no display to play on: %s\n", error.c_str());
+    Complain("no display to play on: " + error);
     return 1;
   }
-  auto form = std::make_unique<TMainForm>(o);
-  std::unique_ptr<TControlServer> control;
-  if (auto it = s.find("control"); it != s.end()) {
-    if (it->second.empty()) {
-      std::fprintf(stderr, "lumviewer: -control wants a socket path\n");
-      return 2;
-    }
-    control = std::make_unique<TControlServer>(it->second[0], PlayerDispatcher(*form));
-    control->Start();
+  if (DisplayBitsPerPixel() < 16) {
+    ShowErrorBox(nullptr, kLowColourMessage);
+    Complain(kLowColourMessage);
+    return 1;
   }
+  // Held while the player runs: a second copy of a screen saver stays quiet.
+  // The show stands for the program here: a show executable is one.
+  TInstanceLock instance(
+      InstanceName(std::filesystem::absolute(o.show).lexically_normal().string()));
+  o.otherCopyRunning = instance.AnotherRunning();
+  auto form = std::make_unique<TMainForm>(o);
+  InstallPlayerDialogs(*form);
+  std::unique_ptr<TControlServer> control = StartControl(cmd, *form);
   std::string message;
-  if (!form->OpenShow(o.show, o.slide, o.time, message)) {
-    // The show's messages break lines with CR; a terminal wants LF.
-    std::replace(message.begin(), message.end(), '\r', '\n');
-    std::fprintf(stderr, "lumviewer: %s: %s\n", o.show.c_str(), message.c_str());
+  if (!form->OpenShow(o.show, o.slide, o.time, message, o.folderMode)) {
+    if (control) control->Stop();
+    // A show that declined quietly (a screen saver not asked to run, a
+    // password not given) ends the program normally.
+    if (message.empty()) return 0;
+    Complain(o.show + ": " + message);
     return 1;
   }
   TWindowThread::Run();
@@ -121,28 +168,38 @@ int Play(const TSwitches& s, const std::string& exe) {
   return code;
 }
 
+void StartLog(const TCommandsStorage& cmd, const std::string& exe) {
+  if (cmd.HasSwitch("filelog"))
+    InstallFileLog(DefaultLogPath(exe));
+  else if (cmd.HasSwitch("log"))
+    SetLog(std::make_unique<TStdLog>());
+  Log().StartBanner();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
-  const TSwitches s = ParseSwitches(argc, argv);
-  if (s.count("help") || s.count("h")) {
+  const TCommandsStorage cmd(argc, argv);
+  if (cmd.HasSwitch("help") || cmd.HasSwitch("h") || cmd.HasSwitch("-help")) {
     Usage();
     return 0;
   }
   const std::string exe = Executable(argv[0]);
+  int code = 1;
   try {
-    if (s.count("filelog"))
-      SetLog(std::make_unique<TFileLog>(DefaultLogPath(exe)));
-    else if (s.count("log"))
-      SetLog(std::make_unique<TStdLog>());
-    if (auto cp = IntValue(s, "codepage"); cp && !SetCodePage(int(*cp))) {
-      std::fprintf(stderr, "lumviewer: code page %lld is not known\n", (long long)*cp);
-      return 2;
+    StartLog(cmd, exe);
+    if (cmd.HasSwitch("codepage")) {
+      const int64_t cp = cmd.IntValue("codepage", 0, -1);
+      if (!SetCodePage(int(cp))) {
+        Complain("code page " + cmd.Value("codepage").value_or("") + " is not known");
+        return 2;
+      }
     }
-    return Play(s, exe);
+    code = Play(cmd, exe);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "lumviewer: %s\n", e.what());
-    return 1;
+    Complain(e.what());
   }
+  Log().EndBanner();
+  return code;
 }

@@ -562,6 +562,7 @@ bool TLumEngine::DrawFrame(bool forced, bool capture) {
     std::optional<TLumActionInfo> none;
     TLumObject* o = root_.Current()->slide->PointerInput(lastPointer_->first, lastPointer_->second, 0,
                                                          kPointerMove, &none);
+    std::lock_guard g(statsLock_);
     hover_ = o && !o->ActionText().empty();
     hoverClass_ = hover_ ? o->ClassName() : "";
   }
@@ -627,7 +628,10 @@ void TLumEngine::Pointer(const TMouseData& m) {
                           : m.button == kPointerLeft ? kLeftButton
                           : m.button == kPointerRight ? kRightButtonHeld
                                                       : kMiddleButtonHeld;
-    root_.Current()->slide->PointerInput(m.x, m.y, held, type, &action);
+    TLumObject* o = root_.Current()->slide->PointerInput(m.x, m.y, held, type, &action);
+    std::lock_guard g(statsLock_);
+    hover_ = o && !o->ActionText().empty();
+    hoverClass_ = hover_ ? o->ClassName() : "";
   }
   if (action && action->type != kActionNone)
     RunAction(*action);
@@ -678,6 +682,8 @@ TEngineStatus TLumEngine::Status() const {
   s.slide = currentSlide_.load();
   s.framesDrawn = framesDrawn_.load();
   std::lock_guard g(statsLock_);
+  s.hover = hover_;
+  s.hoverClass = hoverClass_;
   s.intervals = intervalCount_;
   s.intervalMean = intervalMean_;
   s.intervalStdDevAll = intervalCount_ > 1 ? std::sqrt(intervalM2_ / double(intervalCount_ - 1)) : 0;

@@ -121,6 +121,9 @@ struct TEngineStatus {
   // since the show was opened.
   int64_t intervals = 0;
   double intervalMean = 0, intervalStdDevAll = 0;  // ms
+  // The pointer is over an object with an action (of this class).
+  bool hover = false;
+  std::string hoverClass;
 };
 
 class TLumEngine : public TCustomLumEngine {
@@ -217,8 +220,8 @@ class TLumEngine : public TCustomLumEngine {
   std::optional<TColor> backgroundOverride_;
   std::optional<double> unsharpOverride_;
   std::atomic<bool> runAppEnabled_{false};
-  bool hover_ = false;
-  std::string hoverClass_;
+  bool hover_ = false;         // under statsLock_
+  std::string hoverClass_;     // under statsLock_
   // Where the pointer was last seen, for the hover test of later frames.
   std::optional<std::pair<int, int>> lastPointer_;
   bool frameDrawn_ = false, firstFrameSent_ = false;

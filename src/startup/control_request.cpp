@@ -12,9 +12,9 @@ namespace {
 
 using TJson = nlohmann::json;
 
-constexpr std::array<std::string_view, 11> kCommandNames = {
+constexpr std::array<std::string_view, 12> kCommandNames = {
     "status", "pause", "play",       "toggle", "seek", "action",
-    "key",    "click", "screenshot", "open",   "quit"};
+    "key",    "click", "screenshot", "open",   "quit", "type"};
 
 struct TKeyName {
   std::string_view name;
@@ -220,6 +220,7 @@ bool ParseArguments(const TJson& object, TFields& fields, TControlRequest& r) {
     case TControlCommand::Seek:
       return fields.Number("position", r.position);
     case TControlCommand::Action:
+    case TControlCommand::Type:
       return fields.Text("text", false, r.text);
     case TControlCommand::Key:
       return ParseKey(object, fields, r);

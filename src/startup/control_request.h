@@ -24,14 +24,15 @@ enum class TControlCommand : uint8_t {
   Click,
   Screenshot,
   Open,
-  Quit
+  Quit,
+  Type  // text typed into the open dialog
 };
 
 // One parsed request; only the fields of its command are set.
 struct TControlRequest {
   TControlCommand command = TControlCommand::Status;
   double position = 0;                       // Seek: show time in ms, finite
-  std::string text;                          // Action: the action text
+  std::string text;                          // Action: the action text; Type: the text
   uint16_t virtualKey = 0;                   // Key: Windows virtual-key value, 0..255
   uint32_t modifiers = 0;                    // Key: kModCtrl / kModShift / kModAlt / kModWin bits
   int32_t x = 0, y = 0;                      // Click: window pixel

@@ -1,9 +1,20 @@
 #include "startup/main_form.h"
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
 
+#include <SDL.h>
+
+#include "container/container_path.h"
+#include "container/disk_path.h"
 #include "container/lum_show_locator.h"
+#include "foundation/case_fold.h"
+#include "foundation/paths.h"
+#include "startup/commands_storage.h"
+#include "ui/system_dialog.h"
 #include "foundation/clock.h"
 #include "foundation/errors.h"
 #include "foundation/log.h"
@@ -18,6 +29,10 @@ namespace {
 // started the player, not meant for the show.
 constexpr int64_t kPointerGraceMs = 1000;
 constexpr double kWheelStepMs = 700;
+// How often the pointer watcher checks the idle time.
+constexpr int kPointerTickMs = 100;
+// A pointer position outside every object of any slide.
+constexpr int kOutside = -1000000;
 
 // Keys that let a show without navigation keys go on from a waiting slide.
 bool ContinuesWaitingShow(uint16_t vk) {
@@ -43,6 +58,43 @@ TWindowOptions WindowOptionsFor(const TPlayerOptions& o) {
   w.title = "LumViewer";
   w.hidden = o.hidden;
   return w;
+}
+
+bool ShowContainerExists(const std::string& path) {
+  for (const std::string& c : TLumShowLocator::ContainerCandidates(path))
+    if (FileExists(c)) return true;
+  return false;
+}
+
+std::vector<std::string_view> Components(std::string_view folder) {
+  std::vector<std::string_view> out;
+  while (!folder.empty()) {
+    const size_t slash = folder.find('/');
+    const std::string_view part = folder.substr(0, slash);
+    if (!part.empty() && part != ".") out.push_back(part);
+    if (slash == std::string_view::npos) break;
+    folder.remove_prefix(slash + 1);
+  }
+  return out;
+}
+
+// The folder "to" seen from folder "from" ("../Other/"), letter case ignored
+// as the authoring machine's file system does.
+std::string RelativeFolder(std::string_view to, std::string_view from) {
+  const auto a = Components(to), b = Components(from);
+  size_t common = 0;
+  while (common < a.size() && common < b.size() && FoldedEquals(a[common], b[common])) ++common;
+  std::string rel;
+  for (size_t i = common; i < b.size(); ++i) rel += "../";
+  for (size_t i = common; i < a.size(); ++i) rel += std::string(a[i]) + "/";
+  return rel;
+}
+
+// A "slide" or "time" value that is a decimal number above 0.
+std::optional<int64_t> PositiveValue(const TCommandsStorage& cmd, const std::string& name) {
+  if (!cmd.HasSwitch(name)) return std::nullopt;
+  const int64_t v = cmd.IntValue(name, 0, 0);
+  return v >= 1 ? std::optional<int64_t>(v) : std::nullopt;
 }
 
 }  // namespace
@@ -72,24 +124,74 @@ TMainForm::TMainForm(TPlayerOptions options) : options_(std::move(options)) {
   viewer_->onAction = [this](const TLumActionInfo& a) { Execute(a); };
   viewer_->onImage = [this](TRef<TBitmap> image) { ImageArrived(std::move(image)); };
   viewer_->onPosition = [this](int64_t, bool ended) {
-    if (!ended) return;
-    ++endReports_;
-    if (times_ && times_->EndBehaviour() == TEndBehaviour::Close) Close(0);
+    if (ended) ShowEnded();
   };
   Listen();
+  WatchPointer();
 }
 
 TMainForm::~TMainForm() {
+  pointerTicks_ = {};  // stops and joins
+  *self_ = nullptr;
+  if (hand_) SDL_FreeCursor(hand_);
+  SDL_ShowCursor(SDL_ENABLE);
   ImageArrived(nullptr);
   viewer_.reset();
   window_.reset();
+}
+
+// The pointer watcher checks the idle time while the form lives; a small
+// thread hands each check to the window thread.
+void TMainForm::WatchPointer() {
+  self_ = std::make_shared<TMainForm*>(this);
+  monitor_.onHidden = [this](bool hidden) {
+    cursorHidden_ = hidden;
+    SDL_ShowCursor(hidden ? SDL_DISABLE : SDL_ENABLE);
+  };
+  std::weak_ptr<TMainForm*> form = self_;
+  pointerTicks_ = std::jthread([form](std::stop_token stop) {
+    std::mutex m;
+    std::condition_variable_any cv;
+    std::unique_lock lock(m);
+    for (;;) {
+      cv.wait_for(lock, stop, std::chrono::milliseconds(kPointerTickMs), [] { return false; });
+      if (stop.stop_requested()) return;
+      TWindowThread::Post([form] {
+        if (auto alive = form.lock(); alive && *alive) (*alive)->PointerTick();
+      });
+    }
+  });
+}
+
+void TMainForm::PointerTick() {
+  if (monitor_.Inside()) monitor_.Poll();
+  UpdateCursor();
+}
+
+// A hand over objects that act when clicked; skinned buttons show their own
+// hover look instead.
+void TMainForm::UpdateCursor() {
+  TLumEngine* engine = viewer_->Engine();
+  if (!engine || cursorHidden_) return;
+  const TEngineStatus s = engine->Status();
+  const bool hand = s.hover && s.hoverClass != "TLumButton";
+  if (hand && !hand_) hand_ = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_HAND);
+  SDL_SetCursor(hand && hand_ ? hand_ : SDL_GetDefaultCursor());
 }
 
 void TMainForm::Listen() {
   TWindowListener& l = window_->Listener();
   l.key = [this](uint16_t vk, uint32_t mods, bool down, bool) { Key(vk, mods, down); };
   l.mouseMove = [this](int x, int y, uint32_t mods) {
+    monitor_.PointerAt(x, y, true);
     Pointer(x, y, TMouseButton::None, kMouseEventMove, mods);
+    UpdateCursor();
+  };
+  l.pointerInside = [this](bool inside) {
+    if (inside) return;
+    monitor_.PointerLeft();
+    // Out of the window is outside every object.
+    Pointer(kOutside, kOutside, TMouseButton::None, kMouseEventMove, 0);
   };
   l.mouseButton = [this](TMouseButton b, bool down, bool dbl, int x, int y, uint32_t mods) {
     Pointer(x, y, b, dbl ? kMouseEventDouble : down ? kMouseEventDown : kMouseEventUp, mods);
@@ -99,19 +201,28 @@ void TMainForm::Listen() {
 }
 
 bool TMainForm::OpenShow(const std::string& path, std::optional<int64_t> slide,
-                         std::optional<int64_t> time, std::string& message) {
+                         std::optional<int64_t> time, std::string& message, bool folderMode) {
   const bool wasPaused = viewer_->Paused();
   viewer_->SetPause(true);
-  std::unique_ptr<TLumShowLocator> loc = TLumShowLocator::OpenAny(path, message);
+  std::unique_ptr<TLumShowLocator> loc =
+      folderMode ? TLumShowLocator::OpenProjectFile(ToPosixSeparators(path), message)
+                 : TLumShowLocator::OpenAny(path, message);
   std::unique_ptr<TLumSource> times;
   if (loc) {
     try {
-      times = std::make_unique<TLumSource>(loc->Accessor(), loc->Document());
+      TLumSourceSettings settings;
+      settings.hostPath = loc->Path();
+      times = std::make_unique<TLumSource>(loc->Accessor(), loc->Document(), settings);
       if (times->SlideCount() == 0) throw ELumError("the show has no slides");
     } catch (const std::exception& e) {
       message = e.what();
       loc.reset();
     }
+  }
+  // A show that declines quietly leaves no message.
+  if (loc && (!MayRun(*times) || !PasswordAccepted(loc->Document()))) {
+    message.clear();
+    loc.reset();
   }
   if (!loc) {
     viewer_->SetPause(wasPaused);
@@ -120,17 +231,83 @@ bool TMainForm::OpenShow(const std::string& path, std::optional<int64_t> slide,
   times_ = std::move(times);
   show_ = std::move(loc);
   endReports_ = 0;
+  endedAtLastSlide_ = false;
+  exitRequested_ = false;
   input_ = std::make_unique<TInputMappingClass>(show_->Document());
-  const TIniList* main = show_->Document().Section("main");
-  wheelEnabled_ = !ReadBool(main, "opt_lockwheel", false);
-  window_->SetTitle(ReadString(main, "opt_scr_caption", "LumViewer v5.6"));
+  ApplyWindowOptions();
   viewer_->OpenShow(show_->Accessor(), show_->Document(), 0);
   if (time && *time >= 1)
     viewer_->Seek(double(*time - 1));
   else if (slide && *slide >= 2)
     viewer_->Seek(SlideTime(*slide - 1));
   viewer_->SetPause(false);
+  RecordShowExecutable(folderMode);
   return true;
+}
+
+void TMainForm::RecordShowExecutable(bool folderMode) {
+  showExe_ = show_->Path();
+  const std::string exefn = ReadString(show_->Document().Section("Main"), "opt_exefn", "");
+  if (folderMode && !exefn.empty()) {
+    TReplacePair::Set({exefn, show_->Path()});
+    showExe_ = exefn;
+  }
+  showFolder_ = std::string(ExtractFilePath(show_->Path()));
+}
+
+void TMainForm::ApplyWindowOptions() {
+  const TIniList* main = show_->Document().Section("Main");
+  wheelEnabled_ = !ReadBool(main, "opt_lockwheel", false);
+  window_->SetTitle(ReadString(main, "opt_scr_caption", "LumViewer v5.6"));
+  switch (ReadInteger(main, "opt_hidecursor", 0)) {
+    case 1:
+      monitor_.SetHiddenAlways();
+      break;
+    case 2:
+      monitor_.SetHideInterval(int64_t(ReadFloat(main, "opt_hc2_hideinterval", 0) * 1000));
+      break;
+    default:
+      monitor_.SetHideInterval(0);
+      if (cursorHidden_) monitor_.onHidden(false);
+      break;
+  }
+}
+
+bool TMainForm::MayRun(const TLumSource& source) const {
+  if (source.ScreenSaver()) {
+    // Configure and preview calls of a screen saver end quietly.
+    if (!options_.screenSaverRun || options_.otherCopyRunning) {
+      Log().Line("TMainForm: screen saver not run (" +
+                 std::string(options_.screenSaverRun ? "another copy runs" : "no /s") + ")");
+      return false;
+    }
+    Log().Line("TMainForm: screen saver running");
+    return true;
+  }
+  // A show keeps the display awake while it plays.
+  SDL_DisableScreenSaver();
+  return true;
+}
+
+bool TMainForm::PasswordAccepted(const TIniFile& document) {
+  const TIniList* main = document.Section("Main");
+  if (!ReadBool(main, "opt_usepass", false)) return true;
+  if (!hooks_.askPassword) return false;
+  std::optional<std::string> typed;
+  try {
+    typed = hooks_.askPassword(document);
+  } catch (const std::exception& e) {
+    // A prompt that failed proves nothing: the show stays closed.
+    Log().Line(std::string("TMainForm: password prompt failed (") + e.what() + ")");
+    return false;
+  }
+  if (!typed) return false;
+  const std::string expected = main && main->Find("opt_pass")
+                                   ? ReadString(main, "opt_pass", "")
+                                   : std::string(kFallbackPassword);
+  if (*typed == expected) return true;
+  Log().Line("TMainForm: wrong password");
+  return false;
 }
 
 double TMainForm::SlideTime(int64_t index) const {
@@ -143,7 +320,12 @@ double TMainForm::SlideTime(int64_t index) const {
 }
 
 void TMainForm::Key(uint16_t code, uint32_t mods, bool down) {
-  if (!input_ || !down) return;
+  if (ModalCount() > 0 || !input_ || !down) return;
+  if (options_.startupMode && code == vk::kReturn) {
+    TLumActionInfo end;
+    end.type = kActionCloseDialog;
+    return Execute(end);
+  }
   if (const TKeyMap* k = input_->Key(mods, code, kKeyEventDown)) {
     const TLumActionInfo a = k->Action();
     if (a.type == kActionHelp)
@@ -157,7 +339,7 @@ void TMainForm::Key(uint16_t code, uint32_t mods, bool down) {
 }
 
 void TMainForm::Pointer(int x, int y, TMouseButton button, uint8_t type, uint32_t mods) {
-  if (!input_ || MsSinceStart() - createdTick_ < kPointerGraceMs) return;
+  if (ModalCount() > 0 || !input_ || MsSinceStart() - createdTick_ < kPointerGraceMs) return;
   const uint8_t code = PointerButtonCode(button);
   const bool down = type == kMouseEventDown || type == kMouseEventDouble;
   const TLumActionInfo a = input_->Mouse(down, x, y, type, code, MsSinceStart());
@@ -167,6 +349,12 @@ void TMainForm::Pointer(int x, int y, TMouseButton button, uint8_t type, uint32_
   event->y = y;
   event->button = code;
   event->type = type;
+  // With the cursor hidden the show's own objects are out of reach: only the
+  // mouse options act.
+  if (cursorHidden_ && a.type != kActionHelp) {
+    if (a.type != kActionNone) Execute(a);
+    return;
+  }
   if (a.type != kActionNone) event->defaultAction = a;
   viewer_->Pointer(event);
 }
@@ -196,9 +384,11 @@ void TMainForm::RunActionText(const std::string& text) {
 }
 
 void TMainForm::Execute(const TLumActionInfo& a) {
+  if (ModalCount() > 0) return;
   TLumEngine* engine = viewer_->Engine();
   switch (a.type) {
     case kActionExit:
+      exitRequested_ = true;
       Close(0);
       break;
     case kActionPrevSlide:
@@ -223,17 +413,42 @@ void TMainForm::Execute(const TLumActionInfo& a) {
       viewer_->SeekAndPause(0, true);
       break;
     case kActionCloseDialog:
+      exitRequested_ = true;
       Close(1);
       break;
     case kActionSeek:
       viewer_->Seek(a.intArg);
       break;
+    case kActionOpenWebSite:
+      Report(TCommandRunner(showFolder_, hooks_.spawn).OpenWebPage(a.textArg));
+      break;
+    case kActionWriteEmail:
+      Report(TCommandRunner(showFolder_, hooks_.spawn).SendMail(a.textArg));
+      break;
+    case kActionRunApp:
+      RunCommands(a.textArg);
+      break;
+    case kActionRunAppAndExit:
+      Close(0);
+      RunCommands(a.textArg);
+      break;
+    case kActionRunPresentation:
+    case kActionRunPresentationAndReturn:
+      OpenOtherShow(a.textArg, a.type == kActionRunPresentationAndReturn);
+      break;
     default:
-      // Web pages, programs, other shows, printing and dialogs come with the
-      // program's full action set.
+      // Printing and dialogs belong to the overlay.
       Log().Line("TMainForm: action " + std::string(ActionTypeName(a.type)) + " not carried out");
       break;
   }
+}
+
+void TMainForm::RunCommands(const std::string& text) {
+  if (!text.empty()) Report(TCommandRunner(showFolder_, hooks_.spawn).RunCommandLines(text));
+}
+
+void TMainForm::Report(const TRunResult& result) {
+  if (result.status == TRunResult::TStatus::Refused) ShowMessage(result.message, "");
 }
 
 void TMainForm::PreviousSlide() {
@@ -304,11 +519,149 @@ void TMainForm::ImageArrived(TRef<TBitmap> image) {
   for (auto& done : waiting) done(image);
 }
 
-void TMainForm::Close(int exitCode) {
+bool TMainForm::Close(int exitCode) {
+  if (closed_ || closing_ || ModalCount() > 0) return false;
+  closing_ = true;
+  exitCode_ = exitCode;
+  bool opened = false;
+  if (show_) RunOnExit(opened);
+  if (!opened && exitRequested_ && !returnStack_.empty()) {
+    const std::string back = returnStack_.back();
+    returnStack_.pop_back();
+    opened = OpenOtherShow(back, false);
+  }
+  closing_ = false;
+  if (opened) return false;
+  Quit(exitCode);
+  return true;
+}
+
+void TMainForm::RunOnExit(bool& opened) {
+  const TIniList* main = show_->Document().Section("Main");
+  int64_t mode = ReadInteger(main, "opt_runapponexit", 0);
+  if (ReadBool(main, "opt_runapponexitiflastslide", true) && !endedAtLastSlide_) mode = 0;
+  if (!exitRequested_) mode = 0;
+  const std::string text = ReadString(main, "opt_runapponexitfn", "");
+  if (mode <= 0 || text.empty()) return;
+  Log().Line("TMainForm: run on exit (" + std::to_string(mode) + "): " + text);
+  if (mode == 2)
+    opened = OpenOtherShow(text, false);
+  else
+    RunCommands(text);
+}
+
+void TMainForm::Quit(int exitCode) {
   if (closed_) return;
   closed_ = true;
   exitCode_ = exitCode;
   TWindowThread::Quit();
+}
+
+void TMainForm::ShowEnded() {
+  ++endReports_;
+  if (!times_ || times_->EndBehaviour() != TEndBehaviour::Close) return;
+  endedAtLastSlide_ = true;
+  exitRequested_ = true;
+  Close(0);
+}
+
+void TMainForm::ShowMessage(const std::string& text, const std::string& caption) {
+  Log().Line("TMainForm: message: " + text);
+  messages_.push_back(text);
+  if (!hooks_.showMessage) return;
+  TModalScope modal;
+  try {
+    hooks_.showMessage(caption, text);
+  } catch (const std::exception& e) {
+    Log().Line(std::string("TMainForm: message box failed (") + e.what() + ")");
+  }
+}
+
+int TMainForm::ModalCount() const {
+  return lum::ModalCount();
+}
+
+// ---- other shows ----
+
+bool TMainForm::OpenOtherShow(const std::string& commandLine, bool returnHere) {
+  const TCommandsStorage cmd(commandLine);
+  std::string path = OtherShowPath(cmd.Value("", 0).value_or(""));
+  if (path.empty()) return false;
+  const bool folderMode = !filenamePath_.empty() && path == filenamePath_;
+  if (!folderMode && !OtherShowUsable(path)) return false;
+  Log().Line("Open show: " + path);
+  std::string entry;
+  if (returnHere && show_) {
+    const int64_t slide = times_ ? std::max<int64_t>(0, times_->SlideAt(viewer_->Position())) : 0;
+    entry = "\"" + showExe_ + "\" -slide " + std::to_string(slide + 1);
+  }
+  const bool wasPaused = viewer_->Paused();
+  std::string message;
+  if (OpenShow(path, PositiveValue(cmd, "slide"), PositiveValue(cmd, "time"), message, folderMode)) {
+    if (!entry.empty()) PushReturn(std::move(entry));
+    return true;
+  }
+  if (!message.empty()) ShowMessage(message);
+  if (entry.empty() && !closing_) {
+    exitRequested_ = true;
+    Close(0);
+  } else {
+    viewer_->SetPause(wasPaused);
+  }
+  return false;
+}
+
+void TMainForm::PushReturn(std::string commandLine) {
+  if (returnStack_.size() >= kReturnStackLimit) {
+    Log().Line("TMainForm: return stack full, forgetting " + returnStack_.front());
+    returnStack_.erase(returnStack_.begin());
+  }
+  returnStack_.push_back(std::move(commandLine));
+}
+
+// The file a show's open action names, found as the show was laid out when
+// it was made: relative to where its executable was built, else beside the
+// current show.
+std::string TMainForm::OtherShowPath(const std::string& given) const {
+  // A project opened in folder mode answers to its executable's name.
+  if (!TReplacePair::Target(given).empty()) return given;
+  const std::string posix = ToPosixSeparators(given);
+  if (posix.empty()) return posix;
+  const std::string path = posix[0] == '/' ? posix : ResolveAgainst(posix, CurrentOrShowFolder());
+  if (ShowContainerExists(path) || !show_) return path;
+  const std::string name(ExtractFileName(posix));
+  const std::string exefn =
+      ToPosixSeparators(ReadString(show_->Document().Section("Main"), "opt_exefn", ""));
+  if (exefn.empty()) return path;
+  const std::string moved = ResolveAgainst(
+      RelativeFolder(ExtractFilePath(posix), ExtractFilePath(exefn)) + name, showFolder_);
+  if (ShowContainerExists(moved)) return moved;
+  const std::string beside = IncludeTrailingSlash(showFolder_) + name;
+  if (ShowContainerExists(beside)) return beside;
+  return path;
+}
+
+std::string TMainForm::CurrentOrShowFolder() const {
+  return showFolder_.empty() ? CurrentFolder() : showFolder_;
+}
+
+bool TMainForm::OtherShowUsable(const std::string& path) {
+  if (!TReplacePair::Target(path).empty()) return true;
+  std::string version;
+  bool ok = false;
+  for (const std::string& candidate : TLumShowLocator::ContainerCandidates(path))
+    if ((ok = TLumShowLocator::QuickCheck(candidate, &version))) break;
+  if (!ok) {
+    ShowMessage((FileExists(path) ? "Not LumShow Executable File or File Corrupted:\r"
+                                  : "LumShow File not Found:\r") +
+                path);
+    return false;
+  }
+  if (show_ && version != show_->LumVersion()) {
+    ShowMessage("LumShow ExeFile Version Mismatch:\r" + path);
+    return false;
+  }
+  return true;
 }
 
 TPlayerStatus TMainForm::Status() const {
@@ -321,6 +674,9 @@ TPlayerStatus TMainForm::Status() const {
   s.fullScreen = window_->FullScreen();
   s.show = show_ ? show_->Path() : std::string();
   s.endReports = endReports_;
+  s.returnStack = returnStack_.size();
+  s.messages = messages_;
+  s.cursorHidden = cursorHidden_;
   return s;
 }
 

@@ -5,12 +5,17 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "engine/input_mapping.h"
 #include "engine/show_viewer.h"
+#include "startup/command_runner.h"
+#include "startup/mouse_monitor.h"
 #include "toolkit/window.h"
+
+struct SDL_Cursor;
 
 namespace lum {
 
@@ -19,11 +24,34 @@ class TLumShowLocator;
 // What the player was asked for on its command line.
 struct TPlayerOptions {
   std::string show;              // empty: the program's own show, else the demo
+  bool folderMode = false;       // "filename": show is a project document on disk
   std::optional<int64_t> slide;  // "slide": 1-based start slide
   std::optional<int64_t> time;   // "time": start at this show time + 1 ms
   TViewerOptions viewer;
-  bool hidden = false;  // never show the window (measurements)
+  bool hidden = false;           // never show the window (measurements)
+  bool startupMode = false;      // raw token "-startup": Enter ends with code 1
+  bool screenSaverRun = false;   // raw token "/s" or "/S"
+  bool otherCopyRunning = false; // the instance lock is held by another process
 };
+
+// What the main window asks of the world outside the show; tests replace
+// these to observe without spawning programs or opening windows.
+struct TMainFormHooks {
+  // Starts the programs of run actions and xdg-open for addresses.
+  TSpawnFunction spawn = SpawnDetached;
+  // Asks for a show's password: the text typed, nothing on cancel. May throw.
+  std::function<std::optional<std::string>(const TIniFile& document)> askPassword;
+  // Shows a message box to the user.
+  std::function<void(const std::string& caption, const std::string& text)> showMessage;
+};
+
+inline constexpr const char* kErrorCaption = "Slideshow Error";
+
+// The most shows kept to return to; opening more forgets the oldest.
+inline constexpr size_t kReturnStackLimit = 100;
+
+// Compared with a protected show's password when it stores none.
+inline constexpr const char* kFallbackPassword = "q7#Lum-9fX!c2Vw@4tRz8Kp";
 
 // What the control socket reports.
 struct TPlayerStatus {
@@ -32,6 +60,9 @@ struct TPlayerStatus {
   bool fullScreen = false;
   std::string show;
   int64_t endReports = 0;  // positions with the ended flag since the show opened
+  size_t returnStack = 0;  // shows to come back to
+  std::vector<std::string> messages;  // messages shown to the user, oldest first
+  bool cursorHidden = false;
 };
 
 class TMainForm {
@@ -42,9 +73,19 @@ class TMainForm {
   TMainForm(const TMainForm&) = delete;
   TMainForm& operator=(const TMainForm&) = delete;
 
-  // Opens a show (any form) at its start; false with a message on failure.
+  // Opens a show (container, show executable, bundle or project document;
+  // folderMode: a project document only) at the start asked for. False with
+  // the user's message on failure, and with an empty message when the show
+  // quietly declined (a refused password, a screen saver not asked to run);
+  // the show playing before stays.
   bool OpenShow(const std::string& path, std::optional<int64_t> slide,
-                std::optional<int64_t> time, std::string& message);
+                std::optional<int64_t> time, std::string& message, bool folderMode = false);
+  // Opens the show a command line names (open-show actions, the return
+  // stack); with returnHere the show playing now is pushed to come back to.
+  // Messages go to the user; false when nothing changed.
+  bool OpenOtherShow(const std::string& commandLine, bool returnHere);
+  // The replaceable parts; set before the first show opens.
+  TMainFormHooks& Hooks() { return hooks_; }
   // Carries out an action the viewer passed up.
   void Execute(const TLumActionInfo& a);
   // The action text as a slide button's action would run.
@@ -57,8 +98,14 @@ class TMainForm {
   void Seek(double position);
   // Asks for the frame now shown; done gets the image (null when none came).
   void Capture(std::function<void(TRef<TBitmap>)> done);
-  // Closes the window: the program ends.
-  void Close(int exitCode = 0);
+  // The window's close request: runs the run-on-exit rule and the return
+  // stack, then ends the program unless they opened a show. False when the
+  // window stays.
+  bool Close(int exitCode = 0);
+  // Ends the program without the run-on-exit rule (start-up failures).
+  void Quit(int exitCode);
+  // Modal system dialogs open over the window: input and closing wait.
+  int ModalCount() const;
 
   bool Closed() const { return closed_; }
   int ExitCode() const { return exitCode_; }
@@ -73,6 +120,22 @@ class TMainForm {
   void NextSlide();
   void GotoSlide(const TLumActionInfo& a);
   void ImageArrived(TRef<TBitmap> image);
+  void ShowEnded();
+  void ShowMessage(const std::string& text, const std::string& caption = kErrorCaption);
+  bool PasswordAccepted(const TIniFile& document);
+  bool MayRun(const TLumSource& source) const;
+  void ApplyWindowOptions();
+  void WatchPointer();
+  void PointerTick();
+  void UpdateCursor();
+  void RecordShowExecutable(bool folderMode);
+  void RunCommands(const std::string& text);
+  void Report(const TRunResult& result);
+  std::string OtherShowPath(const std::string& given) const;
+  std::string CurrentOrShowFolder() const;
+  bool OtherShowUsable(const std::string& path);
+  void PushReturn(std::string commandLine);
+  void RunOnExit(bool& opened);
 
   TPlayerOptions options_;
   std::unique_ptr<TWindow> window_;
@@ -81,9 +144,24 @@ class TMainForm {
   std::unique_ptr<TLumSource> times_;  // the open show's slide times, for navigation
   std::unique_ptr<TInputMappingClass> input_;
   std::vector<std::function<void(TRef<TBitmap>)>> captures_;
+  TMainFormHooks hooks_;
+  TMouseMonitor monitor_;
+  SDL_Cursor* hand_ = nullptr;
+  std::jthread pointerTicks_;
+  // Cleared when the form goes, so timer requests still queued do nothing.
+  std::shared_ptr<TMainForm*> self_;
+  std::vector<std::string> returnStack_;  // command lines, latest last
+  std::vector<std::string> messages_;
+  std::string filenamePath_;  // "filename" of this run: opened in folder mode
+  std::string showExe_;       // the current show's executable (return entries)
+  std::string showFolder_;
   int64_t createdTick_ = 0;
   int64_t endReports_ = 0;
   bool wheelEnabled_ = true;
+  bool closing_ = false;
+  bool cursorHidden_ = false;
+  bool exitRequested_ = false;
+  bool endedAtLastSlide_ = false;
   bool closed_ = false;
   int exitCode_ = 0;
 };

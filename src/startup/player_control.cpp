@@ -2,10 +2,21 @@
 
 #include "imaging/image_lib_store.h"
 #include "startup/main_form.h"
+#include "ui/system_dialog.h"
 
 namespace lum {
 
 namespace {
+
+// The open system dialog: its caption and the texts of its items.
+nlohmann::json DialogFields() {
+  TSystemDialog* d = CurrentSystemDialog();
+  if (!d) return nullptr;
+  nlohmann::json texts = nlohmann::json::array();
+  for (const TDialogItem& item : d->Template().items)
+    if (!item.masked) texts.push_back(d->ItemText(item.id));
+  return {{"caption", d->Template().caption}, {"texts", texts}};
+}
 
 nlohmann::json StatusFields(const TPlayerStatus& s) {
   return {{"position", s.engine.position},
@@ -24,7 +35,12 @@ nlohmann::json StatusFields(const TPlayerStatus& s) {
           {"window", {s.windowWidth, s.windowHeight}},
           {"fullscreen", s.fullScreen},
           {"show", s.show},
-          {"endReports", s.endReports}};
+          {"endReports", s.endReports},
+          {"returnStack", s.returnStack},
+          {"messages", s.messages},
+          {"hover", s.engine.hover},
+          {"cursorHidden", s.cursorHidden},
+          {"dialog", DialogFields()}};
 }
 
 void Screenshot(TMainForm& form, const std::string& path, TControlReply reply) {
@@ -71,8 +87,17 @@ void RunControlRequest(TMainForm& form, const TControlRequest& r, TControlReply 
       form.RunActionText(r.text);
       break;
     case TControlCommand::Key:
+      // An open dialog has the keyboard, as it would for a user.
+      if (TSystemDialog* d = CurrentSystemDialog()) {
+        d->Key(r.virtualKey, r.modifiers, true);
+        d->Key(r.virtualKey, r.modifiers, false);
+        break;
+      }
       form.Key(r.virtualKey, r.modifiers, true);
       form.Key(r.virtualKey, r.modifiers, false);
+      break;
+    case TControlCommand::Type:
+      if (TSystemDialog* d = CurrentSystemDialog()) d->Text(r.text);
       break;
     case TControlCommand::Click:
       Click(form, r);
@@ -80,11 +105,13 @@ void RunControlRequest(TMainForm& form, const TControlRequest& r, TControlReply 
     case TControlCommand::Screenshot:
       return Screenshot(form, r.path, reply);
     case TControlCommand::Open:
-      if (!form.OpenShow(r.path, {}, {}, message)) return reply.Error(message);
+      if (!form.OpenShow(r.path, {}, {}, message))
+        return reply.Error(message.empty() ? "the show was not opened" : message);
       break;
     case TControlCommand::Quit:
       reply.Ok();
-      return form.Close(0);
+      form.Close(0);
+      return;
   }
   reply.Ok();
 }

@@ -255,6 +255,10 @@ bool TWindow::HandleEvent(const SDL_Event& e) {
         case SDL_WINDOWEVENT_MOVED:
           if (listener_.geometry) listener_.geometry();
           break;
+        case SDL_WINDOWEVENT_ENTER:
+        case SDL_WINDOWEVENT_LEAVE:
+          if (listener_.pointerInside) listener_.pointerInside(e.window.event == SDL_WINDOWEVENT_ENTER);
+          return true;
         case SDL_WINDOWEVENT_EXPOSED:
           if (listener_.exposed) listener_.exposed();
           break;

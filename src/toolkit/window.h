@@ -70,6 +70,7 @@ struct TWindowListener {
   std::function<void(bool active)> activation;
   std::function<void(bool minimized)> minimized;
   std::function<void()> exposed;  // the system lost what the window showed
+  std::function<void(bool inside)> pointerInside;  // the pointer entered or left
   std::function<void()> close;
 };
 

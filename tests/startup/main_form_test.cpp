@@ -1,0 +1,245 @@
+// The main window in this process (offscreen): opening other shows and coming
+// back, the checks before a show opens (password, screen saver), run-on-exit
+// and the program actions, observed through the form's hooks.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "container/show_packer.h"
+#include "foundation/clock.h"
+#include "startup/main_form.h"
+#include "support/player_shows.h"
+#include "support/temp_dir.h"
+#include "toolkit/window.h"
+
+namespace lum {
+namespace {
+
+// A packed show of n flat slides of 1 s; mainExtra goes into [Main].
+std::string PackedShow(const test::TTempDir& dir, const std::string& name, int slides,
+                       const std::string& mainExtra = "", const std::string& version = "5.6") {
+  const std::string project =
+      dir.Write("src-" + name + "/Project.lum",
+                test::SlideShowText(slides, 1000, 0, false, -1, "",
+                                    "LumVersion=" + version + "\n" + mainExtra));
+  TPackOptions o;
+  o.lumVersion = version;
+  const std::string out = dir / name;
+  PackShow(project, {}, out, o);
+  return out;
+}
+
+TLumActionInfo Action(uint8_t type, const std::string& text = "", int32_t i = 0) {
+  TLumActionInfo a;
+  a.type = type;
+  a.textArg = text;
+  a.intArg = i;
+  return a;
+}
+
+class MainForm : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(TWindowThread::Init()); }
+
+  void TearDown() override {
+    form_.reset();
+    for (int i = 0; i < 5; ++i) TWindowThread::Pump(1);
+  }
+
+  // A form whose programs and messages are recorded, not run or shown.
+  TMainForm& Form(TPlayerOptions o = {}) {
+    form_ = std::make_unique<TMainForm>(o);
+    TMainFormHooks& h = form_->Hooks();
+    h.spawn = [this](const TSpawnRequest& r) {
+      spawned_.push_back(r.argv);
+      return 0;
+    };
+    h.askPassword = [this](const TIniFile&) -> std::optional<std::string> {
+      ++asked_;
+      if (password_ == "throw") throw std::runtime_error("no dialog");
+      if (password_ == "cancel") return std::nullopt;
+      return password_;
+    };
+    return *form_;
+  }
+
+  bool Open(const std::string& path, std::optional<int64_t> slide = {}) {
+    std::string message;
+    const bool ok = form_->OpenShow(path, slide, {}, message);
+    message_ = message;
+    return ok;
+  }
+
+  // Pumps until the engine reports a slide (positions come from its thread).
+  int64_t SlideShown(int64_t want, int timeoutMs = 5000) {
+    const int64_t end = MsSinceStart() + timeoutMs;
+    int64_t slide = -1;
+    while (MsSinceStart() < end) {
+      TWindowThread::Pump(5);
+      slide = form_->Status().engine.slide;
+      if (slide == want) break;
+    }
+    return slide;
+  }
+
+  std::string Show() { return form_->Status().show; }
+
+  test::TTempDir dir_;
+  std::unique_ptr<TMainForm> form_;
+  std::vector<std::vector<std::string>> spawned_;
+  std::string password_ = "secret";
+  std::string message_;
+  int asked_ = 0;
+};
+
+TEST_F(MainForm, OtherShowsOpenAndTheReturnStackComesBack) {
+  const std::string a = PackedShow(dir_, "a.lumshow", 4);
+  const std::string b = PackedShow(dir_, "my show b.lumshow", 4);
+  const std::string c = PackedShow(dir_, "c.lumshow", 2);
+  Form();
+  ASSERT_TRUE(Open(a, 3)) << message_;
+  ASSERT_EQ(SlideShown(2), 2);
+
+  // A quoted path with blanks and a start slide; the way back remembers slide 3.
+  form_->Execute(Action(kActionRunPresentationAndReturn, "\"" + b + "\" -slide 3"));
+  EXPECT_EQ(Show(), b);
+  EXPECT_EQ(SlideShown(2), 2);
+  form_->Execute(Action(kActionRunPresentationAndReturn, "c.lumshow"));  // beside b
+  EXPECT_EQ(Show(), c);
+  EXPECT_EQ(form_->Status().returnStack, 2u);
+
+  // Exit actions go back down the stack, each to the slide it left.
+  form_->Execute(Action(kActionExit));
+  EXPECT_FALSE(form_->Closed());
+  EXPECT_EQ(Show(), b);
+  EXPECT_EQ(SlideShown(2), 2);
+  form_->Execute(Action(kActionExit));
+  EXPECT_EQ(Show(), a);
+  EXPECT_EQ(SlideShown(2), 2);
+  EXPECT_EQ(form_->Status().returnStack, 0u);
+  form_->Execute(Action(kActionExit));
+  EXPECT_TRUE(form_->Closed());
+  EXPECT_TRUE(form_->Status().messages.empty());
+}
+
+TEST_F(MainForm, AShowThatCannotBeOpenedLeavesTheCurrentOnePlaying) {
+  const std::string a = PackedShow(dir_, "a.lumshow", 2);
+  const std::string old = PackedShow(dir_, "old.lumshow", 2, "", "4.0");
+  const std::string junk = dir_.Write("junk.lumshow", std::string(5000, 'x'));
+  Form();
+  ASSERT_TRUE(Open(a));
+  for (const std::string& target : {dir_ / "missing.lumshow", junk, old})
+    for (uint8_t type : {kActionRunPresentation, kActionRunPresentationAndReturn})
+      form_->Execute(Action(type, target));
+  EXPECT_EQ(Show(), a);
+  EXPECT_FALSE(form_->Closed());
+  const std::vector<std::string> expected = {
+      "LumShow File not Found:\r" + dir_ / "missing.lumshow",
+      "LumShow File not Found:\r" + dir_ / "missing.lumshow",
+      "Not LumShow Executable File or File Corrupted:\r" + junk,
+      "Not LumShow Executable File or File Corrupted:\r" + junk,
+      "LumShow ExeFile Version Mismatch:\r" + old,
+      "LumShow ExeFile Version Mismatch:\r" + old};
+  EXPECT_EQ(form_->Status().messages, expected);
+}
+
+TEST_F(MainForm, TheReturnStackStaysBoundedThroughThousandsOfOpens) {
+  const std::string a = PackedShow(dir_, "a.lumshow", 2);
+  const std::string b = PackedShow(dir_, "b.lumshow", 2);
+  Form();
+  ASSERT_TRUE(Open(a));
+  for (int i = 0; i < 1000; ++i)
+    form_->Execute(Action(kActionRunPresentationAndReturn, i % 2 ? a : b));
+  EXPECT_EQ(form_->Status().returnStack, kReturnStackLimit);
+  // Coming back still works, through the entries kept.
+  form_->Execute(Action(kActionExit));
+  EXPECT_FALSE(form_->Closed());
+  EXPECT_EQ(form_->Status().returnStack, kReturnStackLimit - 1);
+}
+
+TEST_F(MainForm, APasswordGuardsTheShow) {
+  const std::string guarded = PackedShow(dir_, "g.lumshow", 2, "opt_usepass=1\nopt_pass=secret\n");
+  const std::string fallback = PackedShow(dir_, "f.lumshow", 2, "opt_usepass=1\n");
+  const std::string open = PackedShow(dir_, "o.lumshow", 2);
+  Form();
+  ASSERT_TRUE(Open(open));
+  for (const char* answer : {"wrong", "Secret", "cancel", "throw"}) {
+    password_ = answer;
+    EXPECT_FALSE(Open(guarded)) << answer;
+    EXPECT_EQ(message_, "") << answer;
+    EXPECT_EQ(Show(), open) << answer;
+  }
+  password_ = "secret";
+  EXPECT_TRUE(Open(guarded));
+  EXPECT_FALSE(Open(fallback));
+  password_ = kFallbackPassword;
+  EXPECT_TRUE(Open(fallback));
+  EXPECT_EQ(std::string(kFallbackPassword).size(), 23u);
+  const int asked = asked_;
+  EXPECT_TRUE(Open(open));
+  EXPECT_EQ(asked_, asked) << "a show without a password asked for one";
+}
+
+TEST_F(MainForm, AScreenSaverRunsOnlyWhenAskedAndAlone) {
+  const std::string saver = PackedShow(dir_, "saver.scr", 2);
+  TPlayerOptions o;
+  Form(o);
+  EXPECT_FALSE(Open(saver));
+  EXPECT_EQ(message_, "");
+  o.screenSaverRun = true;
+  o.otherCopyRunning = true;
+  Form(o);
+  EXPECT_FALSE(Open(saver));
+  o.otherCopyRunning = false;
+  Form(o);
+  EXPECT_TRUE(Open(saver)) << message_;
+}
+
+TEST_F(MainForm, RunOnExitFollowsHowTheShowWasLeft) {
+  const std::string onLast = "opt_runapponexit=1\nopt_runapponexitfn=tool --done\n";
+  const std::string a = PackedShow(dir_, "a.lumshow", 2, onLast);
+  const std::string any =
+      PackedShow(dir_, "any.lumshow", 2, onLast + "opt_runapponexitiflastslide=0\n");
+  // The close button never runs it.
+  Form();
+  ASSERT_TRUE(Open(any));
+  EXPECT_TRUE(form_->Close(0));
+  EXPECT_TRUE(spawned_.empty());
+  // An exit action runs it when the show need not have reached its end ...
+  Form();
+  ASSERT_TRUE(Open(any));
+  form_->Execute(Action(kActionExit));
+  EXPECT_TRUE(form_->Closed());
+  ASSERT_EQ(spawned_.size(), 1u);
+  EXPECT_EQ(spawned_[0], (std::vector<std::string>{"tool", "--done"}));
+  // ... and not before the last slide when it must have.
+  spawned_.clear();
+  Form();
+  ASSERT_TRUE(Open(a));
+  form_->Execute(Action(kActionExit));
+  EXPECT_TRUE(spawned_.empty());
+}
+
+TEST_F(MainForm, ProgramsAndAddressesGoThroughTheRunner) {
+  const std::string a = PackedShow(dir_, "a.lumshow", 2);
+  Form();
+  ASSERT_TRUE(Open(a));
+  form_->Execute(Action(kActionOpenWebSite, "example.org/x"));
+  form_->Execute(Action(kActionOpenWebSite, "https://example.org"));
+  form_->Execute(Action(kActionWriteEmail, "someone@example.org"));
+  form_->Execute(Action(kActionRunApp, "cmd /c dir, tool"));
+  EXPECT_EQ(form_->Status().messages,
+            std::vector<std::string>{kProhibitedCommandMessage});
+  form_->Execute(Action(kActionRunApp, "tool one, other \"two words\""));
+  const std::vector<std::vector<std::string>> expected = {
+      {"xdg-open", "http://example.org/x"},
+      {"xdg-open", "https://example.org"},
+      {"xdg-open", "mailto:someone@example.org"},
+      {"tool", "one"},
+      {"other", "two words"}};
+  EXPECT_EQ(spawned_, expected);
+}
+
+}  // namespace
+}  // namespace lum
