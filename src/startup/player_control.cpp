@@ -63,6 +63,17 @@ void Click(TMainForm& form, const TControlRequest& r) {
   form.Pointer(r.x, r.y, r.button, kMouseEventUp, 0);
 }
 
+void Key(TMainForm& form, const TControlRequest& r) {
+  // An open dialog has the keyboard, as it would for a user.
+  if (TSystemDialog* d = CurrentSystemDialog()) {
+    d->Key(r.virtualKey, r.modifiers, true);
+    d->Key(r.virtualKey, r.modifiers, false);
+    return;
+  }
+  form.Key(r.virtualKey, r.modifiers, true);
+  form.Key(r.virtualKey, r.modifiers, false);
+}
+
 }  // namespace
 
 void RunControlRequest(TMainForm& form, const TControlRequest& r, TControlReply reply) {
@@ -83,25 +94,20 @@ void RunControlRequest(TMainForm& form, const TControlRequest& r, TControlReply 
       if (r.position < 0) return reply.Error("position must not be negative");
       form.Seek(r.position);
       break;
+    // Input may open a modal box that waits for more input: the reply goes
+    // first, so the client can send it.
     case TControlCommand::Action:
-      form.RunActionText(r.text);
-      break;
+      reply.Ok();
+      return form.RunActionText(r.text);
     case TControlCommand::Key:
-      // An open dialog has the keyboard, as it would for a user.
-      if (TSystemDialog* d = CurrentSystemDialog()) {
-        d->Key(r.virtualKey, r.modifiers, true);
-        d->Key(r.virtualKey, r.modifiers, false);
-        break;
-      }
-      form.Key(r.virtualKey, r.modifiers, true);
-      form.Key(r.virtualKey, r.modifiers, false);
-      break;
+      reply.Ok();
+      return Key(form, r);
     case TControlCommand::Type:
       if (TSystemDialog* d = CurrentSystemDialog()) d->Text(r.text);
       break;
     case TControlCommand::Click:
-      Click(form, r);
-      break;
+      reply.Ok();
+      return Click(form, r);
     case TControlCommand::Screenshot:
       return Screenshot(form, r.path, reply);
     case TControlCommand::Open:

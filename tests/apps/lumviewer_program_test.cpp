@@ -110,5 +110,107 @@ TEST(LumviewerProgram, AScreenSaverPlaysOnlyWithSlashSAndOnlyOnce) {
   EXPECT_EQ(first.Stop(), 0);
 }
 
+json Dialog(TPlayer& p) {
+  return WaitFor(p, [](const json& s) { return !s["dialog"].is_null(); })["dialog"];
+}
+
+json Key(TPlayer& p, const std::string& key) {
+  return p.Request({{"command", "key"}, {"key", key}});
+}
+
+TEST(LumviewerProgram, APasswordPromptGuardsAProtectedShow) {
+  TTempDir dir;
+  const std::string show = Packed(dir, "guarded.lumshow", 2,
+                                  "opt_usepass=1\nopt_pass=Open Sesame\n"
+                                  "opt_lng_password_caption=Members only\n");
+  // The right password: the show plays.
+  TPlayer right(dir.Path(), show);
+  START(right);
+  json d = Dialog(right);
+  EXPECT_EQ(d["caption"], "Members only");
+  EXPECT_EQ(d["texts"][0], "Enter password:");
+  ASSERT_EQ(right.Request({{"command", "type"}, {"text", "Open Sesame"}})["ok"], true);
+  ASSERT_EQ(Key(right, "Return")["ok"], true);
+  json s = WaitFor(right, [](const json& s) { return s["active"] == true; });
+  EXPECT_TRUE(s["dialog"].is_null());
+  EXPECT_EQ(right.Stop(), 0);
+  // A wrong one and a cancel: nothing plays and the player ends.
+  for (const char* answer : {"open sesame", ""}) {
+    TPlayer wrong(dir.Path(), show);
+    START(wrong);
+    Dialog(wrong);
+    if (*answer) {
+      wrong.Request({{"command", "type"}, {"text", answer}});
+      Key(wrong, "Return");
+    } else {
+      Key(wrong, "Escape");
+    }
+    for (int i = 0; i < 100 && wrong.Running(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(wrong.Running()) << answer;
+    EXPECT_EQ(wrong.Stop(), 0) << answer;
+  }
+}
+
+// A folder of programs standing in for the real ones: each writes its name
+// and arguments, one per line, to the file $RECORD.
+std::string FakePath(const TTempDir& dir, const std::vector<std::string>& names) {
+  for (const std::string& n : names) {
+    const std::string path =
+        dir.Write("bin/" + n, "#!/bin/sh\n{ echo \"" + n + "\"; for a in \"$@\"; do echo \"[$a]\"; done; } >> \"$RECORD\"\n");
+    chmod(path.c_str(), 0755);
+  }
+  return dir / "bin";
+}
+
+TEST(LumviewerProgram, ProgramsRunWithoutAShellAndProhibitedOnesNever) {
+  TTempDir dir;
+  const std::string show = Packed(dir, "a.lumshow", 2);
+  const std::string bin = FakePath(dir, {"tool", "xdg-open", "cmd", "sh", "format"});
+  const std::string record = dir / "record.txt";
+  TPlayer p(dir.Path(), show, {},
+            {"PATH=" + bin + ":/usr/bin:/bin", "RECORD=" + record});
+  START(p);
+  WaitFor(p, [](const json& s) { return s["active"] == true; });
+  for (const std::string bad :
+       {"runapp(\"cmd /c dir\")", "runapp(\"C:\\WINDOWS\\system32\\FORMAT.COM c:\")",
+        "runapp(\"tool x, sh -c 'touch y'\")", "runapp(\"c|md /c dir\")", "runapp(\"@del x\")"}) {
+    ASSERT_EQ(Action(p, bad)["ok"], true);
+    json d = Dialog(p);
+    EXPECT_EQ(d["caption"], "") << bad;
+    EXPECT_EQ(d["texts"][0], "Command line contains prohibited command and will not be performed.");
+    // The show's input waits for the box.
+    Action(p, "runapp(\"tool never\")");
+    ASSERT_EQ(Key(p, "Return")["ok"], true);
+    WaitFor(p, [](const json& s) { return s["dialog"].is_null(); });
+  }
+  ASSERT_EQ(Action(p, "runapp(\"tool \"one two\", tool three\")")["ok"], true);
+  ASSERT_EQ(Action(p, "openwebsite(\"example.org/a,b\")")["ok"], true);
+  const std::string expected =
+      "tool\n[one two]\ntool\n[three]\nxdg-open\n[http://example.org/a,b]\n";
+  std::string got;
+  for (int i = 0; i < 100 && got.size() < expected.size(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    got = test::ReadFile(record);
+  }
+  EXPECT_EQ(got, expected);
+  EXPECT_EQ(p.Stop(), 0);
+}
+
+TEST(LumviewerProgram, AMissingShowFromAnActionSaysSoAndTheShowPlaysOn) {
+  TTempDir dir;
+  const std::string show = Packed(dir, "a.lumshow", 2);
+  TPlayer p(dir.Path(), show);
+  START(p);
+  ASSERT_EQ(Action(p, "runpresentation(\"gone.lumshow\")")["ok"], true);
+  json d = Dialog(p);
+  EXPECT_EQ(d["caption"], "Slideshow Error");
+  EXPECT_EQ(d["texts"], json::array({"LumShow File not Found:", dir / "gone.lumshow", "OK"}));
+  Key(p, "Return");
+  json s = WaitFor(p, [](const json& s) { return s["dialog"].is_null() && s["active"] == true; });
+  EXPECT_EQ(s["show"], show);
+  EXPECT_EQ(p.Stop(), 0);
+}
+
 }  // namespace
 }  // namespace lum

@@ -12,6 +12,7 @@
 #include "support/player_shows.h"
 #include "support/temp_dir.h"
 #include "toolkit/window.h"
+#include "ui/system_dialog.h"
 
 namespace lum {
 namespace {
@@ -239,6 +240,26 @@ TEST_F(MainForm, ProgramsAndAddressesGoThroughTheRunner) {
       {"tool", "one"},
       {"other", "two words"}};
   EXPECT_EQ(spawned_, expected);
+}
+
+TEST_F(MainForm, StartUpModeEndsWithEnterAndDialogsHoldInputAndClosing) {
+  const std::string a = PackedShow(dir_, "a.lumshow", 3, "opt_hidecursor=1\n");
+  TPlayerOptions o;
+  o.startupMode = true;
+  Form(o);
+  ASSERT_TRUE(Open(a));
+  EXPECT_TRUE(form_->Status().cursorHidden);
+  {
+    // While a modal box is open nothing reaches the show and closing waits.
+    TModalScope modal;
+    form_->Key(vk::kReturn, 0, true);
+    form_->Execute(Action(kActionExit));
+    EXPECT_FALSE(form_->Close(0));
+    EXPECT_FALSE(form_->Closed());
+  }
+  form_->Key(vk::kReturn, 0, true);
+  EXPECT_TRUE(form_->Closed());
+  EXPECT_EQ(form_->ExitCode(), 1);
 }
 
 }  // namespace
