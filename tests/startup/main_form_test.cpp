@@ -233,12 +233,16 @@ TEST_F(MainForm, ProgramsAndAddressesGoThroughTheRunner) {
   EXPECT_EQ(form_->Status().messages,
             std::vector<std::string>{kProhibitedCommandMessage});
   form_->Execute(Action(kActionRunApp, "tool one, other \"two words\""));
+  // Run and exit: the window closes, the program still starts.
+  form_->Execute(Action(kActionRunAppAndExit, "last"));
+  EXPECT_TRUE(form_->Closed());
   const std::vector<std::vector<std::string>> expected = {
       {"xdg-open", "http://example.org/x"},
       {"xdg-open", "https://example.org"},
       {"xdg-open", "mailto:someone@example.org"},
       {"tool", "one"},
-      {"other", "two words"}};
+      {"other", "two words"},
+      {"last"}};
   EXPECT_EQ(spawned_, expected);
 }
 
