@@ -83,12 +83,13 @@ TRef<const TBitmap> DisplayLookupBase(TLookupBase base) {
   TBaseCache& cache = Cache();
   const TColorManagement& cm = ColorManagement();
   std::lock_guard g(cache.lock);
-  if (!cm.Active() || !cm.DisplayProfile()) {
+  const TRef<TColorProfile> displayProfile = cm.DisplayProfile();
+  if (!cm.Active() || !displayProfile) {
     TRef<const TBitmap>& plain = cache.plain[base == TLookupBase::Video ? 1 : 0];
     if (!plain) plain = MakeLookupBase(base);
     return plain;
   }
-  const TColorProfile& display = *cm.DisplayProfile();
+  const TColorProfile& display = *displayProfile;
   auto key = std::make_pair(base, display.Name());
   auto it = cache.converted.find(key);
   if (it != cache.converted.end()) return it->second;
@@ -111,9 +112,10 @@ void ClearLookupBaseCache() {
 
 TRef<TBitmap> BuildProfileLookup(const std::string& icc, const std::string& name) {
   const TColorManagement& cm = ColorManagement();
-  if (!cm.Active() || !cm.DisplayProfile() || icc.empty()) return nullptr;
+  const TRef<TColorProfile> display = cm.DisplayProfile();
+  if (!cm.Active() || !display || icc.empty()) return nullptr;
   auto source = MakeRef<TColorProfile>(icc, name);
-  TRef<TColorTransform> t = MakeColorTransform(*source, *cm.DisplayProfile());
+  TRef<TColorTransform> t = MakeColorTransform(*source, *display);
   if (!t) return nullptr;
   TRef<TBitmap> bmp = MakeLookupBase(TLookupBase::Identity);
   return TransformLookup(*bmp, *t) ? bmp : nullptr;

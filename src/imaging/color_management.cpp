@@ -29,19 +29,30 @@ void TColorManagement::SetCommandLine(bool noIcc, std::optional<std::string> icc
 }
 
 void TColorManagement::Apply(std::string_view value) {
-  active_ = false;
-  display_ = nullptr;
-  if (noIcc_ || value.empty()) return;
-  if (value == "*" && !iccOverride_) {
+  TRef<TColorProfile> display;
+  bool active = false;
+  if (noIcc_ || value.empty()) {
+  } else if (value == "*" && !iccOverride_) {
     // The wrong-colour profile: pictures converted at authoring time show
     // right through it, others visibly not.
-    display_ = MakeRef<TColorProfile>(BuiltinProfile("FunkyRGB"), "FunkyRGB");
-    return;
+    display = MakeRef<TColorProfile>(BuiltinProfile("FunkyRGB"), "FunkyRGB");
+  } else if (loader_ ? loader_() : ColorEngineAvailable()) {
+    display = ResolveDisplayProfile(iccOverride_ ? std::string_view(*iccOverride_) : value);
+    active = display != nullptr;
   }
-  bool engine = loader_ ? loader_() : ColorEngineAvailable();
-  if (!engine) return;
-  display_ = ResolveDisplayProfile(iccOverride_ ? std::string_view(*iccOverride_) : value);
-  active_ = display_ != nullptr;
+  std::lock_guard g(lock_);
+  display_ = std::move(display);
+  active_ = active;
+}
+
+bool TColorManagement::Active() const {
+  std::lock_guard g(lock_);
+  return active_;
+}
+
+TRef<TColorProfile> TColorManagement::DisplayProfile() const {
+  std::lock_guard g(lock_);
+  return display_;
 }
 
 void TColorManagement::Apply(const TIniFile& document) {
@@ -50,9 +61,10 @@ void TColorManagement::Apply(const TIniFile& document) {
 
 bool TColorManagement::ConvertToDisplay(TBitmap& bitmap, const std::string& icc,
                                         const std::string& name) const {
-  if (!active_ || !display_ || icc.empty()) return false;
+  const TRef<TColorProfile> display = DisplayProfile();
+  if (!Active() || !display || icc.empty()) return false;
   TRef<TColorProfile> source = MakeRef<TColorProfile>(icc, name);
-  TRef<TColorTransform> t = MakeColorTransform(*source, *display_);
+  TRef<TColorTransform> t = MakeColorTransform(*source, *display);
   if (!t) return false;
   return t->TransformRect(bitmap, {0, 0, bitmap.Width(), bitmap.Height()}, bitmap, 0, 0);
 }

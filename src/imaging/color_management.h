@@ -2,6 +2,7 @@
 // Whether pictures are colour-managed, and for which display profile: the
 // command line ("noicc", "icc") and the show's "ColorManagement" value.
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,9 +32,11 @@ class TColorManagement {
   // Reads [Main] "ColorManagement" and applies it.
   void Apply(const TIniFile& document);
 
-  bool Active() const { return active_; }
+  // Any thread: the player applies a new show's setting while the previous
+  // show's pictures may still be decoding.
+  bool Active() const;
   // The display profile: installed also when management stays off ("*").
-  const TRef<TColorProfile>& DisplayProfile() const { return display_; }
+  TRef<TColorProfile> DisplayProfile() const;
 
   // Converts a bitmap with an embedded profile to the display profile, in
   // place; false (pixels unchanged) when management is off, the profile is
@@ -41,6 +44,7 @@ class TColorManagement {
   bool ConvertToDisplay(TBitmap& bitmap, const std::string& icc, const std::string& name) const;
 
  private:
+  mutable std::mutex lock_;  // over active_ and display_
   bool noIcc_ = false;
   std::optional<std::string> iccOverride_;
   std::function<bool()> loader_;

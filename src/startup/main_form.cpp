@@ -13,6 +13,7 @@
 #include "container/lum_show_locator.h"
 #include "foundation/case_fold.h"
 #include "foundation/paths.h"
+#include "imaging/color_management.h"
 #include "startup/commands_storage.h"
 #include "ui/system_dialog.h"
 #include "foundation/clock.h"
@@ -234,6 +235,7 @@ bool TMainForm::OpenShow(const std::string& path, std::optional<int64_t> slide,
   endedAtLastSlide_ = false;
   exitRequested_ = false;
   input_ = std::make_unique<TInputMappingClass>(show_->Document());
+  ColorManagement().Apply(show_->Document());
   ApplyWindowOptions();
   viewer_->OpenShow(show_->Accessor(), show_->Document(), 0);
   if (time && *time >= 1)
