@@ -101,7 +101,9 @@ void TCustomLumEngine::Deliver(TLumEventData& e) {
 // ---- engine ----
 
 TLumEngine::TLumEngine(TRef<TDrawDevice> device, TRef<T3DEngine> renderEngine)
-    : draw_(std::move(device), std::move(renderEngine)) {}
+    : draw_(std::move(device), std::move(renderEngine)) {
+  InstallShowEffects();
+}
 
 TLumEngine::~TLumEngine() {
   Stop();

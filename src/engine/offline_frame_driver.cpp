@@ -2,18 +2,29 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 #include "foundation/errors.h"
 #include "imaging/bitmap.h"
 #include "model/lum_slide.h"
 #include "model/lum_slide_host.h"
+#include "model/real_slide_filter.h"
 #include "project/lum_source.h"
 #include "render/3d_drawer.h"
 #include "render/gl/3d_engine_gl.h"
 #include "render/root_item.h"
 #include "toolkit/window.h"
+#include "transitions/effects/draw_filter.h"
 
 namespace lum {
+
+void InstallShowEffects() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    InstallTransitionEffects();
+    InstallSlideEffects();
+  });
+}
 
 TColor ArgbOfWindowsColor(uint32_t windowsColor) {
   return 0xFF000000 | ((windowsColor & 0xFF) << 16) | (windowsColor & 0xFF00) |
@@ -23,6 +34,9 @@ TColor ArgbOfWindowsColor(uint32_t windowsColor) {
 TOfflineFrameDriver::TOfflineFrameDriver(TLumSource& source, int width, int height)
     : source_(source), width_(width), height_(height) {
   if (source.SlideCount() <= 0) throw ELumError("the show has no slides");
+  // A render of a show is reproducible: transitions are chosen by slide index.
+  source.Rotation().SetDeterministic(true);
+  InstallShowEffects();
   std::string error;
   if (!TWindowThread::Init(&error)) throw ELumError("no display for drawing: " + error);
   cache_ = std::make_unique<TSlideCache>(MakeRef<TSlideProducer>(source), source, 3);

@@ -34,6 +34,10 @@ std::vector<int64_t> SlidesOfTheMoment(const TLumSource& source, double t);
 // A colour as the project document stores it (0xBBGGRR) as opaque 0xAARRGGBB.
 TColor ArgbOfWindowsColor(uint32_t windowsColor);
 
+// Transitions drawn through the built-in and slide-based effects; once per
+// process, before any show is drawn.
+void InstallShowEffects();
+
 class TOfflineFrameDriver {
  public:
   // Opens a hidden window of the frame size and attaches the drawer; throws

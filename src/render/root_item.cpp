@@ -1,11 +1,81 @@
 #include "render/root_item.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "model/lum_slide.h"
 #include "render/slide_drawer.h"
 
 namespace lum {
+
+namespace {
+
+std::mutex& FactoryLock() {
+  static std::mutex lock;
+  return lock;
+}
+TTransitionFactory& Factory() {
+  static TTransitionFactory factory;
+  return factory;
+}
+
+// The pair of a frame: pictures are drawn on demand, once, and given back
+// to the pool with the frame.
+class TFramePair : public TTransitionSlides {
+ public:
+  TFramePair(T3DDrawer& drawer, TDrawContainer& previous, TDrawContainer& current)
+      : drawer_(drawer), slides_{&previous, &current} {}
+  ~TFramePair() override {
+    for (auto& p : pictures_)
+      if (p) drawer_.FullTargets().Release(p);
+  }
+  TDrawContainer& Container(int which) override { return *slides_[which ? 1 : 0]; }
+  void DrawPlain(int which) override { TSlideDrawer(drawer_).DrawSlide(*Container(which).slide); }
+  TRenderTargetTexture* Picture(int which) override {
+    const int i = which ? 1 : 0;
+    if (pictures_[i]) return pictures_[i].Get();
+    T3DScreen& s = drawer_.Screen();
+    TRef<TRenderTargetTexture> t = drawer_.FullTargets().Acquire();
+    if (!t) return nullptr;
+    const TRect f = drawer_.FrameRect(), clip = s.Clip();
+    if (!s.PushRenderTarget(t.Get())) {
+      drawer_.FullTargets().Release(t);
+      return nullptr;
+    }
+    s.SetViewport(f);
+    // A slide covers its area with its background, and filters sample
+    // nothing outside it: only a letterboxed frame needs the clear.
+    const TRect a = Area();
+    if (a.left > f.left || a.top > f.top || a.right < f.right || a.bottom < f.bottom) s.Clear(0);
+    DrawPlain(i);
+    s.PopRenderTarget();
+    s.SetViewport(f);
+    s.SetClip(clip);
+    pictures_[i] = std::move(t);
+    return pictures_[i].Get();
+  }
+  TRect Area() const override { return AreaOf(drawer_); }
+  static TRect AreaOf(T3DDrawer& d) {
+    return d.ViewportRect().Empty() ? d.FrameRect() : d.ViewportRect();
+  }
+
+ private:
+  T3DDrawer& drawer_;
+  TDrawContainer* slides_[2];
+  TRef<TRenderTargetTexture> pictures_[2];
+};
+
+}  // namespace
+
+void SetTransitionFactory(TTransitionFactory factory) {
+  std::lock_guard g(FactoryLock());
+  Factory() = std::move(factory);
+}
+
+bool HasTransitionFactory() {
+  std::lock_guard g(FactoryLock());
+  return static_cast<bool>(Factory());
+}
 
 double TransitionProgress(const TDrawContainer& slide, double time) {
   const double d = slide.record.transitionIn;
@@ -31,6 +101,11 @@ bool TRootItem::TakeSlides(const std::vector<TRef<TDrawContainer>>& set, double 
     changed = true;
   const double progress = previous ? TransitionProgress(*current, time) : 0;
   changed = changed || progress != progress_;
+  if (current != current_ || previous != previous_ || !previous) {
+    effect_ = nullptr;
+    effectMade_ = false;
+  }
+  elapsed_ = previous ? time - current->record.start : 0;
   current_ = std::move(current);
   previous_ = std::move(previous);
   overlay_ = overlay;
@@ -62,9 +137,35 @@ void TRootItem::DrawSlides(T3DDrawer& drawer) {
     slides.DrawSlide(*current_->slide);
     return;
   }
+  TTransitionFactory factory = factory_;
+  if (!factory) {
+    std::lock_guard g(FactoryLock());
+    factory = Factory();
+  }
+  if (!factory) {
+    CrossFade(drawer);
+    return;
+  }
+  if (!effectMade_) {
+    effectMade_ = true;
+    effect_ = factory(*previous_, *current_, TFramePair::AreaOf(drawer));
+  }
+  // A transition without an effect shows the incoming slide at once.
+  if (!effect_) {
+    slides.DrawSlide(*current_->slide);
+    return;
+  }
+  effect_->SetTime(elapsed_);
+  TFramePair pair(drawer, *previous_, *current_);
+  const TRect clip = drawer.Screen().Clip();
+  effect_->Draw(drawer, pair);
+  drawer.Screen().SetClip(clip);
+}
+
+void TRootItem::CrossFade(T3DDrawer& drawer) {
+  TSlideDrawer slides(drawer);
   slides.DrawSlide(*previous_->slide);
   if (progress_ <= 0) return;
-  // Until the transition effects exist every pair cross-fades.
   T3DScreen& s = drawer.Screen();
   TRef<TRenderTargetTexture> t = drawer.FullTargets().Acquire();
   const TRect f = drawer.FrameRect(), clip = s.Clip();

@@ -58,6 +58,44 @@ TQuad3 ObjectQuad(const TLumObject& o, double left, double top, double right, do
           ToPoint(t.Map(left, bottom))};
 }
 
+TSlideDrawer::~TSlideDrawer() {
+  if (offscreen_) drawer_.FullTargets().Release(offscreen_);
+}
+
+void TSlideDrawer::BeginOffscreen(TLumSlide&) {
+  T3DScreen& s = drawer_.Screen();
+  if (offscreen_) drawer_.FullTargets().Release(offscreen_);
+  offscreen_ = drawer_.FullTargets().Acquire();
+  offscreenClip_ = s.Clip();
+  if (!offscreen_) return;
+  if (!s.PushRenderTarget(offscreen_.Get())) {
+    drawer_.FullTargets().Release(offscreen_);
+    offscreen_ = nullptr;
+    return;
+  }
+  s.SetViewport(drawer_.FrameRect());
+  s.Clear(0);
+  s.SetClip(offscreenClip_);
+}
+
+void TSlideDrawer::EndOffscreen(TLumSlide&) {
+  if (!offscreen_) return;
+  T3DScreen& s = drawer_.Screen();
+  s.PopRenderTarget();
+  s.SetViewport(drawer_.FrameRect());
+  s.SetClip(offscreenClip_);
+}
+
+void TSlideDrawer::BlendOffscreen(TLumSlide&, int alpha, bool) {
+  if (!offscreen_) return;
+  TRef<TRenderTargetTexture> t = std::move(offscreen_);
+  if (alpha > 0) {
+    const TRect f = drawer_.FrameRect();
+    drawer_.DrawPixels(*t, f, {0, 0, double(f.Width()), double(f.Height())}, alpha / 255.0);
+  }
+  drawer_.FullTargets().Release(t);
+}
+
 void TSlideDrawer::DrawSlide(TLumSlide& slide) {
   TVec3 cam = slide.Camera();
   drawer_.SetCamera(cam.x, cam.y, cam.z);

@@ -14,6 +14,7 @@ class TBitmap;
 class TSlideDrawer : public TObjectDrawer {
  public:
   explicit TSlideDrawer(T3DDrawer& drawer) : drawer_(drawer) {}
+  ~TSlideDrawer() override;
 
   // Draws a slide with its whole tree, clipped to the presentation area.
   void DrawSlide(TLumSlide& slide);
@@ -23,9 +24,19 @@ class TSlideDrawer : public TObjectDrawer {
   void DrawBox(TLumBox& box) override;
   void DrawImage(TLumImage& image) override;
   void DrawContent(TLumObject& object) override;
+  // A slide serving as a transition effect: another slide's objects drawn
+  // into a full-size target and blended over the slide.
+  void BeginOffscreen(TLumSlide& slide) override;
+  void EndOffscreen(TLumSlide& slide) override;
+  void BlendOffscreen(TLumSlide& slide, int alpha, bool backgroundOnly) override;
 
  private:
   void DrawViewPort(TLumViewPort& port);
+
+ protected:
+  T3DDrawer& Drawer() { return drawer_; }
+
+ private:
   // A text picture as premultiplied white (kept while it is drawn).
   TRef<TBitmap> PremultipliedWhite(const TBitmap& text);
   // The look-up texture of an object's colour-managed picture, made once.
@@ -35,6 +46,8 @@ class TSlideDrawer : public TObjectDrawer {
   TRef<TRenderTargetTexture> DrawIntoTarget(TLumObject& parent);
 
   T3DDrawer& drawer_;
+  TRef<TRenderTargetTexture> offscreen_;
+  TRect offscreenClip_;
 };
 
 // The corners of a rectangle in an object's own units, in world pixels.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -152,15 +153,27 @@ TEST(LumviewerProgram, APasswordPromptGuardsAProtectedShow) {
   }
 }
 
-// A folder of programs standing in for the real ones: each writes its name
-// and arguments, one per line, to the file $RECORD.
+// A folder of programs standing in for the real ones: each appends one line,
+// its name and its arguments in brackets, to the file $RECORD (in one write,
+// since programs started together run in any order).
 std::string FakePath(const TTempDir& dir, const std::vector<std::string>& names) {
   for (const std::string& n : names) {
-    const std::string path =
-        dir.Write("bin/" + n, "#!/bin/sh\n{ echo \"" + n + "\"; for a in \"$@\"; do echo \"[$a]\"; done; } >> \"$RECORD\"\n");
+    const std::string path = dir.Write(
+        "bin/" + n, "#!/bin/sh\nline=\"" + n +
+                        "\"\nfor a in \"$@\"; do line=\"$line [$a]\"; done\n"
+                        "printf '%s\\n' \"$line\" >> \"$RECORD\"\n");
     chmod(path.c_str(), 0755);
   }
   return dir / "bin";
+}
+
+std::vector<std::string> SortedLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+    lines.push_back(text.substr(start, nl - start));
+  std::sort(lines.begin(), lines.end());
+  return lines;
 }
 
 TEST(LumviewerProgram, ProgramsRunWithoutAShellAndProhibitedOnesNever) {
@@ -186,12 +199,12 @@ TEST(LumviewerProgram, ProgramsRunWithoutAShellAndProhibitedOnesNever) {
   }
   ASSERT_EQ(Action(p, "runapp(\"tool \"one two\", tool three\")")["ok"], true);
   ASSERT_EQ(Action(p, "openwebsite(\"example.org/a,b\")")["ok"], true);
-  const std::string expected =
-      "tool\n[one two]\ntool\n[three]\nxdg-open\n[http://example.org/a,b]\n";
-  std::string got;
+  const std::vector<std::string> expected = {"tool [one two]", "tool [three]",
+                                             "xdg-open [http://example.org/a,b]"};
+  std::vector<std::string> got;
   for (int i = 0; i < 100 && got.size() < expected.size(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    got = test::ReadFile(record);
+    got = SortedLines(test::ReadFile(record));
   }
   EXPECT_EQ(got, expected);
   EXPECT_EQ(p.Stop(), 0);

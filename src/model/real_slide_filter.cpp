@@ -1,0 +1,216 @@
+#include "model/real_slide_filter.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "document/ini_values.h"
+#include "foundation/log.h"
+#include "model/lum_image.h"
+#include "model/lum_slide.h"
+#include "model/lum_slide_host.h"
+#include "project/lum_source.h"
+#include "render/root_item.h"
+#include "render/slide_drawer.h"
+
+namespace lum {
+
+namespace {
+
+void CopyItems(const TIniList& from, TIniList& to) {
+  for (TIniItem* item : from.Items()) {
+    if (item->Kind() == TIniKind::Object) {
+      TIniObject* obj = item->AsObject();
+      CopyItems(*obj, *to.AddObject(obj->Name(), obj->ClassName()));
+    } else if (item->IsText()) {
+      to.AddText(item->Value());
+    } else {
+      to.AddItem(item->Key(), item->Value());
+    }
+  }
+}
+
+bool HasEffectBuffers(const TLumSlide& slide) {
+  for (TLumObject* o : slide.AllObjects())
+    if (auto* i = dynamic_cast<TLumImage*>(o); i && i->EffectBuffer() != 0) return true;
+  return false;
+}
+
+// The effect slide's drawer: effect-buffer pictures show the pair's drawn
+// slides, and a transparent effect has no background of its own.
+class TEffectSlideDrawer : public TSlideDrawer {
+ public:
+  TEffectSlideDrawer(T3DDrawer& d, TTransitionSlides& pair, const TLumSlide& effect,
+                     bool transparent)
+      : TSlideDrawer(d), pair_(pair), effect_(effect), transparent_(transparent) {}
+
+  void DrawBackground(TLumSlide& slide, const TSlideBackground& b) override {
+    if (transparent_ && &slide == &effect_ && &b == &effect_.Background()) return;
+    TSlideDrawer::DrawBackground(slide, b);
+  }
+  void DrawImage(TLumImage& image) override {
+    const int buffer = image.EffectBuffer();
+    if (buffer != 1 && buffer != 2) {
+      TSlideDrawer::DrawImage(image);
+      return;
+    }
+    TRenderTargetTexture* picture = pair_.Picture(buffer - 1);
+    if (!picture) return;
+    TImageDrawParams p;
+    image.FillDrawParams(p);
+    if (p.opacity <= 0) return;
+    const TRect a = pair_.Area();
+    const double l = image.RectLeft(), t = image.RectTop();
+    Drawer().DrawTexture(ObjectQuad(image, l, t, l + image.Width(), t + image.Height()), *picture,
+                         {double(a.left), double(a.top), double(a.right), double(a.bottom)},
+                         p.opacity);
+  }
+
+ private:
+  TTransitionSlides& pair_;
+  const TLumSlide& effect_;
+  bool transparent_;
+};
+
+}  // namespace
+
+TRealSlideFilter::~TRealSlideFilter() {
+  if (effect_ && effect_->slide) {
+    effect_->slide->SetEffectLayers({}, {}, effect_->slide->Background(), 0);
+    effect_->slide->StopMedia();
+  }
+}
+
+std::unique_ptr<TRealSlideFilter> TRealSlideFilter::Create(TDrawContainer& current,
+                                                           const TEffectSection& section) {
+  const TIniList* s = section.Section();
+  TLumSlide* slide = current.slide.Get();
+  TLumSlideHost* showHost = slide ? slide->GetHost() : nullptr;
+  if (!s || !showHost || !showHost->Accessor()) return nullptr;
+  std::unique_ptr<TRealSlideFilter> f(new TRealSlideFilter);
+  const int32_t w = ReadInteger(s, "opt_scr_width", 1920);
+  const int32_t h = ReadInteger(s, "opt_scr_height", 1080);
+  const bool cover = ReadBool(s, "CoverMode", true);
+  f->effectTime_ = std::max(1, ReadInteger(s, "CustomEffTime", 2000));
+  f->transparent_ = ReadBool(s, "TransparentBg", false);
+  f->background_ = ReadInteger(s, "CustomEffBg", 0);
+  if (w <= 0 || h <= 0) {
+    FilterWarning("custom transition with a design size of " + std::to_string(w) + "x" +
+                  std::to_string(h));
+    return nullptr;
+  }
+  // The effect is a one-slide show of its own: the section is its slide,
+  // its timeline runs 0 .. "CustomEffTime".
+  f->document_.LoadText("[Main]\nMinorVersion=13\nopt_scr_width=" + std::to_string(w) +
+                        "\nopt_scr_height=" + std::to_string(h) +
+                        "\n[Times]\nopt_slidescount=1\nopt_synchpos1=" +
+                        std::to_string(int64_t(f->effectTime_)) + "\n");
+  CopyItems(*s, *f->document_.FindOrAddSection("Slide1"));
+  f->source_ = std::make_unique<TLumSource>(showHost->Accessor(), f->document_,
+                                            TLumSourceSettings{"effect", 1});
+  // A host of its own (its view and camera follow the effect's area) over
+  // the show's files.
+  f->host_ = MakeRef<TLumSlideHost>();
+  f->host_->SetAccessor(showHost->Accessor());
+  f->producer_ = MakeRef<TSlideProducer>(*f->source_, f->host_);
+  const TRectF view = showHost->View();
+  f->producer_->SetFrame(int32_t(std::lround(view.right - view.left)),
+                         int32_t(std::lround(view.bottom - view.top)), cover ? 1 : 0);
+  f->effect_ = f->producer_->Produce(0);
+  if (!f->effect_ || !f->effect_->slide) {
+    FilterWarning("custom transition gives no slide: " + f->producer_->LastError());
+    return nullptr;
+  }
+  f->hasBuffers_ = HasEffectBuffers(*f->effect_->slide);
+  return f;
+}
+
+void TRealSlideFilter::Setup(TDrawContainer& outgoing, TDrawContainer& incoming) {
+  outgoing_ = TRef<TDrawContainer>(&outgoing);
+  incoming_ = TRef<TDrawContainer>(&incoming);
+  TLumSlide& e = *effect_->slide;
+  switch (background_) {
+    case 1:
+    case 3:
+      if (outgoing.slide) e.SetBackground(outgoing.slide->Background());
+      break;
+    case 2:
+      if (incoming.slide) e.SetBackground(incoming.slide->Background());
+      break;
+    default:
+      break;
+  }
+  ApplyLayers();
+  SetProgress(0);
+}
+
+void TRealSlideFilter::ApplyLayers() {
+  TLumSlide& e = *effect_->slide;
+  auto objects = [](const TRef<TDrawContainer>& c) {
+    return c && c->slide ? c->slide->Children() : std::vector<TLumObject*>{};
+  };
+  std::vector<TLumObject*> beneath, above;
+  TSlideBackground second = e.Background();
+  double weight = 0;
+  if (background_ == 1) above = objects(outgoing_);
+  if (background_ == 2) above = objects(incoming_);
+  if (background_ == 3) {
+    beneath = objects(incoming_);
+    above = objects(outgoing_);
+    if (incoming_ && incoming_->slide) second = incoming_->slide->Background();
+    // Never quite 0, so that the slide keeps serving as an effect.
+    weight = std::max(progress_, 1e-6);
+  } else {
+    // The effect's own objects come over what it borrows.
+    for (TLumObject* c : e.Children()) above.push_back(c);
+  }
+  e.SetEffectLayers(std::move(beneath), std::move(above), second, weight);
+}
+
+void TRealSlideFilter::SetProgress(double x) {
+  progress_ = std::isfinite(x) ? std::clamp(x, 0.0, 1.0) : 0;
+  if (background_ == 3) ApplyLayers();
+  effect_->slide->SetTimeAndLayout(true, progress_ * effectTime_);
+}
+
+void TRealSlideFilter::SetTime(double elapsed) {
+  TDrawFilter::SetTime(elapsed);
+  SetProgress(Progress());
+}
+
+void TRealSlideFilter::DrawPair(T3DDrawer& drawer, TTransitionSlides& slides) {
+  // Both pictures before anything is drawn: drawing one ends any batch.
+  if (hasBuffers_) {
+    slides.Picture(0);
+    slides.Picture(1);
+  }
+  const bool own = background_ < 1 || background_ > 3;
+  if (transparent_ && own) {
+    // Beneath a transparent effect the pair cross-fades.
+    slides.DrawPlain(0);
+    if (TRenderTargetTexture* in = slides.Picture(1)) {
+      const TRect f = drawer.FrameRect();
+      drawer.Screen().SetClip(slides.Area());
+      drawer.DrawPixels(*in, f, {0, 0, double(f.Width()), double(f.Height())}, Progress());
+    }
+  }
+  TLumSlide& e = *effect_->slide;
+  TEffectSlideDrawer d(drawer, slides, e, transparent_ && own);
+  d.DrawSlide(e);
+  // Blending the incoming slide's objects covers what was drawn before; the
+  // effect's own objects come last.
+  if (background_ == 3)
+    for (TLumObject* c : e.Children()) d.DrawItem(*c);
+}
+
+void InstallSlideEffects() {
+  SetCustomFilterHook(
+      [](const TLumEffect& effect, const TCustomFilterContext& c) -> std::unique_ptr<TDrawFilter> {
+        if (!effect.section || !c.current || !c.previous) return nullptr;
+        std::unique_ptr<TRealSlideFilter> f = TRealSlideFilter::Create(*c.current, *effect.section);
+        if (!f) return nullptr;
+        f->Setup(*c.previous, *c.current);
+        return f;
+      });
+}
+
+}  // namespace lum

@@ -1,0 +1,58 @@
+#pragma once
+// Slide-based transitions: a custom transition's section becomes a small
+// animated slide of its own that plays once over the transition, shows the
+// outgoing and incoming slides' pictures in its effect buffers and borrows
+// their backgrounds and objects.
+#include <memory>
+
+#include "model/slide_producer.h"
+#include "transitions/effects/draw_filter.h"
+
+namespace lum {
+
+class TRealSlideFilter : public TDrawFilter {
+ public:
+  // The effect slide of a section, produced for the current slide's window;
+  // null when the section gives no slide.
+  static std::unique_ptr<TRealSlideFilter> Create(TDrawContainer& current,
+                                                  const TEffectSection& section);
+  ~TRealSlideFilter() override;
+  const char* ClassName() const override { return "TRealSlideFilter"; }
+
+  // Borrows backgrounds and objects of the pair by "CustomEffBg".
+  void Setup(TDrawContainer& outgoing, TDrawContainer& incoming);
+  // Progress 0..1: the effect slide's time is x times "CustomEffTime".
+  void SetProgress(double x);
+  void SetTime(double elapsed) override;
+  void Draw(TFilterTarget&) override {}
+  void DrawPair(T3DDrawer& drawer, TTransitionSlides& slides) override;
+
+  TLumSlide& EffectSlide() const { return *effect_->slide; }
+  bool TransparentBg() const { return transparent_; }
+  int CustomEffBg() const { return background_; }
+  double EffectTime() const { return effectTime_; }
+  double SlideProgress() const { return progress_; }
+  // The effect slide's time at the last progress.
+  double SlideTime() const { return progress_ * effectTime_; }
+
+ private:
+  TRealSlideFilter() = default;
+  void ApplyLayers();
+
+  TIniFile document_;
+  std::unique_ptr<TLumSource> source_;
+  TRef<TLumSlideHost> host_;
+  TRef<TSlideProducer> producer_;
+  TRef<TDrawContainer> effect_;
+  TRef<TDrawContainer> outgoing_, incoming_;
+  bool transparent_ = false;
+  int background_ = 0;
+  double effectTime_ = 2000;
+  double progress_ = 0;
+  bool hasBuffers_ = false;
+};
+
+// Custom transitions are drawn as slide-based effects (process-wide).
+void InstallSlideEffects();
+
+}  // namespace lum
