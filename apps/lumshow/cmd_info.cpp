@@ -1,12 +1,17 @@
+#include <algorithm>
 #include <cstdio>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
+#include "foundation/case_fold.h"
+#include "foundation/file_stream.h"
 #include "project/lum_source.h"
 #include "project/show_options.h"
 #include "show_open.h"
+#include "video/video_clip.h"
+#include "video/video_source.h"
 
 namespace lum::lumshow {
 
@@ -123,6 +128,67 @@ nlohmann::ordered_json OptionsJson(const TLumSource& src) {
   return j;
 }
 
+// Video files of the show: the clips of "Tracks", then the files of video
+// objects not linked to one; each (file, from disk) once.
+void CollectVideoFiles(const TIniList* list, std::vector<std::pair<std::string, bool>>& out) {
+  if (!list) return;
+  for (TIniObject* o : list->Objects()) {
+    const bool video = FoldedEquals(o->ClassName(), "Video") ||
+                       FoldedEquals(o->ClassName(), "TVideoClip2") ||
+                       FoldedEquals(o->ClassName(), "TLumVideo");
+    const std::string file = ReadString(o, "FileName", "");
+    const bool linked = FindClipObject(list->Root(), ReadString(o, "ClipGUID", "")) != nullptr;
+    std::pair<std::string, bool> entry{file, ReadInteger(o, "LoadFromDisk", 0) == 1};
+    if (video && !file.empty() && (!linked || list == list->Root().Section("Tracks")) &&
+        std::find(out.begin(), out.end(), entry) == out.end())
+      out.push_back(entry);
+    CollectVideoFiles(o, out);
+  }
+}
+
+nlohmann::ordered_json ClipJson(const TFileAccessor& accessor, const std::string& file,
+                                bool fromDisk) {
+  nlohmann::ordered_json j;
+  j["file"] = file;
+  j["from_disk"] = fromDisk;
+  std::unique_ptr<TStream> stream;
+  try {
+    if (fromDisk) {
+      const std::string path = accessor.FindFileOnDisk(file);
+      if (!path.empty()) stream = TFileStream::TryOpenRead(path);
+    } else {
+      stream = accessor.OpenMember(file);
+    }
+  } catch (const std::exception&) {
+  }
+  std::string why;
+  TRef<TWinVideoSource> s =
+      TWinVideoSource::Open(TFFMpegDll::Acquire(), file, std::move(stream), &why);
+  if (!s) {
+    j["error"] = why;
+    return j;
+  }
+  j["format"] = s->FormatName();
+  j["codec"] = VideoCodecName(s->Codec());
+  j["width"] = s->Width();
+  j["height"] = s->Height();
+  j["frame_rate"] = fmt::format("{}/{}", s->RateNum(), s->RateDen());
+  j["duration_ms"] = Number(s->DurationMs());
+  j["interlaced"] = !s->Interlaced()     ? "progressive"
+                    : s->TopFieldFirst() ? "top field first"
+                                         : "bottom field first";
+  return j;
+}
+
+nlohmann::ordered_json ClipsJson(const TLumSource& src) {
+  std::vector<std::pair<std::string, bool>> files;
+  CollectVideoFiles(src.Document().Section("Tracks"), files);
+  for (int32_t i = 0; i < src.SlideCount(); ++i) CollectVideoFiles(src.SlideSection(i), files);
+  nlohmann::ordered_json j = nlohmann::ordered_json::array();
+  for (const auto& [file, disk] : files) j.push_back(ClipJson(*src.Accessor(), file, disk));
+  return j;
+}
+
 void PrintText(const nlohmann::ordered_json& info) {
   for (const char* part : {"source", "show"}) {
     for (const auto& [key, value] : info[part].items()) {
@@ -139,6 +205,18 @@ void PrintText(const nlohmann::ordered_json& info) {
     std::printf("%4d  %10s - %-10s %-24s %s\n", s["index"].get<int>(), s["start"].dump().c_str(),
                 s["end"].dump().c_str(), s["name"].get<std::string>().c_str(), transition.c_str());
   }
+  for (const auto& c : info["clips"]) {
+    if (c.contains("error")) {
+      std::printf("clip          %s: %s\n", c["file"].get<std::string>().c_str(),
+                  c["error"].get<std::string>().c_str());
+      continue;
+    }
+    std::printf("clip          %s: %s %dx%d %s fps, %s (%s)\n",
+                c["file"].get<std::string>().c_str(), c["codec"].get<std::string>().c_str(),
+                c["width"].get<int>(), c["height"].get<int>(),
+                c["frame_rate"].get<std::string>().c_str(),
+                c["interlaced"].get<std::string>().c_str(), c["format"].get<std::string>().c_str());
+  }
 }
 
 }  // namespace
@@ -154,6 +232,7 @@ int Info(const TInfoArgs& args) {
   info["slides"] = nlohmann::ordered_json::array();
   for (int32_t i = 0; i < src.SlideCount(); ++i) info["slides"].push_back(SlideJson(src, i));
   info["options"] = OptionsJson(src);
+  info["clips"] = ClipsJson(src);
   if (args.json) {
     std::puts(info.dump(2).c_str());
     return 0;

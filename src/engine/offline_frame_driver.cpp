@@ -8,6 +8,7 @@
 #include "imaging/bitmap.h"
 #include "model/lum_slide.h"
 #include "model/lum_slide_host.h"
+#include "model/lum_video.h"
 #include "model/real_slide_filter.h"
 #include "project/lum_source.h"
 #include "render/3d_drawer.h"
@@ -36,6 +37,8 @@ TOfflineFrameDriver::TOfflineFrameDriver(TLumSource& source, int width, int heig
   if (source.SlideCount() <= 0) throw ELumError("the show has no slides");
   // A render of a show is reproducible: transitions are chosen by slide index.
   source.Rotation().SetDeterministic(true);
+  // Each frame shows the video frame of its time, however long decoding takes.
+  TLumVideo::SetSynchronous(true);
   InstallShowEffects();
   std::string error;
   if (!TWindowThread::Init(&error)) throw ELumError("no display for drawing: " + error);

@@ -36,4 +36,25 @@ void TLumBox::DrawSelf(TObjectDrawer& drawer) {
   if (Drawn()) drawer.DrawBox(*this);
 }
 
+bool TLumBox::UpdateLayout(bool recursive) {
+  PrepareShadow();
+  return TLumObject::UpdateLayout(recursive);
+}
+
+void TLumBox::PrepareShadow() {
+  double scale = 0;
+  TShadowParams p = ShapeShadowParams(Width(), Height(), 0, 0, scale);
+  if (!shadow_.enabled || !Drawn() || !(scale > 0)) {
+    cast_ = {};
+    return;
+  }
+  const double blurScale = BoxBlurScale(p.right, p.bottom);
+  p.blurSize = shadow_.size * blurScale;
+  p.spread = shadow_.spread;
+  p.alpha1 = uint8_t(std::clamp(Alpha1(), 0, 255));
+  p.alpha2 = uint8_t(std::clamp(Alpha2(), 0, 255));
+  p.fillMode = fill_ == TBoxFill::Solid ? kSolidShadowFill : uint8_t(fill_);
+  RequestShadow(p, nullptr, blurScale / scale, 1 / scale);
+}
+
 }  // namespace lum

@@ -12,6 +12,9 @@ class TLumBox : public TLumObject {
   const char* ClassName() const override { return "TLumBox"; }
   void LoadFromSection(const TIniList* section) override;
   void DrawSelf(TObjectDrawer& drawer) override;
+  bool UpdateLayout(bool recursive) override;
+  // A generated shape of the box's fill and end alphas, at a fixed pixel count.
+  void PrepareShadow() override;
 
   TBoxFill Fill() const { return fill_; }
   uint32_t Color1() const { return color1_; }  // r | g << 8 | b << 16

@@ -276,6 +276,30 @@ void TLumImage::UpdateGeometry(float zoom, float panX, float panY) {
   }
 }
 
+double TLumImage::ShadowBlurScale() const {
+  return PictureBlurScale(Width(), Height(), MipLevel());
+}
+
+void TLumImage::PrepareShadow() {
+  const TRectF v = VisibleRect();
+  const double vw = v.right - v.left;
+  if (!shadow_.enabled || !picture_ || !(vw > 0) || !(Width() > 0)) {
+    cast_ = {};
+    return;
+  }
+  TShadowParams p;
+  p.source = ShadowSourceName();
+  p.left = float(v.left), p.top = float(v.top);
+  p.right = float(v.right), p.bottom = float(v.bottom);
+  p.marginX = p.marginY = float(BorderThickness());
+  const double scale = ShadowBlurScale();
+  p.blurSize = shadow_.size * scale;
+  p.spread = shadow_.spread;
+  p.mipLevel = MipLevel();
+  const double unit = Width() / (vw + 2 * BorderThickness());
+  RequestShadow(p, picture_.Get(), scale * unit, unit);
+}
+
 bool TLumImage::UpdateLayout(bool recursive) {
   RequestPicture();
   if (picture_ && !anim_.enabled) {
@@ -285,6 +309,7 @@ bool TLumImage::UpdateLayout(bool recursive) {
     UpdateGeometry(float(std::isfinite(zoom) ? std::min(zoom, 1e6) : 100), float(FrameX()),
                    float(FrameY()));
   }
+  PrepareShadow();
   return TLumObject::UpdateLayout(recursive);
 }
 
@@ -358,22 +383,12 @@ void TLumImage::FillDrawParams(TImageDrawParams& params) const {
   params.rows = anim_.enabled ? anim_.rows : 1;
   params.hasBorderColor = border_.borderEnabled && !anim_.enabled;
   params.borderColor = params.hasBorderColor ? border_.shownBorderColor : 0;
+  params.grade = grades_.Current(Props(), dynamic_cast<const TBitmap*>(colorLut_.Get()));
 }
 
 void TLumImage::DrawSelf(TObjectDrawer& drawer) {
   if (!picture_ || !(GetDrawOpacity() > 0)) return;
   drawer.DrawImage(*this);
-}
-
-void TLumButton::LoadFromSection(const TIniList* section) {
-  ReadImageKeys(section);
-  TLumObject::LoadFromSection(section);
-}
-
-void TLumButton::SetPointerState(int state) {
-  state_ = state;
-  for (TLumObject* c : children_)
-    if (c->Kind() == kKindText) c->SetPointerState(state);
 }
 
 }  // namespace lum

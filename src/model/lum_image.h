@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "imaging/image.h"
+#include "model/color_grade.h"
 #include "model/lum_object.h"
 
 namespace lum {
@@ -45,6 +46,8 @@ struct TImageDrawParams {
   // Texts: their white picture is tinted with the state's colour.
   bool hasTextColor = false;
   uint32_t textColor = 0xFFFFFF;  // r | g << 8 | b << 16, as shown
+  // The colour grades of the key frames around the current time.
+  TColorGradeDraw grade;
 };
 
 class TLumImage : public TLumObject {
@@ -70,6 +73,12 @@ class TLumImage : public TLumObject {
   const TRef<TImage>& Picture() const { return picture_; }
   virtual void FillDrawParams(TImageDrawParams& params) const;
   virtual double GetDrawOpacity() const { return GetOpacity(); }
+  // Shadows from the alpha of the shown part of the picture.
+  void PrepareShadow() override;
+  // The shadow's blur per unit of "ShadowSize", in picture pixels.
+  virtual double ShadowBlurScale() const;
+  // The name the shadow's description gives as its source.
+  virtual std::string ShadowSourceName() const { return PictureRequestName(); }
 
   const TBorderParams& Border() const { return border_; }
   const TImageAnimationParams& Animation() const { return anim_; }
@@ -111,22 +120,8 @@ class TLumImage : public TLumObject {
   TRectF visible_;
   double borderPx_ = 0;
   int frame_ = 0;
-};
-
-class TLumButton : public TLumImage {
- public:
-  using TLumImage::TLumImage;
-  const char* ClassName() const override { return "TLumButton"; }
-  void LoadFromSection(const TIniList* section) override;
-  // Buttons get their skins with the button issue.
-  bool RequestPicture() override { return false; }
-  bool HasPointerStates() const override { return true; }
-  // The state is passed on to the button's caption text.
-  void SetPointerState(int state) override;
-  int PointerState() const override { return state_; }
-
- private:
-  int state_ = 0;
+  // Baked once per chain change, read while drawing.
+  mutable TColorGrades grades_;
 };
 
 }  // namespace lum

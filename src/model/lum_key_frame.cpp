@@ -6,6 +6,7 @@
 #include "foundation/case_fold.h"
 #include "document/ini_file.h"
 #include "document/ini_values.h"
+#include "foundation/log.h"
 
 namespace lum {
 
@@ -149,6 +150,8 @@ void TLumKeyFrame::LoadMods() {
 void TLumKeyFrame::LoadFilters() {
   std::vector<TKeyFrameFilter> old = std::move(filters_);
   filters_.clear();
+  chain_ = {};
+  chainError_.clear();
   if (!section_) return;
   for (const TIniObject* child : section_->Objects()) {
     if (!IsClass(child, "Filter")) continue;
@@ -165,8 +168,22 @@ void TLumKeyFrame::LoadFilters() {
       }
     }
     filter.section = child;
+    if (!filter.filter) filter.filter = CreateFilter(child->Name());
+    // Same "id" and "$rev": the parameters already read are kept.
+    if (filter.filter) filter.filter->Load(child);
     filters_.push_back(std::move(filter));
   }
+  BuildChain();
+}
+
+void TLumKeyFrame::BuildChain() {
+  chain_ = {};
+  for (const TKeyFrameFilter& f : filters_)
+    if (f.filter) chain_.Add(f.filter);
+  chainError_ = chain_.Check();
+  if (chainError_.empty()) return;
+  Log().Line(chainError_);
+  chain_ = {};
 }
 
 }  // namespace lum

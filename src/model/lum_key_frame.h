@@ -11,6 +11,7 @@
 
 #include "model/animated_field_desk.h"
 #include "model/lum_object_mod.h"
+#include "model/object_filter.h"
 
 namespace lum {
 
@@ -43,13 +44,14 @@ double AnchorTime(const TLumSlideTiming& timing, TKeyFrameOrigin origin);
 // blanks skipped, read as a signed integer; 0 when it is not one.
 int KeyFrameTimeValue(std::string_view text);
 
-// A colour filter of a key frame. Only its section is kept here; what it does
-// to the picture is the renderer's business.
+// A colour filter of a key frame: its section and, for a registered filter
+// name, the filter made from it (null for an unknown name).
 struct TKeyFrameFilter {
   std::string id;
   int64_t revision = 0;
   bool hasRevision = false;
   const TIniList* section = nullptr;
+  TRef<TObjectFilter> filter;
 };
 
 class TLumKeyFrame {
@@ -89,12 +91,17 @@ class TLumKeyFrame {
   const std::vector<TLumObjectMod*>& TimeChain(int group) const { return timeChains_[group]; }
   const std::vector<TLumObjectMod*>& ValueChain(int field) const { return valueChains_[field]; }
   const std::vector<TKeyFrameFilter>& Filters() const { return filters_; }
+  // The enabled-or-not filters in document order; empty when the chain was
+  // rejected (ChainError says why).
+  const TFilterChain& FilterChain() const { return chain_; }
+  const std::string& ChainError() const { return chainError_; }
 
  private:
   friend class TLumObjectProps;
   void ReadValues();
   void LoadMods();
   void LoadFilters();
+  void BuildChain();
 
   TLumObjectProps* owner_;
   int index_;
@@ -109,6 +116,8 @@ class TLumKeyFrame {
   std::array<std::vector<TLumObjectMod*>, kAnimatedGroupCount> timeChains_;
   std::array<std::vector<TLumObjectMod*>, kAnimatedFieldCount> valueChains_;
   std::vector<TKeyFrameFilter> filters_;
+  TFilterChain chain_;
+  std::string chainError_;
 };
 
 using TLumKeyFrameArray = std::vector<std::unique_ptr<TLumKeyFrame>>;

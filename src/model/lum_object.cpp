@@ -10,6 +10,7 @@
 #include "model/lum_slide.h"
 #include "model/lum_slide_host.h"
 #include "model/object_factory.h"
+#include "model/special_pictures.h"
 
 namespace lum {
 
@@ -289,6 +290,35 @@ void TLumObject::SetShadow(const TDropShadow& shadow) {
   MarkChanged();
 }
 
+void TLumObject::RequestShadow(TShadowParams params, const TImage* source, double blurScale,
+                               double unit) {
+  // NaN never equals itself: it would make a new shadow every frame.
+  for (float* v : {&params.left, &params.top, &params.right, &params.bottom, &params.marginX,
+                   &params.marginY})
+    if (!std::isfinite(*v)) *v = 0;
+  if (!std::isfinite(params.blurSize)) params.blurSize = 0;
+  cast_.blurScale = std::isfinite(blurScale) ? blurScale : 0;
+  cast_.unit = unit;
+  // One that could not be made is not tried again until something changes.
+  if (cast_.requested && cast_.params == params) return;
+  cast_.requested = true;
+  cast_.params = params;
+  cast_.fromShape = params.source == kShapeShadowSource;
+  cast_.picture = nullptr;
+  const std::string name = ShadowDescription(params);
+  TLumSlideHost* host = GetHost();
+  TRef<TImage> shared = host ? host->OpenPicture(name) : nullptr;
+  // The cache answers unknown names with a placeholder: only the shadow counts.
+  if (shared && GeneratedPictureName(*shared) == name) {
+    cast_.picture = std::move(shared);
+  } else if (TRef<TBitmap> made = GenerateShadow(params, source, [host] {
+               return host && host->LoadingCancelled();
+             })) {
+    cast_.picture = MakeRef<TImage>(MakeRef<TGeneratedBitmapStore>(made, name));
+  }
+  MarkChanged();
+}
+
 void TLumObject::LoadFromSection(const TIniList* section) {
   ReadCommonKeys(section);
 }
@@ -361,6 +391,7 @@ void TLumObject::ProcessFrame(double time) {
 }
 
 void TLumObject::ReleaseResources() {
+  cast_ = {};
   for (TLumObject* c : children_) c->ReleaseResources();
 }
 

@@ -13,6 +13,7 @@
 #include "engine/lum_action_info.h"
 #include "foundation/ref_object.h"
 #include "model/lum_object_kind.h"
+#include "model/shadow.h"
 
 namespace lum {
 
@@ -208,6 +209,10 @@ class TLumObject : public TLumParams {
   bool TreeNode() const { return treeNode_; }
   const TDropShadow& Shadow() const { return shadow_; }
   void SetShadow(const TDropShadow& shadow);
+  // The shadow cast now; its picture is null while there is none.
+  const TShadow& CastShadow() const { return cast_; }
+  // Brings the cast shadow up to date with the object (nothing by default).
+  virtual void PrepareShadow() {}
   int HideMode() const { return hideMode_; }
   bool ChildInvis() const { return childInvis_; }
   TFitMode FitMode() const { return fitMode_; }
@@ -258,6 +263,11 @@ class TLumObject : public TLumParams {
   void MarkChanged() { changed_ = true; }
   bool LayoutSelf();
   void ReadCommonKeys(const TIniList* section);
+  // Keeps the shadow held when its parameters are equal, else makes a new
+  // one: from the host's pictures when they have it, else from source (the
+  // object's own picture; null for shapes). blurScale is in object units;
+  // unit is object units per source pixel.
+  void RequestShadow(TShadowParams params, const TImage* source, double blurScale, double unit);
   friend class TLumSlide;
 
   TLumObject* parent_ = nullptr;
@@ -267,6 +277,7 @@ class TLumObject : public TLumParams {
   bool transpForClick_ = false;
   bool treeNode_ = true;
   TDropShadow shadow_;
+  TShadow cast_;
   bool defaultShadow_ = false;  // "ShadowEnable" when the key is missing
   int hideMode_ = 0;
   bool childInvis_ = false;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "imaging/picture_cache.h"
+#include "model/button_producer.h"
 #include "model/special_pictures.h"
 
 namespace lum {
@@ -58,6 +59,7 @@ TLumSlideHost::~TLumSlideHost() {
 
 void TLumSlideHost::SetAccessor(TRef<TFileAccessor> accessor) {
   DetachResolver();
+  buttons_.reset();
   accessor_ = std::move(accessor);
   resolver_->accessor = accessor_;
   if (!accessor_) return;
@@ -98,7 +100,19 @@ void TLumSlideHost::DetachResolver() {
 
 TRef<TImage> TLumSlideHost::OpenPicture(std::string_view name) const {
   if (!accessor_) return nullptr;
+  if (name.starts_with(kButtonPrefix))
+    return ButtonProducers().Picture(name.substr(kButtonPrefix.size()));
   return OpenImage(*accessor_, name);
+}
+
+void TLumSlideHost::SetPathToButtons(std::string path) {
+  pathToButtons_ = std::move(path);
+  buttons_.reset();
+}
+
+TButtonProducerHost& TLumSlideHost::ButtonProducers() const {
+  if (!buttons_) buttons_ = std::make_unique<TButtonProducerHost>(accessor_, pathToButtons_);
+  return *buttons_;
 }
 
 void TLumSlideHost::SetPictureSize(int width, int height) {

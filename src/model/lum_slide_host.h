@@ -16,6 +16,7 @@
 namespace lum {
 
 struct TPictureResolverState;
+class TButtonProducerHost;
 
 class TLumSlideHost : public TRefObject {
  public:
@@ -33,7 +34,7 @@ class TLumSlideHost : public TRefObject {
     area_ = area;
   }
   const std::string& PathToButtons() const { return pathToButtons_; }
-  void SetPathToButtons(std::string path) { pathToButtons_ = std::move(path); }
+  void SetPathToButtons(std::string path);
   bool LoadingCancelled() const { return cancelled && cancelled(); }
 
   // The show's files. Setting them registers the resolver of special picture
@@ -41,12 +42,15 @@ class TLumSlideHost : public TRefObject {
   void SetAccessor(TRef<TFileAccessor> accessor);
   const TRef<TFileAccessor>& Accessor() const { return accessor_; }
   // The picture of a name (special names first; a placeholder when the file
-  // is missing or broken); nothing without an accessor.
+  // is missing or broken); nothing without an accessor. "Button: " names are
+  // drawn by their theme's producer (nothing when no theme loads).
   TRef<TImage> OpenPicture(std::string_view name) const;
   // Size of effect buffers and their stand-ins (the design size); 0 x 0
   // until set, when objects use their slide's design size.
   void SetPictureSize(int width, int height);
   std::pair<int, int> PictureSize() const;
+  // The skin producers under PathToButtons, made on first use.
+  TButtonProducerHost& ButtonProducers() const;
 
   // Objects outside the view are hit-tested only when this accepts them.
   std::function<bool(const TLumObject&)> tracking;
@@ -63,6 +67,7 @@ class TLumSlideHost : public TRefObject {
   TRef<TFileAccessor> accessor_;
   // Shared with the resolver, which runs on whatever thread decodes pictures.
   std::shared_ptr<TPictureResolverState> resolver_;
+  mutable std::unique_ptr<TButtonProducerHost> buttons_;
 };
 
 }  // namespace lum

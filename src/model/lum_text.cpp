@@ -88,6 +88,11 @@ void TLumText::SetLines(std::vector<std::string> lines) {
   if (!rasterize_) DropPicture();
 }
 
+void TLumText::SetColors(uint32_t color) {
+  colors_[0] = colors_[1] = colors_[2] = color;
+  MarkChanged();
+}
+
 void TLumText::SetPointerState(int state) {
   state = std::clamp(state, 0, 2);
   if (state == state_) return;
@@ -207,9 +212,14 @@ void TLumText::UpdateGeometry(float zoom, float panX, float panY) {
   SetNominalSize(std::max(0.0, b.Width()), std::max(0.0, b.Height()));
 }
 
+double TLumText::ShadowBlurScale() const {
+  return TextBlurScale(Height(), MipLevel());
+}
+
 bool TLumText::UpdateLayout(bool recursive) {
   // Texts have no framing of their own: no zoom, pan, crop or border.
   RequestPicture();
+  PrepareShadow();
   return TLumObject::UpdateLayout(recursive);
 }
 

@@ -24,6 +24,7 @@ class TLumText : public TLumImage {
   void LoadFromSection(const TIniList* section) override;
   bool RequestPicture() override;
   void FillDrawParams(TImageDrawParams& params) const override;
+  double ShadowBlurScale() const override;
   double FitFor(double pw, double ph) const override;
   bool UpdateLayout(bool recursive) override;
   bool HitTest(double x, double y) const override;
@@ -45,6 +46,8 @@ class TLumText : public TLumImage {
   std::vector<std::string> ExpandedLines() const;
   // r | g << 8 | b << 16 of state 0, 1 or 2.
   uint32_t Color(int state) const { return colors_[size_t(std::clamp(state, 0, 2))]; }
+  // One colour for all three states (a button caption takes its theme's).
+  void SetColors(uint32_t color);
   const std::string& FontName() const { return font_; }
   int Style() const { return style_; }
   int Align() const { return align_; }

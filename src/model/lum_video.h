@@ -1,24 +1,74 @@
 #pragma once
-// Video objects; the clip itself is played by the video layer later.
-#include "model/lum_object.h"
+// Video objects: a picture object whose picture is a clip decoded by the
+// video library. The keys come from the object or, when linked, from its
+// clip in "Tracks"; the show time becomes a video time, and the drawer takes
+// the frame of that time from the file's shared extractor. Without the file
+// or the library the object shows the video placeholder picture.
+#include <memory>
+
+#include "model/lum_image.h"
+#include "video/video_clip.h"
+#include "video/video_extractor.h"
 
 namespace lum {
 
-class TLumVideo : public TLumObject {
+// What the drawer needs of a video object beyond the picture's framing.
+struct TVideoDrawParams {
+  int field = 0;  // 0 both, 1 top (even) field, 2 bottom (odd) field
+  bool chromaEnabled = false;
+  uint32_t chromaKey = 0;  // r | g << 8 | b << 16
+  double chromaDelta = 0;  // tolerance, 0..1 of the chroma range
+};
+
+class TLumVideo : public TLumImage {
  public:
-  static constexpr int32_t kIndexNotSet = -2147483647;
-  using TLumObject::TLumObject;
+  using TLumImage::TLumImage;
+  ~TLumVideo() override;
   const char* ClassName() const override { return "TLumVideo"; }
   void LoadFromSection(const TIniList* section) override;
   void DrawSelf(TObjectDrawer& drawer) override;
-  void StopMedia() override { TLumObject::StopMedia(); }
+  void SetTime(bool recursive, double time) override;
+  void StopMedia() override;
+  bool RequestPicture() override;
+
+  // Renders without a player take each frame synchronously: the frame of
+  // the time, never a nearby one.
+  static void SetSynchronous(bool on);
+  static bool Synchronous();
 
   const std::string& FileName() const { return fileName_; }
-  int32_t ImageIndex() const { return imageIndex_; }
+  const std::string& ClipGuid() const { return clipGuid_; }
+  bool LinkedToClip() const { return linked_; }
+  const TVideoClip2& Clip() const { return clip_; }
+  const TVideoTiming& Timing() const { return timing_; }
+  TDeinterlace Deinterlace() const { return deinterlace_; }
+  bool Mute() const { return mute_; }
+  bool WaitForConvert() const { return waitForConvert_; }
+  // Video time (ms into the file) of the last SetTime.
+  double VideoTime() const { return videoTime_; }
+  // The extractor while the file is open.
+  TLumVideoExtractor* Extractor() const { return extractor_.Get(); }
+  TVideoDrawParams DrawParams() const;
+  // The frame for the current video time (the previous one while the
+  // wanted one is not decoded yet); null before any frame was decoded.
+  const TVideoFrame* CurrentFrame(double displayRate);
 
  private:
-  std::string fileName_;
-  int32_t imageIndex_ = kIndexNotSet;
+  bool OpenClip();
+  std::unique_ptr<TStream> OpenStream() const;
+  void Placeholder();
+
+  std::string fileName_, clipGuid_;
+  TIniFile* project_ = nullptr;  // where clip upkeep writes back
+  bool linked_ = false, loadFromDisk_ = false, mute_ = false, waitForConvert_ = false;
+  bool opened_ = false;
+  TVideoClip2 clip_;
+  TVideoTiming timing_;
+  TDeinterlace deinterlace_ = TDeinterlace::Auto;
+  TVideoDrawParams draw_;
+  double videoTime_ = 0;
+  TRef<TLumVideoExtractor> extractor_;
+  std::unique_ptr<TVideoFrame> shown_;
 };
 
 }  // namespace lum

@@ -1,6 +1,7 @@
 #include "model/object_factory.h"
 
 #include "model/lum_box.h"
+#include "model/lum_button.h"
 #include "model/lum_image.h"
 #include "model/lum_text.h"
 #include "model/lum_video.h"

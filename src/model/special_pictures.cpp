@@ -8,6 +8,7 @@
 #include "document/ini_values.h"
 #include "imaging/picture_cache.h"
 #include "imaging/tiny_font.h"
+#include "model/shadow.h"
 #include "text/live_vectorizer.h"
 #include "text/text_picture.h"
 
@@ -90,6 +91,25 @@ std::string_view GeneratedPictureName(const TImage& image) {
   return {};
 }
 
+namespace {
+
+// Shadows are cached under their description like any picture; one that
+// cannot be made leaves its object unshadowed.
+TRef<TImage> ShadowPicture(std::string_view name, const TSpecialPictureContext& context) {
+  TShadowParams p = ParseShadowDescription(name.substr(kShadowPrefix.size()));
+  TRef<TImage> source;
+  if (p.source != kShapeShadowSource) {
+    // Button skins are not in the picture cache: their objects make those.
+    if (!context.accessor || p.source.empty() || p.source.starts_with("Button: ")) return nullptr;
+    source = OpenImage(*context.accessor, p.source);
+  }
+  TRef<TBitmap> shadow = GenerateShadow(p, source.Get());
+  return shadow ? MakeRef<TImage>(MakeRef<TGeneratedBitmapStore>(shadow, std::string(name)))
+                : nullptr;
+}
+
+}  // namespace
+
 TRef<TImage> ResolveSpecialPicture(std::string_view name, const TSpecialPictureContext& context) {
   if (name.starts_with(kMask)) return MaskPicture(name.substr(kMask.size()), context);
   if (name.starts_with(kPresetMask)) {
@@ -108,7 +128,8 @@ TRef<TImage> ResolveSpecialPicture(std::string_view name, const TSpecialPictureC
     TRef<TTextPictureStore> text = MakeTextPicture(name, context.accessor, MakeLiveVectorizer());
     return text ? MakeRef<TImage>(text) : nullptr;
   }
-  // "Button: " and "Shadow: " pictures are made by their producers.
+  if (name.starts_with(kShadowPrefix)) return ShadowPicture(name, context);
+  // "Button: " pictures are made by their theme's producer.
   return nullptr;
 }
 

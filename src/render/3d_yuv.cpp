@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "foundation/errors.h"
 #include "foundation/log.h"
@@ -99,6 +100,11 @@ std::vector<TTexRect> PlaneSources(const T3DYUV& yuv) {
   return {{0, 0, w, h}, {0, 0, w / 2, h / 2}};
 }
 
+// Chroma covers the same part at half the size.
+std::vector<TTexRect> PlaneSources(const TTexRect& r) {
+  return {r, {r.left / 2, r.top / 2, r.right / 2, r.bottom / 2}};
+}
+
 }  // namespace
 
 bool DrawYUV(T3DDrawer& drawer, const TQuad3& q, T3DYUV& yuv, double opacity,
@@ -122,6 +128,62 @@ bool DrawYUVGraded(T3DDrawer& drawer, const TQuad3& q, T3DYUV& yuv, double opaci
   return drawer.DrawShaderQuad(
       shColorGradeVideo, {&yuv.Plane(ypLuma), &yuv.Plane(ypChromaU), &yuv.Plane(ypChromaV)}, q,
       PlaneSources(yuv), c, VertexAlpha(opacity), {from.Volume(), to.Volume()}, 3);
+}
+
+namespace {
+
+void CopyPlane(T3DYUV& yuv, int plane, const uint8_t* src, int pitch, int w, int h) {
+  TBitmapBuffer b = yuv.Lock(plane);
+  w = std::min(w, b.width);
+  h = std::min(h, b.height);
+  // The edge is repeated into the padding: filtering at the picture's last
+  // row and column must not blend in stale samples.
+  for (int r = 0; r < h; ++r) {
+    uint8_t* d = b.data + size_t(r) * b.pitch;
+    std::memcpy(d, src + size_t(r) * pitch, size_t(w));
+    if (w > 0 && w < b.width) d[w] = d[w - 1];
+  }
+  if (h > 0 && h < b.height)
+    std::memcpy(b.data + size_t(h) * b.pitch, b.data + size_t(h - 1) * b.pitch, size_t(b.width));
+  yuv.Unlock();
+}
+
+}  // namespace
+
+void FillYUV(T3DYUV& yuv, const uint8_t* y, int yPitch, const uint8_t* u, const uint8_t* v,
+             int chromaPitch) {
+  CopyPlane(yuv, ypLuma, y, yPitch, yuv.Width(), yuv.Height());
+  CopyPlane(yuv, ypChromaU, u, chromaPitch, yuv.ChromaWidth(), yuv.ChromaHeight());
+  CopyPlane(yuv, ypChromaV, v, chromaPitch, yuv.ChromaWidth(), yuv.ChromaHeight());
+  yuv.Refresh();
+}
+
+int VideoShaderFor(const TYuvDrawOptions& o) {
+  if (o.chromaKey) return o.field ? shColorGradeChromaDeinter : shColorGradeChromaKey;
+  return o.field ? shColorGradeDeinter : shColorGradeVideo;
+}
+
+std::vector<float> VideoShaderConstants(const TYuvDrawOptions& o, float height, double t) {
+  // offsy (0, 0) interpolates from the even rows, (1, -1) from the odd ones.
+  const float offX = o.field == 2 ? 1.f : 0.f, offY = o.field == 2 ? -1.f : 0.f;
+  const float tol = std::max(0.f, o.tolerance);
+  return {float(t), 0,      0, 0, height, height > 0 ? 1 / height : 0, 0, 0,
+          offX,     offY,   0, 0, tol,    tol > 0 ? 1 / tol : 0,       0, 0,
+          o.keyU,   o.keyV, 0, 0};
+}
+
+bool DrawYUVVideo(T3DDrawer& drawer, const TQuad3& q, T3DYUV& yuv, double opacity,
+                  TCustomColorGradeTexture& from, TCustomColorGradeTexture& to, double t,
+                  const TYuvDrawOptions& options, const TTexRect* visible) {
+  if (!from.IsVolume() || !to.IsVolume())
+    AssertFailed(kModule, "Video graded through curve look-ups");
+  if (opacity <= 0 || !from.Prepare() || !to.Prepare()) return false;
+  const float height = float(yuv.Plane(ypLuma).TextureHeight());
+  return drawer.DrawShaderQuad(VideoShaderFor(options),
+                               {&yuv.Plane(ypLuma), &yuv.Plane(ypChromaU), &yuv.Plane(ypChromaV)},
+                               q, visible ? PlaneSources(*visible) : PlaneSources(yuv),
+                               VideoShaderConstants(options, height, t), VertexAlpha(opacity),
+                               {from.Volume(), to.Volume()}, 3);
 }
 
 }  // namespace lum

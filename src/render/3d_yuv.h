@@ -68,4 +68,27 @@ bool DrawYUV(T3DDrawer& drawer, const TQuad3& q, T3DYUV& yuv, double opacity,
 bool DrawYUVGraded(T3DDrawer& drawer, const TQuad3& q, T3DYUV& yuv, double opacity,
                    TCustomColorGradeTexture& from, TCustomColorGradeTexture& to, double t);
 
+// Copies a picture's planes (4:2:0, chroma at half size rounded up) into the
+// padded planes and uploads them. Sizes beyond the planes are cut.
+void FillYUV(T3DYUV& yuv, const uint8_t* y, int yPitch, const uint8_t* u, const uint8_t* v,
+             int chromaPitch);
+
+// How a clip is drawn: the field shown (0 both, 1 top, 2 bottom) and the
+// chroma key (key (U, V) in 0..1, tolerance).
+struct TYuvDrawOptions {
+  int field = 0;
+  bool chromaKey = false;
+  float keyU = 0.5f, keyV = 0.5f, tolerance = 0;
+};
+// Graded video draw (of the visible part of the picture, the whole when
+// null) choosing "color_grade_video", "_deinter", "_chromakey"
+// or "_chroma_deinter" by the options.
+bool DrawYUVVideo(T3DDrawer& drawer, const TQuad3& q, T3DYUV& yuv, double opacity,
+                  TCustomColorGradeTexture& from, TCustomColorGradeTexture& to, double t,
+                  const TYuvDrawOptions& options, const TTexRect* visible = nullptr);
+// The shader DrawYUVVideo uses and its constants c0..c4 (t, srcsizey,
+// offsy, deltas, chromakey) for a luma texture height.
+int VideoShaderFor(const TYuvDrawOptions& options);
+std::vector<float> VideoShaderConstants(const TYuvDrawOptions& options, float lumaHeight, double t);
+
 }  // namespace lum

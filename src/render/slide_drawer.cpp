@@ -12,6 +12,7 @@
 #include "model/lum_slide_host.h"
 #include "model/lum_view_port.h"
 #include "render/color_grade_texture.h"
+#include "render/video_drawer.h"
 
 namespace lum {
 
@@ -158,8 +159,41 @@ void TSlideDrawer::DrawBackground(TLumSlide& slide, const TSlideBackground& b) {
   }
 }
 
+void TSlideDrawer::DrawShadow(TLumObject& o, double opacity) {
+  const TShadow& s = o.CastShadow();
+  const TDropShadow& d = o.Shadow();
+  opacity *= d.opacity / 100;
+  if (!s.picture || !d.enabled || !(opacity > 0)) return;
+  TRef<TBitmap> level = s.picture->GetMipLevel(0, TPixelFormat::Bgra32);
+  // White with the shadow as alpha: tinted like a text.
+  if (level) level = PremultipliedWhite(*level);
+  TCustomTexture* tex = level ? drawer_.TextureFor(&o, *level, false) : nullptr;
+  if (!tex) return;
+  tex->premultiplied = true;
+  const TShadowGeometry g = ShadowGeometryOf(s.params);
+  const double ex = (s.params.marginX + g.border * g.Factor()) * s.unit;
+  const double ey = (s.params.marginY + g.border * g.Factor()) * s.unit;
+  const TWorldTransform& t = o.Transform();
+  const double sx = std::sqrt(Dot(t.axisX, t.axisX)), sy = std::sqrt(Dot(t.axisY, t.axisY));
+  const TShadowOffset off = ShadowOffset(std::sqrt(sx * sy), d.distance, s.blurScale, d.angle);
+  double l = o.RectLeft() - ex, top = o.RectTop() - ey;
+  double r = o.RectLeft() + o.Width() + ex, b = o.RectTop() + o.Height() + ey;
+  TQuad3 q;
+  if (d.shadow3D && sx > 0 && sy > 0) {
+    // In the object's plane: the offset in its own units.
+    l += off.x / sx, r += off.x / sx, top += off.y / sy, b += off.y / sy;
+    q = ObjectQuad(o, l, top, r, b);
+  } else {
+    q = ObjectQuad(o, l, top, r, b);
+    for (TPoint3& p : q) p.x += off.x, p.y += off.y;
+  }
+  const TTexRect src{0, 0, double(level->Width()), double(level->Height())};
+  drawer_.DrawTexture(q, *tex, src, opacity, false, d.shownColor);
+}
+
 void TSlideDrawer::DrawBox(TLumBox& box) {
   const double opacity = box.GetOpacity() / 100;
+  DrawShadow(box, opacity);
   const TColor c1 = ToArgb(box.Color1(), opacity * box.Alpha1() / 255.0);
   const TColor c2 = ToArgb(box.Color2(), opacity * box.Alpha2() / 255.0);
   const double l = box.RectLeft(), t = box.RectTop();
@@ -173,6 +207,7 @@ void TSlideDrawer::DrawImage(TLumImage& image) {
   TImageDrawParams p;
   image.FillDrawParams(p);
   if (p.opacity <= 0) return;
+  DrawShadow(image, p.opacity);
   TRef<TBitmap> level = picture->GetMipLevel(p.mipLevel, TPixelFormat::Bgra32);
   if (!level) level = picture->GetMipLevel(0, TPixelFormat::Bgra32);
   if (!level) return;
@@ -201,8 +236,12 @@ void TSlideDrawer::DrawImage(TLumImage& image) {
     drawer_.FillQuad(ObjectQuad(image, r - band, t + band, r, b - band), cs);
   }
   const TQuad3 quad = ObjectQuad(image, l + band, t + band, r - band, b - band);
-  if (TCustomColorGradeTexture* lut = LookupOf(image)) {
-    if (DrawColorGraded(drawer_, quad, *tex, src, p.opacity, *lut, *lut, 0)) return;
+  // Text tints come from the vertex colour, which grading does not carry.
+  if (p.grade.mode >= kGradeCurves && !p.hasTextColor) {
+    TCustomColorGradeTexture* from = GradeTextureOf(*p.grade.from, p.grade.mode);
+    TCustomColorGradeTexture* to = GradeTextureOf(*p.grade.to, p.grade.mode);
+    if (from && to && DrawColorGraded(drawer_, quad, *tex, src, p.opacity, *from, *to, p.grade.t))
+      return;
   }
   drawer_.DrawTexture(quad, *tex, src, p.opacity, p.antialiased && band == 0,
                       p.hasTextColor ? p.textColor : 0xFFFFFF);
@@ -221,19 +260,19 @@ TRef<TBitmap> TSlideDrawer::PremultipliedWhite(const TBitmap& text) {
   return made;
 }
 
-TCustomColorGradeTexture* TSlideDrawer::LookupOf(const TLumObject& object) {
-  const auto* lookup = dynamic_cast<const TBitmap*>(object.GetColorLut());
-  if (!lookup) return nullptr;
-  if (auto* kept = dynamic_cast<TCustomColorGradeTexture*>(drawer_.Cached(lookup))) return kept;
-  auto made = MakeRef<TCustomColorGradeTexture>(&drawer_.Screen(), TColorGradeKind::Picture,
-                                                TRef<const TBitmap>(lookup));
-  drawer_.SetCached(lookup, made);
+TCustomColorGradeTexture* TSlideDrawer::GradeTextureOf(const TBitmap& cells, int mode) {
+  // Baked cells are made anew on every change, so they key their texture.
+  if (auto* kept = dynamic_cast<TCustomColorGradeTexture*>(drawer_.Cached(&cells))) return kept;
+  const TColorGradeKind kind =
+      mode == kGradeCurves ? TColorGradeKind::Curve : TColorGradeKind::Picture;
+  auto made = MakeRef<TCustomColorGradeTexture>(&drawer_.Screen(), kind, TRef<const TBitmap>(&cells));
+  drawer_.SetCached(&cells, made);
   return made.Get();
 }
 
 void TSlideDrawer::DrawContent(TLumObject& object) {
   if (auto* port = dynamic_cast<TLumViewPort*>(&object)) DrawViewPort(*port);
-  // Videos draw with the video work; other kinds have no content of their own.
+  if (auto* video = dynamic_cast<TLumVideo*>(&object)) DrawVideoObject(drawer_, *video);
 }
 
 TRef<TRenderTargetTexture> TSlideDrawer::DrawIntoTarget(TLumObject& parent) {

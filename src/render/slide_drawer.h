@@ -37,10 +37,14 @@ class TSlideDrawer : public TObjectDrawer {
   T3DDrawer& Drawer() { return drawer_; }
 
  private:
+  // The object's drop shadow, tinted and offset, at the object's opacity
+  // (0..1) times the shadow's.
+  void DrawShadow(TLumObject& object, double opacity);
   // A text picture as premultiplied white (kept while it is drawn).
   TRef<TBitmap> PremultipliedWhite(const TBitmap& text);
-  // The look-up texture of an object's colour-managed picture, made once.
-  TCustomColorGradeTexture* LookupOf(const TLumObject& object);
+  // The look-up texture of baked grade cells (mode 2 curves, 3 volumes),
+  // made once per cells.
+  TCustomColorGradeTexture* GradeTextureOf(const TBitmap& cells, int mode);
   // Draws children of an object into a cleared full-size target; null when
   // no target could be had.
   TRef<TRenderTargetTexture> DrawIntoTarget(TLumObject& parent);

@@ -1,18 +1,40 @@
 #include "video/ffmpeg_dll.h"
 
-#include "foundation/log.h"
-
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
-
 #include <vector>
+
+#include "foundation/log.h"
+#include "foundation/stream.h"
 
 namespace lum {
 
 namespace {
+
+int32_t ReaderRead(void* user, uint8_t* buffer, int32_t size) {
+  try {
+    return size <= 0 ? 0 : int32_t(static_cast<TStream*>(user)->Read(buffer, size_t(size)));
+  } catch (const std::exception&) {
+    return -1;
+  }
+}
+
+int64_t ReaderSeek(void* user, int64_t offset, int32_t whence) {
+  try {
+    auto* s = static_cast<TStream*>(user);
+    if (whence == 0x10000) return s->Size();
+    const TSeekOrigin o = whence == SEEK_SET   ? TSeekOrigin::Begin
+                          : whence == SEEK_CUR ? TSeekOrigin::Current
+                                               : TSeekOrigin::End;
+    return s->Seek(offset, o);
+  } catch (const std::exception&) {
+    return -1;
+  }
+}
 
 struct TShared {
   std::mutex lock;
@@ -38,6 +60,11 @@ std::string ExecutableFolder() {
 }
 
 constexpr const char* kPluginName = "liblumvideo.so";
+
+// Where cmake --install puts the plugin, relative to the programs' folder.
+#ifndef LUM_PLUGIN_RELDIR
+#define LUM_PLUGIN_RELDIR "../lib/lumviewer"
+#endif
 
 }  // namespace
 
@@ -72,6 +99,10 @@ void TFFMpegDll::SetPluginPath(const std::string& path) {
   s.lib = nullptr;
 }
 
+LumVideoReader StreamReader(TStream& stream) {
+  return LumVideoReader{&stream, ReaderRead, ReaderSeek};
+}
+
 TRef<TFFMpegDll> TFFMpegDll::Acquire() {
   TShared& s = Shared();
   std::lock_guard guard(s.lock);
@@ -83,7 +114,10 @@ TRef<TFFMpegDll> TFFMpegDll::Acquire() {
   } else {
     if (const char* env = std::getenv("LUM_VIDEO_PLUGIN"); env && *env) candidates.push_back(env);
     std::string dir = ExecutableFolder();
-    if (!dir.empty()) candidates.push_back(dir + "/" + kPluginName);
+    if (!dir.empty()) {
+      candidates.push_back(dir + "/" + kPluginName);
+      candidates.push_back(dir + "/" LUM_PLUGIN_RELDIR "/" + kPluginName);
+    }
     candidates.push_back(kPluginName);
   }
   std::string why;

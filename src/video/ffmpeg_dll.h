@@ -10,11 +10,17 @@
 
 namespace lum {
 
+class TStream;
+
+// A reader over one of our streams for OpenMediaFile; the stream must
+// outlive the media opened through it. Errors of the stream read as -1.
+LumVideoReader StreamReader(TStream& stream);
+
 class TFFMpegDll : public TRefObject {
  public:
   // The process-wide library, loading it on first use from the plugin path
   // (SetPluginPath, else $LUM_VIDEO_PLUGIN, else liblumvideo.so next to the
-  // executable, else the library path). Nothing when it is absent; absence is
+  // executable or in its installed plugin folder, else the library path). Nothing when it is absent; absence is
   // remembered until SetPluginPath is called again.
   static TRef<TFFMpegDll> Acquire();
   // Chooses where Acquire looks; an empty path restores the search.

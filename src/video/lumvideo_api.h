@@ -32,6 +32,32 @@ struct LumVideoAudioInfo {
 
 typedef void* LumMedia;
 typedef void* LumFrame;
+
+// ConvertFrame formats. Planar YUV is 4:2:0 in video range: the Y plane
+// (height rows of pitch bytes), then U and V ((height + 1) / 2 rows of
+// pitch / 2 bytes each). ConvertFrame returns the bytes written (the bytes
+// needed when out is null), -1 on failure.
+enum { LUM_VIDEO_RGB24 = 1, LUM_VIDEO_RGBA = 2, LUM_VIDEO_YUV420P = 3 };
+
+// GetFrameInfo flags (-1 without a decoded frame).
+enum { LUM_FRAME_INTERLACED = 1, LUM_FRAME_TOP_FIELD_FIRST = 2, LUM_FRAME_KEY = 4 };
+
+// SeekFile flags. Time is in microseconds from the file's start for stream
+// -1, else in that stream's time base; with LUM_SEEK_FRAME it is a frame
+// number. Decoding resumes at the first frame of the time unless
+// LUM_SEEK_ANY asks for the key frame reached.
+enum { LUM_SEEK_BACKWARD = 1, LUM_SEEK_ANY = 4, LUM_SEEK_FRAME = 8 };
+
+// OpenMediaFile2 flags.
+enum { LUM_OPEN_NO_AUDIO = 1, LUM_OPEN_NO_VIDEO = 2 };
+
+// GetDtsPts gives a frame's time stamps in the video stream's time base;
+// GetDtsPts2 and GetCurrentPts (the last frame decoded) give microseconds
+// from the stream's start. All return -1 when there is none.
+
+// GetNextVideoFrame gives 0 with a frame, LUM_VIDEO_END past the last one
+// and -1 on failure; the buffer then holds no frame.
+enum { LUM_VIDEO_END = -2 };
 }
 
 // X(name, return type, parameter list). Functions this system does not call

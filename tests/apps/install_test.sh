@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs the build into a fresh prefix and checks what a desktop needs:
-# both programs, the demo, the desktop entry, the show type, the icon and the
+# both programs, the video plugin, the demo, the desktop entry, the show type, the icon and the
 # manual pages, with the desktop's own validators where they are installed.
 set -eu
 build=$1
@@ -21,6 +21,10 @@ if command -v desktop-file-validate >/dev/null; then
 fi
 if command -v xmllint >/dev/null; then
   xmllint --noout "$prefix/share/mime/packages/lumviewer.xml" "$prefix/share/icons/hicolor/scalable/apps/lumviewer.svg"
+fi
+# The video plugin, where one was built, goes to the player's library folder.
+if [ -e "$build/plugins/lumvideo/liblumvideo.so" ]; then
+  ls "$prefix"/lib*/lumviewer/liblumvideo.so >/dev/null || { echo "missing: the video plugin" >&2; exit 1; }
 fi
 # The installed lumshow still finds what it needs, away from the build tree.
 "$prefix/bin/lumshow" info "$prefix/share/lumviewer/demo.lumshow" >/dev/null

@@ -10,32 +10,6 @@ namespace lum {
 
 namespace {
 
-int32_t ReaderRead(void* user, uint8_t* buffer, int32_t size) {
-  try {
-    auto* s = static_cast<TStream*>(user);
-    return size <= 0 ? 0 : int32_t(s->Read(buffer, size_t(size)));
-  } catch (const std::exception&) {
-    return -1;
-  }
-}
-
-int64_t ReaderSeek(void* user, int64_t offset, int32_t whence) {
-  try {
-    auto* s = static_cast<TStream*>(user);
-    if (whence == 0x10000) return s->Size();
-    TSeekOrigin o = whence == SEEK_SET   ? TSeekOrigin::Begin
-                    : whence == SEEK_CUR ? TSeekOrigin::Current
-                                         : TSeekOrigin::End;
-    return s->Seek(offset, o);
-  } catch (const std::exception&) {
-    return -1;
-  }
-}
-
-LumVideoReader ReaderOf(TStream& s) {
-  return LumVideoReader{&s, ReaderRead, ReaderSeek};
-}
-
 // Names the library opens through the reader carry this prefix.
 std::string LibraryName(std::string_view name) {
   return "qwe" + std::string(name);
@@ -47,7 +21,7 @@ bool DetectWithVideoLibrary(TStream& stream, std::string_view name, TMediaInfo& 
   TRef<TFFMpegDll> lib = TFFMpegDll::Acquire();
   if (!lib) return false;
   stream.Seek(0, TSeekOrigin::Begin);
-  LumVideoReader reader = ReaderOf(stream);
+  LumVideoReader reader = StreamReader(stream);
   LumVideoMediaInfo mi{};
   LumMedia media;
   {
@@ -89,7 +63,7 @@ bool TFFMpegConverter::Open(const TMediaInfo& info) {
   if (!stream_ || !lib_) return false;
   info_ = info;
   stream_->Seek(0, TSeekOrigin::Begin);
-  reader_ = ReaderOf(*stream_);
+  reader_ = StreamReader(*stream_);
   LumVideoMediaInfo mi{};
   {
     std::lock_guard guard(lib_->OpenLock());

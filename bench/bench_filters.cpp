@@ -1,0 +1,155 @@
+// Colour filters at draw time, side by side in one run: a slide of one
+// full-screen 1920 × 1080 picture whose two key frames each carry a 4-filter
+// chain (levels, brightness/contrast, hue/saturation, colourisation), drawn
+// at moments spread over the blend between them, against the same slide
+// with the same key frames and no filters. Medians of interleaved rounds.
+// Target: ratio ≤ 1.2 (the chains live in look-up textures; per pixel the
+// grade is one look-up). Also the time to bake one chain of 1,000 filters.
+// Drawing is headless (SDL_VIDEODRIVER=offscreen unless set). Exit status 2:
+// the target was missed.
+#include <epoxy/gl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench_timing.h"
+#include "container/lum_show_locator.h"
+#include "engine/offline_frame_driver.h"
+#include "model/color_grade.h"
+#include "project/lum_source.h"
+#include "render/3d_drawer.h"
+#include "render/root_item.h"
+
+using namespace lum;
+namespace fs = std::filesystem;
+using lum::bench::Clock;
+using lum::bench::Median;
+using lum::bench::MsSince;
+
+namespace {
+
+constexpr int kW = 1920, kH = 1080;
+constexpr int kRounds = 9, kFrames = 8;
+
+// A 24-bit BMP of ramps and a ripple, bottom-up rows.
+void WritePicture(const fs::path& path) {
+  const int row = kW * 3, size = 54 + row * kH;
+  std::vector<uint8_t> b(size_t(size), 0);
+  auto put32 = [&](int at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[size_t(at + i)] = uint8_t(v >> (8 * i));
+  };
+  b[0] = 'B', b[1] = 'M';
+  put32(2, uint32_t(size)), put32(10, 54), put32(14, 40), put32(18, kW), put32(22, kH);
+  b[26] = 1, b[28] = 24;
+  put32(34, uint32_t(row * kH));
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      uint8_t* p = &b[54 + size_t(kH - 1 - y) * row + size_t(x) * 3];
+      p[0] = uint8_t(x * 255 / kW), p[1] = uint8_t(y * 255 / kH), p[2] = uint8_t((x ^ y) & 255);
+    }
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), size);
+}
+
+std::string Chain(int variant) {
+  const std::string v = std::to_string(variant);
+  return "object Levels:Filter\nMin=" + v + "0\nMed=-20\nMax=240\nend\n"
+         "object BrightContrast:Filter\nbright=" + v + "\ncontrast=15\nend\n"
+         "object HSL:Filter\nHue=" + v + "0\nSaturation=-10\nend\n"
+         "object Colorization:Filter\nColor=155,130,99\nAmount=" + v + "0\nend\n";
+}
+
+std::string Slide(bool filters) {
+  return "[Slide]\nobject Container:Root\nobject P:Image\nGUID={P}\nImageName=picture.bmp\n"
+         "Size=1920,1080\nFitMode=Cover\nobject K:KeyPoint\nTime=0\n" +
+         (filters ? Chain(1) : "") + "end\nobject K:KeyPoint\nTime=4000\n" +
+         (filters ? Chain(3) : "") + "end\nend\nend\n";
+}
+
+std::string Document() {
+  std::string s = "[Main]\nMinorVersion=13\nopt_scr_width=1920\nopt_scr_height=1080\n"
+                  "[Times]\nopt_slidescount=2\nopt_synchpos1=4000\nopt_synchpos2=8000\n";
+  std::string a = Slide(true), b = Slide(false);
+  a.replace(0, 7, "[Slide1]");
+  b.replace(0, 7, "[Slide2]");
+  return s + a + b;
+}
+
+struct TOwnSlide {
+  TRef<TDrawContainer> container;
+  TRootItem root;
+};
+
+void Draw(TOfflineFrameDriver& driver, TOwnSlide& s, double time) {
+  T3DDrawer& d = driver.Drawer();
+  if (!s.root.TakeSlides({s.container}, time)) throw std::runtime_error("no slide");
+  d.SetViewportRect(driver.Slide());
+  d.SetCapture(false);
+  if (!d.DrawItem(s.root)) throw std::runtime_error("slide not drawn");
+  glFinish();
+}
+
+double Bake1000() {
+  TFilterChain chain;
+  for (int i = 0; i < 1000; ++i) {
+    TRef<TObjectFilter> f = CreateFilter(i % 2 ? "HSL" : "Levels");
+    f->SetParam(0, "7");
+    chain.Add(f);
+  }
+  const auto t0 = Clock::now();
+  BakeColorGrade(chain, kGradeVolumes, nullptr);
+  return MsSince(t0);
+}
+
+}  // namespace
+
+int main() {
+  setenv("SDL_VIDEODRIVER", "offscreen", 0);
+  const fs::path dir = fs::temp_directory_path() / ("bench_filters_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  WritePicture(dir / "picture.bmp");
+  std::ofstream(dir / "Project.lum") << Document();
+  int status = 0;
+  try {
+    std::string message;
+    auto loc = TLumShowLocator::OpenAny((dir / "Project.lum").string(), message);
+    if (!loc) throw std::runtime_error(message);
+    TLumSource source(loc->Accessor(), loc->Document(), TLumSourceSettings{loc->Path(), 0});
+    TOfflineFrameDriver driver(source, kW, kH);
+    std::printf("renderer: %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+    TOwnSlide graded, plain;
+    graded.container = driver.Producer().ProduceOrThrow(0);
+    plain.container = driver.Producer().ProduceOrThrow(1);
+    // Moments spread over the blend; the first draw of each uploads its picture.
+    auto run = [&](TOwnSlide& s, double base) {
+      Draw(driver, s, base + 100);
+      const auto t0 = Clock::now();
+      for (int i = 0; i < kFrames; ++i) Draw(driver, s, base + 200 + 3600.0 * i / kFrames);
+      return MsSince(t0) / kFrames;
+    };
+    std::vector<double> mine, ref, ratio;
+    for (int r = 0; r < kRounds; ++r) {
+      const double m = run(graded, 0), p = run(plain, 4000);
+      mine.push_back(m), ref.push_back(p), ratio.push_back(m / p);
+    }
+    const double q = Median(ratio);
+    std::printf("full-screen picture, 4-filter chains blended: %.3f ms/frame\n", Median(mine));
+    std::printf("same picture, no filters:                     %.3f ms/frame\n", Median(ref));
+    std::printf("ratio %.3f (target <= 1.2) %s\n", q, q <= 1.2 ? "(ok)" : "(over)");
+    std::printf("baking a chain of 1,000 filters into a volume: %.1f ms (once per change)\n",
+                Bake1000());
+    if (q > 1.2) status = 2;
+  } catch (const std::exception& e) {
+    std::printf("bench_filters: %s\n", e.what());
+    status = 1;
+  }
+  fs::remove_all(dir);
+  return status;
+}

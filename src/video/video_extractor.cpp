@@ -1,0 +1,180 @@
+#include "video/video_extractor.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <map>
+
+#include "video/video_time.h"
+
+namespace lum {
+
+namespace {
+
+constexpr size_t kMaxPool = 16;
+
+int64_t Distance(int64_t a, int64_t b) {
+  return a > b ? a - b : b - a;
+}
+
+}  // namespace
+
+TLumVideoExtractor::TLumVideoExtractor(TRef<TWinVideoSource> source, bool loop)
+    : source_(std::move(source)), loop_(loop) {
+  for (size_t i = 0; i < capacity_; ++i) pool_.push_back(std::make_unique<TVideoFrame>());
+  worker_ = std::thread([this] { Run(); });
+}
+
+TLumVideoExtractor::~TLumVideoExtractor() {
+  {
+    std::lock_guard<std::mutex> l(lock_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  worker_.join();
+}
+
+int64_t TLumVideoExtractor::IndexAt(double ms) const {
+  return FrameIndexAt(ms, source_->RateNum(), source_->RateDen(), source_->FrameCount(), loop_);
+}
+
+int64_t TLumVideoExtractor::NextIndex(int64_t n) const {
+  const int64_t count = source_->FrameCount();
+  if (n + 1 < count) return n + 1;
+  return loop_ ? 0 : n;
+}
+
+int TLumVideoExtractor::FindEntry(int64_t n) const {
+  for (size_t i = 0; i < pool_.size(); ++i)
+    if (pool_[i]->index == n) return int(i);
+  return -1;
+}
+
+int TLumVideoExtractor::NearestEntry(int64_t n) const {
+  int best = -1;
+  for (size_t i = 0; i < pool_.size(); ++i) {
+    if (pool_[i]->index < 0) continue;
+    if (best < 0 || Distance(pool_[i]->index, n) < Distance(pool_[size_t(best)]->index, n))
+      best = int(i);
+  }
+  return best;
+}
+
+int TLumVideoExtractor::FarthestEntry(int64_t n) const {
+  int worst = -1;
+  for (size_t i = 0; i < pool_.size(); ++i) {
+    if (pool_[i]->index < 0) return int(i);
+    if (worst < 0 || Distance(pool_[i]->index, n) > Distance(pool_[size_t(worst)]->index, n))
+      worst = int(i);
+  }
+  return worst;
+}
+
+std::unique_ptr<TVideoFrame> TLumVideoExtractor::Take(double ms, double displayRate, bool* exact) {
+  const int64_t want = IndexAt(ms);
+  std::unique_ptr<TVideoFrame> got;
+  {
+    std::lock_guard<std::mutex> l(lock_);
+    const int i = NearestEntry(want);
+    if (i >= 0) {
+      got = std::move(pool_[size_t(i)]);
+      pool_.erase(pool_.begin() + i);
+      ++outstanding_;
+    }
+    // Without the wanted frame, that one is decoded first; with it, the one
+    // the next display refresh will want.
+    int64_t next = want;
+    if (got && got->index == want) {
+      next = IndexAt(ms + 1000 / (displayRate > 0 ? displayRate : 60));
+      if (next == want) next = NextIndex(want);
+    }
+    if (pool_.empty()) Grow();
+    if (FindEntry(next) < 0 && next != failed_) wanted_ = next;
+  }
+  wake_.notify_all();
+  if (exact) *exact = got && got->index == want;
+  return got;
+}
+
+void TLumVideoExtractor::Give(std::unique_ptr<TVideoFrame> frame) {
+  if (!frame) return;
+  {
+    std::lock_guard<std::mutex> l(lock_);
+    if (outstanding_ > 0) --outstanding_;
+    pool_.push_back(std::move(frame));
+  }
+  wake_.notify_all();
+}
+
+void TLumVideoExtractor::Grow() {
+  // Callers holding every image would starve the worker: the pool doubles,
+  // up to a bound.
+  if (capacity_ >= kMaxPool) return;
+  capacity_ = std::min(kMaxPool, capacity_ * 2);
+  while (pool_.size() + outstanding_ < capacity_) pool_.push_back(std::make_unique<TVideoFrame>());
+}
+
+bool TLumVideoExtractor::Prepare(double ms, bool wait, int timeoutMs) {
+  const int64_t want = IndexAt(ms);
+  std::unique_lock<std::mutex> l(lock_);
+  if (FindEntry(want) >= 0) return true;
+  wanted_ = want;
+  if (failed_ == want) failed_ = -1;
+  wake_.notify_all();
+  if (pool_.empty()) Grow();
+  if (!wait || pool_.empty()) return false;
+  done_.wait_for(l, std::chrono::milliseconds(timeoutMs), [&] {
+    return stop_ || FindEntry(want) >= 0 || failed_ == want || wanted_ != want;
+  });
+  return FindEntry(want) >= 0;
+}
+
+size_t TLumVideoExtractor::PoolSize() const {
+  std::lock_guard<std::mutex> l(lock_);
+  return pool_.size();
+}
+
+void TLumVideoExtractor::Run() {
+  std::unique_lock<std::mutex> l(lock_);
+  for (;;) {
+    wake_.wait(l, [&] { return stop_ || (wanted_ >= 0 && !pool_.empty()); });
+    if (stop_) return;
+    const int64_t want = wanted_;
+    if (FindEntry(want) >= 0) {
+      wanted_ = -1;
+      done_.notify_all();
+      continue;
+    }
+    const int i = FarthestEntry(want);
+    std::unique_ptr<TVideoFrame> image = std::move(pool_[size_t(i)]);
+    pool_.erase(pool_.begin() + i);
+    l.unlock();
+    const bool ok = source_->GetFrame(want, *image);
+    l.lock();
+    if (!ok) image->index = -2;
+    pool_.push_back(std::move(image));
+    if (!ok) failed_ = want;
+    if (wanted_ == want) wanted_ = -1;
+    done_.notify_all();
+  }
+}
+
+TRef<TLumVideoExtractor> SharedExtractor(const std::string& key,
+                                         const std::function<TRef<TWinVideoSource>()>& open) {
+  static std::mutex lock;
+  static std::map<std::string, TRef<TLumVideoExtractor>> alive;
+  std::lock_guard<std::mutex> l(lock);
+  // Entries only the table still holds belong to files no object shows.
+  for (auto it = alive.begin(); it != alive.end();)
+    it = it->second->RefCount() == 1 ? alive.erase(it) : std::next(it);
+  auto found = alive.find(key);
+  if (found != alive.end()) return found->second;
+  TRef<TWinVideoSource> source = open();
+  if (!source) return nullptr;
+  auto made = MakeRef<TLumVideoExtractor>(std::move(source));
+  alive[key] = made;
+  return made;
+}
+
+}  // namespace lum

@@ -1,0 +1,256 @@
+// lumshow render of video slides over the stand-in video library: which
+// frame each show time shows (start in the slide, start in the file, speed,
+// clips running on across slides), the chroma key, and the placeholders for
+// a missing file or an absent library. Frame n of a stand-in clip is solid
+// grey of luma 16 + 8 n, so a drawn pixel tells the frame.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "imaging/image_fixtures.h"
+#include "support/lumshow_run.h"
+#include "support/temp_dir.h"
+
+namespace lum {
+namespace {
+
+using test::Lumshow;
+using test::TTempDir;
+
+// 5 frames a second, 28 frames: every frame has a grey of its own.
+constexpr const char* kClip = "FAKECLIP 200 100 5 1 28 0";
+
+std::string Video(const std::string& keys) {
+  return "object V:Video\nGUID={V}\nFitMode=None\n" + keys +
+         "object K:KeyPoint\nTime=0\nend\nend\n";
+}
+
+// Two slides (0..3000 and 3000..20000) on a red background, 800 x 400.
+std::string Show(const std::string& slide1, const std::string& slide2 = "",
+                 const std::string& tracks = "") {
+  return "[Main]\nMinorVersion=13\nopt_scr_width=800\nopt_scr_height=400\n"
+         "[Times]\nopt_slidescount=2\nopt_synchpos1=3000\nopt_synchpos2=20000\n"
+         "[Tracks]\n" +
+         tracks + "[Slide1]\nbstyle=1\nbcolor=255\nobject Container:Root\n" + slide1 +
+         "end\n[Slide2]\nbstyle=1\nbcolor=255\nobject Container:Root\n" + slide2 + "end\n";
+}
+
+class RenderVideo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("LUM_VIDEO_PLUGIN", FAKE_CLIP_PLUGIN, 1);
+    dir.Write("s/clip.fake", kClip);
+  }
+  void TearDown() override { unsetenv("LUM_VIDEO_PLUGIN"); }
+  test::TRgb Centre(const std::string& show, double ms) {
+    const std::string path = dir.Write("s/Project.lum", show);
+    const std::string out = dir / "frame.png";
+    test::TCommandResult r =
+        Lumshow({"render", path, "--time", std::to_string(ms), "--size", "800x400", "-o", out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    test::TPixels p = test::ReadPicture(out);
+    return p.width == 800 ? p.At(400, 200) : test::TRgb{};
+  }
+  // The frame a grey pixel shows; -1 for anything else.
+  int FrameAt(const std::string& show, double ms) {
+    const test::TRgb c = Centre(show, ms);
+    if (std::abs(c.r - c.g) > 6 || std::abs(c.g - c.b) > 6) return -1;
+    return int(std::lround(c.g / 1.164 / 8));
+  }
+  TTempDir dir;
+};
+
+TEST_F(RenderVideo, StartInTheSlideAndLength) {
+  const std::string s = Show(Video("FileName=clip.fake\nStartLUMTime=1000\nDuration=4000\n"));
+  EXPECT_EQ(FrameAt(s, 500), 0);  // before the start: the first frame
+  EXPECT_EQ(FrameAt(s, 1600), 3);
+  EXPECT_EQ(FrameAt(s, 2900), 10);
+}
+
+TEST_F(RenderVideo, StartInTheFileAndSpeed) {
+  const std::string later =
+      Show("", Video("FileName=clip.fake\nStartVideoTime=2000\nDuration=3000\n"));
+  EXPECT_EQ(FrameAt(later, 3000), 10);
+  EXPECT_EQ(FrameAt(later, 4000), 15);
+  EXPECT_EQ(FrameAt(later, 12000), 25);  // past the end the last frame stays
+  const std::string fast = Show("", Video("FileName=clip.fake\nFPSMultiplier=2\nDuration=5000\n"));
+  EXPECT_EQ(FrameAt(fast, 4000), 10);
+  EXPECT_EQ(FrameAt(fast, 5500), 25);
+  EXPECT_EQ(FrameAt(fast, 7000), 25);
+}
+
+TEST_F(RenderVideo, ClipRunsOnAcrossSlides) {
+  const std::string clip =
+      "object {C}:TVideoClip2\nClipGUID={C}\nFileName=clip.fake\nStartSlideIdx=0\n"
+      "StartLUMTime=200\nDuration=5000\nend\n";
+  const std::string s =
+      Show(Video("ClipGUID={C}\n"), Video("ClipGUID={C}\nFileName=other.fake\n"), clip);
+  EXPECT_EQ(FrameAt(s, 1200), 5);
+  // On slide 2 it continues where slide 1 left it, not from the start.
+  EXPECT_EQ(FrameAt(s, 4200), 20);
+  // A link to no clip falls back to the object's own keys.
+  const std::string unlinked =
+      Show("", Video("ClipGUID={nothing}\nFileName=clip.fake\nDuration=9000\n"), clip);
+  EXPECT_EQ(FrameAt(unlinked, 4200), 6);
+}
+
+TEST_F(RenderVideo, ChromaKeyCoversTheKeyColour) {
+  const std::string keys =
+      "FileName=clip.fake\nStartVideoTime=4000\nDuration=1000\nChromaEnable=1\n";
+  // Grey frames keyed by grey: the red background shows through.
+  const test::TRgb keyed = Centre(Show(Video(keys + "Chromakey=8421504\nChromaDelta=0.1\n")), 500);
+  EXPECT_GT(keyed.r, 200);
+  EXPECT_LT(keyed.g, 30);
+  // Keyed by green: the frame stays.
+  const test::TRgb kept = Centre(Show(Video(keys + "Chromakey=65280\nChromaDelta=0.1\n")), 500);
+  EXPECT_NEAR(kept.r, kept.g, 6);
+  EXPECT_GT(kept.g, 100);
+}
+
+TEST_F(RenderVideo, DeinterlaceShowsTheChosenField) {
+  // 25 fps, odd rows brighter: the even field of frame 10 is luma 96 (grey
+  // 93), the odd one 160 (grey 168). Frame 10 spans 380..420 ms.
+  dir.Write("s/fields.fake", "FAKECLIP 200 100 25 1 250 11");
+  dir.Write("s/bff.fake", "FAKECLIP 200 100 25 1 250 9");
+  auto grey = [&](const std::string& file, const std::string& type, double videoMs) {
+    const std::string keys = "FileName=" + file + "\nDuration=5000\nDeinterlaceType=" + type + "\n";
+    return int(Centre(Show(Video(keys)), videoMs).g);
+  };
+  EXPECT_NEAR(grey("fields.fake", "Auto", 390), 93, 2);  // top field first
+  EXPECT_NEAR(grey("fields.fake", "Auto", 410), 168, 2);
+  EXPECT_NEAR(grey("bff.fake", "Auto", 390), 168, 2);
+  EXPECT_NEAR(grey("fields.fake", "BobEven", 390), 93, 2);
+  EXPECT_NEAR(grey("fields.fake", "BobOdd", 390), 168, 2);  // the second field first
+  EXPECT_NEAR(grey("fields.fake", "BobOdd", 410), 93, 2);
+}
+
+TEST_F(RenderVideo, HostileKeysAndFilesStillRender) {
+  const std::string keys =
+      "FileName=clip.fake\nFPSMultiplier=nan\nDuration=-5\nStartVideoTime=1e308\n"
+      "StartLUMTime=-1e300\nChromaEnable=1\nChromaDelta=-3\nDeinterlaceType=Sideways\n"
+      "Chromakey=abc\n";
+  EXPECT_EQ(FrameAt(Show(Video(keys)), 1000), 27);  // the start is past the end: last frame
+  // A cut or damaged file shows the placeholder; the slide still renders.
+  dir.Write("s/cut.fake", "FAKECLIP 200");
+  const test::TRgb cut = Centre(Show(Video("FileName=cut.fake\nDuration=1000\n")), 500);
+  EXPECT_EQ(cut.g, 100);
+}
+
+TEST_F(RenderVideo, PlaceholderForAMissingFile) {
+  const test::TRgb c = Centre(Show(Video("FileName=missing.fake\nDuration=1000\n")), 500);
+  EXPECT_EQ(c.r, 100);
+  EXPECT_EQ(c.g, 100);
+  EXPECT_EQ(c.b, 100);
+}
+
+TEST_F(RenderVideo, PlaceholderWithoutTheLibrary) {
+  // A copy of lumshow in a folder of its own, so that no library beside it is found.
+  namespace fs = std::filesystem;
+  const fs::path alone = fs::path(dir / "alone") / "lumshow";
+  fs::create_directories(alone.parent_path());
+  fs::copy_file(LUMSHOW_PATH, alone);
+  setenv("LUM_VIDEO_PLUGIN", "/nonexistent/liblumvideo.so", 1);
+  const std::string show =
+      dir.Write("s/Project.lum", Show(Video("FileName=clip.fake\nDuration=1000\n")));
+  const std::string out = dir / "frame.png";
+  test::TCommandResult r = test::RunCommand(
+      {alone.string(), "render", show, "--time", "500", "--size", "800x400", "-o", out});
+  ASSERT_EQ(r.status, 0) << r.err;
+  test::TPixels p = test::ReadPicture(out);
+  ASSERT_EQ(p.width, 800);
+  EXPECT_EQ(p.At(400, 200).g, 100);
+}
+
+TEST_F(RenderVideo, InfoListsEachClipOnce) {
+  dir.Write("s/tff.fake", "FAKECLIP 720 576 25 1 50 3");
+  const std::string clip =
+      "object {C}:TVideoClip2\nClipGUID={C}\nFileName=clip.fake\nDuration=1000\nend\n";
+  const std::string show = dir.Write(
+      "s/Project.lum", Show(Video("ClipGUID={C}\n") + Video("FileName=tff.fake\n"),
+                            Video("ClipGUID={C}\n") + Video("FileName=gone.fake\n"), clip));
+  const nlohmann::json info = test::Json(Lumshow({"info", show, "--json"}));
+  const nlohmann::json& clips = info["clips"];
+  ASSERT_EQ(clips.size(), 3u) << clips.dump();
+  EXPECT_EQ(clips[0]["file"], "clip.fake");
+  EXPECT_EQ(clips[0]["width"], 200);
+  EXPECT_EQ(clips[0]["frame_rate"], "5/1");
+  EXPECT_EQ(clips[0]["interlaced"], "progressive");
+  EXPECT_EQ(clips[1]["codec"], "OTHER");
+  EXPECT_EQ(clips[1]["interlaced"], "top field first");
+  EXPECT_EQ(clips[2]["file"], "gone.fake");
+  EXPECT_TRUE(clips[2].contains("error"));
+  const test::TCommandResult text = Lumshow({"info", show});
+  EXPECT_NE(text.out.find("clip          tff.fake: OTHER 720x576 25/1 fps, top field first"),
+            std::string::npos)
+      << text.out;
+}
+
+// The ffmpeg program on the search path; "" when there is none.
+std::string Ffmpeg() {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin";
+  for (size_t at = 0; at <= dirs.size();) {
+    size_t end = dirs.find(':', at);
+    if (end == std::string::npos) end = dirs.size();
+    const std::filesystem::path f = std::filesystem::path(dirs.substr(at, end - at)) / "ffmpeg";
+    if (std::filesystem::exists(f)) return f.string();
+    at = end + 1;
+  }
+  return "";
+}
+
+// Clips made by the ffmpeg program and decoded by the video library built
+// beside lumshow: frame n is luma 16 + 8 n, as with the stand-in.
+class RenderRealClips : public RenderVideo {
+ protected:
+  void SetUp() override {
+    const std::filesystem::path lib =
+        std::filesystem::path(LUMSHOW_PATH).parent_path() / "liblumvideo.so";
+    if (!std::filesystem::exists(lib)) GTEST_SKIP() << "no video library beside lumshow";
+    if (Ffmpeg().empty()) GTEST_SKIP() << "no ffmpeg program";
+    RenderVideo::SetUp();
+    unsetenv("LUM_VIDEO_PLUGIN");
+  }
+  void Make(const std::string& name, const std::vector<std::string>& codec, int rate,
+            const char* format = "") {
+    std::vector<std::string> args = {Ffmpeg(),
+                                     "-v",
+                                     "error",
+                                     "-y",
+                                     "-f",
+                                     "lavfi",
+                                     "-i",
+                                     "nullsrc=s=160x120:r=" + std::to_string(rate) +
+                                         ":d=3,geq=lum='16+8*mod(N\\,28)':cb=128:cr=128" + format};
+    args.insert(args.end(), codec.begin(), codec.end());
+    args.push_back(dir / ("s/" + name));
+    test::TCommandResult r = test::RunCommand(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+};
+
+TEST_F(RenderRealClips, FrameExactAcrossCodecs) {
+  Make("h264.mp4", {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-g", "12", "-bf", "2"}, 10);
+  Make("mpeg4.avi", {"-c:v", "mpeg4", "-q:v", "2", "-g", "12"}, 10);
+  Make("mjpeg.avi", {"-c:v", "mjpeg", "-q:v", "2", "-pix_fmt", "yuvj420p"}, 10);
+  for (const char* file : {"h264.mp4", "mpeg4.avi", "mjpeg.avi"}) {
+    const std::string keys = std::string("FileName=") + file + "\nDuration=3000\n";
+    EXPECT_EQ(FrameAt(Show(Video(keys + "StartLUMTime=500\n")), 1200), 7) << file;
+    EXPECT_EQ(FrameAt(Show(Video(keys + "StartVideoTime=1000\n")), 900), 19) << file;
+    EXPECT_EQ(FrameAt(Show(Video(keys + "FPSMultiplier=2\n")), 600), 12) << file;
+  }
+}
+
+TEST_F(RenderRealClips, AnimatedGif) {
+  Make("anim.gif", {}, 10, ",format=gray");
+  const std::string s = Show(Video("FileName=anim.gif\nDuration=3000\n"));
+  // Grey pictures are full range: frame n is grey 16 + 8 n as shown.
+  EXPECT_EQ(Centre(s, 500).g, 16 + 8 * 5);
+  EXPECT_EQ(Centre(s, 1200).g, 16 + 8 * 12);
+}
+
+}  // namespace
+}  // namespace lum
