@@ -19,7 +19,7 @@
 #include "bench_timing.h"
 #include "container/file_accessor.h"
 #include "container/file_source.h"
-#include "model/real_slide_filter.h"
+#include "transitions/effects/real_slide_filter.h"
 #include "project/lum_source.h"
 #include "render/3d_drawer.h"
 #include "render/gl/3d_engine_gl.h"

@@ -9,7 +9,7 @@
 #include "model/lum_slide.h"
 #include "model/lum_slide_host.h"
 #include "model/lum_video.h"
-#include "model/real_slide_filter.h"
+#include "transitions/effects/real_slide_filter.h"
 #include "project/lum_source.h"
 #include "render/3d_drawer.h"
 #include "render/gl/3d_engine_gl.h"

@@ -9,7 +9,7 @@
 
 #include "engine/offline_frame_driver.h"
 #include "imaging/bitmap.h"
-#include "model/real_slide_filter.h"
+#include "transitions/effects/real_slide_filter.h"
 #include "project/lum_source.h"
 #include "render/root_item.h"
 #include "support/player_shows.h"

@@ -1,4 +1,4 @@
-#include "model/real_slide_filter.h"
+#include "transitions/effects/real_slide_filter.h"
 
 #include <algorithm>
 #include <cmath>
