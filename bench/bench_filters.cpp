@@ -4,12 +4,13 @@
 // at moments spread over the blend between them, against the same slide
 // with the same key frames and no filters. Medians of interleaved rounds.
 // Target: ratio ≤ 1.2 (the chains live in look-up textures; per pixel the
-// grade is one look-up). Also the time to bake one chain of 1,000 filters.
+// grade is one look-up). Also the time to bake chains of 1,000 filters.
 // Drawing is headless (SDL_VIDEODRIVER=offscreen unless set). Exit status 2:
 // the target was missed.
 #include <epoxy/gl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -96,16 +97,36 @@ void Draw(TOfflineFrameDriver& driver, TOwnSlide& s, double time) {
   glFinish();
 }
 
-double Bake1000() {
+// A chain of 1,000 filters: levels and hue turns in turn, or (hard) only
+// hue turns, which merge few colours, so that each filter sees most cells.
+TFilterChain Chain1000(bool hard) {
   TFilterChain chain;
   for (int i = 0; i < 1000; ++i) {
-    TRef<TObjectFilter> f = CreateFilter(i % 2 ? "HSL" : "Levels");
-    f->SetParam(0, "7");
+    TRef<TObjectFilter> f = CreateFilter(i % 2 || hard ? "HSL" : "Levels");
+    f->SetParam(0, hard ? (i % 2 ? "7" : "-7") : "7");
     chain.Add(f);
   }
-  const auto t0 = Clock::now();
-  BakeColorGrade(chain, kGradeVolumes, nullptr);
-  return MsSince(t0);
+  return chain;
+}
+
+// Baking as it is done, and (the reference) every filter over every cell;
+// the better of two interleaved rounds each.
+void Bake1000(bool hard) {
+  const TFilterChain chain = Chain1000(hard);
+  double baked = 1e300, plain = 1e300;
+  for (int round = 0; round < 2; ++round) {
+    TRef<TBitmap> cells = BakeColorGrade(TFilterChain(), kGradeVolumes, nullptr);
+    auto t0 = Clock::now();
+    chain.Apply(cells->Row(0), cells->Width(), cells->Height(), cells->Pitch());
+    plain = std::min(plain, MsSince(t0));
+    t0 = Clock::now();
+    BakeColorGrade(chain, kGradeVolumes, nullptr);
+    baked = std::min(baked, MsSince(t0));
+  }
+  std::printf(
+      "baking 1,000 filters (%s) into a volume: %.1f ms, each filter over every cell "
+      "%.1f ms, ratio %.2f\n",
+      hard ? "hue turns only" : "levels and hue turns", baked, plain, baked / plain);
 }
 
 }  // namespace
@@ -143,8 +164,8 @@ int main() {
     std::printf("full-screen picture, 4-filter chains blended: %.3f ms/frame\n", Median(mine));
     std::printf("same picture, no filters:                     %.3f ms/frame\n", Median(ref));
     std::printf("ratio %.3f (target <= 1.2) %s\n", q, q <= 1.2 ? "(ok)" : "(over)");
-    std::printf("baking a chain of 1,000 filters into a volume: %.1f ms (once per change)\n",
-                Bake1000());
+    Bake1000(false);
+    Bake1000(true);
     if (q > 1.2) status = 2;
   } catch (const std::exception& e) {
     std::printf("bench_filters: %s\n", e.what());

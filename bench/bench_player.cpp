@@ -8,8 +8,13 @@
 //     while waiting at a slide that stops the show (target 2 % of one core);
 //  3. launch to first frame: lumviewer on the demo until its control socket
 //     counts a frame, against lumshow render of the frame at time 0 in the
-//     player's window size, process start included in both (medians of 5).
-// --only fps,cpu,launch picks figures; --pacing on|off|both (both).
+//     player's window size, process start included in both (medians of 5);
+//  4. a slide showing a 1080p30 H.264 clip (made by the ffmpeg program) over
+//     the whole 1280 x 720 window, played by the player in this process for
+//     --seconds (at most the clip's length): clip frames shown per second
+//     against the clip's own 30, and the share of clip frames shown more than
+//     one frame interval after their time or never (target none).
+// --only fps,cpu,launch,video picks figures; --pacing on|off|both (both).
 // --play PROJECT [--size WxH]: plays a show in this process in a window of
 // that size until it ends, then prints the peak memory and how long playing
 // took against the show's duration (bench/player_memory.sh uses it).
@@ -57,6 +62,7 @@
 #include "engine/show_viewer.h"
 #include "foundation/log.h"
 #include "model/lum_slide.h"
+#include "model/lum_video.h"
 #include "project/lum_source.h"
 #include "render/3d_drawer.h"
 #include "render/gl/3d_engine_gl.h"
@@ -808,6 +814,86 @@ bool LaunchFigure(const std::string& demo, const fs::path& dir) {
   return ratio <= 1.5 && openRatio <= 1.2;
 }
 
+// ---- figure 4: a 1080p30 clip ----
+
+constexpr int kClipRate = 30;
+constexpr double kClipSeconds = 20;
+
+// A program on the search path, or empty.
+std::string FindProgram(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::stringstream dirs(path ? path : "");
+  for (std::string d; std::getline(dirs, d, ':');)
+    if (!d.empty() && access((fs::path(d) / name).c_str(), X_OK) == 0) return fs::path(d) / name;
+  return "";
+}
+
+// A one-slide show whose clip covers the slide for the clip's length.
+std::string WriteVideoShow(const fs::path& dir) {
+  const int ms = int(kClipSeconds * 1000);
+  std::ofstream f(dir / "Project.lum");
+  f << "[Main]\nMinorVersion=13\nopt_scr_width=1920\nopt_scr_height=1080\nopt_scr_full=0\n"
+    << "[Times]\nopt_slidescount=1\nopt_synchpos1=" << ms + 2000 << "\n"
+    << "[Slide1]\nbstyle=1\nbcolor=0\nobject Container:Root\n"
+    << "object Clip:Video\nGUID={1}\nFileName=clip.mp4\nMute=1\nDuration=" << ms << "\n"
+    << "object K:KeyPoint\nTime=0\nend\nend\nend\n";
+  return (dir / "Project.lum").string();
+}
+
+bool VideoFigure(const fs::path& dir, double seconds) {
+  const std::string ffmpeg = FindProgram("ffmpeg");
+  if (ffmpeg.empty()) {
+    std::printf("video: skipped, no ffmpeg program to make the clip\n");
+    return true;
+  }
+  TChild make;
+  make.Start({ffmpeg, "-v", "error", "-y", "-f", "lavfi", "-i",
+              "testsrc2=s=1920x1080:r=" + std::to_string(kClipRate) +
+                  ":d=" + std::to_string(int(kClipSeconds)),
+              "-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p", "-g", "60",
+              (dir / "clip.mp4").string()},
+             (dir / "ffmpeg.txt").string());
+  if (make.Wait(300000) != 0) throw std::runtime_error("ffmpeg could not make the clip");
+  std::unique_ptr<TMainForm> form = OpenPlayer(WriteVideoShow(dir), kW, kH);
+  TLumEngine* engine = form->Viewer().Engine();
+  if (!PumpUntil([&] { return engine->Status().active; }, 20000))
+    throw std::runtime_error("the player did not start playing");
+  PumpUntil([] { return false; }, 500);
+  gLog->Clear();
+  const double span = std::min(seconds, kClipSeconds - 3);
+  const TEngineStatus s0 = engine->Status();
+  const TVideoShowCounts c0 = TLumVideo::ShowCounts();
+  const auto t0 = Clock::now();
+  PumpUntil([] { return false; }, span * 1000);
+  const double wall = MsSince(t0) / 1000;
+  const TEngineStatus s1 = engine->Status();
+  const TVideoShowCounts c1 = TLumVideo::ShowCounts();
+  size_t slow = 0;
+  gLog->Lines("a frame took", &slow);
+  ClosePlayer(form);
+
+  const double showSeconds = (s1.position - s0.position) / 1000;
+  const int64_t shown = c1.shown - c0.shown, late = c1.late - c0.late;
+  const int64_t skipped = c1.skipped - c0.skipped;
+  const double fps = wall > 0 ? double(shown) / wall : 0;
+  const double due = double(shown + skipped);
+  const double lateShare = due > 0 ? double(late + skipped) / due : 0;
+  const TSpread iv = TSpread::Since(EngineSpread(s1), EngineSpread(s0));
+  std::printf("video: a %dx%d %d fps H.264 clip over a %dx%d window for %.1f s (%.1f s of show)\n",
+              1920, 1080, kClipRate, kW, kH, wall, showSeconds);
+  std::printf("   clip frames shown %.1f/s, reference the clip's %d/s: ratio %.3f\n", fps,
+              kClipRate, fps / kClipRate);
+  std::printf(
+      "   late by over one frame interval: %lld of %.0f due (%.1f %%): %lld shown late, "
+      "%lld never shown\n",
+      (long long)(late + skipped), due, 100 * lateShare, (long long)late, (long long)skipped);
+  std::printf(
+      "   player frames drawn %.1f/s, interval mean %.1f ms, deviation %.1f ms, "
+      "frames over 50 ms %zu\n",
+      wall > 0 ? double(s1.framesDrawn - s0.framesDrawn) / wall : 0, iv.mean, iv.StdDev(), slow);
+  return late + skipped == 0;
+}
+
 // ---- --play ----
 
 long StatusKb(const char* key) {
@@ -901,7 +987,7 @@ int PlayShow(const std::string& show, int w, int h) {
 
 struct TArgs {
   double seconds = 60;
-  std::string only = "fps,cpu,launch";
+  std::string only = "fps,cpu,launch,video";
   std::string pacing = "both";
   std::string play;
   std::string log;  // every log line of the players in this process
@@ -947,7 +1033,8 @@ int main(int argc, char** argv) {
     args = Parse(argc, argv);
   } catch (const std::exception& e) {
     std::fprintf(stderr,
-                 "bench_player: %s\nusage: bench_player [--seconds N] [--only fps,cpu,launch] "
+                 "bench_player: %s\nusage: bench_player [--seconds N] "
+                 "[--only fps,cpu,launch,video] "
                  "[--pacing on|off|both] [--log FILE]\n"
                  "       bench_player --play PROJECT [--size WxH] [--log FILE]\n",
                  e.what());
@@ -955,6 +1042,10 @@ int main(int argc, char** argv) {
   }
   setenv("SDL_VIDEODRIVER", "offscreen", 0);
   setenv("SDL_AUDIODRIVER", "dummy", 0);
+#ifdef LUM_VIDEO_PLUGIN_PATH
+  // The player in this process finds the plugin of this build.
+  setenv("LUM_VIDEO_PLUGIN", LUM_VIDEO_PLUGIN_PATH, 0);
+#endif
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   auto log = std::make_unique<TBenchLog>(args.log);
   gLog = log.get();
@@ -1006,6 +1097,7 @@ int main(int argc, char** argv) {
     } cleanup{dir};
     if (wants("cpu")) ok = CpuFigure(demo, dir) && ok;
     if (wants("launch")) ok = LaunchFigure(demo, dir) && ok;
+    if (wants("video")) ok = VideoFigure(dir, args.seconds) && ok;
   } catch (const std::exception& e) {
     std::printf("bench_player: %s\n", e.what());
     return 1;

@@ -29,18 +29,9 @@ limit_mb=400
 show=$build/bench-cache/player-memory
 mkdir -p "$show"
 
-# A fractal plasma of its own seed, enlarged to 24 megapixels: distinct
-# pictures that still compress to about half a megabyte at quality 60.
-make_picture() {
-  local out=$show/p$1.jpg
-  [ -s "$out" ] && return 0
-  convert -seed "$1" -size 600x400 plasma:fractal -resize '6000x4000!' -quality 60 "$out.part.jpg"
-  mv "$out.part.jpg" "$out"
-}
-export -f make_picture
-export show
+source "$(dirname "$0")/big_pictures.sh"
 started=$(date +%s)
-seq 1 "$slides" | xargs -P 2 -I{} bash -c 'make_picture {}'
+make_big_pictures "$show" "$slides"
 echo "pictures: $slides JPEGs 6000x4000 in $show, $(du -sm "$show" | cut -f1) MB" \
      "(made or found in $(( $(date +%s) - started )) s)"
 

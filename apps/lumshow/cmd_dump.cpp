@@ -12,6 +12,7 @@
 #include "model/slide_producer.h"
 #include "project/lum_source.h"
 #include "show_open.h"
+#include "video/video_extractor.h"
 
 namespace lum::lumshow {
 
@@ -154,6 +155,8 @@ int Dump(const TDumpArgs& args) {
   auto loc = OpenShow(args.show);
   TLumSource src(loc->Accessor(), loc->Document(), {loc->Path(), 0});
   src.Rotation().SetDeterministic(true);
+  // Video objects take their size from their first frame.
+  InstallVideoFrameSources();
   TSlideProducer producer(src);
   producer.SetFrame(width, height);
   TRef<TDrawContainer> c = producer.ProduceOrThrow(args.slide);

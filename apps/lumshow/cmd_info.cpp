@@ -10,7 +10,7 @@
 #include "project/lum_source.h"
 #include "project/show_options.h"
 #include "show_open.h"
-#include "video/video_clip.h"
+#include "model/video_clip.h"
 #include "video/video_source.h"
 
 namespace lum::lumshow {

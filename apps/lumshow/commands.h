@@ -90,6 +90,19 @@ struct TRenderArgs {
 };
 int Render(const TRenderArgs& args);
 
+struct TExportArgs {
+  std::string show;
+  std::string output;  // .mp4 (H.264 + AAC) or .webm (VP9 + Opus)
+  std::string size = "1920x1080";
+  int fps = 30;
+  double from = 0;
+  double to = -1;  // below 0: the show's end
+  int crf = 20;
+  std::string preset = "medium";
+  bool cfr = false;  // every frame in the file, unchanged ones repeated
+};
+int Export(const TExportArgs& args);
+
 struct TTextArgs {
   std::string description;  // "Text: ..." (the prefix may be left out)
   std::string show;         // stored outlines from this show

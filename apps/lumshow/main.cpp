@@ -1,4 +1,5 @@
-// lumshow: inspect, list, extract and pack shows; evaluate expressions.
+// lumshow: inspect, list, extract and pack shows; evaluate expressions;
+// render frames, sound and whole videos of a show.
 #include <cstdio>
 #include <string>
 
@@ -95,6 +96,20 @@ int main(int argc, char** argv) {
   dumpCmd->add_option("--size", dump.size, "window size WxH (default 1920x1080)");
   dumpCmd->add_flag("--json", dump.json, "JSON output");
   dumpCmd->add_option("--hit", dump.hit, "also find the object at window point X,Y");
+  TExportArgs exportArgs;
+  auto* exportCmd = app.add_subcommand("export", "the show as a video file (MP4 or WebM)");
+  exportCmd->add_option("SHOW", exportArgs.show)->required();
+  exportCmd->add_option("-o,--output", exportArgs.output,
+                        "video file to write: .mp4 (H.264 + AAC) or .webm (VP9 + Opus)")
+      ->required();
+  exportCmd->add_option("--size", exportArgs.size, "frame size WxH (default 1920x1080)");
+  exportCmd->add_option("--fps", exportArgs.fps, "frames per second (default 30)");
+  exportCmd->add_option("--from", exportArgs.from, "show time to start at, ms (default 0)");
+  exportCmd->add_option("--to", exportArgs.to, "show time to end at, ms (default: the show's end)");
+  exportCmd->add_option("--crf", exportArgs.crf, "quality, lower is better (default 20)");
+  exportCmd->add_option("--preset", exportArgs.preset,
+                        "encoder speed, ultrafast to veryslow (default medium)");
+  exportCmd->add_flag("--cfr", exportArgs.cfr, "constant frame rate: repeat unchanged frames");
   TAudioArgs audio;
   auto* audioCmd = app.add_subcommand("audio", "mix the show's sound into a WAVE file");
   audioCmd->add_option("SHOW", audio.show)->required();
@@ -147,6 +162,7 @@ int main(int argc, char** argv) {
     if (*dumpCmd) return Dump(dump);
     if (*audioCmd) return Audio(audio);
     if (*renderCmd) return Render(render);
+    if (*exportCmd) return Export(exportArgs);
     if (*textCmd) return Text(text);
     if (*controlCmd) return Control(control);
   } catch (const TUsageError& e) {

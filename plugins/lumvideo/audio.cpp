@@ -42,7 +42,41 @@ bool Media::OpenAudio() {
     return false;
   }
   audioEnd_ = false;
+  ProbeAudioStart();
   return true;
+}
+
+void Media::ProbeAudioStart() {
+  // Only a source read from its start shows where the sound begins; its
+  // first frames are decoded now and kept.
+  if (videoActive_ || demuxed_) return;
+  audioStartUs_ = 0;
+  audioGrid_ = 0;
+  audioProbe_ = kProbeFrames;
+  while (audioProbe_ > 0 && !audioEnd_) audioEnd_ = !DecodeAudio();
+  audioProbe_ = 0;
+}
+
+void Media::NoteStartFrame(const AVFrame& f) {
+  if (audioProbe_ == kProbeFrames && f.best_effort_timestamp != AV_NOPTS_VALUE)
+    audioStartUs_ = PtsUs(f.best_effort_timestamp, audio_);
+  audioGrid_ = std::gcd(audioGrid_, int64_t(f.nb_samples));
+  --audioProbe_;
+}
+
+// Container stamps may be whole milliseconds: where the frames' grid is
+// finer than that uncertainty, a frame starts on the nearest grid point.
+int64_t Media::AudioFrameUs(const AVFrame& f) const {
+  if (f.best_effort_timestamp == AV_NOPTS_VALUE || f.sample_rate <= 0) return -1;
+  const int64_t us = PtsUs(f.best_effort_timestamp, audio_) - audioStartUs_;
+  const AVRational tb = fmt_->streams[audio_]->time_base;
+  const int64_t step = av_rescale_q(1, tb, AVRational{1, f.sample_rate});
+  if (audioGrid_ <= 1 || step <= 1) return us;
+  const int64_t samples = av_rescale(us, f.sample_rate, AV_TIME_BASE);
+  const int64_t g = audioGrid_;
+  const int64_t snapped = (samples >= 0 ? (samples + g / 2) / g : -((-samples + g / 2) / g)) * g;
+  if (std::abs(snapped - samples) > step / 2 + 1) return us;
+  return av_rescale(snapped, AV_TIME_BASE, f.sample_rate);
 }
 
 void Media::CloseAudio() {
@@ -125,8 +159,7 @@ void Media::AppendPcm(const AVFrame* f) {
                       f ? f->nb_samples : 0);
   n = std::max(n, 0);
   pcm_.resize(old + size_t(n) * kOutFrameBytes);
-  if (swrStartUs_ == AV_NOPTS_VALUE)
-    StartResamplerAt(f ? PtsUs(f->best_effort_timestamp, audio_) : -1);
+  if (swrStartUs_ == AV_NOPTS_VALUE) StartResamplerAt(f ? AudioFrameUs(*f) : -1);
   const int64_t startUs = swrStartUs_ + av_rescale(swrSamples_, AV_TIME_BASE, kOutRate);
   swrSamples_ += n;
   audioPosUs_ = startUs + av_rescale(n, AV_TIME_BASE, kOutRate);
@@ -143,7 +176,8 @@ bool Media::DecodeAudio() {
   for (;;) {
     int r = avcodec_receive_frame(adec_, f);
     if (r == 0) {
-      int64_t us = PtsUs(f->best_effort_timestamp, audio_);
+      if (audioProbe_ > 0) NoteStartFrame(*f);
+      int64_t us = AudioFrameUs(*f);
       if (audioSkipUs_ >= 0 && us > audioSkipUs_ + 50000 && SeekEarlier(us)) continue;
       seekTargetUs_ = -1;
       if (ConfigureResampler(*f)) AppendPcm(f);

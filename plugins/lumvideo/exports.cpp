@@ -11,6 +11,15 @@
 
 using lumvideo::Frame;
 using lumvideo::Media;
+using lumvideo::QuietLibraries;
+
+// FFmpeg's own messages would flood the player's output on damaged files.
+void lumvideo::QuietLibraries() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (!std::getenv("LUM_VIDEO_DEBUG")) av_log_set_level(AV_LOG_QUIET);
+  });
+}
 
 namespace {
 
@@ -20,14 +29,6 @@ Media* M(LumMedia media) {
 
 Frame* F(LumFrame frame) {
   return static_cast<Frame*>(frame);
-}
-
-// FFmpeg's own messages would flood the player's output on damaged files.
-void QuietLibraries() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    if (!std::getenv("LUM_VIDEO_DEBUG")) av_log_set_level(AV_LOG_QUIET);
-  });
 }
 
 template <typename Fn, typename R>

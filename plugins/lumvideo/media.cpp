@@ -181,12 +181,14 @@ AVPacket* Media::NextPacket(int stream) {
     return p;
   }
   while (!demuxEnd_) {
+    demuxed_ = true;
     if (av_read_frame(fmt_, packet_) < 0) {
       demuxEnd_ = true;
       break;
     }
     int index = packet_->stream_index;
-    bool keepVideo = index == video_ && videoActive_;
+    // Pictures read past while probing the sound stay for a later reader.
+    bool keepVideo = index == video_ && (videoActive_ || audioProbe_ > 0);
     bool keepAudio = index == audio_ && adec_;
     if (index == stream || keepVideo || keepAudio) {
       AVPacket* p = av_packet_clone(packet_);
@@ -268,7 +270,9 @@ int32_t Media::Seek(int32_t stream, int64_t time, int32_t flags) {
   targetUs = std::max<int64_t>(targetUs, 0);
   // Sound decoders need a frame before the time to rebuild their overlap.
   const int64_t prerollUs = adec_ && !videoActive_ ? 200000 : 0;
-  if (!SeekTo(std::max<int64_t>(targetUs - prerollUs, 0))) return -1;
+  if (!SeekTo(targetUs - prerollUs < 0 && prerollUs > 0 ? -prerollUs
+                                                        : std::max<int64_t>(targetUs - prerollUs, 0)))
+    return -1;
   videoSkipUs_ = (flags & LUM_SEEK_ANY) ? -1 : targetUs;
   audioSkipUs_ = targetUs;
   audioPosUs_ = targetUs;
@@ -280,10 +284,15 @@ int32_t Media::Seek(int32_t stream, int64_t time, int32_t flags) {
 bool Media::SeekTo(int64_t us) {
   int64_t ts = us + originUs_;
   // At or before the time: decoding forward from there reaches it exactly.
-  if (avformat_seek_file(fmt_, -1, INT64_MIN, ts, ts, 0) < 0 &&
-      avformat_seek_file(fmt_, -1, INT64_MIN, ts, ts, AVSEEK_FLAG_ANY) < 0)
+  // Before the start, the first packet: encoder priming stamped before 0
+  // rebuilds the decoder's overlap there as at the first decode.
+  const int64_t maxTs = us < 0 ? INT64_MAX : ts;
+  if (avformat_seek_file(fmt_, -1, INT64_MIN, ts, maxTs, 0) < 0 &&
+      avformat_seek_file(fmt_, -1, INT64_MIN, ts, maxTs, AVSEEK_FLAG_ANY) < 0)
     return false;
   demuxEnd_ = false;
+  demuxed_ = true;
+  audioProbe_ = 0;
   FlushVideo();
   FlushAudio();
   return true;

@@ -18,6 +18,9 @@ extern "C" {
 
 namespace lumvideo {
 
+// Silences FFmpeg's own log unless $LUM_VIDEO_DEBUG is set; once per process.
+void QuietLibraries();
+
 // Frames beyond these are refused: hostile headers must not size buffers.
 constexpr int kMaxSide = 16384;
 constexpr int64_t kMaxPixels = 40'000'000;
@@ -78,6 +81,13 @@ class Media {
   void Keep(std::deque<AVPacket*>& queue, AVPacket* p);
   int DecodeVideo(AVFrame* f);
   bool DecodeAudio();
+  // Finds where the sound decoded from the start begins and the grid its
+  // frames start on, from its first frames (kept as sound to read).
+  void ProbeAudioStart();
+  void NoteStartFrame(const AVFrame& f);
+  // Start of a decoded sound frame in microseconds of the sound as decoded
+  // from the start, -1 without a stamp.
+  int64_t AudioFrameUs(const AVFrame& f) const;
   bool ConfigureResampler(const AVFrame& f);
   void AppendPcm(const AVFrame* f);
   void StartResamplerAt(int64_t us);
@@ -106,6 +116,12 @@ class Media {
   int swrRate_ = 0, swrFormat_ = -1;
   // The resampler holds samples back: its output is timed from its first input.
   int64_t swrStartUs_ = AV_NOPTS_VALUE, swrSamples_ = 0;
+  // Stamp of the first sound frame (decoders may hold back their first
+  // packets), and the sizes' common divisor its frames start on (0 unknown).
+  int64_t audioStartUs_ = 0, audioGrid_ = 0;
+  static constexpr int kProbeFrames = 16;
+  int audioProbe_ = 0;    // start frames still to look at
+  bool demuxed_ = false;  // read or sought since opening
   AVChannelLayout swrLayout_{};
 
   friend struct MediaAccess;

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <mutex>
 #include <random>
 
 #include <fmt/format.h>
 
 #include "foundation/case_fold.h"
 #include "foundation/errors.h"
+#include "model/video_clip.h"
 
 namespace lum {
 
@@ -370,6 +372,8 @@ bool TMusicOptionsReader::SlideComposition(int32_t index, TMusicComposition& out
   std::vector<const TIniObject*> videos;
   CollectVideos(Slide(index), videos);
   const TIniList* tracks = doc_.Section("Tracks");
+  // Clip upkeep may write "Tracks" from a slide loader meanwhile.
+  std::unique_lock<std::mutex> tracksLock(TracksLock());
   for (const TIniObject* v : videos) {
     std::string guid = ReadString(v, "ClipGUID", "");
     const TIniObject* clip = nullptr;
@@ -410,6 +414,7 @@ bool TMusicOptionsReader::SlideComposition(int32_t index, TMusicComposition& out
     if (item.duration <= 0) continue;
     extras.push_back(std::move(item));
   }
+  tracksLock.unlock();
 
   TIniObject* music = SlideMusic(index);
   if (!music && extras.empty()) return false;

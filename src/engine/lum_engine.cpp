@@ -108,6 +108,7 @@ TLumEngine::TLumEngine(TRef<TDrawDevice> device, TRef<T3DEngine> renderEngine)
 TLumEngine::~TLumEngine() {
   Stop();
   StopLoader();
+  ResetOverlay(false);
   if (music_) music_->Stop();
   music_.reset();
   slideSet_.clear();
@@ -151,6 +152,9 @@ void TLumEngine::LoopBody() {
   if (!Terminated()) AdvanceClock();
   CheckEnd();
   CheckRunApp();
+  if (overlay_ && overlay_->SetTime(timing_.current.load(), double(MsSinceStart())))
+    flags |= TLumDrawController::kChanged;
+  openDialogs_ = overlay_ ? int(overlay_->OpenDialogs()) : 0;
   DrawStep(flags);
   if (captureUntil_ >= 0) Capture();
   Pace();
@@ -159,6 +163,7 @@ void TLumEngine::LoopBody() {
 
 bool TLumEngine::MayRun(uint32_t flags) {
   if (!source_ || paused_ || halted_) return false;
+  if (overlay_ && overlay_->PausesShow()) return false;
   if (source_->PauseWhenInactive() && !(flags & TLumDrawController::kActive)) return false;
   const double x = timing_.current.load();
   if (!source_->Repeats() && x >= source_->Duration()) return false;
@@ -316,12 +321,7 @@ void TLumEngine::GoInactive() {
 }
 
 void TLumEngine::ReleaseSlide(TDrawContainer& c) {
-  // Still pictures draw few frames, so the drawer's idle eviction would keep
-  // a slide's textures (and their pictures) long after it went.
-  T3DDrawer* d = draw_.Drawer();
-  if (!d || !c.slide) return;
-  for (TLumObject* o : c.slide->AllObjects()) d->ReleaseTextures(o);
-  d->ReleaseTextures(c.slide.Get());
+  if (T3DDrawer* d = draw_.Drawer()) ReleaseSlideTextures(*d, c);
 }
 
 void TLumEngine::UploadSlide(TDrawContainer& c, double position) {
@@ -379,8 +379,22 @@ void TLumEngine::OpenShow(TRef<TFileAccessor> accessor, std::unique_ptr<TIniFile
   music_.reset();
   slideSet_.clear();
   root_.TakeSlides({}, 0);
+  ResetOverlay(false);
   source_ = std::move(fresh);
   OpenAt(position, false);
+}
+
+void TLumEngine::ResetOverlay(bool make) {
+  root_.TakeSlides({}, 0);
+  if (overlay_ && draw_.Drawer()) overlay_->ReleaseTextures(*draw_.Drawer());
+  overlay_ = nullptr;
+  if (!make || !source_ || !loader_) return;
+  TOverlayParams p;
+  p.source = source_.get();
+  p.window = {0, 0, loader_->FrameWidth(), loader_->FrameHeight()};
+  p.slideRect = loader_->SlideRect();
+  p.isPlaying = [this] { return !paused_.load(); };
+  overlay_ = MakeOverlay(p);
 }
 
 void TLumEngine::StopLoader() {
@@ -426,6 +440,7 @@ void TLumEngine::OpenAt(double position, bool reopen) {
     draw_.CreateDrawer();
   }
   loader_->SetFrameSize(draw_.ClientWidth(), draw_.ClientHeight());
+  ResetOverlay(true);
   clockBase_ = position;
   timing_.current = position;
   timing_.requested = position;
@@ -458,8 +473,10 @@ void TLumEngine::Handle(int code, TRefObject* data) {
       captureUntil_ = MsSinceStart() + kCaptureWaitMs;
       return;
     case kRequestCloseDialog:
+      if (overlay_) overlay_->CloseTopDialog();
+      return;
     case kRequestHelp:
-      // The overlay with its dialogs comes with the navigation panel.
+      if (overlay_) overlay_->ToggleDialog("help");
       return;
     case kRequestSlides:
       if (auto* s = dynamic_cast<TSlideData*>(data)) {
@@ -552,7 +569,7 @@ void TLumEngine::ProcessPending() {
 
 bool TLumEngine::DrawFrame(bool forced, bool capture) {
   const double x = timing_.current.load();
-  if (!root_.TakeSlides(slideSet_, x)) return false;
+  if (!root_.TakeSlides(slideSet_, x, overlay_.Get())) return false;
   if (!forced && !capture && !root_.Changed()) {
     // A still picture is not redrawn; the pause says nothing about pacing.
     frameSkipped_ = true;
@@ -560,7 +577,8 @@ bool TLumEngine::DrawFrame(bool forced, bool capture) {
   }
   T3DDrawer* drawer = draw_.Drawer();
   if (!drawer || !loader_ || !source_) return false;
-  if (lastPointer_ && root_.Current() && root_.Current()->slide) {
+  if (lastPointer_ && root_.Current() && root_.Current()->slide &&
+      !(overlay_ && overlay_->Hovered())) {
     std::optional<TLumActionInfo> none;
     TLumObject* o = root_.Current()->slide->PointerInput(lastPointer_->first, lastPointer_->second, 0,
                                                          kPointerMove, &none);
@@ -620,10 +638,21 @@ void TLumEngine::Capture() {
 void TLumEngine::Pointer(const TMouseData& m) {
   lastPointer_ = std::make_pair(m.x, m.y);
   std::optional<TLumActionInfo> action;
+  const int type = m.type == kMouseEventDown ? kPointerPress
+                   : m.type == kMouseEventUp ? kPointerRelease
+                                             : kPointerMove;
+  // The panel and dialogs lie above the slides and see the pointer first.
+  const bool left = m.type != kMouseEventDown || m.button == kPointerLeft;
+  if (overlay_ && left && overlay_->Pointer(m.x, m.y, type, &action)) {
+    {
+      std::lock_guard g(statsLock_);
+      hover_ = overlay_->Hovered();
+      hoverClass_ = hover_ ? kNavPanelHoverClass : "";
+    }
+    if (action) RunAction(*action);
+    return;
+  }
   if (root_.Current() && root_.Current()->slide) {
-    const int type = m.type == kMouseEventDown ? kPointerPress
-                     : m.type == kMouseEventUp ? kPointerRelease
-                                               : kPointerMove;
     // The buttons held, as the slide reads them: only the left one presses
     // slide buttons; the others are left to the mouse options.
     const uint32_t held = m.type != kMouseEventDown ? 0
@@ -641,8 +670,31 @@ void TLumEngine::Pointer(const TMouseData& m) {
     RunAction(*m.defaultAction);
 }
 
+bool TLumEngine::RouteToOverlay(const TLumActionInfo& a) {
+  switch (a.type) {
+    case kActionHelp:
+      overlay_->ToggleDialog("help");
+      return true;
+    case kActionOpenDialog:
+      overlay_->ToggleDialog(a.textArg);
+      return true;
+    case kActionCloseDialog:
+      return overlay_->CloseTopDialog();
+    case kActionPrevSlide:
+    case kActionNextSlide:
+    case kActionGotoSlide:
+    case kActionRunPresentation:
+      // Moving the show on closes what holds it.
+      overlay_->ClosePausingDialogs();
+      return false;
+    default:
+      return false;
+  }
+}
+
 void TLumEngine::RunAction(const TLumActionInfo& a) {
   if (a.type == kActionNone) return;
+  if (overlay_ && RouteToOverlay(a)) return;
   auto e = MakeRef<TLumEventData>();
   e->code = kEventAction;
   e->ints = {a.type, a.intArg};
@@ -686,6 +738,7 @@ TEngineStatus TLumEngine::Status() const {
   std::lock_guard g(statsLock_);
   s.hover = hover_;
   s.hoverClass = hoverClass_;
+  s.dialogs = openDialogs_.load();
   s.intervals = intervalCount_;
   s.intervalMean = intervalMean_;
   s.intervalStdDevAll = intervalCount_ > 1 ? std::sqrt(intervalM2_ / double(intervalCount_ - 1)) : 0;

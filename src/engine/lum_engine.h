@@ -19,6 +19,7 @@
 #include "engine/frame_interpolator.h"
 #include "engine/input_mapping.h"
 #include "engine/lum_action_info.h"
+#include "engine/overlay.h"
 #include "engine/lum_thread.h"
 #include "engine/slide_loader.h"
 #include "imaging/bitmap.h"
@@ -124,6 +125,7 @@ struct TEngineStatus {
   // The pointer is over an object with an action (of this class).
   bool hover = false;
   std::string hoverClass;
+  int dialogs = 0;  // the show's dialogs open in the overlay
 };
 
 class TLumEngine : public TCustomLumEngine {
@@ -192,10 +194,14 @@ class TLumEngine : public TCustomLumEngine {
   bool DrawFrame(bool forced, bool capture);
   void Capture();
   void Pointer(const TMouseData& m);
+  // Actions the overlay carries out itself (dialogs); true when done with.
+  bool RouteToOverlay(const TLumActionInfo& a);
   void UploadSlide(TDrawContainer& c, double position);
   // Drops the device objects of a slide that left the set.
   void ReleaseSlide(TDrawContainer& c);
   void StopLoader();
+  // Makes the overlay of the open show (or none), dropping the old one.
+  void ResetOverlay(bool make);
   void NoteFrame();
 
   std::atomic<bool> paused_{true};
@@ -210,6 +216,8 @@ class TLumEngine : public TCustomLumEngine {
   TLumDrawController draw_;
   TRootItem root_;
   std::unique_ptr<TLumSource> source_;
+  TRef<TOverlay> overlay_;  // above the slides; reads source_
+  std::atomic<int> openDialogs_{0};
   std::unique_ptr<TLumSlideLoader> loader_;
   std::unique_ptr<TLumMusicPlayer> music_;
   int screenW_ = 1280, screenH_ = 720;

@@ -16,6 +16,7 @@
 #include "render/root_item.h"
 #include "toolkit/window.h"
 #include "transitions/effects/draw_filter.h"
+#include "video/video_extractor.h"
 
 namespace lum {
 
@@ -24,6 +25,7 @@ void InstallShowEffects() {
   std::call_once(once, [] {
     InstallTransitionEffects();
     InstallSlideEffects();
+    InstallVideoFrameSources();
   });
 }
 
@@ -39,6 +41,8 @@ TOfflineFrameDriver::TOfflineFrameDriver(TLumSource& source, int width, int heig
   source.Rotation().SetDeterministic(true);
   // Each frame shows the video frame of its time, however long decoding takes.
   TLumVideo::SetSynchronous(true);
+  // And every shadow of its time.
+  TLumSlideHost::SetSynchronousShadows(true);
   InstallShowEffects();
   std::string error;
   if (!TWindowThread::Init(&error)) throw ELumError("no display for drawing: " + error);
@@ -77,13 +81,28 @@ TOfflineFrameDriver::~TOfflineFrameDriver() {
   window_.reset();
 }
 
+void ReleaseSlideTextures(T3DDrawer& drawer, const TDrawContainer& slide) {
+  if (!slide.slide) return;
+  for (TLumObject* o : slide.slide->AllObjects()) drawer.ReleaseTextures(o);
+  drawer.ReleaseTextures(slide.slide.Get());
+}
+
 const TSlideSet& TOfflineFrameDriver::Prepare(double time) {
   cache_->Fill(time);
-  return cache_->Slides();
+  const TSlideSet& now = cache_->Slides();
+  for (const auto& old : held_)
+    if (std::find(now.begin(), now.end(), old) == now.end()) ReleaseSlideTextures(*drawer_, *old);
+  held_ = now;
+  return now;
 }
 
 bool TOfflineFrameDriver::Changed(double time) {
   return root_->TakeSlides(Prepare(time), time) && root_->Changed();
+}
+
+void TOfflineFrameDriver::Failed(const TDrawContainer& slide) {
+  if (!onFailure_) throw ELumError(slide.failure);
+  if (reported_.insert(slide.index).second) onFailure_(slide.failure);
 }
 
 TRef<TBitmap> TOfflineFrameDriver::Render(double time) {
@@ -93,10 +112,10 @@ TRef<TBitmap> TOfflineFrameDriver::Render(double time) {
   // Frames are exact or refused: a slide that could not be made is an error here.
   TDrawContainer* previous = root_->Previous();
   TDrawContainer* current = root_->Current();
-  if (previous && !previous->failure.empty()) throw ELumError(previous->failure);
+  if (previous && !previous->failure.empty()) Failed(*previous);
   // A slide whose transition has not begun shows nothing of itself yet.
   if (current && !current->failure.empty() && (!previous || root_->Progress() > 0))
-    throw ELumError(current->failure);
+    Failed(*current);
   root_->SetBackgroundColor(ArgbOfWindowsColor(source_.HiderColor()));
   root_->SetUnsharpAmount(source_.UnsharpAmount());
   drawer_->SetViewportRect(slideRect_);

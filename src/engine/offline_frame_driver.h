@@ -3,7 +3,9 @@
 // way playback prepares them, composed by the root item, drawn by the slide
 // drawer into a hidden window and read back. Used by lumshow render, the
 // export and the tests.
+#include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,8 +36,13 @@ std::vector<int64_t> SlidesOfTheMoment(const TLumSource& source, double t);
 // A colour as the project document stores it (0xBBGGRR) as opaque 0xAARRGGBB.
 TColor ArgbOfWindowsColor(uint32_t windowsColor);
 
-// Transitions drawn through the built-in and slide-based effects; once per
-// process, before any show is drawn.
+// Frees the drawer's textures of a slide that is no longer held. Still
+// pictures draw few frames, so the drawer's idle eviction would keep a
+// slide's textures (and their pictures) long after it went.
+void ReleaseSlideTextures(T3DDrawer& drawer, const TDrawContainer& slide);
+
+// Transitions drawn through the built-in and slide-based effects, videos
+// through the video library; once per process, before any show is drawn.
 void InstallShowEffects();
 
 class TOfflineFrameDriver {
@@ -52,6 +59,11 @@ class TOfflineFrameDriver {
   TRef<TBitmap> Render(double time);
   // Whether the frame at t would differ from the last rendered one.
   bool Changed(double time);
+  // With a handler, a slide that could not be made is drawn blank and its
+  // failure reported once instead of refusing the frame (the export).
+  void SetFailureHandler(std::function<void(const std::string&)> handler) {
+    onFailure_ = std::move(handler);
+  }
   TSlideProducer& Producer() { return cache_->Producer(); }
   T3DDrawer& Drawer() { return *drawer_; }
   const TRect& Slide() const { return slideRect_; }
@@ -59,6 +71,8 @@ class TOfflineFrameDriver {
  private:
   // The slides of time t, made the way the player's loader makes them.
   const TSlideSet& Prepare(double time);
+  // Refuses the frame, or reports the failure once with a handler.
+  void Failed(const TDrawContainer& slide);
 
   TLumSource& source_;
   int width_, height_;
@@ -69,6 +83,9 @@ class TOfflineFrameDriver {
   TRef<T3DEngineGL> engine_;
   std::unique_ptr<T3DDrawer> drawer_;
   std::unique_ptr<TRootItem> root_;
+  std::function<void(const std::string&)> onFailure_;
+  std::set<int64_t> reported_;
+  TSlideSet held_;  // the slides of the last frame, to free those that leave
 };
 
 }  // namespace lum

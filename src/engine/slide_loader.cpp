@@ -10,6 +10,7 @@
 #include "foundation/errors.h"
 #include "foundation/log.h"
 #include "project/lum_source.h"
+#include "transitions/effects/real_slide_filter.h"
 
 namespace lum {
 
@@ -64,7 +65,12 @@ void TSlideCache::Insert(TRef<TDrawContainer> c) {
 TRef<TDrawContainer> TSlideCache::Prepare(int64_t index) {
   Log().Line("....................................... " + std::to_string(index));
   TRef<TDrawContainer> c = producer_->Produce(index);
-  if (c) return c;
+  if (c) {
+    // A slide-based transition's effect slide is made here, off the
+    // drawing thread, rather than on its first frame.
+    PrepareSlideEffect(*c);
+    return c;
+  }
   // A slide that cannot be made still keeps its time: the show goes on
   // over a blank slide instead of waiting for it forever.
   failure_ = "slide " + std::to_string(index) + " could not be prepared: " + producer_->LastError();

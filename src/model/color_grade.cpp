@@ -1,6 +1,7 @@
 #include "model/color_grade.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "imaging/color_lookup.h"
@@ -26,7 +27,108 @@ bool IsLookup(const TBitmap* b) {
   return b && b->Width() == kLookupSize && b->Height() == kLookupRows;
 }
 
+uint32_t Bgr(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+}
+
+// The distinct colours of a set, as BGRA pixels the filters work on in
+// place, and per member which one it is. Filters map colours one by one, so
+// each distinct colour is worked on once, and colours a filter merges are
+// worked on once from then on.
+struct TColorSet {
+  std::vector<uint8_t> px;   // 4 bytes per distinct colour
+  std::vector<uint32_t> of;  // index into px / 4 per member
+  size_t Count() const { return px.size() / 4; }
+
+  // Merges equal colours; returns how many went.
+  size_t Merge() {
+    const size_t n = Count();
+    size_t slots = 16;
+    while (slots < n * 2) slots *= 2;
+    std::vector<uint32_t> table(slots, ~0u), remap(n);
+    std::vector<uint8_t> kept;
+    kept.reserve(px.size());
+    for (size_t i = 0; i < n; ++i) {
+      const uint32_t c = Bgr(&px[4 * i]);
+      size_t h = (c * 2654435761u) & (slots - 1);
+      while (table[h] != ~0u && Bgr(&kept[4 * size_t(table[h])]) != c) h = (h + 1) & (slots - 1);
+      if (table[h] == ~0u) {
+        table[h] = uint32_t(kept.size() / 4);
+        kept.insert(kept.end(), &px[4 * i], &px[4 * i] + 4);
+      }
+      remap[i] = table[h];
+    }
+    const size_t gone = n - kept.size() / 4;
+    if (gone == 0) return 0;
+    px = std::move(kept);
+    for (uint32_t& o : of) o = remap[o];
+    return gone;
+  }
+};
+
+// The tables of a run of per-channel filters: a ramp through the run.
+std::array<std::array<uint8_t, 256>, 3> RunTables(const std::vector<const TObjectFilter*>& run) {
+  uint8_t ramp[256 * 4];
+  for (int n = 0; n < 256; ++n) ramp[4 * n] = ramp[4 * n + 1] = ramp[4 * n + 2] = uint8_t(n);
+  for (const TObjectFilter* f : run) f->Apply(ramp, 256, 1, sizeof ramp);
+  std::array<std::array<uint8_t, 256>, 3> t;
+  for (int n = 0; n < 256; ++n)
+    for (int c = 0; c < 3; ++c) t[size_t(c)][size_t(n)] = ramp[4 * n + c];
+  return t;
+}
+
+void ApplyTables(const std::array<std::array<uint8_t, 256>, 3>& t, std::vector<uint8_t>& px) {
+  for (size_t i = 0; i < px.size(); i += 4)
+    px[i] = t[0][px[i]], px[i + 1] = t[1][px[i + 1]], px[i + 2] = t[2][px[i + 2]];
+}
+
 }  // namespace
+
+void ApplyFilterChain(const TFilterChain& chain, TBitmap& cells) {
+  std::vector<const TObjectFilter*> enabled;
+  for (const auto& f : chain.Filters())
+    if (!f->Disabled()) enabled.push_back(f.Get());
+  if (enabled.empty() || cells.Format() != TPixelFormat::Bgra32) return;
+  TColorSet set;
+  const size_t w = size_t(cells.Width());
+  set.px.reserve(w * size_t(cells.Height()) * 4);
+  for (int y = 0; y < cells.Height(); ++y)
+    set.px.insert(set.px.end(), cells.Row(y), cells.Row(y) + 4 * w);
+  set.of.resize(set.Count());
+  for (size_t n = 0; n < set.of.size(); ++n) set.of[n] = uint32_t(n);
+  set.Merge();
+  // Merging costs about as much as a cheap filter: after merges that gain
+  // little, the next ones wait longer.
+  int backOff = 0, wait = 0;
+  for (size_t i = 0; i < enabled.size();) {
+    if (enabled[i]->Kind() == TFilterKind::PerChannel) {
+      // Per-channel filters in a row compose into one table per channel.
+      std::vector<const TObjectFilter*> run;
+      while (i < enabled.size() && enabled[i]->Kind() == TFilterKind::PerChannel)
+        run.push_back(enabled[i++]);
+      ApplyTables(RunTables(run), set.px);
+    } else {
+      enabled[i++]->Apply(set.px.data(), int(set.Count()), 1, set.px.size());
+    }
+    if (wait > 0) {
+      --wait;
+      continue;
+    }
+    const size_t before = set.Count();
+    if (set.Merge() * 16 < before)
+      wait = backOff = std::min(2 * backOff + 1, 64);
+    else
+      backOff = 0;
+  }
+  size_t n = 0;
+  for (int y = 0; y < cells.Height(); ++y) {
+    uint8_t* p = cells.Row(y);
+    for (size_t x = 0; x < w; ++x, p += 4) {
+      std::memcpy(p, &set.px[4 * size_t(set.of[n++])], 3);
+      p[3] = 255;
+    }
+  }
+}
 
 TRef<TBitmap> BakeColorGrade(const TFilterChain& chain, int mode, const TBitmap* lookup) {
   TRef<TBitmap> cells;
@@ -35,7 +137,7 @@ TRef<TBitmap> BakeColorGrade(const TFilterChain& chain, int mode, const TBitmap*
   else
     cells = ConvertBitmap(IsLookup(lookup) ? *lookup : *DisplayLookupBase(TLookupBase::Identity),
                           TPixelFormat::Bgra32);
-  chain.Apply(cells->Row(0), cells->Width(), cells->Height(), cells->Pitch());
+  ApplyFilterChain(chain, *cells);
   return cells;
 }
 

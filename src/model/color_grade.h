@@ -42,6 +42,11 @@ class TColorGradeHolder {
   TRef<const TBitmap> cells_;
 };
 
+// Applies a chain's enabled filters to BGRA cells, as the chain's own Apply
+// does, with each distinct colour worked on once and runs of per-channel
+// filters composed into one table.
+void ApplyFilterChain(const TFilterChain& chain, TBitmap& cells);
+
 // Bakes a chain into fresh cells (exposed for tests and benchmarks).
 TRef<TBitmap> BakeColorGrade(const TFilterChain& chain, int mode, const TBitmap* lookup);
 

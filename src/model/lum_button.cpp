@@ -16,6 +16,7 @@ namespace {
 
 constexpr double kMaxPercent = 10000;
 constexpr int kScaleXField = 4;
+constexpr int kScaleYField = 5;
 
 float Percent(const TIniList* section, std::string_view key, double def) {
   const double v = ReadFloat(section, key, def);
@@ -41,6 +42,7 @@ void TLumButton::LoadFromSection(const TIniList* section) {
     theme_ = std::move(theme);
     states_ = {};
     width_ = skinHeight_ = 0;
+    captionRevision_ = ~uint64_t(0);
     DropPicture();
   }
 }
@@ -71,8 +73,10 @@ bool TLumButton::RequestPicture() {
     skinHeight_ = skin.BaseHeight();
     filtering_ = TImageFiltering(skin.filtering);
     if (!minWidthSet_) minWidth_ = skin.btnMinWidth;
+    captionScale_ = std::clamp(100.0 - skin.btnOffset, -kMaxPercent, kMaxPercent);
     if (TLumText* caption = Caption()) caption->SetColors(skin.textColor);
   }
+  WriteCaptionScale();
   const int width = WantedWidth();
   if (width != width_ || !states_[0]) {
     // All three looks at once, so that hovering and pressing load nothing.
@@ -91,6 +95,18 @@ bool TLumButton::RequestPicture() {
     MarkChanged();
   }
   return true;
+}
+
+void TLumButton::WriteCaptionScale() {
+  TLumText* caption = Caption();
+  TLumObjectProps* props = caption ? caption->Props() : nullptr;
+  // Written again only after the key frames were (re)loaded or rescaled.
+  if (!props || props->KeyFrameCount() == 0 || props->Revision() == captionRevision_) return;
+  props->SetKeyFrameValue(0, kScaleXField, float(captionScale_));
+  props->SetKeyFrameValue(0, kScaleYField, float(captionScale_));
+  captionRevision_ = props->Revision();
+  // The caption is laid out after the button: it takes the scale this frame.
+  if (props->CurrentTime() >= 0) props->Evaluate(props->CurrentTime(), false);
 }
 
 bool TLumButton::UpdateLayout(bool recursive) {

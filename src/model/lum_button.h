@@ -46,6 +46,8 @@ class TLumButton : public TLumImage {
  private:
   // The width the caption asks for now.
   int WantedWidth() const;
+  // The theme's caption offset as the caption's first key-frame scale.
+  void WriteCaptionScale();
 
   std::string theme_;
   int state_ = 0;
@@ -54,6 +56,8 @@ class TLumButton : public TLumImage {
   float minWidth_ = 0, offsetX_ = 100;
   bool minWidthSet_ = false;
   int width_ = 0, skinHeight_ = 0;
+  double captionScale_ = 100;  // 100 - the theme's "BtnOffset"
+  uint64_t captionRevision_ = ~uint64_t(0);
   std::array<TRef<TImage>, 3> states_;
 };
 

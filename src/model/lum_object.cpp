@@ -10,6 +10,7 @@
 #include "model/lum_slide.h"
 #include "model/lum_slide_host.h"
 #include "model/object_factory.h"
+#include "model/shadow_service.h"
 #include "model/special_pictures.h"
 
 namespace lum {
@@ -299,24 +300,59 @@ void TLumObject::RequestShadow(TShadowParams params, const TImage* source, doubl
   if (!std::isfinite(params.blurSize)) params.blurSize = 0;
   cast_.blurScale = std::isfinite(blurScale) ? blurScale : 0;
   cast_.unit = unit;
+  TLumSlideHost* host = GetHost();
+  TShadowService* service = host ? host->Shadows() : nullptr;
   // One that could not be made is not tried again until something changes.
-  if (cast_.requested && cast_.params == params) return;
+  if (cast_.requested && cast_.params == params) {
+    if (cast_.pending && service) TakeShadow(*service);
+    return;
+  }
+  // A superseded request that has not started is not worth making.
+  if (cast_.pending && service) service->Withdraw(cast_.name);
   cast_.requested = true;
   cast_.params = params;
   cast_.fromShape = params.source == kShapeShadowSource;
-  cast_.picture = nullptr;
+  cast_.pending = false;
+  cast_.source = nullptr;
   const std::string name = ShadowDescription(params);
-  TLumSlideHost* host = GetHost();
+  if (service) {
+    // Made off this thread; until it is ready the previous shadow is drawn
+    // (as it was made), so an animated object keeps its shadow.
+    cast_.pending = true;
+    cast_.name = name;
+    cast_.source = TRef<const TImage>(source);
+    TakeShadow(*service);
+    return;
+  }
+  TRef<TImage> picture;
   TRef<TImage> shared = host ? host->OpenPicture(name) : nullptr;
   // The cache answers unknown names with a placeholder: only the shadow counts.
   if (shared && GeneratedPictureName(*shared) == name) {
-    cast_.picture = std::move(shared);
+    picture = std::move(shared);
   } else if (TRef<TBitmap> made = GenerateShadow(params, source, [host] {
                return host && host->LoadingCancelled();
              })) {
-    cast_.picture = MakeRef<TImage>(MakeRef<TGeneratedBitmapStore>(made, name));
+    picture = MakeRef<TImage>(MakeRef<TGeneratedBitmapStore>(made, name));
   }
+  ShowShadow(std::move(picture));
+}
+
+void TLumObject::ShowShadow(TRef<TImage> picture) {
+  cast_.picture = std::move(picture);
+  cast_.shownParams = cast_.params;
+  cast_.shownUnit = cast_.unit;
   MarkChanged();
+}
+
+void TLumObject::TakeShadow(TShadowService& service) {
+  TRef<TImage> picture;
+  const TShadowService::TState state =
+      service.Request(cast_.name, cast_.params, cast_.source, picture);
+  if (state == TShadowService::TState::Pending) return;
+  cast_.pending = false;
+  cast_.source = nullptr;
+  // One that cannot be made leaves the object unshadowed.
+  ShowShadow(std::move(picture));
 }
 
 void TLumObject::LoadFromSection(const TIniList* section) {

@@ -21,6 +21,7 @@ class TLumObjectProps;
 class TLumObject;
 class TLumSlide;
 class TLumSlideHost;
+class TShadowService;
 class TLumBox;
 class TLumImage;
 struct TSlideBackground;
@@ -268,6 +269,10 @@ class TLumObject : public TLumParams {
   // object's own picture; null for shapes). blurScale is in object units;
   // unit is object units per source pixel.
   void RequestShadow(TShadowParams params, const TImage* source, double blurScale, double unit);
+  // Takes the pending shadow when the service has it ready (or gave up).
+  void TakeShadow(TShadowService& service);
+  // Draws this picture (null: none) as made for the current parameters.
+  void ShowShadow(TRef<TImage> picture);
   friend class TLumSlide;
 
   TLumObject* parent_ = nullptr;

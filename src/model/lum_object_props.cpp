@@ -493,6 +493,15 @@ void TLumObjectProps::ScaleOwn(const TLumSlideTiming& timing, double k) {
   for (TSegmentTracker& tracker : trackers_) tracker = TSegmentTracker();
 }
 
+void TLumObjectProps::SetKeyFrameValue(int k, int field, float value) {
+  if (k < 0 || k >= KeyFrameCount() || field < 0 || field >= kAnimatedFieldCount ||
+      !std::isfinite(value))
+    return;
+  keyFrames_[size_t(k)]->values_[size_t(field)] = value;
+  slots_[size_t(k)].values[size_t(field)] = value;
+  ++revision_;
+}
+
 void TLumObjectProps::SetAspect(double w, double h) {
   fx_ = fy_ = 0.01f;
   if (!ReadBool(section_, "EnableAspect", false)) return;

@@ -80,6 +80,10 @@ class TLumObjectProps : public TRefObject, private IModifierContext {
   // time by k, rounded to whole ms (k < 0.0001 counts as 1); recursive.
   void ScaleTimes(const TLumSlideTiming& timing, double k);
 
+  // Writes field i of key frame k (stored units; a non-finite value is
+  // ignored) and has the next evaluation take it up.
+  void SetKeyFrameValue(int k, int field, float value);
+
   // Frame aspect from "EnableAspect" and "Aspect" for a picture of w x h.
   void SetAspect(double w, double h);
   float AspectX() const { return fx_; }

@@ -8,6 +8,7 @@
 
 #include "imaging/picture_cache.h"
 #include "model/button_producer.h"
+#include "model/shadow_service.h"
 #include "model/special_pictures.h"
 
 namespace lum {
@@ -55,6 +56,20 @@ TLumSlideHost::TLumSlideHost() : resolver_(std::make_shared<TPictureResolverStat
 
 TLumSlideHost::~TLumSlideHost() {
   DetachResolver();
+}
+
+namespace {
+std::atomic<bool> synchronousShadows{false};
+}  // namespace
+
+void TLumSlideHost::SetSynchronousShadows(bool on) {
+  synchronousShadows = on;
+}
+
+TShadowService* TLumSlideHost::Shadows() const {
+  if (synchronousShadows) return nullptr;
+  std::call_once(shadowsMade_, [this] { shadows_ = std::make_unique<TShadowService>(); });
+  return shadows_.get();
 }
 
 void TLumSlideHost::SetAccessor(TRef<TFileAccessor> accessor) {

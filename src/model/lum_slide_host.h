@@ -4,6 +4,7 @@
 // cancelled loading, the hook after a slide's background).
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -17,6 +18,7 @@ namespace lum {
 
 struct TPictureResolverState;
 class TButtonProducerHost;
+class TShadowService;
 
 class TLumSlideHost : public TRefObject {
  public:
@@ -51,6 +53,12 @@ class TLumSlideHost : public TRefObject {
   std::pair<int, int> PictureSize() const;
   // The skin producers under PathToButtons, made on first use.
   TButtonProducerHost& ButtonProducers() const;
+  // Where shadows are made off the calling thread (made on first use); null
+  // while shadows are made at once.
+  TShadowService* Shadows() const;
+  // Process-wide: shadows made at once, so that a frame shows every shadow
+  // of its time (rendering and export); off by default.
+  static void SetSynchronousShadows(bool on);
 
   // Objects outside the view are hit-tested only when this accepts them.
   std::function<bool(const TLumObject&)> tracking;
@@ -68,6 +76,8 @@ class TLumSlideHost : public TRefObject {
   // Shared with the resolver, which runs on whatever thread decodes pictures.
   std::shared_ptr<TPictureResolverState> resolver_;
   mutable std::unique_ptr<TButtonProducerHost> buttons_;
+  mutable std::once_flag shadowsMade_;
+  mutable std::unique_ptr<TShadowService> shadows_;
 };
 
 }  // namespace lum

@@ -7,6 +7,7 @@
 #include "document/ini_file.h"
 #include "foundation/log.h"
 #include "model/animated_field_desk.h"
+#include "model/lum_button.h"
 #include "model/lum_key_frame.h"
 #include "model/lum_object_props.h"
 #include "model/lum_slide.h"
@@ -61,8 +62,7 @@ void TLumText::LoadFromSection(const TIniList* section) {
   TLumObject::LoadFromSection(section);
   antialiased_ = false;
   // A button's caption is its first child: one line, no clicks, no shadow.
-  if (parent_ && parent_->Kind() == kKindButton && !parent_->Children().empty() &&
-      parent_->Children().front() == this) {
+  if (IsButtonCaption()) {
     if (lines.size() > 1) lines.resize(1);
     transpForClick_ = true;
     TDropShadow none = shadow_;
@@ -76,6 +76,18 @@ void TLumText::LoadFromSection(const TIniList* section) {
       if (o != this && o->Kind() == kKindText) static_cast<TLumText*>(o)->SetComment(false);
   }
   isComment_ = comment;
+}
+
+bool TLumText::IsButtonCaption() const {
+  return parent_ && parent_->Kind() == kKindButton && !parent_->Children().empty() &&
+         parent_->Children().front() == this;
+}
+
+double TLumText::GetDrawOpacity() const {
+  const auto* button = IsButtonCaption() ? dynamic_cast<const TLumButton*>(parent_) : nullptr;
+  if (!button) return GetOpacity();
+  // A caption fades with its button, and by the button's caption opacity.
+  return GetOpacity() * button->GetOpacity() / 100 * button->TextOpacity() / 100;
 }
 
 void TLumText::SetLines(std::vector<std::string> lines) {

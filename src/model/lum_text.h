@@ -24,6 +24,10 @@ class TLumText : public TLumImage {
   void LoadFromSection(const TIniList* section) override;
   bool RequestPicture() override;
   void FillDrawParams(TImageDrawParams& params) const override;
+  // A button's caption is drawn at its own opacity times the button's and
+  // the button's "TxtOpacity".
+  double GetDrawOpacity() const override;
+  bool IsButtonCaption() const;
   double ShadowBlurScale() const override;
   double FitFor(double pw, double ph) const override;
   bool UpdateLayout(bool recursive) override;

@@ -9,6 +9,7 @@
 #include "foundation/file_stream.h"
 #include "foundation/log.h"
 #include "imaging/bitmap_store.h"
+#include "imaging/color_lookup.h"
 #include "imaging/picture_cache.h"
 #include "model/lum_slide.h"
 #include "model/lum_slide_host.h"
@@ -18,6 +19,7 @@ namespace lum {
 namespace {
 
 std::atomic<bool> gSynchronous{false};
+std::atomic<int64_t> gShown{0}, gLate{0}, gSkipped{0};
 
 double FiniteOr(double v, double def) {
   return std::isfinite(v) ? v : def;
@@ -55,6 +57,24 @@ void TLumVideo::SetSynchronous(bool on) {
 
 bool TLumVideo::Synchronous() {
   return gSynchronous;
+}
+
+TVideoShowCounts TLumVideo::ShowCounts() {
+  return {gShown.load(), gLate.load(), gSkipped.load()};
+}
+
+void TLumVideo::CountShown(int64_t index) {
+  if (index == counted_ || !extractor_) return;
+  // Only frames reached by playing on are judged; the first and those after
+  // a jump back are merely shown.
+  if (counted_ >= 0 && index > counted_) {
+    gSkipped += index - counted_ - 1;
+    const int32_t num = extractor_->RateNum(), den = extractor_->RateDen();
+    const double interval = num > 0 && den > 0 ? 1000.0 * den / num : 40;
+    if (videoTime_ - FrameIntervalStart(index, num, den) > interval) ++gLate;
+  }
+  ++gShown;
+  counted_ = index;
 }
 
 void TLumVideo::LoadFromSection(const TIniList* section) {
@@ -107,19 +127,12 @@ std::unique_ptr<TStream> TLumVideo::OpenStream() const {
 bool TLumVideo::OpenClip() {
   TLumSlideHost* host = slide_ ? slide_->GetHost() : nullptr;
   if (!host) return false;
-  TRef<TFFMpegDll> lib = TFFMpegDll::Acquire();
-  if (!lib) return false;
   const std::string key = std::to_string(reinterpret_cast<uintptr_t>(host->Accessor().Get())) +
                           (loadFromDisk_ ? ":disk:" : ":member:") + FoldCase(fileName_);
-  extractor_ = SharedExtractor(key, [&]() -> TRef<TWinVideoSource> {
-    std::string why;
-    TRef<TWinVideoSource> s = TWinVideoSource::Open(lib, fileName_, OpenStream(), &why);
-    if (!s) Log().Line("Video " + fileName_ + " not shown: " + why);
-    return s;
-  });
+  extractor_ = OpenVideoSource(key, fileName_, [this] { return OpenStream(); });
   if (!extractor_) return false;
   // A file of unknown length leaves the clip as it is.
-  const double length = extractor_->Source().DurationMs();
+  const double length = extractor_->DurationMs();
   if (linked_ && length > 0 && clip_.ClampTo(length)) {
     timing_ = clip_.Timing();
     if (project_) clip_.WriteBack(*project_);
@@ -170,7 +183,10 @@ void TLumVideo::SetTime(bool recursive, double time) {
 const TVideoFrame* TLumVideo::CurrentFrame(double displayRate) {
   if (!extractor_) return shown_.get();
   const int64_t want = extractor_->IndexAt(videoTime_);
-  if (shown_ && shown_->index == want) return shown_.get();
+  if (shown_ && shown_->index == want) {
+    CountShown(want);
+    return shown_.get();
+  }
   if (gSynchronous) extractor_->Prepare(videoTime_, true);
   std::unique_ptr<TVideoFrame> got = extractor_->Take(videoTime_, displayRate);
   // Keep whichever of the two is nearer: a stale frame beats a jump back.
@@ -180,17 +196,24 @@ const TVideoFrame* TLumVideo::CurrentFrame(double displayRate) {
   extractor_->Give(std::move(got));
   // Drawn again until the wanted frame is there, even while the show stands still.
   if (!shown_ || shown_->index != want) MarkChanged();
+  if (shown_) CountShown(shown_->index);
   return shown_.get();
 }
 
 TVideoDrawParams TLumVideo::DrawParams() const {
   TVideoDrawParams p = draw_;
   if (extractor_) {
-    const TWinVideoSource& s = extractor_->Source();
+    const TVideoFrameSource& s = *extractor_;
     p.field = ChooseField(deinterlace_, s.Interlaced(), s.TopFieldFirst(), videoTime_, s.RateNum(),
                           s.RateDen());
   }
   return p;
+}
+
+TColorGradeDraw TLumVideo::VideoGrade() {
+  // The base changes with the display profile.
+  videoBase_ = DisplayLookupBase(TLookupBase::Video);
+  return videoGrades_.Current(Props(), videoBase_.Get());
 }
 
 void TLumVideo::DrawSelf(TObjectDrawer& drawer) {

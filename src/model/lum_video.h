@@ -6,9 +6,10 @@
 // or the library the object shows the video placeholder picture.
 #include <memory>
 
+#include "model/color_grade.h"
 #include "model/lum_image.h"
-#include "video/video_clip.h"
-#include "video/video_extractor.h"
+#include "model/video_clip.h"
+#include "model/video_frame_source.h"
 
 namespace lum {
 
@@ -18,6 +19,14 @@ struct TVideoDrawParams {
   bool chromaEnabled = false;
   uint32_t chromaKey = 0;  // r | g << 8 | b << 16
   double chromaDelta = 0;  // tolerance, 0..1 of the chroma range
+};
+
+// Video frames shown by every video object of the process while playing
+// forward (for playback figures).
+struct TVideoShowCounts {
+  int64_t shown = 0;    // distinct frames drawn
+  int64_t late = 0;     // first drawn more than one frame interval after their time
+  int64_t skipped = 0;  // never drawn: a later frame came first
 };
 
 class TLumVideo : public TLumImage {
@@ -35,6 +44,7 @@ class TLumVideo : public TLumImage {
   // the time, never a nearby one.
   static void SetSynchronous(bool on);
   static bool Synchronous();
+  static TVideoShowCounts ShowCounts();
 
   const std::string& FileName() const { return fileName_; }
   const std::string& ClipGuid() const { return clipGuid_; }
@@ -46,9 +56,13 @@ class TLumVideo : public TLumImage {
   bool WaitForConvert() const { return waitForConvert_; }
   // Video time (ms into the file) of the last SetTime.
   double VideoTime() const { return videoTime_; }
-  // The extractor while the file is open.
-  TLumVideoExtractor* Extractor() const { return extractor_.Get(); }
+  // The frame source while the file is open.
+  TVideoFrameSource* Extractor() const { return extractor_.Get(); }
   TVideoDrawParams DrawParams() const;
+  // The colour grade of the moment baked over the video conversion: the
+  // (V, U, Y) volumes the video shaders look colours up in. Always volumes;
+  // an ungraded clip gets the conversion alone.
+  TColorGradeDraw VideoGrade();
   // The frame for the current video time (the previous one while the
   // wanted one is not decoded yet); null before any frame was decoded.
   const TVideoFrame* CurrentFrame(double displayRate);
@@ -57,6 +71,7 @@ class TLumVideo : public TLumImage {
   bool OpenClip();
   std::unique_ptr<TStream> OpenStream() const;
   void Placeholder();
+  void CountShown(int64_t index);
 
   std::string fileName_, clipGuid_;
   TIniFile* project_ = nullptr;  // where clip upkeep writes back
@@ -67,8 +82,11 @@ class TLumVideo : public TLumImage {
   TDeinterlace deinterlace_ = TDeinterlace::Auto;
   TVideoDrawParams draw_;
   double videoTime_ = 0;
-  TRef<TLumVideoExtractor> extractor_;
+  TRef<TVideoFrameSource> extractor_;
+  TColorGrades videoGrades_;
+  TRef<const TBitmap> videoBase_;  // held: the grades compare it by address
   std::unique_ptr<TVideoFrame> shown_;
+  int64_t counted_ = -1;  // index of the last frame counted as shown
 };
 
 }  // namespace lum

@@ -68,9 +68,16 @@ struct TShadow {
   TShadowParams params;
   TRef<TImage> picture;
   bool fromShape = false;
-  bool requested = false;  // made, or tried, for these parameters
-  double blurScale = 0;    // object units per unit of "ShadowSize"
-  double unit = 1;         // object units per source pixel
+  bool requested = false;     // made, or tried, for these parameters
+  bool pending = false;       // on its way from the host's shadow service
+  std::string name;           // the description, while pending
+  TRef<const TImage> source;  // the picture it is made from, while pending
+  double blurScale = 0;       // object units per unit of "ShadowSize"
+  double unit = 1;            // object units per source pixel
+  // What the picture was made for: while a new one is on its way, the
+  // previous one is drawn by these.
+  TShadowParams shownParams;
+  double shownUnit = 1;
 };
 
 // Blur scales by object kind: the shadow's blur per unit of "ShadowSize".

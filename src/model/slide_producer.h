@@ -20,6 +20,9 @@ class TDrawContainer : public TRefObject {
   TRef<TLumSlide> slide;
   TTransitionChoice transition;  // the slide's incoming transition
   std::string failure;           // why a blank slide stands in for this one
+  // What the incoming transition needs, made ahead off the drawing thread
+  // by the effects library (which alone knows its type); may be null.
+  TRef<TRefObject> preparedEffect;
 };
 
 inline constexpr const char* kZeroSizeMessage = "ZeroSize of Presentation!";

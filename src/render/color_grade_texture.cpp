@@ -34,6 +34,11 @@ TCustomColorGradeTexture::TCustomColorGradeTexture(T3DScreen* screen, TColorGrad
   Rebuild();
 }
 
+void TCustomColorGradeTexture::SetSource(TRef<const TBitmap> source) {
+  source_ = std::move(source);
+  Rebuild();
+}
+
 void TCustomColorGradeTexture::SetFilter(TFilter filter) {
   filter_ = std::move(filter);
   Rebuild();
@@ -101,6 +106,89 @@ TRef<TVolumeTexture> MakeLookupVolume(T3DScreen* screen, const TBitmap& lookup) 
   auto v = MakeRef<TVolumeTexture>(screen, kLookupSize, kLookupSize, kLookupSize);
   SetLookupCells(*v, lookup);
   return v;
+}
+
+TRef<TBitmap> BlendGradeCells(const TBitmap& from, const TBitmap& to, double t) {
+  if (from.Width() != to.Width() || from.Height() != to.Height() ||
+      from.Format() != TPixelFormat::Bgra32 || to.Format() != TPixelFormat::Bgra32)
+    AssertFailed("ColorGradeTexture", "Grades of different sizes blended together");
+  // Fixed point: t in steps of 1/256, so a row is plain integer work.
+  const int k = int(std::lround(std::clamp(t, 0.0, 1.0) * 256));
+  auto cells = MakeRef<TBitmap>(from.Width(), from.Height(), TPixelFormat::Bgra32);
+  const size_t bytes = size_t(from.Width()) * 4;
+  for (int y = 0; y < from.Height(); ++y) {
+    const uint8_t* a = from.Row(y);
+    const uint8_t* b = to.Row(y);
+    uint8_t* d = cells->Row(y);
+    for (size_t i = 0; i < bytes; ++i) d[i] = uint8_t(a[i] + (((int(b[i]) - a[i]) * k + 128) >> 8));
+  }
+  return cells;
+}
+
+TCustomColorGradeTexture& TBlendedColorGrade::Blend(const TBitmap& from, const TBitmap& to,
+                                                    int step) {
+  if (texture_ && from_.Get() == &from && to_.Get() == &to && step == step_) return *texture_;
+  from_ = TRef<const TBitmap>(&from);
+  to_ = TRef<const TBitmap>(&to);
+  step_ = step;
+  TRef<const TBitmap> cells = BlendGradeCells(from, to, double(step) / kGradeBlendSteps);
+  if (!texture_)
+    texture_ = MakeRef<TCustomColorGradeTexture>(screen_, kind_, std::move(cells));
+  else
+    texture_->SetSource(std::move(cells));
+  return *texture_;
+}
+
+TCustomColorGradeTexture* GradeTextureFor(T3DDrawer& drawer, const TBitmap& cells, int mode) {
+  // Baked cells are made anew on every change, so they key their texture.
+  if (auto* kept = dynamic_cast<TCustomColorGradeTexture*>(drawer.Cached(&cells))) return kept;
+  const TColorGradeKind kind =
+      mode == kGradeCurves ? TColorGradeKind::Curve : TColorGradeKind::Picture;
+  auto made =
+      MakeRef<TCustomColorGradeTexture>(&drawer.Screen(), kind, TRef<const TBitmap>(&cells));
+  drawer.SetCached(&cells, made);
+  return made.Get();
+}
+
+namespace {
+
+// The one texture a frame's grade needs: an end when only it shows, else the
+// object's blend.
+TCustomColorGradeTexture* OneGradeTexture(T3DDrawer& drawer, const void* key,
+                                          const TColorGradeDraw& grade) {
+  const int step = int(std::lround(std::clamp(grade.t, 0.0, 1.0) * kGradeBlendSteps));
+  if (step == 0 || grade.from.Get() == grade.to.Get())
+    return GradeTextureFor(drawer, *grade.from, grade.mode);
+  if (step == kGradeBlendSteps) return GradeTextureFor(drawer, *grade.to, grade.mode);
+  const TColorGradeKind kind =
+      grade.mode == kGradeCurves ? TColorGradeKind::Curve : TColorGradeKind::Picture;
+  auto* blend = dynamic_cast<TBlendedColorGrade*>(drawer.Cached(key));
+  if (!blend || blend->Kind() != kind) {
+    auto made = MakeRef<TBlendedColorGrade>(&drawer.Screen(), kind);
+    blend = made.Get();
+    drawer.SetCached(key, made);
+  }
+  return &blend->Blend(*grade.from, *grade.to, step);
+}
+
+}  // namespace
+
+bool DrawGradedPicture(T3DDrawer& drawer, const void* key, const TQuad3& q, TCustomTexture& picture,
+                       const TTexRect& source, double opacity, const TColorGradeDraw& grade,
+                       uint32_t tint) {
+  if (grade.mode < kGradeCurves || !grade.from || !grade.to || opacity <= 0) return false;
+  TCustomColorGradeTexture* look = OneGradeTexture(drawer, key, grade);
+  if (!look || !look->Prepare()) return false;
+  // Premultiplied pictures carry the opacity in their colour; the tint
+  // stays in the vertex colour, which the shader multiplies in first.
+  const auto a = uint32_t(std::lround(std::clamp(opacity, 0.0, 1.0) * 255));
+  const uint32_t rgb = ((tint & 0xFF) << 16) | (tint & 0xFF00) | ((tint >> 16) & 0xFF);
+  const TColor color = picture.premultiplied ? a * 0x01010101u : (a << 24) | rgb;
+  if (look->IsVolume())
+    return drawer.DrawShaderQuad(shColorGradeOne, {&picture}, q, {source}, {}, color,
+                                 {look->Volume()}, 1);
+  return drawer.DrawShaderQuad(shColorGradeLinearOne, {&picture, look->Curve()}, q,
+                               {source, {0, 0, kCurveEntries, 1}}, {}, color);
 }
 
 bool DrawColorGraded(T3DDrawer& drawer, const TQuad3& q, TCustomTexture& picture,

@@ -193,6 +193,20 @@ const TShaderSource kShaders[shCount] = {
      "void main() {\n"
      "  oC0 = vec4(texture(s0, t0).rgb * 0.862745 + 0.0585938, 1.0);\n"
      "}\n"},
+    {"color_grade_one",
+     "uniform sampler2D s0;\nuniform sampler3D s1;\n"
+     "void main() {\n"
+     "  vec4 t = texture(s0, t0);\n"
+     "  vec3 p = t.rgb * v0.rgb * 0.96875 + 0.015625;\n"
+     "  oC0 = vec4(texture(s1, p).rgb, t.a * v0.a);\n"
+     "}\n"},
+    {"color_grade_linear_one",
+     "uniform sampler2D s0;\nuniform sampler2D s1;\n"
+     "void main() {\n"
+     "  vec4 t = texture(s0, t0);\n"
+     "  vec3 p = t.rgb * v0.rgb * 0.996094 + 0.00195312;\n"
+     "  oC0 = vec4(texture(s1, p.rr).r, texture(s1, p.gg).g, texture(s1, p.bb).b, t.a * v0.a);\n"
+     "}\n"},
 };
 
 }  // namespace

@@ -29,6 +29,9 @@ enum TDrawerShader : int {
   shLineAverage,
   shWeaveAverage,
   shVideoRange,
+  // One look-up texture already holding the blend of two grades.
+  shColorGradeOne,
+  shColorGradeLinearOne,
   shCount
 };
 

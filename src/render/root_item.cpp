@@ -1,6 +1,7 @@
 #include "render/root_item.h"
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 #include "model/lum_slide.h"
@@ -18,6 +19,8 @@ TTransitionFactory& Factory() {
   static TTransitionFactory factory;
   return factory;
 }
+
+std::atomic<bool> directSources{true};
 
 // The pair of a frame: pictures are drawn on demand, once, and given back
 // to the pool with the frame.
@@ -55,6 +58,15 @@ class TFramePair : public TTransitionSlides {
     return pictures_[i].Get();
   }
   TRect Area() const override { return AreaOf(drawer_); }
+  TSlideSource Direct(int which) override {
+    const int i = which ? 1 : 0;
+    if (!probed_[i]) {
+      probed_[i] = true;
+      TLumSlide* slide = Container(i).slide.Get();
+      if (slide && directSources) direct_[i] = SolePicture(drawer_, *slide, Area());
+    }
+    return direct_[i];
+  }
   static TRect AreaOf(T3DDrawer& d) {
     return d.ViewportRect().Empty() ? d.FrameRect() : d.ViewportRect();
   }
@@ -63,13 +75,24 @@ class TFramePair : public TTransitionSlides {
   T3DDrawer& drawer_;
   TDrawContainer* slides_[2];
   TRef<TRenderTargetTexture> pictures_[2];
+  TSlideSource direct_[2];
+  bool probed_[2] = {false, false};
 };
 
 }  // namespace
 
+TSlideSource TTransitionSlides::Source(int which) {
+  if (TSlideSource s = Direct(which)) return s;
+  return Picture(which);
+}
+
 void SetTransitionFactory(TTransitionFactory factory) {
   std::lock_guard g(FactoryLock());
   Factory() = std::move(factory);
+}
+
+void SetDirectSlideSources(bool on) {
+  directSources = on;
 }
 
 bool HasTransitionFactory() {

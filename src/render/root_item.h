@@ -7,6 +7,7 @@
 
 #include "model/slide_producer.h"
 #include "render/3d_drawer.h"
+#include "render/slide_drawer.h"
 
 namespace lum {
 
@@ -23,6 +24,13 @@ class TTransitionSlides {
   virtual TRenderTargetTexture* Picture(int which) = 0;
   // The slides' rectangle in target pixels.
   virtual TRect Area() const = 0;
+  // The slide's own opaque picture when that alone makes up the slide over
+  // Area(): sampling it directly looks the same as sampling Picture() and
+  // saves drawing the slide into a target. Empty otherwise.
+  virtual TSlideSource Direct(int) { return {}; }
+  // Direct, else Picture; empty when neither can be had. Draws nothing
+  // when the slide is direct.
+  TSlideSource Source(int which);
 };
 
 // One transition between two slides, made on its first frame and kept with it.
@@ -39,6 +47,10 @@ using TTransitionFactory = std::function<TRef<TTransitionEffect>(
     TDrawContainer& previous, TDrawContainer& current, const TRect& area)>;
 void SetTransitionFactory(TTransitionFactory factory);
 bool HasTransitionFactory();
+
+// Whether transitions may sample a slide's sole picture directly (the
+// default); off, every slide is drawn into a target first.
+void SetDirectSlideSources(bool on);
 
 class TRootItem : public TDrawerItem {
  public:

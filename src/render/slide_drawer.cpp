@@ -166,13 +166,14 @@ void TSlideDrawer::DrawShadow(TLumObject& o, double opacity) {
   if (!s.picture || !d.enabled || !(opacity > 0)) return;
   TRef<TBitmap> level = s.picture->GetMipLevel(0, TPixelFormat::Bgra32);
   // White with the shadow as alpha: tinted like a text.
-  if (level) level = PremultipliedWhite(*level);
+  if (level) level = PremultipliedWhiteOf(drawer_, *level);
   TCustomTexture* tex = level ? drawer_.TextureFor(&o, *level, false) : nullptr;
   if (!tex) return;
   tex->premultiplied = true;
-  const TShadowGeometry g = ShadowGeometryOf(s.params);
-  const double ex = (s.params.marginX + g.border * g.Factor()) * s.unit;
-  const double ey = (s.params.marginY + g.border * g.Factor()) * s.unit;
+  // As the picture was made: a newer one may be on its way.
+  const TShadowGeometry g = ShadowGeometryOf(s.shownParams);
+  const double ex = (s.shownParams.marginX + g.border * g.Factor()) * s.shownUnit;
+  const double ey = (s.shownParams.marginY + g.border * g.Factor()) * s.shownUnit;
   const TWorldTransform& t = o.Transform();
   const double sx = std::sqrt(Dot(t.axisX, t.axisX)), sy = std::sqrt(Dot(t.axisY, t.axisY));
   const TShadowOffset off = ShadowOffset(std::sqrt(sx * sy), d.distance, s.blurScale, d.angle);
@@ -201,6 +202,35 @@ void TSlideDrawer::DrawBox(TLumBox& box) {
                    GradientCorners(box.Fill(), c1, c2), box.Antialiased());
 }
 
+bool LayoutImage(T3DDrawer& d, TLumImage& image, const TImageDrawParams& p, TImageLayout& out) {
+  const TRef<TImage>& picture = image.Picture();
+  if (!picture || picture->Width() <= 0 || picture->Height() <= 0) return false;
+  TRef<TBitmap> level = picture->GetMipLevel(p.mipLevel, TPixelFormat::Bgra32);
+  if (!level) level = picture->GetMipLevel(0, TPixelFormat::Bgra32);
+  if (!level) return false;
+  // Texts are white with coverage as alpha: as premultiplied pixels (all
+  // four channels the coverage) the drawer can tint them.
+  // Graded texts keep their white: the grade shader takes the tint first.
+  const bool tinted = p.hasTextColor && p.grade.mode < kGradeCurves;
+  if (tinted) level = PremultipliedWhiteOf(d, *level);
+  if (!level) return false;
+  TCustomTexture* tex = d.TextureFor(&image, *level, true);
+  if (!tex) return false;
+  tex->premultiplied = tinted;
+  tex->nearest = p.filtering == TImageFiltering::Nearest;
+  tex->lodBias = p.mipLodBias;
+  const double kx = double(level->Width()) / picture->Width();
+  const double ky = double(level->Height()) / picture->Height();
+  const TRectF v = image.VisibleRect();
+  out.source = {v.left * kx, v.top * ky, v.right * kx, v.bottom * ky};
+  out.level = std::move(level);
+  out.texture = tex;
+  out.left = image.RectLeft(), out.top = image.RectTop();
+  out.right = out.left + image.Width(), out.bottom = out.top + image.Height();
+  out.band = p.columns == 1 && p.rows == 1 ? image.BorderThickness() : 0;
+  return true;
+}
+
 void TSlideDrawer::DrawImage(TLumImage& image) {
   const TRef<TImage>& picture = image.Picture();
   if (!picture || picture->Width() <= 0 || picture->Height() <= 0) return;
@@ -208,25 +238,9 @@ void TSlideDrawer::DrawImage(TLumImage& image) {
   image.FillDrawParams(p);
   if (p.opacity <= 0) return;
   DrawShadow(image, p.opacity);
-  TRef<TBitmap> level = picture->GetMipLevel(p.mipLevel, TPixelFormat::Bgra32);
-  if (!level) level = picture->GetMipLevel(0, TPixelFormat::Bgra32);
-  if (!level) return;
-  // Texts are white with coverage as alpha: as premultiplied pixels (all
-  // four channels the coverage) the drawer can tint them.
-  if (p.hasTextColor) level = PremultipliedWhite(*level);
-  if (!level) return;
-  TCustomTexture* tex = drawer_.TextureFor(&image, *level, true);
-  if (!tex) return;
-  tex->premultiplied = p.hasTextColor;
-  tex->nearest = p.filtering == TImageFiltering::Nearest;
-  tex->lodBias = p.mipLodBias;
-  const double kx = double(level->Width()) / picture->Width();
-  const double ky = double(level->Height()) / picture->Height();
-  const TRectF v = image.VisibleRect();
-  const TTexRect src{v.left * kx, v.top * ky, v.right * kx, v.bottom * ky};
-  const double l = image.RectLeft(), t = image.RectTop();
-  const double r = l + image.Width(), b = t + image.Height();
-  const double band = p.columns == 1 && p.rows == 1 ? image.BorderThickness() : 0;
+  TImageLayout g;
+  if (!LayoutImage(drawer_, image, p, g)) return;
+  const double l = g.left, t = g.top, r = g.right, b = g.bottom, band = g.band;
   if (band > 0 && p.hasBorderColor) {
     const TColor c = ToArgb(p.borderColor & 0xFFFFFF, p.opacity * (p.borderColor >> 24) / 255.0);
     const std::array<TColor, 4> cs{c, c, c, c};
@@ -236,43 +250,30 @@ void TSlideDrawer::DrawImage(TLumImage& image) {
     drawer_.FillQuad(ObjectQuad(image, r - band, t + band, r, b - band), cs);
   }
   const TQuad3 quad = ObjectQuad(image, l + band, t + band, r - band, b - band);
-  // Text tints come from the vertex colour, which grading does not carry.
-  if (p.grade.mode >= kGradeCurves && !p.hasTextColor) {
-    TCustomColorGradeTexture* from = GradeTextureOf(*p.grade.from, p.grade.mode);
-    TCustomColorGradeTexture* to = GradeTextureOf(*p.grade.to, p.grade.mode);
-    if (from && to && DrawColorGraded(drawer_, quad, *tex, src, p.opacity, *from, *to, p.grade.t))
-      return;
-  }
-  drawer_.DrawTexture(quad, *tex, src, p.opacity, p.antialiased && band == 0,
+  if (DrawGradedPicture(drawer_, &image, quad, *g.texture, g.source, p.opacity, p.grade,
+                        p.hasTextColor ? p.textColor : 0xFFFFFF))
+    return;
+  drawer_.DrawTexture(quad, *g.texture, g.source, p.opacity, p.antialiased && band == 0,
                       p.hasTextColor ? p.textColor : 0xFFFFFF);
 }
 
-TRef<TBitmap> TSlideDrawer::PremultipliedWhite(const TBitmap& text) {
-  if (auto* kept = dynamic_cast<TBitmap*>(drawer_.Cached(&text))) return TRef<TBitmap>(kept);
+TRef<TBitmap> PremultipliedWhiteOf(T3DDrawer& d, const TBitmap& text) {
+  if (auto* kept = dynamic_cast<TBitmap*>(d.Cached(&text))) return TRef<TBitmap>(kept);
   if (text.Format() != TPixelFormat::Bgra32) return nullptr;
   auto made = MakeRef<TBitmap>(text.Width(), text.Height(), TPixelFormat::Bgra32);
   for (int y = 0; y < text.Height(); ++y) {
     const uint8_t* s = text.Row(y);
-    uint8_t* d = made->Row(y);
-    for (int x = 0; x < text.Width(); ++x) std::memset(d + 4 * x, s[4 * x + 3], 4);
+    uint8_t* p = made->Row(y);
+    for (int x = 0; x < text.Width(); ++x) std::memset(p + 4 * x, s[4 * x + 3], 4);
   }
-  drawer_.SetCached(&text, made);
+  d.SetCached(&text, made);
   return made;
-}
-
-TCustomColorGradeTexture* TSlideDrawer::GradeTextureOf(const TBitmap& cells, int mode) {
-  // Baked cells are made anew on every change, so they key their texture.
-  if (auto* kept = dynamic_cast<TCustomColorGradeTexture*>(drawer_.Cached(&cells))) return kept;
-  const TColorGradeKind kind =
-      mode == kGradeCurves ? TColorGradeKind::Curve : TColorGradeKind::Picture;
-  auto made = MakeRef<TCustomColorGradeTexture>(&drawer_.Screen(), kind, TRef<const TBitmap>(&cells));
-  drawer_.SetCached(&cells, made);
-  return made.Get();
 }
 
 void TSlideDrawer::DrawContent(TLumObject& object) {
   if (auto* port = dynamic_cast<TLumViewPort*>(&object)) DrawViewPort(*port);
-  if (auto* video = dynamic_cast<TLumVideo*>(&object)) DrawVideoObject(drawer_, *video);
+  if (auto* video = dynamic_cast<TLumVideo*>(&object))
+    DrawVideoObject(drawer_, *video, [&](double opacity) { DrawShadow(*video, opacity); });
 }
 
 TRef<TRenderTargetTexture> TSlideDrawer::DrawIntoTarget(TLumObject& parent) {
@@ -313,6 +314,134 @@ void TSlideDrawer::DrawViewPort(TLumViewPort& port) {
   }
   if (mask) drawer_.FullTargets().Release(mask);
   if (inside) drawer_.FullTargets().Release(inside);
+}
+
+namespace {
+
+// Marks a picture level found fully opaque (or not); holds the level so its
+// address keys nothing else while the mark lives.
+struct TOpaqueMark : TRefObject {
+  TRef<const TBitmap> level;
+  bool opaque = false;
+};
+
+bool Opaque(T3DDrawer& d, const TImage& picture, const TBitmap& level) {
+  const TPixelFormat native = picture.Store().Params().format;
+  if (native != TPixelFormat::None && native != TPixelFormat::Bgra32) return true;
+  // Keyed one byte past the level: the level's own address keys its white text.
+  const void* key = reinterpret_cast<const uint8_t*>(&level) + 1;
+  if (auto* kept = dynamic_cast<TOpaqueMark*>(d.Cached(key))) return kept->opaque;
+  auto mark = MakeRef<TOpaqueMark>();
+  mark->level = TRef<const TBitmap>(&level);
+  mark->opaque = level.Format() == TPixelFormat::Bgra32;
+  for (int y = 0; mark->opaque && y < level.Height(); ++y) {
+    const uint8_t* row = level.Row(y);
+    for (int x = 0; x < level.Width(); ++x)
+      if (row[4 * x + 3] != 255) {
+        mark->opaque = false;
+        break;
+      }
+  }
+  d.SetCached(key, mark);
+  return mark->opaque;
+}
+
+// Goes through a slide's drawing without drawing, looking for one picture
+// that hides everything before it with nothing after it.
+class TSolePictureProbe : public TSlideDrawer {
+ public:
+  TSolePictureProbe(T3DDrawer& d, const TRect& area) : TSlideDrawer(d), area_(area) {}
+
+  TSlideSource Result() const { return failed_ ? TSlideSource{} : found_; }
+
+  void DrawItem(TLumObject& object) override {
+    const bool blurred = object.GetBlur() != 0;
+    blurred_ += blurred;
+    try {
+      object.Draw(*this);
+    } catch (const std::exception&) {
+      failed_ = true;
+    }
+    blurred_ -= blurred;
+  }
+  void DrawBackground(TLumSlide&, const TSlideBackground&) override { Covered(); }
+  void DrawBox(TLumBox&) override { Covered(); }
+  // Videos and view ports keep their own state as they draw.
+  void DrawContent(TLumObject&) override { failed_ = true; }
+  void BeginOffscreen(TLumSlide&) override { failed_ = true; }
+  void DrawImage(TLumImage& image) override;
+
+ private:
+  // Something drawn after the picture would show over it.
+  void Covered() {
+    if (found_) failed_ = true;
+  }
+  bool Accept(TLumImage& image, TSlideSource& out);
+
+  TRect area_;
+  TSlideSource found_;
+  int blurred_ = 0;
+  bool failed_ = false;
+};
+
+void TSolePictureProbe::DrawImage(TLumImage& image) {
+  Covered();
+  if (failed_) return;
+  TSlideSource s;
+  if (!Accept(image, s)) {
+    failed_ = true;
+    return;
+  }
+  found_ = s;
+}
+
+bool TSolePictureProbe::Accept(TLumImage& image, TSlideSource& out) {
+  TImageDrawParams p;
+  image.FillDrawParams(p);
+  if (blurred_ || image.EffectBuffer() != 0 || p.opacity < 1 || p.hasTextColor ||
+      p.grade.mode >= kGradeCurves || p.filtering == TImageFiltering::Nearest)
+    return false;
+  TImageLayout g;
+  if (!LayoutImage(Drawer(), image, p, g)) return false;
+  if (g.band > 0 && p.hasBorderColor) return false;
+  const TQuad3 q =
+      ObjectQuad(image, g.left + g.band, g.top + g.band, g.right - g.band, g.bottom - g.band);
+  constexpr double kEps = 1e-3;
+  // Flat in the target plane (shown at its pixels whatever the camera) and
+  // unturned.
+  for (const TPoint3& c : q)
+    if (std::abs(c.z) > 1e-6) return false;
+  if (std::abs(q[0].y - q[1].y) > kEps || std::abs(q[2].y - q[3].y) > kEps ||
+      std::abs(q[0].x - q[3].x) > kEps || std::abs(q[1].x - q[2].x) > kEps)
+    return false;
+  const double w = q[1].x - q[0].x, h = q[3].y - q[0].y;
+  if (std::abs(w) < kEps || std::abs(h) < kEps) return false;
+  if (std::min(q[0].x, q[1].x) > area_.left + kEps ||
+      std::max(q[0].x, q[1].x) < area_.right - kEps ||
+      std::min(q[0].y, q[3].y) > area_.top + kEps || std::max(q[0].y, q[3].y) < area_.bottom - kEps)
+    return false;
+  if (!Opaque(Drawer(), *image.Picture(), *g.level)) return false;
+  out = TSlideSource(g.texture);
+  out.opaque = true;
+  out.scaleX = (g.source.right - g.source.left) / w;
+  out.offsetX = g.source.left - q[0].x * out.scaleX;
+  out.scaleY = (g.source.bottom - g.source.top) / h;
+  out.offsetY = g.source.top - q[0].y * out.scaleY;
+  return true;
+}
+
+}  // namespace
+
+TSlideSource SolePicture(T3DDrawer& drawer, TLumSlide& slide, const TRect& area) {
+  // The slide is drawn clipped to its host's area: that must hold the area.
+  if (TLumSlideHost* host = slide.GetHost(); host && drawer.ViewportRect().Empty()) {
+    const TRectF a = host->Area();
+    if (a.left > area.left || a.top > area.top || a.right < area.right || a.bottom < area.bottom)
+      return {};
+  }
+  TSolePictureProbe probe(drawer, area);
+  slide.Draw(probe);
+  return probe.Result();
 }
 
 }  // namespace lum

@@ -10,6 +10,31 @@ class TLumSlide;
 class TLumViewPort;
 class TCustomColorGradeTexture;
 class TBitmap;
+struct TImageDrawParams;
+
+// Where an effect samples a slide: a texture, and the map from target
+// pixels to its texture pixels (texel = scale * pixel + offset).
+struct TSlideSource {
+  TSlideSource(TCustomTexture* t = nullptr) : texture(t) {}
+  TCustomTexture* texture;
+  double scaleX = 1, offsetX = 0, scaleY = 1, offsetY = 0;
+  // Every texel opaque: read straight or premultiplied alike.
+  bool opaque = false;
+  explicit operator bool() const { return texture != nullptr; }
+  double U(double x) const { return scaleX * x + offsetX; }
+  double V(double y) const { return scaleY * y + offsetY; }
+  // The texture pixels under target pixels r.
+  TTexRect Map(const TRect& r) const { return {U(r.left), V(r.top), U(r.right), V(r.bottom)}; }
+};
+
+// How a picture is drawn: the level's texture, the part of it shown and the
+// object's rectangle inside its border band.
+struct TImageLayout {
+  TRef<TBitmap> level;
+  TCustomTexture* texture = nullptr;
+  TTexRect source;
+  double left = 0, top = 0, right = 0, bottom = 0, band = 0;
+};
 
 class TSlideDrawer : public TObjectDrawer {
  public:
@@ -40,11 +65,6 @@ class TSlideDrawer : public TObjectDrawer {
   // The object's drop shadow, tinted and offset, at the object's opacity
   // (0..1) times the shadow's.
   void DrawShadow(TLumObject& object, double opacity);
-  // A text picture as premultiplied white (kept while it is drawn).
-  TRef<TBitmap> PremultipliedWhite(const TBitmap& text);
-  // The look-up texture of baked grade cells (mode 2 curves, 3 volumes),
-  // made once per cells.
-  TCustomColorGradeTexture* GradeTextureOf(const TBitmap& cells, int mode);
   // Draws children of an object into a cleared full-size target; null when
   // no target could be had.
   TRef<TRenderTargetTexture> DrawIntoTarget(TLumObject& parent);
@@ -56,5 +76,19 @@ class TSlideDrawer : public TObjectDrawer {
 
 // The corners of a rectangle in an object's own units, in world pixels.
 TQuad3 ObjectQuad(const TLumObject& object, double left, double top, double right, double bottom);
+
+// A text picture as premultiplied white (kept while it is drawn).
+TRef<TBitmap> PremultipliedWhiteOf(T3DDrawer& drawer, const TBitmap& text);
+
+// The texture and layout a picture is drawn with (the texture made or kept
+// by the drawer); false when it has nothing to show.
+bool LayoutImage(T3DDrawer& drawer, TLumImage& image, const TImageDrawParams& params,
+                 TImageLayout& out);
+
+// What a slide comes down to over `area` when it is one fully opaque
+// picture, flat and unturned, covering the area with nothing drawn over it
+// (what lies beneath is hidden): that picture's texture and map. Empty for
+// any other slide. Draws nothing.
+TSlideSource SolePicture(T3DDrawer& drawer, TLumSlide& slide, const TRect& area);
 
 }  // namespace lum

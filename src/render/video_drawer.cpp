@@ -24,17 +24,6 @@ TColor ToArgb(uint32_t rgb, double alpha) {
   return (a << 24) | ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | ((rgb >> 16) & 0xFF);
 }
 
-// Key of the drawer's shared video look-up volume.
-constexpr char kVideoLookupKey = 0;
-
-TCustomColorGradeTexture* VideoLookup(T3DDrawer& drawer) {
-  if (auto* kept = dynamic_cast<TCustomColorGradeTexture*>(drawer.Cached(&kVideoLookupKey)))
-    return kept;
-  auto made = MakeRef<TCustomColorGradeTexture>(&drawer.Screen(), TColorGradeKind::Video);
-  drawer.SetCached(&kVideoLookupKey, made);
-  return made.Get();
-}
-
 T3DYUV* SurfaceFor(T3DDrawer& drawer, TLumVideo& video, const TVideoFrame& f) {
   auto* s = dynamic_cast<TVideoSurface*>(drawer.Cached(&video));
   if (!s || !s->yuv || s->yuv->Width() != f.width || s->yuv->Height() != f.height) {
@@ -63,7 +52,8 @@ void DrawBorderBand(T3DDrawer& drawer, const TLumVideo& video, double band, TCol
 
 }  // namespace
 
-bool DrawVideoObject(T3DDrawer& drawer, TLumVideo& video) {
+bool DrawVideoObject(T3DDrawer& drawer, TLumVideo& video,
+                     const std::function<void(double opacity)>& beneath) {
   const TRef<TImage>& picture = video.Picture();
   if (!picture || picture->Width() <= 0 || picture->Height() <= 0) return false;
   TImageDrawParams p;
@@ -72,6 +62,7 @@ bool DrawVideoObject(T3DDrawer& drawer, TLumVideo& video) {
   const TVideoFrame* frame = video.CurrentFrame(60);
   if (!frame || frame->width <= 0 || frame->height <= 0) return false;
   T3DYUV* yuv = SurfaceFor(drawer, video, *frame);
+  if (beneath) beneath(p.opacity);
   const double band = video.BorderThickness();
   if (band > 0 && p.hasBorderColor)
     DrawBorderBand(drawer, video, band,
@@ -91,8 +82,12 @@ bool DrawVideoObject(T3DDrawer& drawer, TLumVideo& video) {
   o.tolerance = float(vp.chromaDelta);
   ChromaKeyUV(vp.chromaKey, o.keyU, o.keyV);
   const TTexRect src{v.left * kx, v.top * ky, v.right * kx, v.bottom * ky};
-  TCustomColorGradeTexture* lut = VideoLookup(drawer);
-  if (lut && DrawYUVVideo(drawer, quad, *yuv, p.opacity, *lut, *lut, 0, o, &src)) return true;
+  const TColorGradeDraw g = video.VideoGrade();
+  TCustomColorGradeTexture* from =
+      g.from ? GradeTextureFor(drawer, *g.from, kGradeVolumes) : nullptr;
+  TCustomColorGradeTexture* to = g.to ? GradeTextureFor(drawer, *g.to, kGradeVolumes) : from;
+  if (from && to && DrawYUVVideo(drawer, quad, *yuv, p.opacity, *from, *to, g.t, o, &src))
+    return true;
   return DrawYUV(drawer, quad, *yuv, p.opacity);
 }
 

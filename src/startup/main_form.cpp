@@ -15,6 +15,7 @@
 #include "foundation/paths.h"
 #include "imaging/color_management.h"
 #include "startup/commands_storage.h"
+#include "ui/third_slide.h"
 #include "ui/system_dialog.h"
 #include "foundation/clock.h"
 #include "foundation/errors.h"
@@ -118,6 +119,8 @@ std::string DefaultShow(const std::string& executable) {
 }
 
 TMainForm::TMainForm(TPlayerOptions options) : options_(std::move(options)) {
+  // Shows get their logo and navigation panel above the slides.
+  InstallOverlay();
   TRef<T3DEngine> renderer = CreateRenderEngine();
   window_ = std::make_unique<TWindow>(WindowOptionsFor(options_));
   createdTick_ = MsSinceStart();
@@ -328,6 +331,9 @@ void TMainForm::Key(uint16_t code, uint32_t mods, bool down) {
     end.type = kActionCloseDialog;
     return Execute(end);
   }
+  // Escape closes the show's top dialog before it would end the show.
+  TLumEngine* open = viewer_->Engine();
+  if (code == vk::kEscape && open && open->Status().dialogs > 0) return viewer_->CloseDialog();
   if (const TKeyMap* k = input_->Key(mods, code, kKeyEventDown)) {
     const TLumActionInfo a = k->Action();
     if (a.type == kActionHelp)

@@ -39,6 +39,8 @@ nlohmann::json StatusFields(const TPlayerStatus& s) {
           {"returnStack", s.returnStack},
           {"messages", s.messages},
           {"hover", s.engine.hover},
+          {"hoverClass", s.engine.hoverClass},
+          {"showDialogs", s.engine.dialogs},
           {"cursorHidden", s.cursorHidden},
           {"dialog", DialogFields()}};
 }

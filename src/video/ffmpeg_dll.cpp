@@ -84,6 +84,12 @@ TRef<TFFMpegDll> TFFMpegDll::Load(const std::string& path, std::string* errorTex
   }
   LUM_VIDEO_FUNCTIONS(LUM_VIDEO_RESOLVE)
 #undef LUM_VIDEO_RESOLVE
+  lib->hasEncoder_ = true;
+#define LUM_VIDEO_RESOLVE_OPTIONAL(name, ret, params)           \
+  lib->name = reinterpret_cast<ret(*) params>(dlsym(h, #name)); \
+  lib->hasEncoder_ = lib->hasEncoder_ && lib->name;
+  LUM_VIDEO_ENCODER_FUNCTIONS(LUM_VIDEO_RESOLVE_OPTIONAL)
+#undef LUM_VIDEO_RESOLVE_OPTIONAL
   return lib;
 }
 

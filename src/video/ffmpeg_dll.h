@@ -7,6 +7,7 @@
 
 #include "foundation/ref_object.h"
 #include "video/lumvideo_api.h"
+#include "video/lumvideo_encoder_api.h"
 
 namespace lum {
 
@@ -33,7 +34,12 @@ class TFFMpegDll : public TRefObject {
 
 #define LUM_VIDEO_MEMBER(name, ret, params) ret(*name) params = nullptr;
   LUM_VIDEO_FUNCTIONS(LUM_VIDEO_MEMBER)
+  // The encoder is optional: null members when the library has none.
+  LUM_VIDEO_ENCODER_FUNCTIONS(LUM_VIDEO_MEMBER)
 #undef LUM_VIDEO_MEMBER
+
+  // Whether every encoder function resolved.
+  bool HasEncoder() const { return hasEncoder_; }
 
   // Opening media files is serialised process-wide.
   std::mutex& OpenLock() {
@@ -43,6 +49,7 @@ class TFFMpegDll : public TRefObject {
  private:
   TFFMpegDll() = default;
   void* handle_ = nullptr;
+  bool hasEncoder_ = false;
   std::mutex openLock_;
 };
 

@@ -5,8 +5,10 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <mutex>
 
-#include "video/video_time.h"
+#include "foundation/log.h"
+#include "model/video_time.h"
 
 namespace lum {
 
@@ -71,11 +73,30 @@ int TLumVideoExtractor::FarthestEntry(int64_t n) const {
   return worst;
 }
 
+int TLumVideoExtractor::StaleEntry() const {
+  for (size_t i = 0; i < pool_.size(); ++i)
+    if (pool_[i]->index < 0 || pool_[i]->index < playing_) return int(i);
+  return -1;
+}
+
+int64_t TLumVideoExtractor::AheadTarget() const {
+  if (playing_ < 0 || StaleEntry() < 0) return -1;
+  int64_t n = playing_;
+  for (int k = 0; k < kReadAhead; ++k) {
+    const int64_t next = NextIndex(n);
+    if (next == n || next == failed_) return -1;
+    n = next;
+    if (FindEntry(n) < 0) return n;
+  }
+  return -1;
+}
+
 std::unique_ptr<TVideoFrame> TLumVideoExtractor::Take(double ms, double displayRate, bool* exact) {
   const int64_t want = IndexAt(ms);
   std::unique_ptr<TVideoFrame> got;
   {
     std::lock_guard<std::mutex> l(lock_);
+    playing_ = want;
     const int i = NearestEntry(want);
     if (i >= 0) {
       got = std::move(pool_[size_t(i)]);
@@ -138,15 +159,22 @@ size_t TLumVideoExtractor::PoolSize() const {
 void TLumVideoExtractor::Run() {
   std::unique_lock<std::mutex> l(lock_);
   for (;;) {
-    wake_.wait(l, [&] { return stop_ || (wanted_ >= 0 && !pool_.empty()); });
+    int64_t want = -1;
+    // A frame asked for first, else one to read ahead.
+    wake_.wait(l, [&] {
+      if (stop_) return true;
+      if (pool_.empty()) return false;
+      want = wanted_ >= 0 ? wanted_ : AheadTarget();
+      return want >= 0;
+    });
     if (stop_) return;
-    const int64_t want = wanted_;
+    const bool asked = want == wanted_;
     if (FindEntry(want) >= 0) {
       wanted_ = -1;
       done_.notify_all();
       continue;
     }
-    const int i = FarthestEntry(want);
+    const int i = asked ? FarthestEntry(want) : StaleEntry();
     std::unique_ptr<TVideoFrame> image = std::move(pool_[size_t(i)]);
     pool_.erase(pool_.begin() + i);
     l.unlock();
@@ -175,6 +203,24 @@ TRef<TLumVideoExtractor> SharedExtractor(const std::string& key,
   auto made = MakeRef<TLumVideoExtractor>(std::move(source));
   alive[key] = made;
   return made;
+}
+
+void InstallVideoFrameSources() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    SetVideoSourceFactory([](const std::string& key, const std::string& fileName,
+                             const TVideoStreamOpener& openStream) -> TRef<TVideoFrameSource> {
+      // Without the library nothing is opened; its absence is logged once.
+      TRef<TFFMpegDll> lib = TFFMpegDll::Acquire();
+      if (!lib) return nullptr;
+      return SharedExtractor(key, [&]() -> TRef<TWinVideoSource> {
+        std::string why;
+        TRef<TWinVideoSource> s = TWinVideoSource::Open(lib, fileName, openStream(), &why);
+        if (!s) Log().Line("Video " + fileName + " not shown: " + why);
+        return s;
+      });
+    });
+  });
 }
 
 }  // namespace lum

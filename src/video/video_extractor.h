@@ -15,26 +15,28 @@
 
 namespace lum {
 
-class TLumVideoExtractor : public TRefObject {
+class TLumVideoExtractor : public TVideoFrameSource {
  public:
   // loop: past the last frame the index wraps round instead of staying.
   explicit TLumVideoExtractor(TRef<TWinVideoSource> source, bool loop = false);
   ~TLumVideoExtractor() override;
 
   TWinVideoSource& Source() const { return *source_; }
-  int64_t IndexAt(double ms) const;
+  double DurationMs() const override { return source_->DurationMs(); }
+  int32_t RateNum() const override { return source_->RateNum(); }
+  int32_t RateDen() const override { return source_->RateDen(); }
+  bool Interlaced() const override { return source_->Interlaced(); }
+  bool TopFieldFirst() const override { return source_->TopFieldFirst(); }
+  int64_t IndexAt(double ms) const override;
   // The frame after n: the first again when looping, n itself at the end.
   int64_t NextIndex(int64_t n) const;
 
-  // A frame for video time ms, shown at displayRate frames a second: the
-  // pooled image nearest to the wanted index (null while none holds a frame).
-  // exact tells whether it is the wanted one. The next frame is asked for.
-  std::unique_ptr<TVideoFrame> Take(double ms, double displayRate, bool* exact = nullptr);
+  // The pooled image nearest to the wanted index; the next frame is asked for.
+  std::unique_ptr<TVideoFrame> Take(double ms, double displayRate, bool* exact = nullptr) override;
   // Returns an image to the pool; lost content (index -2) is decoded again.
-  void Give(std::unique_ptr<TVideoFrame> frame);
-  // Asks for the frame of ms unless pooled; with wait, blocks until it is
-  // decoded, failed or timeoutMs passed. True when the frame is pooled.
-  bool Prepare(double ms, bool wait, int timeoutMs = 10000);
+  void Give(std::unique_ptr<TVideoFrame> frame) override;
+  // True when the frame of ms is pooled.
+  bool Prepare(double ms, bool wait, int timeoutMs = 10000) override;
   // Pool entries (held by the pool, not handed out).
   size_t PoolSize() const;
 
@@ -45,6 +47,13 @@ class TLumVideoExtractor : public TRefObject {
   int FindEntry(int64_t n) const;
   int NearestEntry(int64_t n) const;
   int FarthestEntry(int64_t n) const;
+  // Under the lock: an image that is empty or holds a frame before the one
+  // shown, else -1.
+  int StaleEntry() const;
+  // Under the lock: the first frame after the one shown, within kReadAhead,
+  // that is neither pooled nor failed while a stale image can take it; -1
+  // when there is none.
+  int64_t AheadTarget() const;
 
   TRef<TWinVideoSource> source_;
   bool loop_;
@@ -53,6 +62,10 @@ class TLumVideoExtractor : public TRefObject {
   std::vector<std::unique_ptr<TVideoFrame>> pool_;
   size_t capacity_ = 4, outstanding_ = 0;
   int64_t wanted_ = -1, failed_ = -1;
+  // The frame last taken for its time: the worker decodes a little past it
+  // so that the next ones are there by their time.
+  int64_t playing_ = -1;
+  static constexpr int kReadAhead = 2;
   bool stop_ = false;
   std::thread worker_;
 };
@@ -61,5 +74,9 @@ class TLumVideoExtractor : public TRefObject {
 // opened through open() when none is alive.
 TRef<TLumVideoExtractor> SharedExtractor(const std::string& key,
                                          const std::function<TRef<TWinVideoSource>()>& open);
+
+// Makes video objects take their frames from shared extractors over the
+// video library (once; later calls do nothing).
+void InstallVideoFrameSources();
 
 }  // namespace lum

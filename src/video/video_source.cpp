@@ -17,16 +17,12 @@ namespace {
 // Decoding forward after a seek gives up after this many frames without
 // reaching the wanted one (a broken index would otherwise decode the file).
 constexpr int kMaxForwardDecodes = 2000;
+// A frame at most this many seconds ahead is reached by decoding on: a seek
+// would land on a key frame before it anyway (often before the current one)
+// and decode as far.
+constexpr double kDecodeOnSeconds = 2;
 
 }  // namespace
-
-void TVideoFrame::Resize(int w, int h) {
-  width = w;
-  height = h;
-  y.resize(size_t(w) * size_t(h));
-  u.resize(size_t(ChromaWidth()) * size_t(ChromaHeight()));
-  v.resize(u.size());
-}
 
 const char* VideoCodecName(TVideoCodec codec) {
   static constexpr const char* kNames[] = {"MPEG2", "MPEG4", "H264", "XVID", "OTHER"};
@@ -156,7 +152,8 @@ bool TWinVideoSource::GetFrame(int64_t n, TVideoFrame& out) {
   n = std::max<int64_t>(0, n);
   if (n == current_ && out.index == n) return true;
   if (n != current_) {
-    bool ok = n == current_ + 1 ? DecodeNext() : SeekTo(n);
+    const double ahead = double(n - current_) * rateDen_ / rateNum_;
+    bool ok = n > current_ && current_ >= 0 && ahead <= kDecodeOnSeconds ? DecodeNext() : SeekTo(n);
     // A seek may land on a later key frame: start again from the beginning.
     if (ok && current_ > n) ok = SeekTo(0);
     for (int i = 0; ok && current_ < n && i < kMaxForwardDecodes; ++i) {

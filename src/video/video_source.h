@@ -10,22 +10,13 @@
 
 #include "foundation/ref_object.h"
 #include "foundation/stream.h"
+#include "model/video_frame_source.h"
 #include "video/ffmpeg_dll.h"
 
 namespace lum {
 
 // Frames larger than this are refused (a hostile header could ask for any).
 inline constexpr int64_t kMaxVideoPixels = int64_t(8192) * 8192;
-
-// One decoded picture in planar YUV 4:2:0, tightly packed.
-struct TVideoFrame {
-  int64_t index = -2;  // -2 empty
-  int width = 0, height = 0;
-  std::vector<uint8_t> y, u, v;
-  int ChromaWidth() const { return (width + 1) / 2; }
-  int ChromaHeight() const { return (height + 1) / 2; }
-  void Resize(int w, int h);
-};
 
 enum class TVideoCodec : int { MPEG2, MPEG4, H264, XVID, OTHER };
 const char* VideoCodecName(TVideoCodec codec);

@@ -72,6 +72,26 @@ TEST(LumshowDump, DemoSlidesWithTheirGeometry) {
   EXPECT_EQ(miss["hit"]["action"]["type"], "none");
 }
 
+// The demo's last slide carries a short clip, sized by its first frame
+// (480 x 270 and its border, 490.8 x 280.8 units, at 40 % of the slide's
+// 1080 rows) and listed by info.
+TEST(LumshowDump, DemoClipOnTheLastSlide) {
+  nlohmann::json d =
+      Json(Lumshow({"dump", DEMO_SHOW_PATH, "--slide", "2", "--time", "9700", "--json"}));
+  const nlohmann::json* clip = Named(d["objects"], "Clip");
+  ASSERT_NE(clip, nullptr);
+  EXPECT_EQ((*clip)["class"], "TLumVideo");
+  EXPECT_EQ((*clip)["visible"], true);
+  const double half = 216 * 490.8 / 280.8;
+  ExpectCorners(*clip,
+                {{960 - half, 135}, {960 + half, 135}, {960 + half, 567}, {960 - half, 567}});
+  nlohmann::json info = Json(Lumshow({"info", DEMO_SHOW_PATH, "--json"}));
+  ASSERT_EQ(info["clips"].size(), 1u);
+  EXPECT_EQ(info["clips"][0]["file"], "clip.mp4");
+  EXPECT_EQ(info["clips"][0]["width"], 480);
+  EXPECT_EQ(info["clips"][0]["frame_rate"], "25/1");
+}
+
 std::string GeneratedProject() {
   // Design 800 x 400 shown in 1000 x 1000: the area is 1000 x 500 at top 250,
   // one design unit is 1.25 pixels, the slide's centre is (500, 500).

@@ -98,6 +98,32 @@ TEST_F(RenderShadows, BoxShadowLandsOffsetSoftAndAtItsOpacity) {
   for (int x = 502; x < 560; ++x) EXPECT_LT(none.At(x, 200).r, 4) << x;
 }
 
+TEST_F(RenderShadows, ShadowFollowsTheAnimatedObject) {
+  // Moved 100 pixels right and faded to half over the first two seconds.
+  const std::string box =
+      "object B:Box\nGUID={1}\nSize=200,100\nFitMode=None\nColor1=255,255,255\n" + ShadowKeys(100) +
+      "object K:KeyPoint\nTime=0\nPosition=0,0\nOpacity=100\nend\n"
+      "object K:KeyPoint\nTime=2000\nPosition=25,0\nOpacity=50\nend\nend\n";
+  std::string show = dir.Write("s/Project.lum", Show(box));
+  auto frame = [&](int ms) {
+    std::string out = dir / "frame.png";
+    test::TCommandResult r =
+        Lumshow({"render", show, "--time", std::to_string(ms), "--size", "800x400", "-o", out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return test::ReadPicture(out);
+  };
+  TPixels start = frame(0), end = frame(2000);
+  ASSERT_EQ(end.width, 800);
+  const int first = start.At(503, 200).r;
+  EXPECT_GT(first, 150);
+  EXPECT_LT(start.At(603, 200).r, 10);
+  // The shadow went along and fades with the box.
+  EXPECT_NEAR(end.At(603, 200).r, first / 2, 12);
+  EXPECT_LT(end.At(700, 200).r, 10);
+  // Beneath the half-faded box its shadow shows through.
+  EXPECT_GT(end.At(503, 200).r, end.At(503, 200).g + 30);
+}
+
 TEST_F(RenderShadows, PictureShadowFollowsItsAlpha) {
   TPixels f = Frame("object P:Image\nGUID={1}\nImageName=half.bmp\nFitMode=None\n" +
                     ShadowKeys(100) + "object K:KeyPoint\nTime=0\nend\nend\n");

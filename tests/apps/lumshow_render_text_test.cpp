@@ -115,6 +115,41 @@ TEST_F(RenderTexts, LiveTextInItsColourCentredAndSizedByItsContainer) {
   EXPECT_GT(firstLit(c, cb.top, cmid), firstLit(c, cmid, cb.bottom + 1) + 20);
 }
 
+TEST_F(RenderTexts, FiltersGradeTextsInTheirColour) {
+  const std::string text = "Text=HHHH\nTextColor=255,0,0\nFontName=Arial\n";
+  const std::string scale = "ScaleX=20\nScaleY=20\n";
+  // Pixels whose colour is (near) c at full coverage, and pixels with any red.
+  auto count = [](const TPixels& f, TRgb c) {
+    int n = 0;
+    for (const TRgb& p : f.px)
+      n += std::abs(p.r - c.r) <= 3 && std::abs(p.g - c.g) <= 3 && std::abs(p.b - c.b) <= 3;
+    return n;
+  };
+  auto reds = [](const TPixels& f) {
+    int n = 0;
+    for (const TRgb& p : f.px) n += p.r > 8;
+    return n;
+  };
+  // Red inverted is cyan; a third of a turn of hue makes it green.
+  TPixels inv = Frame(
+      dir.Write("i/Project.lum", Show(TextObject(text, scale + "object Invert:Filter\nend\n"))));
+  EXPECT_GT(count(inv, {0, 255, 255}), 200);
+  EXPECT_EQ(reds(inv), 0);
+  TPixels hue = Frame(dir.Write(
+      "h/Project.lum", Show(TextObject(text, scale + "object HSL:Filter\nHue=120\nend\n"))));
+  EXPECT_GT(count(hue, {0, 255, 0}), 200);
+  EXPECT_EQ(reds(hue), 0);
+  // Between an inverting key frame and a plain one: halfway is mid grey.
+  const std::string frames = "object T:Text\nGUID={1}\n" + text + "object K:KeyPoint\nTime=0\n" +
+                             scale +
+                             "object Invert:Filter\nend\nend\n"
+                             "object K:KeyPoint\nTime=1000\n" +
+                             scale + "end\nend\n";
+  TPixels mid = Frame(dir.Write("m/Project.lum", Show(frames)), 500);
+  EXPECT_GT(count(mid, {128, 128, 128}), 200);
+  EXPECT_EQ(count(mid, {255, 0, 0}) + count(mid, {0, 255, 255}), 0);
+}
+
 TEST_F(RenderTexts, MacrosGiveTheSameFrameAsTheirValues) {
   const std::string keys = "FontName=Arial\nTextColor=255,255,255\n";
   std::string withMacros =

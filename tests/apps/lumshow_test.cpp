@@ -46,13 +46,14 @@ TEST(Lumshow, DemoShowDescribesItself) {
   EXPECT_EQ(info["source"]["kind"], "container");
   EXPECT_EQ(info["source"]["trailer"], "short");
   EXPECT_EQ(info["source"]["base"], 0);
-  EXPECT_EQ(info["source"]["members"], 3);
+  EXPECT_EQ(info["source"]["members"], 4);
   nlohmann::json ls = Json(Lumshow({"ls", DEMO_SHOW_PATH, "--json"}));
-  ASSERT_EQ(ls.size(), 3u);
+  ASSERT_EQ(ls.size(), 4u);
   EXPECT_EQ(ls[0]["name"], "Project.lum");
   EXPECT_EQ(ls[0]["method"], "deflate");
   EXPECT_EQ(ls[1]["name"], "music.mp3");
   EXPECT_EQ(ls[2]["name"], "photo.jpg");
+  EXPECT_EQ(ls[3]["name"], "clip.mp4");
   TCommandResult plain = Lumshow({"info", DEMO_SHOW_PATH});
   EXPECT_NE(plain.out.find("kind:         container"), std::string::npos) << plain.out;
 }

@@ -170,5 +170,44 @@ TEST(ButtonOnSlide, PreparesEveryLookAndGivesItsActionOnClick) {
   EXPECT_EQ(button->Picture().Get(), button->StatePicture(1).Get());
 }
 
+TEST(ButtonOnSlide, CaptionTakesTheThemeOffsetAndTheCaptionOpacity) {
+  TSkins show;
+  std::string ini = SkinIni();
+  ini.replace(ini.find("BtnMinWidth=150"), 15, "BtnMinWidth=0\nBtnOffset=20");
+  show.files->Add("aqua\\btn.ini", ini);
+  TLumSlide& s =
+      show.Slide("object B:Button\nGUID={1}\nTheme=aqua\nTxtOpacity=50\nPosition=50,50\n" +
+                 test::Key(0, "ScaleX=20\nScaleY=20\nOpacity=80\n") +
+                 "object C:Text\nGUID={2}\nText=Play\nFontName=Liberation Sans\n" +
+                 test::Key(0, "ScaleX=100\nScaleY=100\nOpacity=50\n") + "end\nend\n");
+  s.SetTimeAndLayout(true, 0);
+  auto* button = static_cast<TLumButton*>(s.AllObjects()[1]);
+  TLumText* caption = button->Caption();
+  ASSERT_NE(caption, nullptr);
+  // 100 - "BtnOffset", written into the caption's first key frame and in
+  // effect from the first frame.
+  EXPECT_FLOAT_EQ(caption->Props()->KeyFrames()[0]->Value(4), 80);
+  EXPECT_FLOAT_EQ(caption->Props()->KeyFrames()[0]->Value(5), 80);
+  EXPECT_FLOAT_EQ(caption->ScaleX(), 80);
+  EXPECT_FLOAT_EQ(caption->ScaleY(), 80);
+  const double ratio = caption->Height() > 0 ? caption->Width() / caption->Height() : 0;
+  EXPECT_EQ(button->SkinWidth(), ButtonWidth(30, 0, ratio, 80, 100));
+  // Not written again frame after frame, nor compounded.
+  s.SetTimeAndLayout(true, 100);
+  EXPECT_FLOAT_EQ(caption->ScaleX(), 80);
+  // The caption: its own 50 % x the button's 80 % x "TxtOpacity" 50 %; the
+  // skin keeps the button's own opacity.
+  EXPECT_NEAR(caption->GetDrawOpacity(), 20, 1e-9);
+  TImageDrawParams p;
+  caption->FillDrawParams(p);
+  EXPECT_NEAR(p.opacity, 0.2, 1e-9);
+  EXPECT_NEAR(button->GetDrawOpacity(), 80, 1e-9);
+  // A text that is no caption keeps its own opacity.
+  TSkins other;
+  TLumSlide& plain =
+      other.Slide("object T:Text\nGUID={3}\nText=x\n" + test::Key(0, "Opacity=40\n"));
+  EXPECT_NEAR(static_cast<TLumText*>(plain.AllObjects()[1])->GetDrawOpacity(), 40, 1e-9);
+}
+
 }  // namespace
 }  // namespace lum

@@ -5,8 +5,8 @@
 
 #include "render/3d_yuv.h"
 #include "render/drawer_shaders.h"
-#include "video/video_clip.h"
-#include "video/video_time.h"
+#include "model/video_clip.h"
+#include "model/video_time.h"
 
 namespace lum {
 namespace {

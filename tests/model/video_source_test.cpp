@@ -10,7 +10,7 @@
 
 #include "foundation/memory_stream.h"
 #include "video/video_extractor.h"
-#include "video/video_time.h"
+#include "model/video_time.h"
 
 namespace lum {
 namespace {
@@ -52,6 +52,10 @@ TEST(VideoSource, DecodesOnlyWhatARequestNeeds) {
   EXPECT_EQ(f.index, 3);
   EXPECT_EQ(s->DecodeCount(), base + 2);
   EXPECT_EQ(LumaOf(f), 16 + 24);
+  // A little ahead: decoded on (a seek would start again at a key frame).
+  ASSERT_TRUE(s->GetFrame(8, f));
+  EXPECT_EQ(f.index, 8);
+  EXPECT_EQ(s->DecodeCount(), base + 7);
 }
 
 TEST(VideoSource, FieldOrderFromFrameFlags) {
@@ -135,6 +139,23 @@ TEST(VideoExtractor, AMissedFrameIsDecodedWithoutBeingPrepared) {
   x->Give(std::move(last));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_LE(x->Source().CurrentIndex(), 249);
+}
+
+TEST(VideoExtractor, ReadsAheadOfTheFrameShown) {
+  auto x = MakeRef<TLumVideoExtractor>(Clip("FAKECLIP 32 32 25 1 250 0"));
+  ASSERT_TRUE(x->Prepare(400, true));
+  bool exact = false;
+  auto shown = x->Take(400, 25, &exact);  // frame 10
+  ASSERT_TRUE(exact);
+  // Frames 11 and 12 come without being asked for.
+  for (int i = 0; i < 200 && x->Source().CurrentIndex() < 12; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  x->Give(std::move(shown));
+  auto later = x->Take(480, 25, &exact);
+  ASSERT_TRUE(later);
+  EXPECT_TRUE(exact);
+  EXPECT_EQ(later->index, 12);
+  x->Give(std::move(later));
 }
 
 TEST(VideoExtractor, PoolGrowsWhileImagesAreHeld) {

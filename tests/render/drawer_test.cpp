@@ -339,6 +339,60 @@ TEST_F(Drawer, CurveTexturesGradeEachChannel) {
                EAssertion);
 }
 
+TEST_F(Drawer, BlendedGradesDrawWithOneLookUpAndTint) {
+  auto pic = Bands(kColors);
+  const int n = int(kColors.size());
+  const TTexRect all{0, 0, double(n), 1};
+  auto identity = MakeRef<TCustomColorGradeTexture>(Screen(), TColorGradeKind::Picture);
+  TRef<TBitmap> straight = ConvertBitmap(identity->Cells(), TPixelFormat::Bgra32);
+  TRef<TBitmap> inverse = ConvertBitmap(identity->Cells(), TPixelFormat::Bgra32);
+  Invert(*inverse);
+  TRef<TBitmap> ramp = MakeRef<TBitmap>(kCurveEntries, 1, TPixelFormat::Bgra32);
+  for (int v = 0; v < kCurveEntries; ++v)
+    for (int c = 0; c < 4; ++c) ramp->Row(0)[4 * v + c] = uint8_t(c == 3 ? 255 : v);
+  TRef<TBitmap> down = ConvertBitmap(*ramp, TPixelFormat::Bgra32);
+  Invert(*down);
+  int key = 0;  // one drawn object
+  for (int mode : {kGradeVolumes, kGradeCurves}) {
+    const bool volume = mode == kGradeVolumes;
+    for (double t : {0.0, 0.25, 0.5, 1.0}) {
+      TColorGradeDraw g{mode, volume ? straight : ramp, volume ? inverse : down, t};
+      auto frame = Frame(
+          [&](T3DDrawer& d) { EXPECT_TRUE(DrawGradedPicture(d, &key, kFull, *pic, all, 1, g)); });
+      for (int i = 0; i < n; ++i) {
+        const TRgb c = kColors[size_t(i)];
+        auto mix = [&](int v) { return int(std::lround(v + (255 - 2 * v) * t)); };
+        ExpectRgb(At(*frame, BandX(i, n), 32), {mix(c.r), mix(c.g), mix(c.b)}, 2,
+                  "mode " + std::to_string(mode) + " t " + std::to_string(t));
+      }
+    }
+  }
+  // The tint goes in before the look-up: white tinted red, inverted, is cyan.
+  auto white = Bands({{255, 255, 255}});
+  TColorGradeDraw g{kGradeVolumes, inverse, inverse, 0};
+  auto frame = Frame([&](T3DDrawer& d) {
+    EXPECT_TRUE(DrawGradedPicture(d, &key, kFull, *white, {0, 0, 1, 1}, 1, g, 0x0000FF));
+  });
+  ExpectRgb(At(*frame, 32, 32), {0, 255, 255}, 2, "tinted");
+  // Nothing to grade: nothing drawn here.
+  EXPECT_FALSE(DrawGradedPicture(*drawer, &key, kFull, *white, {0, 0, 1, 1}, 1, {}));
+}
+
+TEST(GradeCells, BlendByteWiseAndRefuseDifferentSizes) {
+  auto a = MakeRef<TBitmap>(2, 1, TPixelFormat::Bgra32);
+  auto b = MakeRef<TBitmap>(2, 1, TPixelFormat::Bgra32);
+  const uint8_t av[8] = {0, 255, 100, 255, 10, 20, 30, 40},
+                bv[8] = {255, 0, 100, 255, 30, 20, 10, 0};
+  std::copy(av, av + 8, a->Row(0));
+  std::copy(bv, bv + 8, b->Row(0));
+  TRef<TBitmap> m = BlendGradeCells(*a, *b, 0.25);
+  const uint8_t want[8] = {64, 191, 100, 255, 15, 20, 25, 30};
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(m->Row(0)[i], want[i]) << i;
+  EXPECT_EQ(BlendGradeCells(*a, *b, 0)->Row(0)[1], 255);
+  EXPECT_EQ(BlendGradeCells(*a, *b, 1)->Row(0)[1], 0);
+  EXPECT_THROW(BlendGradeCells(*a, *MakeRef<TBitmap>(3, 1, TPixelFormat::Bgra32), 0.5), EAssertion);
+}
+
 TEST_F(Drawer, LookUpsComeBackAfterTheDeviceLostThem) {
   auto pic = Bands(kColors);
   int builds = 0;

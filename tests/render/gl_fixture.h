@@ -6,10 +6,23 @@
 #include <memory>
 #include <string>
 
+#include <functional>
+
+#include "render/3d_drawer.h"
 #include "render/gl/3d_engine_gl.h"
 #include "toolkit/window.h"
 
 namespace lum::test {
+
+// A drawer item that runs a function: frames drawn by hand.
+class TFnItem : public TDrawerItem {
+ public:
+  explicit TFnItem(std::function<void(T3DDrawer&)> f) : f_(std::move(f)) {}
+  void DrawOn(T3DDrawer& d) override { f_(d); }
+
+ private:
+  std::function<void(T3DDrawer&)> f_;
+};
 
 class THeadlessGL : public ::testing::Test {
  protected:

@@ -13,6 +13,7 @@
 #include "render/3d_drawer.h"
 #include "render/gl_fixture.h"
 #include "render/root_item.h"
+#include "transitions/drawn_pair.h"
 #include "transitions/effects/draw_filter.h"
 #include "transitions/effects/filters.h"
 
@@ -30,14 +31,9 @@ using TExpect = std::function<TWant(double x, double y)>;
 
 // The pair as solid pictures: red going (or red | green split at the middle
 // when split), blue coming.
-class TSolidPair : public TTransitionSlides {
+class TSolidPair : public test::TDrawnPair {
  public:
-  TSolidPair(T3DDrawer& d, bool split) : d_(d), split_(split) {}
-  ~TSolidPair() override {
-    for (auto& p : pics_)
-      if (p) d_.FullTargets().Release(p);
-  }
-  TDrawContainer& Container(int) override { return container_; }
+  TSolidPair(T3DDrawer& d, bool split) : TDrawnPair(d), split_(split) {}
   void DrawPlain(int which) override {
     d_.Screen().SetClip({0, 0, kW, kH});
     if (which == 1) {
@@ -49,38 +45,13 @@ class TSolidPair : public TTransitionSlides {
       d_.FillRect({0, 0, kW, kH}, 0xFFFF0000);
     }
   }
-  TRenderTargetTexture* Picture(int which) override {
-    auto& p = pics_[which];
-    if (p) return p.Get();
-    p = d_.FullTargets().Acquire();
-    T3DScreen& s = d_.Screen();
-    s.PushRenderTarget(p.Get());
-    s.SetViewport(d_.FrameRect());
-    s.Clear(0);
-    DrawPlain(which);
-    s.PopRenderTarget();
-    s.SetViewport(d_.FrameRect());
-    ++pictures;
-    return p.Get();
-  }
   TRect Area() const override { return {0, 0, kW, kH}; }
-  int pictures = 0;
 
  private:
-  T3DDrawer& d_;
   bool split_;
-  TDrawContainer container_;
-  TRef<TRenderTargetTexture> pics_[2];
 };
 
-class TFnItem : public TDrawerItem {
- public:
-  explicit TFnItem(std::function<void(T3DDrawer&)> f) : f_(std::move(f)) {}
-  void DrawOn(T3DDrawer& d) override { f_(d); }
-
- private:
-  std::function<void(T3DDrawer&)> f_;
-};
+using test::TFnItem;
 
 struct TPx {
   int r, g, b;

@@ -4,15 +4,24 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <map>
 #include <string>
 
+#include "container/file_accessor.h"
+#include "container/file_source.h"
 #include "engine/offline_frame_driver.h"
 #include "imaging/bitmap.h"
-#include "transitions/effects/real_slide_filter.h"
+#include "imaging/image_fixtures.h"
+#include "model/lum_slide_host.h"
 #include "project/lum_source.h"
+#include "render/3d_drawer.h"
+#include "render/gl_fixture.h"
 #include "render/root_item.h"
+#include "render/slide_drawer.h"
 #include "support/player_shows.h"
+#include "support/temp_dir.h"
+#include "transitions/effects/real_slide_filter.h"
 #include "transitions/transition_shows.h"
 
 namespace lum {
@@ -171,6 +180,206 @@ TEST_F(TransitionShows, EffectTimeMapsOntoTheTransition) {
     EXPECT_DOUBLE_EQ(f->EffectSlide().CurrentTime(), p * 2000);
   }
   EXPECT_TRUE(f->EffectSlide().ServesAsEffect());
+}
+
+// The largest step between a pixel and its eight neighbours: the ramps
+// rise a level or two per pixel, so a large step is an outline.
+int LocalStep(const test::TPixels& p, int x, int y) {
+  int step = 0;
+  const test::TRgb c = p.At(x, y);
+  for (int dy = -1; dy <= 1; ++dy)
+    for (int dx = -1; dx <= 1; ++dx) {
+      const int nx = std::clamp(x + dx, 0, p.width - 1), ny = std::clamp(y + dy, 0, p.height - 1);
+      const test::TRgb n = p.At(nx, ny);
+      step = std::max({step, std::abs(c.r - n.r), std::abs(c.g - n.g), std::abs(c.b - n.b)});
+    }
+  return step;
+}
+
+// Pictures of 400 x 240 (covering a 320 x 240 slide crops their sides),
+// ramps in every channel; k tells the even and odd slides' apart.
+std::string RampPicture(int k, bool withAlpha = false) {
+  test::TPixels p;
+  p.width = 400;
+  p.height = 240;
+  p.px.resize(size_t(p.width) * p.height);
+  std::vector<uint8_t> alpha;
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x) {
+      p.At(x, y) = k ? test::TRgb{uint8_t(255 - y), uint8_t(x / 2), uint8_t(40 + y / 2)}
+                     : test::TRgb{uint8_t(x / 2), uint8_t(y), uint8_t(200 - y / 2)};
+      alpha.push_back(x < 20 ? 128 : 255);
+    }
+  if (!withAlpha) return test::WriteBmp(p, {});
+  test::TBmpSpec spec;
+  spec.bits = 32;
+  spec.masks32 = {0xFF0000, 0xFF00, 0xFF, 0xFF000000u};
+  spec.alpha = alpha;
+  return test::WriteBmp(p, spec);
+}
+
+// A show over files in a folder of its own, rendered by the frame driver.
+class PictureShow {
+ public:
+  explicit PictureShow(const std::string& text) {
+    dir_.Write("even.bmp", RampPicture(0));
+    dir_.Write("odd.bmp", RampPicture(1));
+    dir_.Write("alpha.bmp", RampPicture(0, true));
+    doc_.LoadText(text);
+    auto accessor =
+        MakeRef<TFileAccessor>(MakeRef<TRealFileSource>(dir_.Path()), dir_.Path() + "/");
+    source_ = std::make_unique<TLumSource>(accessor, doc_, TLumSourceSettings{"x", 1});
+  }
+  // Null (and a skipped test) without a drawing device.
+  std::unique_ptr<TOfflineFrameDriver> Driver() {
+    try {
+      return std::make_unique<TOfflineFrameDriver>(*source_, kW, kH);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
+      return nullptr;
+    }
+  }
+
+ private:
+  test::TTempDir dir_;
+  TIniFile doc_;
+  std::unique_ptr<TLumSource> source_;
+};
+
+TEST_F(TransitionShows, EffectSlidesAreMadeAheadAndTakenOnce) {
+  PictureShow show(test::CustomTransitionShowText());
+  auto driver = show.Driver();
+  ASSERT_TRUE(driver);
+  TSlideProducer& producer = driver->Producer();
+  // Slide 5 names a custom transition without a section.
+  TRef<TDrawContainer> plain = producer.Produce(5), in = producer.Produce(1);
+  PrepareSlideEffect(*plain);
+  EXPECT_FALSE(plain->preparedEffect);
+  PrepareSlideEffect(*in);
+  ASSERT_TRUE(in->preparedEffect);
+  auto f = TakePreparedSlideEffect(*in);
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->EffectTime(), 2000);
+  EXPECT_FALSE(TakePreparedSlideEffect(*in));
+  // Made for another window: made anew on the first frame instead.
+  PrepareSlideEffect(*in);
+  TLumSlideHost& host = *in->slide->GetHost();
+  const TRectF view = host.View(), area = host.Area();
+  host.SetView({0, 0, view.right * 2, view.bottom * 2}, area);
+  EXPECT_FALSE(TakePreparedSlideEffect(*in));
+  host.SetView(view, area);
+}
+
+// A frame drawn both ways: pixels more than 2 levels apart inside the
+// slides and on outlines.
+struct TWaysApart {
+  int inside = 0, outline = 0, worst = 0;
+};
+
+TWaysApart DrawnBothWays(TOfflineFrameDriver& driver, double t) {
+  SetDirectSlideSources(false);
+  const test::TPixels viaTargets = test::FromBitmap(*driver.Render(t));
+  SetDirectSlideSources(true);
+  const test::TPixels direct = test::FromBitmap(*driver.Render(t));
+  TWaysApart r;
+  for (int y = 0; y < kH; ++y)
+    for (int x = 0; x < kW; ++x) {
+      const test::TRgb a = direct.At(x, y), b = viaTargets.At(x, y);
+      const int d = std::max({std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)});
+      if (d <= 2) continue;
+      const bool border = x == 0 || y == 0 || x == kW - 1 || y == kH - 1;
+      if (border || LocalStep(viaTargets, x, y) > 12 || LocalStep(direct, x, y) > 12) {
+        ++r.outline;
+      } else {
+        ++r.inside;
+        r.worst = std::max(r.worst, d);
+      }
+    }
+  return r;
+}
+
+// The slides of the root item sampled directly or drawn into targets first
+// look the same: every family and variant between picture slides. On a
+// moving slide's outline (and the frame's edge) the target path blends in
+// what lies past the slide in the target, the direct one the picture's
+// cropped part: only there may they differ.
+TEST_F(TransitionShows, PictureSlidesLookTheSameSampledDirectly) {
+  const auto steps = test::EveryBuiltInTransition();
+  PictureShow show(test::PictureTransitionShowText(steps));
+  auto driver = show.Driver();
+  ASSERT_TRUE(driver);
+  int outlines = 0;
+  for (size_t i = 0; i < steps.size(); ++i) {
+    for (double p : {0.3, 0.7}) {
+      const TWaysApart r = DrawnBothWays(*driver, double(i + 1) * kStepMs + p * kTransitionMs);
+      EXPECT_EQ(r.inside, 0) << steps[i].name << " at " << p << ": worst " << r.worst;
+      EXPECT_LE(r.outline, 2 * (kW + kH)) << steps[i].name << " at " << p;
+      outlines += r.outline;
+    }
+  }
+  // Had no frame sampled a picture directly, nothing would differ at all.
+  EXPECT_GT(outlines, 0);
+}
+
+// Slide-based effects show picture slides in their effect buffers, and
+// beneath transparent effects, the same either way.
+TEST_F(TransitionShows, EffectBuffersLookTheSameSampledDirectly) {
+  PictureShow show(test::CustomTransitionShowText(true));
+  auto driver = show.Driver();
+  ASSERT_TRUE(driver);
+  for (int slide = 1; slide <= 5; ++slide)
+    for (double p : {0.3, 0.7}) {
+      const TWaysApart r = DrawnBothWays(*driver, slide * kStepMs + p * kTransitionMs);
+      EXPECT_EQ(r.inside, 0) << "slide " << slide << " at " << p << ": worst " << r.worst;
+      EXPECT_LE(r.outline, 2 * (kW + kH)) << "slide " << slide << " at " << p;
+    }
+}
+
+using test::TFnItem;
+
+// Only a slide that is one opaque, unturned picture over the whole area,
+// with nothing over it, is sampled directly; its map shows the cropped part.
+TEST_F(TransitionShows, OnlyASoleOpaqueCoveringPictureIsSampledDirectly) {
+  const std::string box = "object B:Box\nGUID={8}\nSize=40,40\nFitMode=None\nend\n";
+  const std::vector<std::pair<std::string, bool>> slides = {
+      {test::CoverPicture("even.bmp"), true},
+      {box + test::CoverPicture("even.bmp"), true},  // hidden beneath
+      {test::CoverPicture("even.bmp") + box, false},
+      {test::CoverPicture("even.bmp", "", "Opacity=50\n"), false},
+      {test::CoverPicture("even.bmp", "", "Angle=5\n"), false},
+      {test::CoverPicture("even.bmp", "", "Blur=3\n"), false},
+      {test::CoverPicture("alpha.bmp"), false},
+      {test::CoverPicture("even.bmp", "", "ScaleX=50\nScaleY=50\n"), false},
+  };
+  std::string text =
+      "[Main]\nMinorVersion=13\nopt_scr_width=320\nopt_scr_height=240\n[Times]\n"
+      "opt_slidescount=" +
+      std::to_string(slides.size()) + "\n";
+  for (size_t i = 0; i < slides.size(); ++i)
+    text += "opt_synchpos" + std::to_string(i + 1) + "=" + std::to_string((i + 1) * 1000) + "\n";
+  for (size_t i = 0; i < slides.size(); ++i)
+    text += "[Slide" + std::to_string(i + 1) + "]\nbstyle=1\nbcolor=0\nobject Container:Root\n" +
+            slides[i].first + "end\n";
+  PictureShow show(text);
+  auto driver = show.Driver();
+  ASSERT_TRUE(driver);
+  for (size_t i = 0; i < slides.size(); ++i) {
+    TRef<TDrawContainer> c = driver->Producer().Produce(int64_t(i));
+    ASSERT_TRUE(c && c->slide) << i;
+    c->slide->SetTimeAndLayout(true, c->record.start + 10);
+    TSlideSource s;
+    TFnItem item([&](T3DDrawer& d) { s = SolePicture(d, *c->slide, driver->Slide()); });
+    ASSERT_TRUE(driver->Drawer().DrawItem(item));
+    EXPECT_EQ(bool(s), slides[i].second) << "slide " << i;
+    if (!s || i > 0) continue;
+    // 5 : 3 over 4 : 3: the middle 80 % of the picture's width, all its height.
+    const double w = s.texture->Width(), h = s.texture->Height();
+    EXPECT_NEAR(s.U(0), 0.1 * w, 0.5);
+    EXPECT_NEAR(s.U(kW), 0.9 * w, 0.5);
+    EXPECT_NEAR(s.V(0), 0, 0.5);
+    EXPECT_NEAR(s.V(kH), h, 0.5);
+    EXPECT_TRUE(s.opaque);
+  }
 }
 
 }  // namespace

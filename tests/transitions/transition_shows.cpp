@@ -32,13 +32,13 @@ std::string Header(int slides) {
   return t;
 }
 
-std::string Slide(int i, const std::string& effectKeys) {
+std::string Slide(int i, const std::string& effectKeys, const std::string& objects = "") {
   std::string t = "[Slide" + std::to_string(i + 1) +
                   "]\nbstyle=1\nbcolor=" + WindowsColor(i % 2 ? kBlue : kRed) + "\n";
   if (!effectKeys.empty())
     t += "object TheEffect:AnEffect\n" + effectKeys + "time=" + std::to_string(kTransitionMs) +
          "\nend\n";
-  return t + "object Container:Root\nend\n";
+  return t + "object Container:Root\n" + objects + "end\n";
 }
 
 // A small white box in the middle of a 320 x 240 effect.
@@ -99,11 +99,30 @@ std::string TransitionShowText(const std::vector<TTransitionStep>& steps) {
   return t;
 }
 
-std::string CustomTransitionShowText() {
+std::string PictureTransitionShowText(const std::vector<TTransitionStep>& steps) {
+  const int n = int(steps.size()) + 1;
+  std::string t = Header(n);
+  for (int i = 0; i < n; ++i)
+    t += Slide(i, i == 0 ? "" : steps[size_t(i - 1)].keys,
+               CoverPicture(i % 2 ? "odd.bmp" : "even.bmp"));
+  return t;
+}
+
+std::string CoverPicture(const std::string& name, const std::string& keys,
+                         const std::string& keyPoint) {
+  return "object P:Image\nGUID={7}\nImageName=" + name + "\nFitMode=Cover\n" + keys +
+         "object K:KeyPoint\nTime=0\n" + keyPoint + "end\nend\n";
+}
+
+std::string CustomTransitionShowText(bool pictures) {
+  auto objects = [&](int i) {
+    return pictures ? CoverPicture(i % 2 ? "odd.bmp" : "even.bmp") : std::string();
+  };
   std::string t = Header(6);
-  t += Slide(0, "");
-  for (int k = 0; k <= 3; ++k) t += Slide(k + 1, "ref=fxbg" + std::to_string(k) + "\n");
-  t += Slide(5, "ref=nosuchfx\n");
+  t += Slide(0, "", objects(0));
+  for (int k = 0; k <= 3; ++k)
+    t += Slide(k + 1, "ref=fxbg" + std::to_string(k) + "\n", objects(k + 1));
+  t += Slide(5, "ref=nosuchfx\n", objects(5));
   // CustomEffBg 0: the incoming slide's picture grows from the centre over
   // the effect's own green background.
   t += "[effect_fxbg0]\nCustomEffTime=2000\nobject Container:Root\n"

@@ -30,7 +30,7 @@ TCustomFilterHook& Hook() {
 
 // ---- target ----
 
-TFilterTarget::TFilterTarget(T3DDrawer* drawer, TCustomTexture* source)
+TFilterTarget::TFilterTarget(T3DDrawer* drawer, const TSlideSource& source)
     : drawer_(drawer), source_(source) {
   // Filters place their 3-D geometry in front of the frame's centre.
   if (drawer_) {
@@ -47,14 +47,25 @@ void TFilterTarget::Begin() {
   if (open_) return;
   FlushColor();
   open_ = true;
-  if (drawer_ && source_) drawer_->Screen().Batch().Begin({source_});
+  if (!drawer_ || !source_) return;
+  // Opaque texels read the same premultiplied, and so the batch takes the
+  // vertices' shade too (it does for premultiplied textures only).
+  straight_ = !source_.texture->premultiplied && source_.opaque;
+  if (straight_) source_.texture->premultiplied = true;
+  drawer_->Screen().Batch().Begin({source_.texture});
+}
+
+void TFilterTarget::Close() {
+  if (open_ && drawer_ && source_) drawer_->Screen().Batch().Flush();
+  if (straight_) source_.texture->premultiplied = false;
+  straight_ = open_ = false;
 }
 
 TVertex TFilterTarget::Convert(const TFilterVertex& v, uint32_t rgb, bool textured) const {
   const double a = std::clamp(v.alpha, 0.0, 255.0) / 255;
   const double shade = std::clamp(v.shade, 0.0, 1.0);
   TColor c;
-  if (textured && source_ && source_->premultiplied) {
+  if (textured && source_ && source_.texture->premultiplied) {
     const uint32_t k = Byte(a * shade * 255);
     c = (Byte(a * 255) << 24) | (k << 16) | (k << 8) | k;
   } else if (textured) {
@@ -66,8 +77,8 @@ TVertex TFilterTarget::Convert(const TFilterVertex& v, uint32_t rgb, bool textur
   }
   float u = 0, w = 0;
   if (textured && source_) {
-    u = float(v.u * source_->ScaleX());
-    w = float(v.v * source_->ScaleY());
+    u = float(source_.U(v.u) * source_.texture->ScaleX());
+    w = float(source_.V(v.v) * source_.texture->ScaleY());
   }
   return drawer_->WorldVertex({v.x, v.y, v.z}, c, u, w);
 }
@@ -91,10 +102,7 @@ void TFilterTarget::ColorTriangle(const TFilterVertex& a, const TFilterVertex& b
   ++triangles_;
   if (recording_) recorded_.insert(recorded_.end(), {a, b, c});
   if (!drawer_) return;
-  if (open_) {
-    if (source_) drawer_->Screen().Batch().Flush();
-    open_ = false;
-  }
+  Close();
   colored_.push_back(Convert(a, rgb, false));
   colored_.push_back(Convert(b, rgb, false));
   colored_.push_back(Convert(c, rgb, false));
@@ -111,8 +119,7 @@ void TFilterTarget::FlushColor() {
 }
 
 void TFilterTarget::End() {
-  if (open_ && drawer_ && source_) drawer_->Screen().Batch().Flush();
-  open_ = false;
+  Close();
   FlushColor();
 }
 
@@ -155,7 +162,7 @@ TFilterVertex TDrawFilter::At(double x, double y, double alpha) const {
 }
 
 void TDrawFilter::DrawThrough(T3DDrawer& drawer, TTransitionSlides& slides, int which) {
-  TRenderTargetTexture* picture = slides.Picture(which);
+  const TSlideSource picture = slides.Source(which);
   if (!picture) {
     // Without a target the slide at least appears once the transition ends.
     if (Progress() >= 0.5) slides.DrawPlain(which);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "render/3d_drawer.h"
+#include "render/slide_drawer.h"
 #include "transitions/lum_effect.h"
 
 namespace lum {
@@ -39,8 +40,9 @@ struct TFilterVertex {
 // counted and kept (the geometry tests and the set-up benchmark).
 class TFilterTarget {
  public:
-  // source: the slide's picture (frame pixels at its top left); null draws nothing.
-  TFilterTarget(T3DDrawer* drawer, TCustomTexture* source);
+  // source: where the slide is sampled (a picture with frame pixels at its
+  // top left, or the slide's own picture and its map); empty draws nothing.
+  TFilterTarget(T3DDrawer* drawer, const TSlideSource& source);
   ~TFilterTarget();
   TFilterTarget(const TFilterTarget&) = delete;
   TFilterTarget& operator=(const TFilterTarget&) = delete;
@@ -66,11 +68,14 @@ class TFilterTarget {
 
  private:
   TVertex Convert(const TFilterVertex& v, uint32_t rgb, bool textured) const;
+  // Ends the textured batch.
+  void Close();
   void FlushColor();
 
   T3DDrawer* drawer_;
-  TCustomTexture* source_;
+  TSlideSource source_;
   bool open_ = false;
+  bool straight_ = false;  // an opaque straight texture read as premultiplied
   bool recording_ = false;
   int64_t triangles_ = 0;
   std::vector<TFilterVertex> recorded_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 #include "document/ini_values.h"
 #include "foundation/log.h"
@@ -29,10 +30,15 @@ void CopyItems(const TIniList& from, TIniList& to) {
   }
 }
 
-bool HasEffectBuffers(const TLumSlide& slide) {
+// The effect buffers a slide shows: bit 0 the outgoing slide's, bit 1 the
+// incoming one's.
+int EffectBuffers(const TLumSlide& slide) {
+  int used = 0;
   for (TLumObject* o : slide.AllObjects())
-    if (auto* i = dynamic_cast<TLumImage*>(o); i && i->EffectBuffer() != 0) return true;
-  return false;
+    if (auto* i = dynamic_cast<TLumImage*>(o);
+        i && (i->EffectBuffer() == 1 || i->EffectBuffer() == 2))
+      used |= i->EffectBuffer();
+  return used;
 }
 
 // The effect slide's drawer: effect-buffer pictures show the pair's drawn
@@ -53,16 +59,14 @@ class TEffectSlideDrawer : public TSlideDrawer {
       TSlideDrawer::DrawImage(image);
       return;
     }
-    TRenderTargetTexture* picture = pair_.Picture(buffer - 1);
+    const TSlideSource picture = pair_.Source(buffer - 1);
     if (!picture) return;
     TImageDrawParams p;
     image.FillDrawParams(p);
     if (p.opacity <= 0) return;
-    const TRect a = pair_.Area();
     const double l = image.RectLeft(), t = image.RectTop();
-    Drawer().DrawTexture(ObjectQuad(image, l, t, l + image.Width(), t + image.Height()), *picture,
-                         {double(a.left), double(a.top), double(a.right), double(a.bottom)},
-                         p.opacity);
+    Drawer().DrawTexture(ObjectQuad(image, l, t, l + image.Width(), t + image.Height()),
+                         *picture.texture, picture.Map(pair_.Area()), p.opacity);
   }
 
  private:
@@ -113,6 +117,7 @@ std::unique_ptr<TRealSlideFilter> TRealSlideFilter::Create(TDrawContainer& curre
   f->host_->SetAccessor(showHost->Accessor());
   f->producer_ = MakeRef<TSlideProducer>(*f->source_, f->host_);
   const TRectF view = showHost->View();
+  f->view_ = view;
   f->producer_->SetFrame(int32_t(std::lround(view.right - view.left)),
                          int32_t(std::lround(view.bottom - view.top)), cover ? 1 : 0);
   f->effect_ = f->producer_->Produce(0);
@@ -120,7 +125,10 @@ std::unique_ptr<TRealSlideFilter> TRealSlideFilter::Create(TDrawContainer& curre
     FilterWarning("custom transition gives no slide: " + f->producer_->LastError());
     return nullptr;
   }
-  f->hasBuffers_ = HasEffectBuffers(*f->effect_->slide);
+  f->buffers_ = EffectBuffers(*f->effect_->slide);
+  // The first layout (display sizes at every key time) before anything is
+  // borrowed: after that it took milliseconds instead of a tenth of one.
+  f->effect_->slide->SetTimeAndLayout(true, 0);
   return f;
 }
 
@@ -178,19 +186,18 @@ void TRealSlideFilter::SetTime(double elapsed) {
 }
 
 void TRealSlideFilter::DrawPair(T3DDrawer& drawer, TTransitionSlides& slides) {
-  // Both pictures before anything is drawn: drawing one ends any batch.
-  if (hasBuffers_) {
-    slides.Picture(0);
-    slides.Picture(1);
-  }
+  // The pictures shown before anything is drawn: drawing one ends any batch.
   const bool own = background_ < 1 || background_ > 3;
-  if (transparent_ && own) {
+  const bool fading = transparent_ && own;
+  if (buffers_ & 1) slides.Source(0);
+  if ((buffers_ & 2) || fading) slides.Source(1);
+  if (fading) {
     // Beneath a transparent effect the pair cross-fades.
     slides.DrawPlain(0);
-    if (TRenderTargetTexture* in = slides.Picture(1)) {
+    if (const TSlideSource in = slides.Source(1)) {
       const TRect f = drawer.FrameRect();
       drawer.Screen().SetClip(slides.Area());
-      drawer.DrawPixels(*in, f, {0, 0, double(f.Width()), double(f.Height())}, Progress());
+      drawer.DrawPixels(*in.texture, f, in.Map(f), Progress());
     }
   }
   TLumSlide& e = *effect_->slide;
@@ -202,11 +209,46 @@ void TRealSlideFilter::DrawPair(T3DDrawer& drawer, TTransitionSlides& slides) {
     for (TLumObject* c : e.Children()) d.DrawItem(*c);
 }
 
+namespace {
+
+// An effect slide made ahead, kept with the slide it leads into until its
+// transition takes it.
+class TPreparedSlideEffect : public TRefObject {
+ public:
+  explicit TPreparedSlideEffect(std::unique_ptr<TRealSlideFilter> f) : filter_(std::move(f)) {}
+  // The filter, once, while it suits the window of the moment.
+  std::unique_ptr<TRealSlideFilter> Take(const TRectF& view) {
+    std::lock_guard g(lock_);
+    if (filter_ && !(filter_->View() == view)) filter_.reset();
+    return std::move(filter_);
+  }
+
+ private:
+  std::mutex lock_;
+  std::unique_ptr<TRealSlideFilter> filter_;
+};
+
+}  // namespace
+
+std::unique_ptr<TRealSlideFilter> TakePreparedSlideEffect(TDrawContainer& slide) {
+  auto* p = dynamic_cast<TPreparedSlideEffect*>(slide.preparedEffect.Get());
+  TLumSlideHost* host = slide.slide ? slide.slide->GetHost() : nullptr;
+  return p && host ? p->Take(host->View()) : nullptr;
+}
+
+void PrepareSlideEffect(TDrawContainer& slide) {
+  const TTransitionChoice& c = slide.transition;
+  if (!c.effect || c.effect->type != kEffectCustom || !c.effect->section) return;
+  if (std::unique_ptr<TRealSlideFilter> f = TRealSlideFilter::Create(slide, *c.effect->section))
+    slide.preparedEffect = MakeRef<TPreparedSlideEffect>(std::move(f));
+}
+
 void InstallSlideEffects() {
   SetCustomFilterHook(
       [](const TLumEffect& effect, const TCustomFilterContext& c) -> std::unique_ptr<TDrawFilter> {
         if (!effect.section || !c.current || !c.previous) return nullptr;
-        std::unique_ptr<TRealSlideFilter> f = TRealSlideFilter::Create(*c.current, *effect.section);
+        std::unique_ptr<TRealSlideFilter> f = TakePreparedSlideEffect(*c.current);
+        if (!f) f = TRealSlideFilter::Create(*c.current, *effect.section);
         if (!f) return nullptr;
         f->Setup(*c.previous, *c.current);
         return f;

@@ -16,6 +16,8 @@ class TRealSlideFilter : public TDrawFilter {
   // null when the section gives no slide.
   static std::unique_ptr<TRealSlideFilter> Create(TDrawContainer& current,
                                                   const TEffectSection& section);
+  // The window the effect slide was produced for.
+  const TRectF& View() const { return view_; }
   ~TRealSlideFilter() override;
   const char* ClassName() const override { return "TRealSlideFilter"; }
 
@@ -45,14 +47,23 @@ class TRealSlideFilter : public TDrawFilter {
   TRef<TSlideProducer> producer_;
   TRef<TDrawContainer> effect_;
   TRef<TDrawContainer> outgoing_, incoming_;
+  TRectF view_;
   bool transparent_ = false;
   int background_ = 0;
   double effectTime_ = 2000;
   double progress_ = 0;
-  bool hasBuffers_ = false;
+  int buffers_ = 0;  // effect buffers shown: bit 0 outgoing, bit 1 incoming
 };
 
 // Custom transitions are drawn as slide-based effects (process-wide).
 void InstallSlideEffects();
+
+// Makes the effect slide of a freshly produced slide's slide-based
+// transition ahead of its first frame (the loader's thread) and keeps it
+// with the slide, where the transition takes it; nothing for other slides.
+void PrepareSlideEffect(TDrawContainer& slide);
+// The effect slide made ahead for the slide, once; null when none was made
+// or the window has changed since.
+std::unique_ptr<TRealSlideFilter> TakePreparedSlideEffect(TDrawContainer& slide);
 
 }  // namespace lum

@@ -263,10 +263,9 @@ void TTwoSlidesEffect::DrawPair(T3DDrawer& drawer, TTransitionSlides& slides) {
   const double p = Progress();
   // The slide in front is drawn last.
   const int order[2] = {Front() == 0 ? 1 : 0, Front()};
-  slides.Picture(0);
-  slides.Picture(1);
+  const TSlideSource sources[2] = {slides.Source(0), slides.Source(1)};
   for (int which : order) {
-    TRenderTargetTexture* picture = slides.Picture(which);
+    const TSlideSource& picture = sources[which];
     if (!picture) continue;
     drawer.Screen().SetClip(slides.Area());
     TFilterTarget t(&drawer, picture);

@@ -343,8 +343,8 @@ void TPushFilter::DrawPair(T3DDrawer& drawer, TTransitionSlides& slides) {
   double dx, dy;
   PushOffset(dx, dy);
   // Both pictures first: drawing one ends any batch on the frame.
-  TRenderTargetTexture* out = slides.Picture(0);
-  slides.Picture(1);
+  const TSlideSource out = slides.Source(0);
+  slides.Source(1);
   if (out) {
     drawer.Screen().SetClip(slides.Area());
     TFilterTarget t(&drawer, out);

@@ -1,4 +1,4 @@
-#include "video/video_time.h"
+#include "model/video_time.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,10 +2,11 @@
 // Video clips (TVideoClip2): the clip descriptions of the project's "Tracks"
 // section that let one clip run on across several slides. Video objects
 // linked to a clip take its keys instead of their own.
+#include <mutex>
 #include <string>
 
 #include "document/ini_file.h"
-#include "video/video_time.h"
+#include "model/video_time.h"
 
 namespace lum {
 
@@ -33,5 +34,10 @@ class TVideoClip2 {
 
 // The "Tracks" object of a clip, or null.
 TIniObject* FindClipObject(const TIniFile& project, const std::string& guid);
+
+// Held while "Tracks" clips are read or written back: slides load on their
+// own threads, and upkeep on one must not change keys another reads.
+// Find and WriteBack take it themselves.
+std::mutex& TracksLock();
 
 }  // namespace lum

@@ -1,4 +1,4 @@
-#include "video/video_clip.h"
+#include "model/video_clip.h"
 
 #include <cmath>
 
@@ -14,6 +14,11 @@ double FiniteOr(double v, double def) {
 
 }  // namespace
 
+std::mutex& TracksLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 TIniObject* FindClipObject(const TIniFile& project, const std::string& guid) {
   const TIniList* tracks = project.Section("Tracks");
   if (!tracks || guid.empty()) return nullptr;
@@ -24,6 +29,7 @@ TIniObject* FindClipObject(const TIniFile& project, const std::string& guid) {
 }
 
 bool TVideoClip2::Find(const TIniFile& project, const std::string& id) {
+  std::lock_guard<std::mutex> l(TracksLock());
   const TIniObject* c = FindClipObject(project, id);
   if (!c) return false;
   Read(*c, project);
@@ -50,6 +56,7 @@ void TVideoClip2::Read(const TIniObject& c, const TIniFile& project) {
 }
 
 void TVideoClip2::WriteBack(TIniFile& project) const {
+  std::lock_guard<std::mutex> l(TracksLock());
   TIniObject* c = FindClipObject(project, guid);
   if (!c) c = project.FindOrAddSection("Tracks")->AddObject(guid, "TVideoClip2");
   auto put = [&](std::string_view key, const std::string& value) {

@@ -1,0 +1,196 @@
+// lumshow export: the show as a video file. Frames come from the offline
+// frame driver 1/fps apart; only frames that differ from the one before are
+// drawn and encoded, the others are held by time stamps (or repeated with
+// --cfr). Sound is the mix of lumshow audio. The file is written beside OUT
+// as OUT.part and renamed when complete, so OUT is never half-written.
+#include <malloc.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <set>
+
+#include "audio/composite_converter.h"
+#include "audio/decoders/stream_opener.h"
+#include "audio/music_player.h"
+#include "audio/show_sound_render.h"
+#include "commands.h"
+#include "engine/offline_frame_driver.h"
+#include "foundation/errors.h"
+#include "imaging/bitmap.h"
+#include "imaging/color_management.h"
+#include "progress_bar.h"
+#include "project/lum_source.h"
+#include "show_open.h"
+#include "video/video_encoder.h"
+
+namespace lum::lumshow {
+
+namespace {
+
+constexpr int kMaxSide = 8192;
+constexpr int kMaxFps = 240;
+// Sound is mixed this far ahead of the pictures at a time.
+constexpr double kSoundChunkMs = 30000;
+
+std::atomic<bool> gInterrupted{false};
+
+void OnInterrupt(int) {
+  gInterrupted = true;
+}
+
+// Ctrl-C and termination end the export cleanly; a file-size limit makes
+// writes fail instead of killing the process.
+void CatchSignals() {
+  struct sigaction sa = {};
+  sa.sa_handler = OnInterrupt;
+  sigemptyset(&sa.sa_mask);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
+  std::signal(SIGXFSZ, SIG_IGN);
+}
+
+bool EndsWith(std::string text, const std::string& tail) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Encoders want even sizes: odd ones grow by a pixel.
+std::pair<int, int> ExportSize(const std::string& text) {
+  auto [w, h] = ParseSize(text, kMaxSide);
+  w += w % 2;
+  h += h % 2;
+  if (w > kMaxSide || h > kMaxSide || w < 16 || h < 16)
+    throw TUsageError{"--size must be 16 to 8192 pixels a side"};
+  return {w, h};
+}
+
+TEncoderSettings Settings(const TExportArgs& args) {
+  TEncoderSettings s;
+  s.container = EndsWith(args.output, ".webm") ? "webm" : "mp4";
+  std::tie(s.width, s.height) = ExportSize(args.size);
+  if (args.fps < 1 || args.fps > kMaxFps) throw TUsageError{"--fps must be 1 to 240"};
+  s.fps = args.fps;
+  const int maxCrf = s.container == "webm" ? 63 : 51;
+  if (args.crf < 0 || args.crf > maxCrf)
+    throw TUsageError{"--crf must be 0 to " + std::to_string(maxCrf)};
+  s.crf = args.crf;
+  static const std::set<std::string> kPresets = {"ultrafast", "superfast", "veryfast",
+                                                 "faster",    "fast",      "medium",
+                                                 "slow",      "slower",    "veryslow"};
+  if (!kPresets.count(args.preset))
+    throw TUsageError{"--preset must be one of ultrafast, superfast, veryfast, faster, fast, "
+                      "medium, slow, slower, veryslow"};
+  s.preset = args.preset;
+  return s;
+}
+
+// Removes the partial file unless it was completed.
+class TPartFile {
+ public:
+  explicit TPartFile(std::string path) : path_(std::move(path)) {}
+  ~TPartFile() {
+    if (!done_) std::remove(path_.c_str());
+  }
+  const std::string& Path() const { return path_; }
+  void MoveTo(const std::string& out) {
+    if (std::rename(path_.c_str(), out.c_str()) != 0)
+      throw ELumError("cannot rename \"" + path_ + "\" to \"" + out + "\"");
+    done_ = true;
+  }
+
+ private:
+  std::string path_;
+  bool done_ = false;
+};
+
+// The show's sound fed to the encoder in step with the pictures.
+class TSoundFeed {
+ public:
+  TSoundFeed(TLumSource& source, TVideoEncoder& encoder, double from, double to)
+      : music_(source), encoder_(encoder), done_(from), to_(to) {}
+  // Encodes the sound up to show time t (at most the end).
+  void Until(double t) {
+    t = std::min(t, to_);
+    while (done_ < t) {
+      const double end = std::min(done_ + kSoundChunkMs, to_);
+      std::vector<int16_t> pcm = RenderShowSound(music_, done_, end);
+      encoder_.Sound(pcm.data(), pcm.size() / 2);
+      done_ = end;
+    }
+  }
+
+ private:
+  TLumMusicSource music_;
+  TVideoEncoder& encoder_;
+  double done_, to_;
+};
+
+void CheckOutput(const std::string& out) {
+  struct stat st = {};
+  if (stat(out.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    throw TUsageError{"-o names a folder: \"" + out + "\""};
+}
+
+}  // namespace
+
+int Export(const TExportArgs& args) {
+  TEncoderSettings settings = Settings(args);
+  CheckOutput(args.output);
+  if (!std::isfinite(args.from) || args.from < 0) throw TUsageError{"--from must not be negative"};
+  auto loc = OpenShow(args.show);
+  ColorManagement().Apply(loc->Document());
+  TLumSource src(loc->Accessor(), loc->Document(), {loc->Path(), 0});
+  const double length = src.Duration();
+  double to = args.to < 0 ? length : args.to;
+  if (!src.Repeats()) to = std::min(to, length);
+  if (args.from >= to)
+    throw TUsageError{"--from is at or past the end (" + std::to_string(int64_t(to)) + " ms)"};
+  if (to - args.from > 24.0 * 3600 * 1000) throw TUsageError{"more than 24 hours of video"};
+  const int64_t frames = std::max<int64_t>(1, int64_t(std::ceil((to - args.from) * settings.fps / 1000.0 - 1e-6)));
+
+  CatchSignals();
+  // Decoded pictures are tens of megabytes each and come and go with every
+  // slide: mapped on their own they return to the system when freed instead
+  // of fragmenting the heap (a long export would otherwise keep growing).
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+  RegisterCompositeDecoder();
+  InstallStreamOpener(ShowStreamOpener(loc->Accessor()), nullptr);
+  TProgressBar bar(frames, to - args.from, TProgressBar::OnTerminal());
+  TOfflineFrameDriver driver(src, settings.width, settings.height);
+  driver.SetFailureHandler([&](const std::string& why) {
+    bar.Message("lumshow: warning: " + why + " (a blank slide stands in)");
+  });
+  TPartFile part(args.output + ".part");
+  {
+    TVideoEncoder encoder(part.Path(), settings);
+    TSoundFeed sound(src, encoder, args.from, to);
+    int64_t shown = -1;
+    for (int64_t n = 0; n < frames; ++n) {
+      if (gInterrupted) throw ELumError("interrupted: nothing written to \"" + args.output + "\"");
+      const double t = args.from + double(n) * 1000.0 / settings.fps;
+      if (shown < 0 || driver.Changed(t)) {
+        TRef<TBitmap> frame = driver.Render(t);
+        encoder.Picture(frame->Data(), frame->Pitch(), n);
+        shown = n;
+      } else if (args.cfr) {
+        encoder.Repeat(n);
+      }
+      sound.Until(args.from + double(n + 1) * 1000.0 / settings.fps);
+      bar.Update(n + 1);
+    }
+    // The last picture held to the end, so the file lasts as long as the show.
+    if (shown < frames - 1) encoder.Repeat(frames - 1);
+    sound.Until(to);
+    encoder.Finish();
+  }
+  InstallStreamOpener(nullptr, nullptr);
+  part.MoveTo(args.output);
+  bar.Finish();
+  return 0;
+}
+
+}  // namespace lum::lumshow

@@ -1,0 +1,191 @@
+// The navigation panel in the player: drawn where the placement rule puts
+// it, its buttons running their actions, auto-hide, and a malformed skin
+// costing the show its panel only.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "imaging/image_fixtures.h"
+#include "support/player_run.h"
+#include "support/temp_dir.h"
+
+namespace lum {
+namespace {
+
+using nlohmann::json;
+using test::TPixels;
+using test::TPlayer;
+using test::TRgb;
+using test::TTempDir;
+
+// A 1 x 1 grid whose only cell holds the buttons; forward is the blue half
+// of btn.bmp, pause the red half.
+std::string SkinIni(const std::string& cell = "1,1") {
+  return "[Common]\nColsCount=1\nRowsCount=1\n[CellWithObjects]\nCell=" + cell +
+         "\n[Cell(1:1)]\nBounds=0,0,40,20\nflnm_Texture=btn.bmp\n[Objects]\nCount=2\n"
+         "[Action-forward]\nBgTextureNormalBounds=0,0,20,20\nBtnTextureNormalBounds=0,0,20,20\n"
+         "flnm_BgTextureNormal=btn.bmp\nflnm_BtnTextureNormal=btn.bmp\n"
+         "[Action-pause]\nBgTextureNormalBounds=20,0,20,20\nBtnTextureNormalBounds=20,0,20,20\n"
+         "flnm_BgTextureNormal=btn.bmp\nflnm_BtnTextureNormal=btn.bmp\n";
+}
+
+// Two 320 x 240 slides of a minute; the panel at the bottom, 25 % of the
+// window high: 120 x 60 at (100, 180).
+std::string Show(const std::string& extra = "") {
+  return "[Main]\nMinorVersion=13\nopt_scr_full=0\nopt_scr_width=320\nopt_scr_height=240\n"
+         "opt_withoutborder=1\nopt_fcp=1\nopt_nav_inifile=nav.ini\nopt_cp=Bottom\n"
+         "opt_nav_usevideoscale=1\nopt_nav_viewscale=25\nopt_newnavbuttons_count=3\n"
+         "opt_newnavbutton1=forward\nopt_newnavbutton2=zoom\nopt_newnavbutton3=pause\n" +
+         extra +
+         "[Times]\nopt_slidescount=2\nopt_synchpos1=60000\nopt_synchpos2=120000\n"
+         "[Slide1]\nbstyle=1\nbcolor=0\n[Slide2]\nbstyle=1\nbcolor=0\n";
+}
+
+class LumviewerNav : public ::testing::Test {
+ protected:
+  void Write(const std::string& show, const std::string& skin) {
+    TPixels btn{40, 20, {}};
+    for (int y = 0; y < 20; ++y)
+      for (int x = 0; x < 40; ++x) btn.px.push_back(x < 20 ? TRgb{0, 0, 255} : TRgb{255, 0, 0});
+    dir.Write("s/btn.bmp", test::WriteBmp(btn, {}));
+    dir.Write("s/nav.ini", skin);
+    path = dir.Write("s/Project.lum", show);
+  }
+  void Start() {
+    player = std::make_unique<TPlayer>(dir.Path(), path);
+    std::string error;
+    ASSERT_TRUE(player->Start(&error)) << error;
+    bool met = false;
+    player->WaitFor([](const json& s) { return s["framesDrawn"].get<int>() > 3; }, 5000, &met);
+    // Pointer events of the first second after the window appeared are ignored.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  }
+  TPixels Shot() {
+    const std::string shot = dir / "shot.png";
+    EXPECT_EQ(player->Request({{"command", "screenshot"}, {"path", shot}})["ok"], true);
+    return test::ReadPicture(shot);
+  }
+  json Click(int x, int y) { return player->Request({{"command", "click"}, {"x", x}, {"y", y}}); }
+
+  TTempDir dir;
+  std::string path;
+  std::unique_ptr<TPlayer> player;
+};
+
+TEST_F(LumviewerNav, ThePanelIsDrawnAndItsButtonsRunTheirActions) {
+  // With a half-transparent logo at the top left, a quarter of the slide high.
+  Write(Show("opt_logo=1\nopt_logo_fn=logo.bmp\nopt_logo_pos=5\nopt_logo_size=25\n"
+             "opt_logo_opacity=50\n"),
+        SkinIni());
+  dir.Write("s/logo.bmp", test::WriteBmp({20, 10, std::vector<TRgb>(200, TRgb{0, 250, 0})}, {}));
+  Start();
+  TPixels f = Shot();
+  ASSERT_EQ(f.width, 320);
+  EXPECT_GT(f.At(130, 210).b, 200) << "forward";
+  EXPECT_GT(f.At(190, 210).r, 200) << "pause";
+  EXPECT_LT(f.At(90, 210).b + f.At(90, 210).r, 20) << "left of the panel";
+  EXPECT_LT(f.At(130, 170).b, 20) << "above the panel";
+  EXPECT_NEAR(f.At(110, 50).g, 125, 12) << "the logo: 120 x 60 at the top left, 50 %";
+  EXPECT_LT(f.At(130, 70).g, 10) << "below the logo";
+  // Pause: the show stops; the pointer is over the panel.
+  ASSERT_EQ(Click(190, 210)["ok"], true);
+  bool met = false;
+  json s = player->WaitFor([](const json& st) { return st["paused"] == true; }, 3000, &met);
+  EXPECT_TRUE(met) << s.dump();
+  EXPECT_EQ(s["hover"], true);
+  EXPECT_EQ(s["hoverClass"], "NavPanel");
+  // Forward: the next slide.
+  ASSERT_EQ(Click(130, 210)["ok"], true);
+  s = player->WaitFor([](const json& st) { return st["slide"] == 1; }, 3000, &met);
+  EXPECT_TRUE(met) << s.dump();
+  EXPECT_EQ(player->Stop(), 0);
+}
+
+TEST_F(LumviewerNav, AutoHideShowsThePanelWhileThePointerMoves) {
+  Write(Show("opt_hidenavbar=1\nopt_nav_hideinterval=1\nopt_nav_hidefadeout=100\n"
+             "opt_nav_fadein=100\n"),
+        SkinIni());
+  Start();
+  EXPECT_LT(Shot().At(130, 210).b, 20) << "hidden at first";
+  ASSERT_EQ(Click(20, 20)["ok"], true);  // a move away from the panel wakes it
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_GT(Shot().At(130, 210).b, 200) << "shown after the move";
+  std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+  EXPECT_LT(Shot().At(130, 210).b, 20) << "hidden again when idle";
+  EXPECT_EQ(player->Stop(), 0);
+}
+
+TEST_F(LumviewerNav, AMalformedSkinCostsOnlyThePanel) {
+  Write(Show(), SkinIni("1,1,1"));
+  Start();
+  EXPECT_LT(Shot().At(130, 210).b, 20);
+  EXPECT_GT(player->Status()["framesDrawn"].get<int>(), 0);
+  EXPECT_NE(player->Log().find("Incorrect number of parameters in field \"Cell\""), std::string::npos)
+      << player->LogTail();
+  EXPECT_EQ(player->Stop(), 0);
+}
+
+std::string Box(const std::string& name, int x, const std::string& colour,
+                const std::string& action = "") {
+  return "object " + name + ":Box\nGUID={" + name + "}\nSize=60,60\nFitMode=None\nColor1=" + colour +
+         "\nPosMode=Percent\n" + action + "object K:KeyPoint\nTime=0\nPosition=" +
+         std::to_string(x) + ",0\nend\nend\n";
+}
+
+// Info (not pausing) opens from a box on the slide (left of the centre);
+// the help dialog (the second numbered one) pauses the show. Positions are
+// percent of the half size from the centre.
+std::string DialogShow() {
+  return "[Main]\nMinorVersion=13\nopt_scr_full=0\nopt_scr_width=320\nopt_scr_height=240\n"
+         "opt_withoutborder=1\nopt_customdialogscount=2\ncustom_dialog1=Info\n"
+         "custom_dialog2=Manual\n"
+         "[Times]\nopt_slidescount=1\nopt_synchpos1=600000\n"
+         "[Slide1]\nbstyle=1\nbcolor=0\nobject Container:Root\n" +
+         Box("Opener", -60, "0,0,255", "Action=opendialog(\"Info\")\n") +
+         "end\n[dialog_1_]\nDialogPause=0\nobject Container:Root\n" + Box("Card", 0, "255,255,255") +
+         "end\n[dialog_2_]\nhelp=1\nobject Container:Root\n" + Box("Page", 0, "0,255,0") + "end\n";
+}
+
+TEST_F(LumviewerNav, DialogsOpenPauseToggleAndClose) {
+  path = dir.Write("s/Project.lum", DialogShow());
+  Start();
+  auto dialogs = [&](int n) {
+    bool met = false;
+    json s = player->WaitFor([n](const json& st) { return st["showDialogs"] == n; }, 3000, &met);
+    EXPECT_TRUE(met) << n << " dialogs: " << s.dump();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));  // past the fade
+    return s;
+  };
+  // F1: the help dialog, and the show stands.
+  ASSERT_EQ(player->Request({{"command", "key"}, {"key", "F1"}})["ok"], true);
+  dialogs(1);
+  TPixels page = Shot();
+  EXPECT_GT(page.At(160, 120).g, 200) << "the help dialog's page";
+  EXPECT_GT(page.At(64, 120).b, 200) << "the slide beneath: a dialog without background";
+  const double held = player->Status()["position"].get<double>();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_NEAR(player->Status()["position"].get<double>(), held, 30);
+  // Escape closes it (the show goes on instead of ending).
+  ASSERT_EQ(player->Request({{"command", "key"}, {"key", "Escape"}})["ok"], true);
+  dialogs(0);
+  EXPECT_LT(Shot().At(160, 120).g, 20);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_GT(player->Status()["position"].get<double>(), held + 200);
+  // The slide's box opens Info, which does not pause; the same box closes it.
+  ASSERT_EQ(Click(64, 120)["ok"], true);
+  dialogs(1);
+  TPixels f = Shot();
+  EXPECT_GT(f.At(160, 120).r + f.At(160, 120).g + f.At(160, 120).b, 700) << "Info's card";
+  const double running = player->Status()["position"].get<double>();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_GT(player->Status()["position"].get<double>(), running + 200);
+  ASSERT_EQ(Click(64, 120)["ok"], true);
+  dialogs(0);
+  EXPECT_TRUE(player->Running());
+  EXPECT_EQ(player->Stop(), 0);
+}
+
+}  // namespace
+}  // namespace lum
