@@ -8,6 +8,7 @@
 #include "audio/music_player.h"
 #include "container/load_yield.h"
 #include "engine/offline_frame_driver.h"
+#include "video/video_extractor.h"
 #include "foundation/clock.h"
 #include "foundation/errors.h"
 #include "foundation/log.h"
@@ -113,6 +114,7 @@ TLumEngine::~TLumEngine() {
   music_.reset();
   slideSet_.clear();
   root_.TakeSlides({}, 0);
+  ReleaseUnusedVideoExtractors();
 }
 
 void TLumEngine::OnStart() {

@@ -79,6 +79,7 @@ TOfflineFrameDriver::~TOfflineFrameDriver() {
   if (device_) device_->Close();
   device_ = nullptr;
   window_.reset();
+  ReleaseUnusedVideoExtractors();
 }
 
 void ReleaseSlideTextures(T3DDrawer& drawer, const TDrawContainer& slide) {

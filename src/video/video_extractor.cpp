@@ -188,14 +188,37 @@ void TLumVideoExtractor::Run() {
   }
 }
 
+namespace {
+
+struct TExtractorTable {
+  std::mutex lock;
+  std::map<std::string, TRef<TLumVideoExtractor>> alive;
+  // Entries only the table still holds belong to files no object shows.
+  void DropUnused() {
+    for (auto it = alive.begin(); it != alive.end();)
+      it = it->second->RefCount() == 1 ? alive.erase(it) : std::next(it);
+  }
+};
+
+TExtractorTable& Extractors() {
+  static TExtractorTable table;
+  return table;
+}
+
+}  // namespace
+
+void ReleaseUnusedVideoExtractors() {
+  TExtractorTable& t = Extractors();
+  std::lock_guard<std::mutex> l(t.lock);
+  t.DropUnused();
+}
+
 TRef<TLumVideoExtractor> SharedExtractor(const std::string& key,
                                          const std::function<TRef<TWinVideoSource>()>& open) {
-  static std::mutex lock;
-  static std::map<std::string, TRef<TLumVideoExtractor>> alive;
-  std::lock_guard<std::mutex> l(lock);
-  // Entries only the table still holds belong to files no object shows.
-  for (auto it = alive.begin(); it != alive.end();)
-    it = it->second->RefCount() == 1 ? alive.erase(it) : std::next(it);
+  TExtractorTable& t = Extractors();
+  std::lock_guard<std::mutex> l(t.lock);
+  t.DropUnused();
+  auto& alive = t.alive;
   auto found = alive.find(key);
   if (found != alive.end()) return found->second;
   TRef<TWinVideoSource> source = open();

@@ -75,6 +75,10 @@ class TLumVideoExtractor : public TVideoFrameSource {
 TRef<TLumVideoExtractor> SharedExtractor(const std::string& key,
                                          const std::function<TRef<TWinVideoSource>()>& open);
 
+// Closes the extractors no object uses any more (their decoding threads
+// end here, not at process exit). Shows call it when they close.
+void ReleaseUnusedVideoExtractors();
+
 // Makes video objects take their frames from shared extractors over the
 // video library (once; later calls do nothing).
 void InstallVideoFrameSources();
