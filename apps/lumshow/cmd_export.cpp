@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cmath>
 #include <csignal>
+#include <functional>
 #include <cstdio>
 #include <set>
 
@@ -23,6 +24,7 @@
 #include "foundation/errors.h"
 #include "imaging/bitmap.h"
 #include "imaging/color_management.h"
+#include "job_queue.h"
 #include "progress_bar.h"
 #include "project/lum_source.h"
 #include "show_open.h"
@@ -36,6 +38,8 @@ constexpr int kMaxSide = 8192;
 constexpr int kMaxFps = 240;
 // Sound is mixed this far ahead of the pictures at a time.
 constexpr double kSoundChunkMs = 30000;
+// Frames waiting for the encoder (8 MB each at 1080p).
+constexpr size_t kEncodeBacklog = 3;
 
 std::atomic<bool> gInterrupted{false};
 
@@ -107,25 +111,25 @@ class TPartFile {
   bool done_ = false;
 };
 
-// The show's sound fed to the encoder in step with the pictures.
+// The show's sound, mixed in step with the pictures and handed on in chunks.
 class TSoundFeed {
  public:
-  TSoundFeed(TLumSource& source, TVideoEncoder& encoder, double from, double to)
-      : music_(source), encoder_(encoder), done_(from), to_(to) {}
-  // Encodes the sound up to show time t (at most the end).
+  using TSink = std::function<void(std::vector<int16_t>)>;
+  TSoundFeed(TLumSource& source, TSink sink, double from, double to)
+      : music_(source), sink_(std::move(sink)), done_(from), to_(to) {}
+  // Mixes the sound up to show time t (at most the end).
   void Until(double t) {
     t = std::min(t, to_);
     while (done_ < t) {
       const double end = std::min(done_ + kSoundChunkMs, to_);
-      std::vector<int16_t> pcm = RenderShowSound(music_, done_, end);
-      encoder_.Sound(pcm.data(), pcm.size() / 2);
+      sink_(RenderShowSound(music_, done_, end));
       done_ = end;
     }
   }
 
  private:
   TLumMusicSource music_;
-  TVideoEncoder& encoder_;
+  TSink sink_;
   double done_, to_;
 };
 
@@ -167,25 +171,33 @@ int Export(const TExportArgs& args) {
   TPartFile part(args.output + ".part");
   {
     TVideoEncoder encoder(part.Path(), settings);
-    TSoundFeed sound(src, encoder, args.from, to);
+    // Encoding runs beside the drawing of the next frames.
+    TJobQueue encode(kEncodeBacklog);
+    TSoundFeed sound(
+        src,
+        [&](std::vector<int16_t> pcm) {
+          encode.Push([&encoder, pcm = std::move(pcm)] { encoder.Sound(pcm.data(), pcm.size() / 2); });
+        },
+        args.from, to);
     int64_t shown = -1;
     for (int64_t n = 0; n < frames; ++n) {
       if (gInterrupted) throw ELumError("interrupted: nothing written to \"" + args.output + "\"");
       const double t = args.from + double(n) * 1000.0 / settings.fps;
       if (shown < 0 || driver.Changed(t)) {
         TRef<TBitmap> frame = driver.Render(t);
-        encoder.Picture(frame->Data(), frame->Pitch(), n);
+        encode.Push([&encoder, frame, n] { encoder.Picture(frame->Data(), frame->Pitch(), n); });
         shown = n;
       } else if (args.cfr) {
-        encoder.Repeat(n);
+        encode.Push([&encoder, n] { encoder.Repeat(n); });
       }
       sound.Until(args.from + double(n + 1) * 1000.0 / settings.fps);
       bar.Update(n + 1);
     }
     // The last picture held to the end, so the file lasts as long as the show.
-    if (shown < frames - 1) encoder.Repeat(frames - 1);
+    if (shown < frames - 1) encode.Push([&encoder, frames] { encoder.Repeat(frames - 1); });
     sound.Until(to);
-    encoder.Finish();
+    encode.Push([&encoder] { encoder.Finish(); });
+    encode.Drain();
   }
   InstallStreamOpener(nullptr, nullptr);
   part.MoveTo(args.output);

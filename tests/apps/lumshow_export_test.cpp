@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "lumshow/job_queue.h"
 #include "lumshow/progress_bar.h"
 #include "imaging/image_fixtures.h"
 #include "support/lumshow_run.h"
@@ -333,6 +334,28 @@ TEST(ProgressBar, FramesTimesAndSpeed) {
             "[###############...............] 150/300 frames  0:02 elapsed  0:02 left  "
             "2.5x real time");
   EXPECT_EQ(bar.Line(300, 3725).substr(33), "300/300 frames  1:02:05 elapsed  0:00 left  0.0x real time");
+}
+
+TEST(JobQueue, RunsInOrderAndHandsBackTheFirstFailure) {
+  std::vector<int> ran;
+  {
+    lumshow::TJobQueue q(2);
+    for (int i = 0; i < 50; ++i) q.Push([&ran, i] { ran.push_back(i); });
+    q.Drain();
+    EXPECT_EQ(ran.size(), 50u);
+    EXPECT_TRUE(std::is_sorted(ran.begin(), ran.end()));
+    q.Push([] { throw std::runtime_error("disk full"); });
+    // Whichever call first sees the failure throws it.
+    EXPECT_THROW(
+        {
+          q.Push([&ran] { ran.push_back(-1); });
+          q.Push([&ran] { ran.push_back(-2); });
+          q.Drain();
+        },
+        std::runtime_error);
+  }
+  // Nothing runs after a failure.
+  EXPECT_EQ(ran.size(), 50u);
 }
 
 }  // namespace
