@@ -54,7 +54,7 @@ TOverlayOptions ReadOverlayOptions(const TIniFile& d) {
 }
 
 TLumActionInfo NavButtonAction(const std::string& name) {
-  static const std::pair<const char*, int> kActions[] = {
+  static const std::pair<const char*, TLumActionType> kActions[] = {
       {"home", kActionGotoSlide}, {"forward", kActionNextSlide}, {"backward", kActionPrevSlide},
       {"print", kActionPrint},    {"pause", kActionPause},       {"help", kActionHelp},
       {"exit", kActionExit}};
