@@ -197,9 +197,17 @@ bool Encoder::Send(AVCodecContext* c, AVStream* stream, AVFrame* frame) {
     r = avcodec_receive_packet(c, packet_);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
     if (r < 0) return Fail(std::string("encoding failed (") + c->codec->name + ")", r);
-    // A picture lasts until the next one; the last one a frame, so the
-    // file ends where the show does.
-    if (c == venc_ && packet_->duration <= 0) packet_->duration = 1;
+    // A picture lasts until the next one. The file's video ends with the last
+    // packet in decode order, whose time stamp can lie well before the last
+    // picture's when pictures are reordered and held: it lasts until one
+    // frame after the latest picture, so the video ends where the show does.
+    // The track counts from its first decode stamp, which reordering puts
+    // before 0; the file's edit list takes that delay off again.
+    if (c == venc_) {
+      if (firstDts_ == AV_NOPTS_VALUE) firstDts_ = std::min<int64_t>(packet_->dts, 0);
+      maxPts_ = std::max(maxPts_, packet_->pts);
+      packet_->duration = std::max<int64_t>(1, maxPts_ + 1 + firstDts_ - packet_->dts);
+    }
     av_packet_rescale_ts(packet_, c->time_base, stream->time_base);
     packet_->stream_index = stream->index;
     if ((r = av_interleaved_write_frame(fmt_, packet_)) < 0) return Fail("cannot write the file", r);

@@ -54,6 +54,8 @@ class Encoder {
   AVAudioFifo* fifo_ = nullptr;
   int inRate_ = 0, inChannels_ = 0;
   int64_t lastFrame_ = -1, samplesOut_ = 0;
+  int64_t maxPts_ = 0;  // the latest picture encoded so far
+  int64_t firstDts_ = AV_NOPTS_VALUE;
   bool headerWritten_ = false, finished_ = false;
   std::string error_;
 };

@@ -202,6 +202,16 @@ TEST_F(LumshowExport, ConstantRateRepeatsEveryFrameAndARangeIsCut) {
   EXPECT_LT(MeanDifference(Decoded(out, 2.5), Rendered(3500)), 2.5);
 }
 
+// Reordered pictures (B-frames) with a held picture at the end: the video
+// still lasts to the end of the range.
+TEST_F(LumshowExport, ReorderedPicturesLastToTheEnd) {
+  const std::string out = dir / "medium.mp4";
+  ASSERT_EQ(Export(out, {"--preset", "medium", "--to", "1800"}).status, 0);
+  const nlohmann::json p = Probe(out);
+  EXPECT_NEAR(Number(Stream(p, "video"), "duration"), 1.8, 1.0 / 30 + 1e-3);
+  EXPECT_LT(MeanDifference(Decoded(out, 1.7), Rendered(1700)), 2.5);
+}
+
 TEST_F(LumshowExport, WebmIsVp9AndOpus) {
   const std::string out = dir / "show.webm";
   auto r = Export(out, {"--to", "2500"});
