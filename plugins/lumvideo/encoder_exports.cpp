@@ -2,14 +2,15 @@
 // into the caller: allocation failures become the function's failure value.
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "encoder.h"
+#include "guarded.h"
 #include "media.h"
 
 #define LUM_EXPORT extern "C" __attribute__((visibility("default")))
 
 using lumvideo::Encoder;
+using lumvideo::Guarded;
 
 namespace {
 
@@ -34,13 +35,10 @@ LUM_EXPORT LumEncoder CreateEncoder(const char* path, const LumEncoderSettings* 
   lumvideo::QuietLibraries();
   std::string why = "no file or settings";
   Encoder* e = nullptr;
-  if (path && settings) {
-    try {
-      e = Encoder::Create(path, *settings, why);
-    } catch (const std::bad_alloc&) {
-      why = "out of memory";
-    }
-  }
+  if (path && settings)
+    e = Guarded(static_cast<Encoder*>(nullptr),
+                [&] { return Encoder::Create(path, *settings, why); });
+  if (!e && why.empty()) why = "out of memory";
   if (!e) CopyOut(why, error, errorSize);
   return e;
 }
@@ -48,29 +46,17 @@ LUM_EXPORT LumEncoder CreateEncoder(const char* path, const LumEncoderSettings* 
 LUM_EXPORT int32_t EncodeVideoFrame(LumEncoder e, const uint8_t* bgra, int32_t pitch,
                                     int64_t frame) {
   if (!e) return -1;
-  try {
-    return E(e)->Video(bgra, pitch, frame) ? 0 : -1;
-  } catch (const std::bad_alloc&) {
-    return -1;
-  }
+  return Guarded(-1, [&] { return E(e)->Video(bgra, pitch, frame) ? 0 : -1; });
 }
 
 LUM_EXPORT int32_t EncodeAudio(LumEncoder e, const int16_t* pcm, int32_t frames) {
   if (!e || (!pcm && frames > 0)) return -1;
-  try {
-    return E(e)->Audio(pcm, frames) ? 0 : -1;
-  } catch (const std::bad_alloc&) {
-    return -1;
-  }
+  return Guarded(-1, [&] { return E(e)->Audio(pcm, frames) ? 0 : -1; });
 }
 
 LUM_EXPORT int32_t FinishEncoder(LumEncoder e) {
   if (!e) return -1;
-  try {
-    return E(e)->Finish() ? 0 : -1;
-  } catch (const std::bad_alloc&) {
-    return -1;
-  }
+  return Guarded(-1, [&] { return E(e)->Finish() ? 0 : -1; });
 }
 
 LUM_EXPORT int32_t GetEncoderError(LumEncoder e, char* buffer, int32_t size) {

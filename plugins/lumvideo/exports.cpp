@@ -3,13 +3,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <new>
 
+#include "guarded.h"
 #include "media.h"
 
 #define LUM_EXPORT extern "C" __attribute__((visibility("default")))
 
 using lumvideo::Frame;
+using lumvideo::Guarded;
 using lumvideo::Media;
 using lumvideo::QuietLibraries;
 
@@ -29,15 +30,6 @@ Media* M(LumMedia media) {
 
 Frame* F(LumFrame frame) {
   return static_cast<Frame*>(frame);
-}
-
-template <typename Fn, typename R>
-R Guarded(R failure, Fn fn) {
-  try {
-    return fn();
-  } catch (const std::bad_alloc&) {
-    return failure;
-  }
 }
 
 }  // namespace

@@ -137,13 +137,16 @@ bool TThirdSlide::InPanel(int x, int y) const {
          y < panelRect_.bottom;
 }
 
-void TThirdSlide::RedrawDirty() {
-  const TRect dirty = pointer_->TakeDirty();
-  if (dirty.Empty()) return;
+void TThirdSlide::Redraw(const TRect& part) {
   std::vector<int> states;
   for (size_t i = 0; i < bar_->Layout().buttons.size(); ++i) states.push_back(pointer_->State(i));
-  bar_->Redraw(dirty, states, playing_);
+  bar_->Redraw(part, states, playing_);
   barChanged_ = changed_ = true;
+}
+
+void TThirdSlide::RedrawDirty() {
+  const TRect dirty = pointer_->TakeDirty();
+  if (!dirty.Empty()) Redraw(dirty);
 }
 
 bool TThirdSlide::SetTime(double, double nowMs) {
@@ -156,11 +159,7 @@ bool TThirdSlide::SetTime(double, double nowMs) {
     // The pause button turns into play and back.
     const auto& shown = bar_->Shown();
     if (auto it = std::find(shown.begin(), shown.end(), "pause"); it != shown.end()) {
-      const TRect r = bar_->Layout().buttons[size_t(it - shown.begin())];
-      std::vector<int> states;
-      for (size_t i = 0; i < shown.size(); ++i) states.push_back(pointer_->State(i));
-      bar_->Redraw(r, states, playing_);
-      barChanged_ = changed_ = true;
+      Redraw(bar_->Layout().buttons[size_t(it - shown.begin())]);
     }
   }
   fader_->Update(now_, lastMove_, hovered_);
