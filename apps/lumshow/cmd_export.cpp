@@ -133,6 +133,48 @@ class TSoundFeed {
   double done_, to_;
 };
 
+// What an export covers: frames 1/fps apart from show time from.
+struct TExportRange {
+  double from, to;
+  int64_t frames;
+  int fps;
+  bool cfr;
+  double Time(int64_t n) const { return from + double(n) * 1000.0 / fps; }
+};
+
+// Draws the range's changed frames and encodes them with the sound into
+// path; throws on failure or interruption.
+void EncodeRange(const TExportRange& r, TLumSource& src, TOfflineFrameDriver& driver,
+                 TProgressBar& bar, const std::string& path, const TEncoderSettings& settings) {
+  TVideoEncoder encoder(path, settings);
+  // Encoding runs beside the drawing of the next frames.
+  TJobQueue encode(kEncodeBacklog);
+  TSoundFeed sound(
+      src,
+      [&](std::vector<int16_t> pcm) {
+        encode.Push([&encoder, pcm = std::move(pcm)] { encoder.Sound(pcm.data(), pcm.size() / 2); });
+      },
+      r.from, r.to);
+  int64_t shown = -1;
+  for (int64_t n = 0; n < r.frames; ++n) {
+    if (gInterrupted) throw ELumError("interrupted");
+    if (shown < 0 || driver.Changed(r.Time(n))) {
+      TRef<TBitmap> frame = driver.Render(r.Time(n));
+      encode.Push([&encoder, frame, n] { encoder.Picture(frame->Data(), frame->Pitch(), n); });
+      shown = n;
+    } else if (r.cfr) {
+      encode.Push([&encoder, n] { encoder.Repeat(n); });
+    }
+    sound.Until(r.Time(n + 1));
+    bar.Update(n + 1);
+  }
+  // The last picture held to the end, so the file lasts as long as the range.
+  if (shown < r.frames - 1) encode.Push([&encoder, last = r.frames - 1] { encoder.Repeat(last); });
+  sound.Until(r.to);
+  encode.Push([&encoder] { encoder.Finish(); });
+  encode.Drain();
+}
+
 void CheckOutput(const std::string& out) {
   struct stat st = {};
   if (stat(out.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
@@ -154,7 +196,8 @@ int Export(const TExportArgs& args) {
   if (args.from >= to)
     throw TUsageError{"--from is at or past the end (" + std::to_string(int64_t(to)) + " ms)"};
   if (to - args.from > 24.0 * 3600 * 1000) throw TUsageError{"more than 24 hours of video"};
-  const int64_t frames = std::max<int64_t>(1, int64_t(std::ceil((to - args.from) * settings.fps / 1000.0 - 1e-6)));
+  const int64_t frames =
+      std::max<int64_t>(1, int64_t(std::ceil((to - args.from) * settings.fps / 1000.0 - 1e-6)));
 
   CatchSignals();
   // Decoded pictures are tens of megabytes each and come and go with every
@@ -169,35 +212,12 @@ int Export(const TExportArgs& args) {
     bar.Message("lumshow: warning: " + why + " (a blank slide stands in)");
   });
   TPartFile part(args.output + ".part");
-  {
-    TVideoEncoder encoder(part.Path(), settings);
-    // Encoding runs beside the drawing of the next frames.
-    TJobQueue encode(kEncodeBacklog);
-    TSoundFeed sound(
-        src,
-        [&](std::vector<int16_t> pcm) {
-          encode.Push([&encoder, pcm = std::move(pcm)] { encoder.Sound(pcm.data(), pcm.size() / 2); });
-        },
-        args.from, to);
-    int64_t shown = -1;
-    for (int64_t n = 0; n < frames; ++n) {
-      if (gInterrupted) throw ELumError("interrupted: nothing written to \"" + args.output + "\"");
-      const double t = args.from + double(n) * 1000.0 / settings.fps;
-      if (shown < 0 || driver.Changed(t)) {
-        TRef<TBitmap> frame = driver.Render(t);
-        encode.Push([&encoder, frame, n] { encoder.Picture(frame->Data(), frame->Pitch(), n); });
-        shown = n;
-      } else if (args.cfr) {
-        encode.Push([&encoder, n] { encoder.Repeat(n); });
-      }
-      sound.Until(args.from + double(n + 1) * 1000.0 / settings.fps);
-      bar.Update(n + 1);
-    }
-    // The last picture held to the end, so the file lasts as long as the show.
-    if (shown < frames - 1) encode.Push([&encoder, frames] { encoder.Repeat(frames - 1); });
-    sound.Until(to);
-    encode.Push([&encoder] { encoder.Finish(); });
-    encode.Drain();
+  try {
+    EncodeRange({args.from, to, frames, settings.fps, args.cfr}, src, driver, bar, part.Path(),
+                settings);
+  } catch (const ELumError&) {
+    if (gInterrupted) throw ELumError("interrupted: nothing written to \"" + args.output + "\"");
+    throw;
   }
   InstallStreamOpener(nullptr, nullptr);
   part.MoveTo(args.output);
