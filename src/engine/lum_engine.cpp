@@ -396,6 +396,8 @@ void TLumEngine::ResetOverlay(bool make) {
   p.window = {0, 0, loader_->FrameWidth(), loader_->FrameHeight()};
   p.slideRect = loader_->SlideRect();
   p.isPlaying = [this] { return !paused_.load(); };
+  p.volume = [this] { return double(volume_.load()); };
+  p.setVolume = [this](double v) { volume_ = float(v); };
   overlay_ = MakeOverlay(p);
 }
 
@@ -731,6 +733,7 @@ TEngineStatus TLumEngine::Status() const {
   TEngineStatus s;
   s.position = timing_.current.load();
   s.duration = duration_.load();
+  s.volume = volume_.load();
   s.paused = paused_;
   s.active = active_;
   s.waiting = halted_;

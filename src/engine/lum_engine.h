@@ -126,6 +126,7 @@ struct TEngineStatus {
   bool hover = false;
   std::string hoverClass;
   int dialogs = 0;  // the show's dialogs open in the overlay
+  double volume = 1;  // the show's sound, 0..1
 };
 
 class TLumEngine : public TCustomLumEngine {

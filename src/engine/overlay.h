@@ -45,6 +45,9 @@ struct TOverlayParams {
   TRect window;     // client area, window pixels
   TRect slideRect;  // the slides' rectangle in it
   std::function<bool()> isPlaying;
+  // The show's sound volume, 0..1 (the video-style bar shows and sets it).
+  std::function<double()> volume;
+  std::function<void(double)> setVolume;
 };
 
 using TOverlayFactory = std::function<TRef<TOverlay>(const TOverlayParams&)>;

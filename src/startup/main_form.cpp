@@ -15,6 +15,7 @@
 #include "foundation/paths.h"
 #include "imaging/color_management.h"
 #include "startup/commands_storage.h"
+#include "ui/print_dialog.h"
 #include "ui/third_slide.h"
 #include "ui/system_dialog.h"
 #include "foundation/clock.h"
@@ -427,6 +428,9 @@ void TMainForm::Execute(const TLumActionInfo& a) {
     case kActionSeek:
       viewer_->Seek(a.intArg);
       break;
+    case kActionPrint:
+      Capture([this](TRef<TBitmap> frame) { Print(std::move(frame)); });
+      break;
     case kActionOpenWebSite:
       Report(TCommandRunner(showFolder_, hooks_.spawn).OpenWebPage(a.textArg));
       break;
@@ -518,6 +522,25 @@ void TMainForm::Capture(std::function<void(TRef<TBitmap>)> done) {
     return;
   }
   captures_.push_back(std::move(done));
+}
+
+void TMainForm::Print(TRef<TBitmap> frame) {
+  // Another dialog may have opened while the frame was on its way.
+  if (!show_ || !times_ || closed_ || ModalCount() > 0) return;
+  const int64_t count = times_->SlideCount();
+  if (count <= 0) return;
+  const int index = int(std::max<int64_t>(0, times_->SlideAt(double(viewer_->Position()))) % count);
+  TSlidePictureSource source(show_->Accessor(), show_->Document(), index, std::move(frame));
+  const bool wasPaused = viewer_->Paused();
+  viewer_->SetPause(true);
+  try {
+    TLumPrintDialog(window_.get(), show_->Document(), source, index,
+                    [this](const std::string& text) { ShowMessage(text, "Print"); })
+        .Run();
+  } catch (const std::exception& e) {
+    Log().Line(std::string("TMainForm: print dialog failed (") + e.what() + ")");
+  }
+  viewer_->SetPause(wasPaused);
 }
 
 void TMainForm::ImageArrived(TRef<TBitmap> image) {

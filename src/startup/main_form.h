@@ -120,6 +120,8 @@ class TMainForm {
   void NextSlide();
   void GotoSlide(const TLumActionInfo& a);
   void ImageArrived(TRef<TBitmap> image);
+  // The print dialog for the slide at the position, the show paused meanwhile.
+  void Print(TRef<TBitmap> frame);
   void ShowEnded();
   void ShowMessage(const std::string& text, const std::string& caption = kErrorCaption);
   bool PasswordAccepted(const TIniFile& document);

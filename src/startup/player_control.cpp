@@ -41,6 +41,7 @@ nlohmann::json StatusFields(const TPlayerStatus& s) {
           {"hover", s.engine.hover},
           {"hoverClass", s.engine.hoverClass},
           {"showDialogs", s.engine.dialogs},
+          {"volume", s.engine.volume},
           {"cursorHidden", s.cursorHidden},
           {"dialog", DialogFields()}};
 }

@@ -99,19 +99,21 @@ void TThirdSlide::MakePanel(const TRef<TFileAccessor>& accessor, const TOverlayP
     Log().Line("TNavBar: skin \"" + options_.skinFile + "\" could not be read");
     return;
   }
+  auto loader = [accessor](const std::string& file) { return LoadPicture(*accessor, file); };
+  fader_ = std::make_unique<TNavFader>(options_.autoHide, options_.hideIntervalS * 1000,
+                                       options_.fadeOutMs, options_.fadeInMs);
   TNavSkin skin;
   try {
+    if (ini.ReadBool("Common", "VideoStyle", false)) {
+      MakeVideoPanel(ini, loader, params);
+      return;
+    }
     skin = ReadNavSkin(ini);
   } catch (const ENavSkinError& e) {
     // The show plays on without its panel; the author learns why from the log.
     Log().Line(std::string("TNavBar: Assertion failed: ") + e.what());
     return;
   }
-  if (skin.videoStyle) {
-    Log().Line("TNavBar: video-style skins are not drawn by this player yet; no panel");
-    return;
-  }
-  auto loader = [accessor](const std::string& file) { return LoadPicture(*accessor, file); };
   bar_ = std::make_unique<TNavBarPicture>(skin, ShownNavButtons(skin, options_.buttons), loader,
                                           TNavBarOptions{options_.showBackground, options_.hue});
   const TNavLayout& l = bar_->Layout();
@@ -120,9 +122,27 @@ void TThirdSlide::MakePanel(const TRef<TFileAccessor>& accessor, const TOverlayP
   const auto [w, h] = NavPanelSize(l.width, l.height, area.Height(), options_.viewScale,
                                    options_.useViewScale);
   panelRect_ = PlaceInArea(area, w, h, NavAnchorOfName(options_.position), options_.panelOffset);
-  fader_ = std::make_unique<TNavFader>(options_.autoHide, options_.hideIntervalS * 1000,
-                                       options_.fadeOutMs, options_.fadeInMs);
   bar_->Redraw({0, 0, l.width, l.height}, std::vector<int>(l.buttons.size(), kNavNormal), playing_);
+}
+
+void TThirdSlide::MakeVideoPanel(const TIniFile& ini, const TNavPictureLoader& loader,
+                                 const TOverlayParams& params) {
+  // The skin's pictures are named relative to the skin's own folder.
+  const size_t cut = options_.skinFile.find_last_of("\\/");
+  const std::string folder = cut == std::string::npos ? "" : options_.skinFile.substr(0, cut + 1);
+  TVideoPanelHooks hooks{params.source->Duration(), params.volume, params.setVolume};
+  video_ = std::make_unique<TVideoNavPanel>(ini, folder, loader, std::move(hooks));
+  const TRect area = options_.windowArea ? params.window : params.slideRect;
+  const TVideoNavSkin& skin = video_->Bar().Skin();
+  const int h =
+      NavPanelSize(skin.barW, skin.barH, area.Height(), options_.viewScale, options_.useViewScale)
+          .second;
+  if (!video_->Place(area, params.slideRect, h, NavAnchorOfName(options_.position),
+                     options_.panelOffset)) {
+    Log().Line("TVideoNavBar: the bar does not fit " + std::to_string(area.Width()) +
+               " pixels; hidden");
+  }
+  panelRect_ = video_->Rect();
 }
 
 std::pair<int, int> TThirdSlide::ToBar(int x, int y) const {
@@ -149,12 +169,15 @@ void TThirdSlide::RedrawDirty() {
   if (!dirty.Empty()) Redraw(dirty);
 }
 
-bool TThirdSlide::SetTime(double, double nowMs) {
+bool TThirdSlide::SetTime(double showMs, double nowMs) {
   now_ = nowMs;
   if (dialogs_.SetTime(now_)) changed_ = true;
-  if (!bar_) return changed_;
+  if (!bar_ && !video_) return changed_;
   const bool playing = isPlaying_ && isPlaying_();
-  if (playing != playing_) {
+  if (video_) {
+    if (video_->Update(showMs, playing)) changed_ = true;
+    playing_ = playing;
+  } else if (playing != playing_) {
     playing_ = playing;
     // The pause button turns into play and back.
     const auto& shown = bar_->Shown();
@@ -172,6 +195,10 @@ bool TThirdSlide::Pointer(int x, int y, int type, std::optional<TLumActionInfo>*
   if (!lastPos_ || *lastPos_ != std::make_pair(x, y)) {
     lastPos_ = std::make_pair(x, y);
     lastMove_ = now_;  // a move wakes a hidden panel
+  }
+  if (video_) {
+    hovered_ = video_->Pointer(x, y, type, opacity_ > 0, action);
+    return hovered_ || dialogs_.Pointer(x, y, type, action);
   }
   if (!bar_) return dialogs_.Pointer(x, y, type, action);
   const bool inside = InPanel(x, y) && opacity_ > 0;
@@ -197,6 +224,7 @@ bool TThirdSlide::Pointer(int x, int y, int type, std::optional<TLumActionInfo>*
 void TThirdSlide::ReleaseTextures(T3DDrawer& drawer) {
   if (logo_) drawer.ReleaseTextures(logo_.Get());
   if (bar_) drawer.ReleaseTextures(&bar_->Bitmap());
+  if (video_) video_->ReleaseTextures(drawer);
 }
 
 void TThirdSlide::DrawOn(T3DDrawer& drawer) {
@@ -208,6 +236,7 @@ void TThirdSlide::DrawOn(T3DDrawer& drawer) {
       drawer.DrawPixels(*t, logoRect_, {0, 0, double(logo_->Width()), double(logo_->Height())},
                         options_.logoOpacity / 100);
   dialogs_.Draw(drawer, now_);
+  if (video_) video_->Draw(drawer, opacity_);
   if (!bar_ || opacity_ <= 0 || panelRect_.Empty()) return;
   const TBitmap& b = bar_->Bitmap();
   // The bar is uploaded again only after a redraw of some part of it.

@@ -1,8 +1,8 @@
 #pragma once
 // The overlay above the slides: the show's logo, its skinned navigation
-// panel (the grid bar) with auto-hide, and the show's open dialogs, drawn in
-// window pixels; clicks on the panel's buttons become the actions of their
-// names, clicks in the top dialog those of its buttons.
+// panel (the grid bar or the video-style bar) with auto-hide, and the show's
+// open dialogs, drawn in window pixels; clicks on the panel's buttons become
+// the actions of their names, clicks in the top dialog those of its buttons.
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +12,7 @@
 #include "imaging/bitmap.h"
 #include "ui/lum_dialog.h"
 #include "ui/nav_bar_picture.h"
+#include "ui/video_nav_panel.h"
 
 namespace lum {
 
@@ -67,12 +68,14 @@ class TThirdSlide : public TOverlay {
 
   const TRect& PanelRect() const { return panelRect_; }
   const TRect& LogoRect() const { return logoRect_; }
-  bool HasPanel() const { return static_cast<bool>(bar_); }
+  bool HasPanel() const { return bar_ || video_; }
   bool HasLogo() const { return static_cast<bool>(logo_); }
 
  private:
   void MakeLogo(const TFileAccessor& accessor, const TRect& slide);
   void MakePanel(const TRef<TFileAccessor>& accessor, const TOverlayParams& params);
+  void MakeVideoPanel(const TIniFile& ini, const TNavPictureLoader& loader,
+                      const TOverlayParams& params);
   // Bar pixels of a window point.
   std::pair<int, int> ToBar(int x, int y) const;
   bool InPanel(int x, int y) const;
@@ -87,6 +90,7 @@ class TThirdSlide : public TOverlay {
   TRect logoRect_{};
   std::unique_ptr<TNavBarPicture> bar_;
   std::unique_ptr<TNavPointer> pointer_;
+  std::unique_ptr<TVideoNavPanel> video_;
   std::unique_ptr<TNavFader> fader_;
   TRect panelRect_{};
   bool playing_ = false, hovered_ = false, barChanged_ = true, changed_ = true;

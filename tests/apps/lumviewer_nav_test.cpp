@@ -1,9 +1,10 @@
 // The navigation panel in the player: drawn where the placement rule puts
-// it, its buttons running their actions, auto-hide, and a malformed skin
-// costing the show its panel only.
+// it, its buttons running their actions (the grid bar's and the video-style
+// bar's), auto-hide, and a malformed skin costing the show its panel only.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <string>
 #include <thread>
 
@@ -124,6 +125,78 @@ TEST_F(LumviewerNav, AMalformedSkinCostsOnlyThePanel) {
   EXPECT_GT(player->Status()["framesDrawn"].get<int>(), 0);
   EXPECT_NE(player->Log().find("Incorrect number of parameters in field \"Cell\""), std::string::npos)
       << player->LogTail();
+  EXPECT_EQ(player->Stop(), 0);
+}
+
+// A video-style skin for a 320 x 240 window: bar 24 high at the bottom,
+// buttons 20 x 20 from x 2 (play, backward, forward), track 66 .. 182
+// with a 6 x 16 knob, digit cells 5 wide, sound button at 244, volume
+// track 266 .. 316. Button image i is red 40 + 30 i, green 80 per state.
+void WriteVideoSkin(TTempDir& dir) {
+  dir.Write("s/skin/video.ini",
+            "[Common]\nVideoStyle=1\nBgLeft=2\nBgRight=2\nflnm_back=back.bmp\n"
+            "[Pixel positions]\nBarSize=320,24\nTrackHeight=8\nBtnSize=20,20\nDigitSize=5,10\n"
+            "VolumeControlLength=50\nLeftSpace=2\nButtonsTrackSpace=4\nDigitsSoundBtnSpace=2\n"
+            "SoundBtnTrackSpace=2\nRightSpace=4\n"
+            "[Trackbar]\nflnm_Line=line.bmp\nflnm_Polzun=knob.bmp\n"
+            "[Buttons]\nflnm_Normal=n.bmp\nflnm_Hover=h.bmp\nflnm_Click=c.bmp\n");
+  auto solid = [](int w, int h, TRgb c) {
+    return TPixels{w, h, std::vector<TRgb>(size_t(w * h), c)};
+  };
+  dir.Write("s/skin/back.bmp", test::WriteBmp(solid(8, 24, {0, 0, 200}), {}));
+  dir.Write("s/skin/line.bmp", test::WriteBmp(solid(8, 4, {255, 255, 255}), {}));
+  dir.Write("s/skin/knob.bmp", test::WriteBmp(solid(6, 16, {0, 255, 0}), {}));
+  const char* strips[] = {"s/skin/n.bmp", "s/skin/h.bmp", "s/skin/c.bmp"};
+  for (int state = 0; state < 3; ++state) {
+    TPixels strip{140, 20, {}};
+    for (int y = 0; y < 20; ++y)
+      for (int x = 0; x < 140; ++x)
+        strip.px.push_back({uint8_t(40 + 30 * (x / 20)), uint8_t(80 * state), 0});
+    dir.Write(strips[state], test::WriteBmp(strip, {}));
+  }
+}
+
+TEST_F(LumviewerNav, TheVideoStyleBarSeeksPausesAndSetsTheVolume) {
+  WriteVideoSkin(dir);
+  std::string show = Show();
+  show.replace(show.find("opt_nav_inifile=nav.ini"), 23, "opt_nav_inifile=skin\\video.ini");
+  show.replace(show.find("opt_nav_viewscale=25"), 20, "opt_nav_viewscale=10");
+  path = dir.Write("s/Project.lum", show);
+  Start();
+  TPixels f = Shot();
+  EXPECT_GT(f.At(0, 228).b, 150) << "the bar's background at the bottom left";
+  EXPECT_NEAR(f.At(12, 228).r, 70, 12) << "the play button showing pause (image 1)";
+  EXPECT_LT(f.At(12, 212).r + f.At(12, 212).b, 20) << "above the bar";
+  bool met = false;
+  // The middle of the track: (124 - 66 - 3) / 110 of two minutes.
+  ASSERT_EQ(Click(124, 228)["ok"], true);
+  json s = player->WaitFor([](const json& st) { return st["slide"] == 1; }, 3000, &met);
+  EXPECT_TRUE(met) << s.dump();
+  EXPECT_NEAR(s["position"].get<double>(), 60000, 1500);
+  // Half way along the volume track, then the sound button mutes and unmutes.
+  auto volume = [&](double v) {
+    s = player->WaitFor(
+        [v](const json& st) { return std::abs(st["volume"].get<double>() - v) < 0.01; }, 3000,
+        &met);
+    EXPECT_TRUE(met) << v << ": " << s.dump();
+  };
+  ASSERT_EQ(Click(291, 228)["ok"], true);
+  volume(0.5);
+  ASSERT_EQ(Click(254, 228)["ok"], true);
+  volume(0);
+  EXPECT_NEAR(Shot().At(254, 228).r, 130, 12) << "sound off (image 3)";
+  ASSERT_EQ(Click(254, 228)["ok"], true);
+  volume(0.5);
+  // Play button: paused, and the centre button (image 6, 40 x 40) shows.
+  ASSERT_EQ(Click(12, 228)["ok"], true);
+  s = player->WaitFor([](const json& st) { return st["paused"] == true; }, 3000, &met);
+  EXPECT_TRUE(met) << s.dump();
+  f = Shot();
+  EXPECT_NEAR(f.At(160, 120).r, 220, 12) << "the centre button";
+  EXPECT_LT(f.At(135, 120).r, 20) << "beside it";
+  ASSERT_EQ(Click(160, 120)["ok"], true);
+  s = player->WaitFor([](const json& st) { return st["paused"] == false; }, 3000, &met);
+  EXPECT_TRUE(met) << s.dump();
   EXPECT_EQ(player->Stop(), 0);
 }
 
