@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_pictures.h"
 #include "bench_timing.h"
 #include "container/lum_show_locator.h"
 #include "engine/offline_frame_driver.h"
@@ -39,25 +40,6 @@ namespace {
 
 constexpr int kW = 1920, kH = 1080;
 constexpr int kRounds = 9, kFrames = 8;
-
-// A 24-bit BMP of ramps and a ripple, bottom-up rows.
-void WritePicture(const fs::path& path) {
-  const int row = kW * 3, size = 54 + row * kH;
-  std::vector<uint8_t> b(size_t(size), 0);
-  auto put32 = [&](int at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[size_t(at + i)] = uint8_t(v >> (8 * i));
-  };
-  b[0] = 'B', b[1] = 'M';
-  put32(2, uint32_t(size)), put32(10, 54), put32(14, 40), put32(18, kW), put32(22, kH);
-  b[26] = 1, b[28] = 24;
-  put32(34, uint32_t(row * kH));
-  for (int y = 0; y < kH; ++y)
-    for (int x = 0; x < kW; ++x) {
-      uint8_t* p = &b[54 + size_t(kH - 1 - y) * row + size_t(x) * 3];
-      p[0] = uint8_t(x * 255 / kW), p[1] = uint8_t(y * 255 / kH), p[2] = uint8_t((x ^ y) & 255);
-    }
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), size);
-}
 
 std::string Chain(int variant) {
   const std::string v = std::to_string(variant);
@@ -135,7 +117,7 @@ int main() {
   setenv("SDL_VIDEODRIVER", "offscreen", 0);
   const fs::path dir = fs::temp_directory_path() / ("bench_filters_" + std::to_string(getpid()));
   fs::create_directories(dir);
-  WritePicture(dir / "picture.bmp");
+  lum::bench::WriteRampBmp(dir / "picture.bmp", kW, kH);
   std::ofstream(dir / "Project.lum") << Document();
   int status = 0;
   try {
