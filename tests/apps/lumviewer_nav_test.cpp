@@ -208,17 +208,20 @@ std::string Box(const std::string& name, int x, const std::string& colour,
 }
 
 // Info (not pausing) opens from a box on the slide (left of the centre);
-// the help dialog (the second numbered one) pauses the show. Positions are
-// percent of the half size from the centre.
-std::string DialogShow() {
+// the help dialog (the second numbered one) pauses the show unless told
+// otherwise. Positions are percent of the half size from the centre. The
+// dialogs' boxes may have actions; the help dialog may have more objects.
+std::string DialogShow(const std::string& cardAction = "", const std::string& pageAction = "",
+                       const std::string& helpExtra = "") {
   return "[Main]\nMinorVersion=13\nopt_scr_full=0\nopt_scr_width=320\nopt_scr_height=240\n"
          "opt_withoutborder=1\nopt_customdialogscount=2\ncustom_dialog1=Info\n"
          "custom_dialog2=Manual\n"
          "[Times]\nopt_slidescount=1\nopt_synchpos1=600000\n"
          "[Slide1]\nbstyle=1\nbcolor=0\nobject Container:Root\n" +
          Box("Opener", -60, "0,0,255", "Action=opendialog(\"Info\")\n") +
-         "end\n[dialog_1_]\nDialogPause=0\nobject Container:Root\n" + Box("Card", 0, "255,255,255") +
-         "end\n[dialog_2_]\nhelp=1\nobject Container:Root\n" + Box("Page", 0, "0,255,0") + "end\n";
+         "end\n[dialog_1_]\nDialogPause=0\nobject Container:Root\n" +
+         Box("Card", 0, "255,255,255", cardAction) + "end\n[dialog_2_]\nhelp=1\n" + helpExtra +
+         "object Container:Root\n" + Box("Page", 0, "0,255,0", pageAction) + "end\n";
 }
 
 TEST_F(LumviewerNav, DialogsOpenPauseToggleAndClose) {
@@ -256,6 +259,39 @@ TEST_F(LumviewerNav, DialogsOpenPauseToggleAndClose) {
   EXPECT_GT(player->Status()["position"].get<double>(), running + 200);
   ASSERT_EQ(Click(64, 120)["ok"], true);
   dialogs(0);
+  EXPECT_TRUE(player->Running());
+  EXPECT_EQ(player->Stop(), 0);
+}
+
+// Info's card opens the help dialog and the help page opens Info: each
+// opening of a dialog already open closes it, so the loop stays two deep.
+// The help dialog's left box opens the help dialog itself.
+TEST_F(LumviewerNav, DialogsOpeningEachOtherOrThemselvesStayBounded) {
+  const std::string self = Box("Again", -60, "255,0,0", "Action=opendialog(\"Manual\")\n");
+  std::string show = DialogShow("Action=opendialog(\"Manual\")\n", "Action=opendialog(\"Info\")\n",
+                                "DialogPause=0\n");
+  show.insert(show.rfind("end\n"), self);  // into the help dialog's root
+  path = dir.Write("s/Project.lum", show);
+  Start();
+  auto open = [&](int n, const char* step) {
+    bool met = false;
+    json s = player->WaitFor([n](const json& st) { return st["showDialogs"] == n; }, 3000, &met);
+    EXPECT_TRUE(met) << step << ": " << s.dump();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // past the fade
+  };
+  auto click = [&](int x) { ASSERT_EQ(Click(x, 120)["ok"], true); };
+  click(64);
+  open(1, "the slide's box opens Info");
+  click(160);
+  open(2, "Info's card opens the help dialog");
+  click(160);
+  open(1, "the help page closes Info, which is open");
+  click(160);
+  open(2, "and opens it again");
+  ASSERT_EQ(player->Request({{"command", "key"}, {"key", "Escape"}})["ok"], true);
+  open(1, "Escape closes the top one");
+  click(64);
+  open(0, "the help dialog's own box closes it");
   EXPECT_TRUE(player->Running());
   EXPECT_EQ(player->Stop(), 0);
 }
