@@ -184,9 +184,22 @@ void TFileStream::SetSize(int64_t size) {
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  TFileStream f(path, TFileStream::TMode::Create);
-  f.WriteBuffer(bytes.data(), bytes.size());
-  f.Flush();
+  // Written aside and renamed over the file: a failed write never leaves a
+  // cut file where a whole one stood.
+  const std::string part = path + ".part" + std::to_string(getpid());
+  try {
+    TFileStream f(part, TFileStream::TMode::Create);
+    f.WriteBuffer(bytes.data(), bytes.size());
+    f.Flush();
+  } catch (...) {
+    unlink(part.c_str());
+    throw;
+  }
+  if (rename(part.c_str(), path.c_str()) != 0) {
+    const int e = errno;
+    unlink(part.c_str());
+    throw EFOpenError("Cannot create file \"" + path + "\". " + std::strerror(e));
+  }
 }
 
 std::string ReadFileBytes(const std::string& path, int64_t limit) {

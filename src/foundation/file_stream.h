@@ -46,7 +46,8 @@ class TFileStream : public TStream {
   size_t writeLen_ = 0;   // pending bytes to write at bufStart_
 };
 
-// Writes the whole string to a new file (truncating); throws on failure.
+// Writes the whole string to the file, replacing it only once all of it is
+// written (through a file beside it); throws on failure.
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 // Reads a whole file, refusing files larger than limit; throws on failure.
 std::string ReadFileBytes(const std::string& path, int64_t limit = int64_t(1) << 30);

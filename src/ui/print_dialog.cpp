@@ -1,9 +1,6 @@
 #include "ui/print_dialog.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-
+#include "foundation/file_stream.h"
 #include "foundation/log.h"
 #include "ui/printer_dialog.h"
 #include "ui/printing.h"
@@ -85,7 +82,7 @@ void TLumPrintDialog::Save() {
   TSaveDialog ask(&dialog_.Window(), {content->name, content->defaultExt, content->filter},
                   options_);
   const auto path = ask.Run();
-  if (path && !WriteFileBytes(*path, content->bytes, error)) Tell(error);
+  if (path && !SaveFileBytes(*path, content->bytes, error)) Tell(error);
 }
 
 void TLumPrintDialog::Tell(const std::string& text) {
@@ -93,13 +90,14 @@ void TLumPrintDialog::Tell(const std::string& text) {
   if (message_) message_(text);
 }
 
-bool WriteFileBytes(const std::string& path, const std::string& bytes, std::string& error) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out.write(bytes.data(), std::streamsize(bytes.size()));
-  if (out) out.close();
-  if (out) return true;
-  error = "The file could not be written:\r" + path + "\r" + std::strerror(errno);
-  return false;
+bool SaveFileBytes(const std::string& path, const std::string& bytes, std::string& error) {
+  try {
+    WriteFileBytes(path, bytes);
+    return true;
+  } catch (const std::exception& e) {
+    error = std::string("The file could not be written:\r") + e.what();
+    return false;
+  }
 }
 
 }  // namespace lum

@@ -41,7 +41,8 @@ class TLumPrintDialog {
   TSystemDialog dialog_;
 };
 
-// Writes the bytes to path (replacing a file there); false with the reason.
-bool WriteFileBytes(const std::string& path, const std::string& bytes, std::string& error);
+// Writes the bytes to path (replacing a file there only once all are
+// written); false with the reason for the user.
+bool SaveFileBytes(const std::string& path, const std::string& bytes, std::string& error);
 
 }  // namespace lum

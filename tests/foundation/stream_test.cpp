@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -222,6 +224,14 @@ TEST(FileStream, WholeFileHelpers) {
   WriteFileBytes(path, bytes);  // truncates, never appends
   EXPECT_TRUE(ReadFileBytes(path) == bytes);
   EXPECT_EQ(ErrorOf([&] { ReadFileBytes(path, 199999); }), "File \"" + path + "\" is too large");
+  // What cannot be put in place is not half done: a folder there stays, and
+  // nothing is left beside it.
+  const std::string folder = dir / "taken";
+  std::filesystem::create_directories(folder + "/inside");
+  EXPECT_NE(ErrorOf([&] { WriteFileBytes(folder, bytes); }).find("Cannot create file"),
+            std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_directory(folder + "/inside"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
 }
 
 TEST(MemoryStream, ReadWriteSeekBeyondTheEnd) {

@@ -200,9 +200,9 @@ TEST(SaveDialog, TypedPathsGetTheDefaultExtensionAndAFolder) {
 TEST(SaveDialog, WritingFailsWithAMessage) {
   TTempDir dir;
   std::string error;
-  EXPECT_TRUE(WriteFileBytes(dir / "a.bin", std::string("x\0y", 3), error));
+  EXPECT_TRUE(SaveFileBytes(dir / "a.bin", std::string("x\0y", 3), error));
   EXPECT_EQ(test::ReadFile(dir / "a.bin"), std::string("x\0y", 3));
-  EXPECT_FALSE(WriteFileBytes(dir / "missing/a.bin", "x", error));
+  EXPECT_FALSE(SaveFileBytes(dir / "missing/a.bin", "x", error));
   EXPECT_NE(error.find("missing/a.bin"), std::string::npos) << error;
 }
 
