@@ -67,15 +67,18 @@ int TLumVideoExtractor::FarthestEntry(int64_t n) const {
   int worst = -1;
   for (size_t i = 0; i < pool_.size(); ++i) {
     if (pool_[i]->index < 0) return int(i);
+    if (pool_[i]->index == prepared_) continue;
     if (worst < 0 || Distance(pool_[i]->index, n) > Distance(pool_[size_t(worst)]->index, n))
       worst = int(i);
   }
-  return worst;
+  // The prepared frame goes last.
+  return worst >= 0 || pool_.empty() ? worst : 0;
 }
 
 int TLumVideoExtractor::StaleEntry() const {
   for (size_t i = 0; i < pool_.size(); ++i)
-    if (pool_[i]->index < 0 || pool_[i]->index < playing_) return int(i);
+    if (pool_[i]->index < 0 || (pool_[i]->index < playing_ && pool_[i]->index != prepared_))
+      return int(i);
   return -1;
 }
 
@@ -139,6 +142,7 @@ void TLumVideoExtractor::Grow() {
 bool TLumVideoExtractor::Prepare(double ms, bool wait, int timeoutMs) {
   const int64_t want = IndexAt(ms);
   std::unique_lock<std::mutex> l(lock_);
+  prepared_ = want;
   if (FindEntry(want) >= 0) return true;
   wanted_ = want;
   if (failed_ == want) failed_ = -1;

@@ -48,7 +48,7 @@ class TLumVideoExtractor : public TVideoFrameSource {
   int NearestEntry(int64_t n) const;
   int FarthestEntry(int64_t n) const;
   // Under the lock: an image that is empty or holds a frame before the one
-  // shown, else -1.
+  // shown (not the one prepared), else -1.
   int StaleEntry() const;
   // Under the lock: the first frame after the one shown, within kReadAhead,
   // that is neither pooled nor failed while a stale image can take it; -1
@@ -65,6 +65,9 @@ class TLumVideoExtractor : public TVideoFrameSource {
   // The frame last taken for its time: the worker decodes a little past it
   // so that the next ones are there by their time.
   int64_t playing_ = -1;
+  // The frame last prepared: kept from reuse until another is prepared, so
+  // that reading ahead for a later position cannot take it before it is shown.
+  int64_t prepared_ = -1;
   static constexpr int kReadAhead = 2;
   bool stop_ = false;
   std::thread worker_;
