@@ -21,14 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "bench_frames.h"
 #include "bench_pictures.h"
 #include "bench_timing.h"
-#include "container/lum_show_locator.h"
-#include "engine/offline_frame_driver.h"
 #include "model/color_grade.h"
-#include "project/lum_source.h"
-#include "render/3d_drawer.h"
-#include "render/root_item.h"
 
 using namespace lum;
 namespace fs = std::filesystem;
@@ -71,12 +67,7 @@ struct TOwnSlide {
 };
 
 void Draw(TOfflineFrameDriver& driver, TOwnSlide& s, double time) {
-  T3DDrawer& d = driver.Drawer();
-  if (!s.root.TakeSlides({s.container}, time)) throw std::runtime_error("no slide");
-  d.SetViewportRect(driver.Slide());
-  d.SetCapture(false);
-  if (!d.DrawItem(s.root)) throw std::runtime_error("slide not drawn");
-  glFinish();
+  lum::bench::DrawFinished(driver, s.root, {s.container}, time);
 }
 
 // A chain of 1,000 filters: levels and hue turns in turn, or (hard) only
@@ -121,11 +112,8 @@ int main() {
   std::ofstream(dir / "Project.lum") << Document();
   int status = 0;
   try {
-    std::string message;
-    auto loc = TLumShowLocator::OpenAny((dir / "Project.lum").string(), message);
-    if (!loc) throw std::runtime_error(message);
-    TLumSource source(loc->Accessor(), loc->Document(), TLumSourceSettings{loc->Path(), 0});
-    TOfflineFrameDriver driver(source, kW, kH);
+    lum::bench::TOpenShow show(dir / "Project.lum");
+    TOfflineFrameDriver driver(*show.source, kW, kH);
     std::printf("renderer: %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
     TOwnSlide graded, plain;
     graded.container = driver.Producer().ProduceOrThrow(0);

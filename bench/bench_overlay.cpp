@@ -14,18 +14,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "bench_frames.h"
 #include "bench_pictures.h"
 #include "bench_timing.h"
-#include "container/lum_show_locator.h"
-#include "engine/offline_frame_driver.h"
-#include "project/lum_source.h"
-#include "render/3d_drawer.h"
-#include "render/root_item.h"
 #include "ui/third_slide.h"
 
 using namespace lum;
@@ -98,30 +93,17 @@ std::string Document(const std::string& skin) {
 }
 
 // One frame at show time t, with or without the overlay, finished.
-void Draw(TOfflineFrameDriver& driver, TRootItem& root, TRef<TDrawContainer>& slide,
+void Draw(TOfflineFrameDriver& driver, TRootItem& root, const TRef<TDrawContainer>& slide,
           TThirdSlide* overlay, double t) {
   if (overlay) overlay->SetTime(t, 10000 + t);
-  if (!root.TakeSlides({slide}, t, overlay)) throw std::runtime_error("no slide");
-  T3DDrawer& d = driver.Drawer();
-  d.SetViewportRect(driver.Slide());
-  d.SetCapture(false);
-  if (!d.DrawItem(root)) throw std::runtime_error("frame not drawn");
-  glFinish();
-}
-
-std::unique_ptr<TLumShowLocator> Open(const fs::path& project) {
-  std::string message;
-  auto loc = TLumShowLocator::OpenAny(project.string(), message);
-  if (!loc) throw std::runtime_error(message);
-  return loc;
+  lum::bench::DrawFinished(driver, root, {slide}, t, overlay);
 }
 
 // The ratio of frames with the overlay of the show `project` to frames without.
 double OverlayRatio(TOfflineFrameDriver& driver, const fs::path& project, const char* what) {
-  auto loc = Open(project);
-  TLumSource source(loc->Accessor(), loc->Document(), TLumSourceSettings{loc->Path(), 0});
+  lum::bench::TOpenShow show(project);
   TOverlayParams params;
-  params.source = &source;
+  params.source = show.source.get();
   params.window = {0, 0, kW, kH};
   params.slideRect = driver.Slide();
   params.isPlaying = [] { return true; };
@@ -163,9 +145,8 @@ int main() {
   std::ofstream(dir / "Video.lum") << Document("video.ini");
   int status = 0;
   try {
-    auto loc = Open(dir / "Project.lum");
-    TLumSource source(loc->Accessor(), loc->Document(), TLumSourceSettings{loc->Path(), 0});
-    TOfflineFrameDriver driver(source, kW, kH);
+    lum::bench::TOpenShow show(dir / "Project.lum");
+    TOfflineFrameDriver driver(*show.source, kW, kH);
     std::printf("renderer: %s\n", reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
     std::printf("moving full-screen picture; logo, panel and the help dialog (target <= 1.25)\n");
     const double grid = OverlayRatio(driver, dir / "Project.lum", "grid bar  ");
