@@ -86,15 +86,6 @@ class TPictureSlides : public TTransitionSlides {
   TRef<TRenderTargetTexture> pics_[2];
 };
 
-class TFnItem : public TDrawerItem {
- public:
-  explicit TFnItem(std::function<void(T3DDrawer&)> f) : f_(std::move(f)) {}
-  void DrawOn(T3DDrawer& d) override { f_(d); }
-
- private:
-  std::function<void(T3DDrawer&)> f_;
-};
-
 struct TFamily {
   const char* name;
   TLumEffect effect;

@@ -29,6 +29,16 @@ class TDrawerItem {
   virtual void ItemDrawn() {}
 };
 
+// A drawer item that runs a function: frames drawn by hand (tools, tests).
+class TFnItem : public TDrawerItem {
+ public:
+  explicit TFnItem(std::function<void(T3DDrawer&)> f) : f_(std::move(f)) {}
+  void DrawOn(T3DDrawer& d) override { f_(d); }
+
+ private:
+  std::function<void(T3DDrawer&)> f_;
+};
+
 // A point of the slide world: frame pixels, z away from the viewer.
 struct TPoint3 {
   double x = 0, y = 0, z = 0;

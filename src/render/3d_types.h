@@ -9,6 +9,8 @@ struct TRect {
   int Width() const { return right - left; }
   int Height() const { return bottom - top; }
   bool Empty() const { return right <= left || bottom <= top; }
+  // The pixel (x, y) lies inside: right and bottom are exclusive.
+  bool Contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
   bool operator==(const TRect&) const = default;
 };
 

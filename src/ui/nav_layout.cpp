@@ -128,9 +128,7 @@ bool TNavPointer::Inside(int32_t x, int32_t y) const {
 
 int TNavPointer::Hit(int32_t x, int32_t y) const {
   for (size_t i = 0; i < buttons_.size(); ++i) {
-    const TRect& r = buttons_[i];
-    if (states_[i] != kNavDisabled && x >= r.left && x < r.right && y >= r.top && y < r.bottom)
-      return int(i);
+    if (states_[i] != kNavDisabled && buttons_[i].Contains(x, y)) return int(i);
   }
   return -1;
 }

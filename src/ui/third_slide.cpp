@@ -152,11 +152,6 @@ std::pair<int, int> TThirdSlide::ToBar(int x, int y) const {
           int(std::floor(double(y - panelRect_.top) * l.height / h))};
 }
 
-bool TThirdSlide::InPanel(int x, int y) const {
-  return x >= panelRect_.left && x < panelRect_.right && y >= panelRect_.top &&
-         y < panelRect_.bottom;
-}
-
 void TThirdSlide::Redraw(const TRect& part) {
   std::vector<int> states;
   for (size_t i = 0; i < bar_->Layout().buttons.size(); ++i) states.push_back(pointer_->State(i));
@@ -201,7 +196,7 @@ bool TThirdSlide::Pointer(int x, int y, int type, std::optional<TLumActionInfo>*
     return hovered_ || dialogs_.Pointer(x, y, type, action);
   }
   if (!bar_) return dialogs_.Pointer(x, y, type, action);
-  const bool inside = InPanel(x, y) && opacity_ > 0;
+  const bool inside = panelRect_.Contains(x, y) && opacity_ > 0;
   hovered_ = inside;
   if (!inside && !pointer_->Captured()) {
     pointer_->Leave();

@@ -78,7 +78,6 @@ class TThirdSlide : public TOverlay {
                       const TOverlayParams& params);
   // Bar pixels of a window point.
   std::pair<int, int> ToBar(int x, int y) const;
-  bool InPanel(int x, int y) const;
   // Redraws a part of the bar with the buttons' current states.
   void Redraw(const TRect& part);
   void RedrawDirty();

@@ -45,10 +45,6 @@ void DrawThreePart(TBitmap& dst, const TRect& clip, const TRect& to, const TThre
     DrawPicture(dst, clip, {to.right - rw, to.top, to.right, to.bottom}, *p.right, false);
 }
 
-bool Inside(const TRect& r, int32_t x, int32_t y) {
-  return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
-}
-
 std::string Clock(int64_t seconds, bool hours) {
   char text[32];
   const int64_t s = seconds % 60, m = seconds / 60 % 60, h = seconds / 3600;
@@ -312,7 +308,7 @@ void TVideoNavBar::Flush() {
 
 int TVideoNavBar::HitButton(int32_t x, int32_t y) const {
   for (size_t i = 0; i < buttons_.size(); ++i)
-    if (Inside(buttons_[i].rect, x, y)) return int(i);
+    if (buttons_[i].rect.Contains(x, y)) return int(i);
   return -1;
 }
 
@@ -347,18 +343,18 @@ void TVideoNavBar::MouseDown(int32_t x, int32_t y) {
   }
   auto knob = [&](int32_t centre) { return l.Centred(centre - l.knobW / 2, l.knobW, l.knobH); };
   // The knob is caught where it was taken; a click on the track jumps there.
-  if (volume_ >= 0 && Inside(knob(VolumeCentre(volume_)), x, y)) {
+  if (volume_ >= 0 && knob(VolumeCentre(volume_)).Contains(x, y)) {
     drag_ = TDrag::Volume;
     grab_ = x - VolumeCentre(volume_);
   } else if (volume_ >= 0 &&
-             Inside(l.Centred(l.volumeStart, l.volumeEnd - l.volumeStart, l.trackH), x, y)) {
+             l.Centred(l.volumeStart, l.volumeEnd - l.volumeStart, l.trackH).Contains(x, y)) {
     drag_ = TDrag::Volume;
     grab_ = 0;
-  } else if (total_ > 0 && Inside(knob(SliderCentre(time_)), x, y)) {
+  } else if (total_ > 0 && knob(SliderCentre(time_)).Contains(x, y)) {
     drag_ = TDrag::Slider;
     grab_ = x - SliderCentre(time_);
   } else if (total_ > 0 &&
-             Inside(l.Centred(l.trackStart, l.trackEnd - l.trackStart, l.trackH), x, y)) {
+             l.Centred(l.trackStart, l.trackEnd - l.trackStart, l.trackH).Contains(x, y)) {
     drag_ = TDrag::Slider;
     grab_ = 0;
   } else {

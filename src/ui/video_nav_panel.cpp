@@ -11,10 +11,6 @@ namespace lum {
 
 namespace {
 
-bool Inside(const TRect& r, int x, int y) {
-  return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
-}
-
 // The centre button is drawn this many times the bar's button size.
 constexpr int32_t kCentreZoom = 2;
 
@@ -81,7 +77,7 @@ bool TVideoNavPanel::Update(double showMs, bool playing) {
 }
 
 bool TVideoNavPanel::CentrePointer(int x, int y, int type) {
-  const bool inside = !playing_ && Inside(centreRect_, x, y);
+  const bool inside = !playing_ && centreRect_.Contains(x, y);
   if (!inside && !centrePressed_) return false;
   if (type == kPointerPress) {
     centrePressed_ = true;
@@ -101,7 +97,7 @@ bool TVideoNavPanel::Pointer(int x, int y, int type, bool visible,
   bool taken = CentrePointer(x, y, type);
   if (!taken) {
     bar_.SetCentreState(kNavNormal);
-    const bool inside = visible && Inside(rect_, x, y);
+    const bool inside = visible && rect_.Contains(x, y);
     taken = inside || bar_.Dragging();
     const int bx = x - rect_.left, by = y - rect_.top;
     if (!taken) {

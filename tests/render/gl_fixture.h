@@ -14,16 +14,6 @@
 
 namespace lum::test {
 
-// A drawer item that runs a function: frames drawn by hand.
-class TFnItem : public TDrawerItem {
- public:
-  explicit TFnItem(std::function<void(T3DDrawer&)> f) : f_(std::move(f)) {}
-  void DrawOn(T3DDrawer& d) override { f_(d); }
-
- private:
-  std::function<void(T3DDrawer&)> f_;
-};
-
 class THeadlessGL : public ::testing::Test {
  protected:
   static inline TRef<T3DEngineGL> engine;

@@ -52,7 +52,6 @@ class TPatternPair : public test::TDrawnPair {
   bool direct_;
 };
 
-using test::TFnItem;
 
 class DirectSources : public test::THeadlessGL {
  protected:

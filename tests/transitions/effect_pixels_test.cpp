@@ -51,7 +51,6 @@ class TSolidPair : public test::TDrawnPair {
   bool split_;
 };
 
-using test::TFnItem;
 
 struct TPx {
   int r, g, b;

@@ -335,7 +335,6 @@ TEST_F(TransitionShows, EffectBuffersLookTheSameSampledDirectly) {
     }
 }
 
-using test::TFnItem;
 
 // Only a slide that is one opaque, unturned picture over the whole area,
 // with nothing over it, is sampled directly; its map shows the cropped part.
