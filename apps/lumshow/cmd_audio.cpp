@@ -13,7 +13,7 @@ namespace lum::lumshow {
 
 int Audio(const TAudioArgs& args) {
   if (args.from < 0) throw TUsageError{"--from must not be negative"};
-  auto loc = OpenShow(args.show);
+  auto loc = OpenShowToPlay(args.show, args.password);
   TLumSource src(loc->Accessor(), loc->Document(), {loc->Path(), 0});
   double to = args.to < 0 ? src.Duration() : args.to;
   if (to < args.from) throw TUsageError{"--to must not be before --from"};

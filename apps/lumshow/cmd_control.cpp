@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "foundation/errors.h"
 #include "startup/control_client.h"
+#include "terminal_text.h"
 
 namespace lum::lumshow {
 
@@ -23,7 +24,7 @@ int Control(const TControlArgs& args) {
       throw TUsageError{"a request is one line of JSON"};
     if (!socket.Send(request + "\n")) throw ELumError("the player closed the connection");
     const std::string reply = socket.ReadLine(kReplyTimeoutMs);
-    std::printf("%s\n", reply.c_str());
+    std::printf("%s\n", JsonForTerminal(reply).c_str());
     if (reply.find("\"ok\":true") == std::string::npos) status = 1;
   }
   return status;

@@ -116,9 +116,9 @@ std::pair<double, double> ParsePoint(const std::string& text) {
 void PrintObject(const json& o, int depth) {
   std::string pad(size_t(depth) * 2, ' ');
   const json& v = o["values"];
-  std::printf("%s%s \"%s\" (%s)%s\n", pad.c_str(), o["class"].get<std::string>().c_str(),
-              o["name"].get<std::string>().c_str(), o["kindName"].get<std::string>().c_str(),
-              o["visible"].get<bool>() ? "" : " hidden");
+  std::printf("%s%s \"%s\" (%s)%s\n", pad.c_str(), Printable(o["class"].get<std::string>()).c_str(),
+              Printable(o["name"].get<std::string>()).c_str(),
+              o["kindName"].get<std::string>().c_str(), o["visible"].get<bool>() ? "" : " hidden");
   std::string corners;
   for (const auto& c : o["corners"]) corners += fmt::format(" ({}, {})", c[0].dump(), c[1].dump());
   std::printf("%s  corners:%s\n", pad.c_str(), corners.c_str());
@@ -130,8 +130,9 @@ void PrintObject(const json& o, int depth) {
 
 void PrintText(const json& d) {
   std::printf("slide %s  %s \"%s\"  begin %s  next begin %s\n", d["index"].dump().c_str(),
-              d["name"].get<std::string>().c_str(), d["title"].get<std::string>().c_str(),
-              d["begin"].dump().c_str(), d["nextBegin"].dump().c_str());
+              Printable(d["name"].get<std::string>()).c_str(),
+              Printable(d["title"].get<std::string>()).c_str(), d["begin"].dump().c_str(),
+              d["nextBegin"].dump().c_str());
   std::string anchors;
   for (const auto& [k, v] : d["anchors"].items()) anchors += fmt::format(" {}={}", k, v.dump());
   std::printf("anchors:%s\n", anchors.c_str());
@@ -140,7 +141,10 @@ void PrintText(const json& d) {
               a[2].dump().c_str(), a[3].dump().c_str());
   std::printf("background: %s\n", d["background"].dump().c_str());
   for (const auto& o : d["objects"]) PrintObject(o, 1);
-  if (d.contains("hit")) std::printf("hit: %s\n", d["hit"].dump().c_str());
+  if (d.contains("hit")) {
+    const std::string hit = d["hit"].dump(-1, ' ', false, json::error_handler_t::replace);
+    std::printf("hit: %s\n", Printable(hit).c_str());
+  }
 }
 
 }  // namespace
@@ -152,7 +156,7 @@ int Dump(const TDumpArgs& args) {
   if (args.slide < 0) throw TUsageError{"--slide wants a slide number of 0 or more"};
   if (!std::isfinite(args.time)) throw TUsageError{"--time wants a finite number of ms"};
 
-  auto loc = OpenShow(args.show);
+  auto loc = OpenShowToPlay(args.show, args.password);
   TLumSource src(loc->Accessor(), loc->Document(), {loc->Path(), 0});
   src.Rotation().SetDeterministic(true);
   // Video objects take their size from their first frame.
@@ -202,7 +206,7 @@ int Dump(const TDumpArgs& args) {
     d["hit"] = h;
   }
   if (args.json) {
-    std::puts(d.dump(2).c_str());
+    std::puts(JsonText(d).c_str());
     return 0;
   }
   PrintText(d);

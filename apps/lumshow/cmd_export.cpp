@@ -2,7 +2,7 @@
 // frame driver 1/fps apart; only frames that differ from the one before are
 // drawn and encoded, the others are held by time stamps (or repeated with
 // --cfr). Sound is the mix of lumshow audio. The file is written beside OUT
-// as OUT.part and renamed when complete, so OUT is never half-written.
+// as .OUT.part-XXXXXX and renamed when complete, so OUT is never half-written.
 #include <malloc.h>
 #include <sys/stat.h>
 
@@ -12,6 +12,7 @@
 #include <cmath>
 #include <csignal>
 #include <functional>
+#include <memory>
 #include <cstdio>
 #include <set>
 
@@ -22,6 +23,7 @@
 #include "commands.h"
 #include "engine/offline_frame_driver.h"
 #include "foundation/errors.h"
+#include "foundation/side_file.h"
 #include "imaging/bitmap.h"
 #include "imaging/color_management.h"
 #include "job_queue.h"
@@ -92,24 +94,15 @@ TEncoderSettings Settings(const TExportArgs& args) {
   return s;
 }
 
-// Removes the partial file unless it was completed.
-class TPartFile {
- public:
-  explicit TPartFile(std::string path) : path_(std::move(path)) {}
-  ~TPartFile() {
-    if (!done_) std::remove(path_.c_str());
+// The file being written: ".OUT.part-XXXXXX" beside OUT, created new (a link
+// planted there is never followed) and renamed over OUT once complete.
+std::unique_ptr<TSideFile> PartFile(const std::string& out) {
+  try {
+    return std::make_unique<TSideFile>(out);
+  } catch (const EFOpenError& e) {
+    throw ELumError("cannot write \"" + out + "\": " + e.what());
   }
-  const std::string& Path() const { return path_; }
-  void MoveTo(const std::string& out) {
-    if (std::rename(path_.c_str(), out.c_str()) != 0)
-      throw ELumError("cannot rename \"" + path_ + "\" to \"" + out + "\"");
-    done_ = true;
-  }
-
- private:
-  std::string path_;
-  bool done_ = false;
-};
+}
 
 // The show's sound, mixed in step with the pictures and handed on in chunks.
 class TSoundFeed {
@@ -168,8 +161,10 @@ void EncodeRange(const TExportRange& r, TLumSource& src, TOfflineFrameDriver& dr
     sound.Until(r.Time(n + 1));
     bar.Update(n + 1);
   }
-  // The last picture held to the end, so the file lasts as long as the range.
-  if (shown < r.frames - 1) encode.Push([&encoder, last = r.frames - 1] { encoder.Repeat(last); });
+  // The last picture held to the end, so the file lasts as long as the range
+  // (with --cfr the loop has repeated it there already).
+  if (!r.cfr && shown < r.frames - 1)
+    encode.Push([&encoder, last = r.frames - 1] { encoder.Repeat(last); });
   sound.Until(r.to);
   encode.Push([&encoder] { encoder.Finish(); });
   encode.Drain();
@@ -187,7 +182,7 @@ int Export(const TExportArgs& args) {
   TEncoderSettings settings = Settings(args);
   CheckOutput(args.output);
   if (!std::isfinite(args.from) || args.from < 0) throw TUsageError{"--from must not be negative"};
-  auto loc = OpenShow(args.show);
+  auto loc = OpenShowToPlay(args.show, args.password);
   ColorManagement().Apply(loc->Document());
   TLumSource src(loc->Accessor(), loc->Document(), {loc->Path(), 0});
   const double length = src.Duration();
@@ -209,18 +204,18 @@ int Export(const TExportArgs& args) {
   TProgressBar bar(frames, to - args.from, TProgressBar::OnTerminal());
   TOfflineFrameDriver driver(src, settings.width, settings.height);
   driver.SetFailureHandler([&](const std::string& why) {
-    bar.Message("lumshow: warning: " + why + " (a blank slide stands in)");
+    bar.Message("lumshow: warning: " + ForTerminal(why) + " (a blank slide stands in)");
   });
-  TPartFile part(args.output + ".part");
+  std::unique_ptr<TSideFile> part = PartFile(args.output);
   try {
-    EncodeRange({args.from, to, frames, settings.fps, args.cfr}, src, driver, bar, part.Path(),
+    EncodeRange({args.from, to, frames, settings.fps, args.cfr}, src, driver, bar, part->Path(),
                 settings);
   } catch (const ELumError&) {
     if (gInterrupted) throw ELumError("interrupted: nothing written to \"" + args.output + "\"");
     throw;
   }
   InstallStreamOpener(nullptr, nullptr);
-  part.MoveTo(args.output);
+  part->Commit();
   bar.Finish();
   return 0;
 }

@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cstdio>
+#include <set>
+#include <unordered_set>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -10,7 +12,6 @@
 #include "project/lum_source.h"
 #include "project/show_options.h"
 #include "show_open.h"
-#include "model/video_clip.h"
 #include "video/video_source.h"
 
 namespace lum::lumshow {
@@ -129,21 +130,35 @@ nlohmann::ordered_json OptionsJson(const TLumSource& src) {
 }
 
 // Video files of the show: the clips of "Tracks", then the files of video
-// objects not linked to one; each (file, from disk) once.
-void CollectVideoFiles(const TIniList* list, std::vector<std::pair<std::string, bool>>& out) {
-  if (!list) return;
-  for (TIniObject* o : list->Objects()) {
+// objects not linked to one; each (file, from disk) once. One pass over the
+// objects, whatever their number or depth.
+std::vector<std::pair<std::string, bool>> VideoFiles(const TLumSource& src) {
+  const TIniList* tracks = src.Document().Section("Tracks");
+  // What a "ClipGUID" may name: a clip's own "ClipGUID" or its object name.
+  std::unordered_set<std::string, TFoldedHash, TFoldedEqual> clips;
+  if (tracks)
+    for (const TIniObject* c : tracks->Objects()) {
+      clips.insert(ReadString(c, "ClipGUID", ""));
+      clips.insert(std::string(c->Name()));
+    }
+  std::vector<std::pair<std::string, bool>> out;
+  std::set<std::pair<std::string, bool>> seen;
+  auto visit = [&](const TIniObject* o, int) {
     const bool video = FoldedEquals(o->ClassName(), "Video") ||
                        FoldedEquals(o->ClassName(), "TVideoClip2") ||
                        FoldedEquals(o->ClassName(), "TLumVideo");
-    const std::string file = ReadString(o, "FileName", "");
-    const bool linked = FindClipObject(list->Root(), ReadString(o, "ClipGUID", "")) != nullptr;
-    std::pair<std::string, bool> entry{file, ReadInteger(o, "LoadFromDisk", 0) == 1};
-    if (video && !file.empty() && (!linked || list == list->Root().Section("Tracks")) &&
-        std::find(out.begin(), out.end(), entry) == out.end())
+    if (!video) return true;
+    std::pair<std::string, bool> entry{ReadString(o, "FileName", ""),
+                                       ReadInteger(o, "LoadFromDisk", 0) == 1};
+    const std::string clip = ReadString(o, "ClipGUID", "");
+    const bool linked = !clip.empty() && clips.count(clip);
+    if (!entry.first.empty() && (!linked || o->Owner() == tracks) && seen.insert(entry).second)
       out.push_back(entry);
-    CollectVideoFiles(o, out);
-  }
+    return true;
+  };
+  WalkObjects(tracks, visit);
+  for (int32_t i = 0; i < src.SlideCount(); ++i) WalkObjects(src.SlideSection(i), visit);
+  return out;
 }
 
 nlohmann::ordered_json ClipJson(const TFileAccessor& accessor, const std::string& file,
@@ -181,41 +196,40 @@ nlohmann::ordered_json ClipJson(const TFileAccessor& accessor, const std::string
 }
 
 nlohmann::ordered_json ClipsJson(const TLumSource& src) {
-  std::vector<std::pair<std::string, bool>> files;
-  CollectVideoFiles(src.Document().Section("Tracks"), files);
-  for (int32_t i = 0; i < src.SlideCount(); ++i) CollectVideoFiles(src.SlideSection(i), files);
   nlohmann::ordered_json j = nlohmann::ordered_json::array();
-  for (const auto& [file, disk] : files) j.push_back(ClipJson(*src.Accessor(), file, disk));
+  for (const auto& [file, disk] : VideoFiles(src))
+    j.push_back(ClipJson(*src.Accessor(), file, disk));
   return j;
 }
 
+// Text form of the info: every string in it comes from the show, so each is
+// printed through Printable.
 void PrintText(const nlohmann::ordered_json& info) {
+  auto str = [](const nlohmann::ordered_json& v) {
+    return Printable(v.is_string() ? v.get<std::string>() : v.dump());
+  };
   for (const char* part : {"source", "show"}) {
     for (const auto& [key, value] : info[part].items()) {
       if (value.is_null()) continue;
-      std::string text = value.is_string() ? value.get<std::string>() : value.dump();
-      std::printf("%-13s %s\n", (key + ":").c_str(), text.c_str());
+      std::printf("%-13s %s\n", (key + ":").c_str(), str(value).c_str());
     }
   }
   for (const auto& s : info["slides"]) {
     const auto& t = s["transition"];
     std::string transition =
-        t.is_null() ? "-"
-                    : fmt::format("{} {} ms", t["ref"].get<std::string>(), t["duration"].dump());
+        t.is_null() ? "-" : fmt::format("{} {} ms", str(t["ref"]), t["duration"].dump());
     std::printf("%4d  %10s - %-10s %-24s %s\n", s["index"].get<int>(), s["start"].dump().c_str(),
-                s["end"].dump().c_str(), s["name"].get<std::string>().c_str(), transition.c_str());
+                s["end"].dump().c_str(), str(s["name"]).c_str(), transition.c_str());
   }
   for (const auto& c : info["clips"]) {
     if (c.contains("error")) {
-      std::printf("clip          %s: %s\n", c["file"].get<std::string>().c_str(),
-                  c["error"].get<std::string>().c_str());
+      std::printf("clip          %s: %s\n", str(c["file"]).c_str(), str(c["error"]).c_str());
       continue;
     }
-    std::printf("clip          %s: %s %dx%d %s fps, %s (%s)\n",
-                c["file"].get<std::string>().c_str(), c["codec"].get<std::string>().c_str(),
-                c["width"].get<int>(), c["height"].get<int>(),
-                c["frame_rate"].get<std::string>().c_str(),
-                c["interlaced"].get<std::string>().c_str(), c["format"].get<std::string>().c_str());
+    std::printf("clip          %s: %s %dx%d %s fps, %s (%s)\n", str(c["file"]).c_str(),
+                str(c["codec"]).c_str(), c["width"].get<int>(), c["height"].get<int>(),
+                str(c["frame_rate"]).c_str(), str(c["interlaced"]).c_str(),
+                str(c["format"]).c_str());
   }
 }
 
@@ -234,7 +248,7 @@ int Info(const TInfoArgs& args) {
   info["options"] = OptionsJson(src);
   info["clips"] = ClipsJson(src);
   if (args.json) {
-    std::puts(info.dump(2).c_str());
+    std::puts(JsonText(info).c_str());
     return 0;
   }
   PrintText(info);

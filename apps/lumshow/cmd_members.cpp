@@ -49,14 +49,15 @@ int List(const TListArgs& args) {
                       {"size", m.size},
                       {"method", MethodText(m.method)}});
     }
-    std::puts(rows.dump(2).c_str());
+    std::puts(JsonText(rows).c_str());
     return 0;
   }
   for (const TMemberEntry& m : members) {
-    // Control characters keep their "#XX" form, which cat and extract accept too.
+    // C0 controls keep their "#XX" form, which cat and extract accept too;
+    // DEL and C1 controls are escaped.
     std::printf("%12lld %12lld %-8s %s\n", static_cast<long long>(m.position),
                 static_cast<long long>(m.size), MethodText(m.method).c_str(),
-                MemberNameOf(m.sectionName, false).c_str());
+                Printable(MemberNameOf(m.sectionName, false)).c_str());
   }
   return 0;
 }
@@ -88,7 +89,7 @@ int Extract(const TExtractArgs& args) {
   if (!ForceDirectories(args.folder)) {
     throw ELumError("cannot create the folder \"" + args.folder + "\": " + std::strerror(errno));
   }
-  int failures = 0;
+  int failures = 0, kept = 0;
   // Names that differ only in their drive land on one path; the first one keeps it.
   std::map<std::string, std::string> written;
   auto one = [&](const std::string& name, const std::function<std::unique_ptr<TStream>()>& open) {
@@ -100,9 +101,17 @@ int Extract(const TExtractArgs& args) {
         throw ELumError("it would overwrite \"" + at->second + "\"; extract it on its own");
       std::unique_ptr<TStream> s = open();
       if (!s) throw ELumError("no such member");
-      std::printf("%s\n", WriteUnderFolder(args.folder, rel, *s).c_str());
+      TExtracted out = WriteUnderFolder(args.folder, rel, *s, args.overwrite);
+      if (!out.existed) {
+        std::printf("%s\n", PrintablePath(out.path).c_str());
+        return;
+      }
+      std::fprintf(stderr, "lumshow: skipped \"%s\": \"%s\" exists\n", Printable(name).c_str(),
+                   Printable(out.path).c_str());
+      ++kept;
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "lumshow: skipped \"%s\": %s\n", name.c_str(), e.what());
+      std::fprintf(stderr, "lumshow: skipped \"%s\": %s\n", Printable(name).c_str(),
+                   ForTerminal(e.what()).c_str());
       ++failures;
     }
   };
@@ -114,8 +123,11 @@ int Extract(const TExtractArgs& args) {
     for (const std::string& n : args.names) one(n, [&] { return members.Open(n); });
   }
   std::fflush(stdout);
+  if (kept)
+    std::fprintf(stderr, "lumshow: kept %d existing file(s); --overwrite replaces them\n", kept);
   if (failures) throw ELumError(fmt::format("{} member(s) could not be extracted", failures));
-  return 0;
+  // Kept files need not hold what the show holds: the status says so.
+  return kept ? 1 : 0;
 }
 
 }  // namespace lum::lumshow

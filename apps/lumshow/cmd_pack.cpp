@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -8,10 +9,11 @@
 #include "commands.h"
 #include "container/member_stream.h"
 #include "container/show_packer.h"
+#include "document/ini_file.h"
 #include "foundation/case_fold.h"
 #include "foundation/errors.h"
 #include "foundation/paths.h"
-#include "document/ini_file.h"
+#include "terminal_text.h"
 
 namespace lum::lumshow {
 
@@ -32,6 +34,37 @@ int MethodOf(const std::string& text) {
   throw TUsageError{"unknown method \"" + text + "\" (stored, deflate or scramble)"};
 }
 
+// A MEMBER without "=": the file of references that lie outside the project's
+// folder, packed under their names.
+void AddNamedOutsideFile(const std::string& path, const std::vector<TPackInput>& outside,
+                         std::vector<TPackInput>& inputs) {
+  std::error_code ec;
+  const std::string real = std::filesystem::canonical(path, ec).string();
+  bool found = false;
+  for (const TPackInput& ref : outside) {
+    if (ec || ref.diskPath != real) continue;
+    inputs.push_back(ref);
+    found = true;
+  }
+  if (!found)
+    throw TUsageError{fmt::format(
+        "\"{}\" is neither NAME=PATH nor a file the project refers to outside its folder", path)};
+}
+
+// Says which references were left out, unless the command line gave a member of that name.
+void ReportSkipped(const std::vector<TPackInput>& outside, const std::vector<TPackInput>& inputs) {
+  for (const TPackInput& ref : outside) {
+    const bool named = std::any_of(inputs.begin(), inputs.end(), [&](const TPackInput& in) {
+      return FoldedEquals(in.name, ref.name);
+    });
+    if (named) continue;
+    std::fprintf(stderr,
+                 "lumshow: skipped \"%s\": it lies outside the project's folder (%s); name the "
+                 "file on the command line to pack it\n",
+                 Printable(ref.name).c_str(), Printable(ref.diskPath).c_str());
+  }
+}
+
 }  // namespace
 
 std::string PlayerBeside(const char* argv0) {
@@ -49,8 +82,19 @@ int Pack(const TPackArgs& args) {
   TIniFile doc;
   if (!doc.LoadFromFile(args.project))
     throw ELumError("cannot read the project: " + doc.LoadError());
+  // References outside the project's folder are packed only when the command
+  // line names their file; the rest are reported and left out.
+  std::vector<TPackInput> references, outside;
+  if (!args.noReferences) {
+    std::string folder(ExtractFilePath(args.project));
+    references = CollectReferencedFiles(doc, folder.empty() ? CurrentFolder() : folder, &outside);
+  }
   std::vector<TPackInput> inputs;
   for (const std::string& m : args.members) {
+    if (m.find('=') == std::string::npos) {
+      AddNamedOutsideFile(m, outside, inputs);
+      continue;
+    }
     auto [name, path] = SplitAssignment(m, "member");
     if (!FileExists(path)) throw ELumError("no file \"" + path + "\" for member \"" + name + "\"");
     inputs.push_back({name, path, -1});
@@ -59,12 +103,8 @@ int Pack(const TPackArgs& args) {
     if (!DirectoryExists(f)) throw ELumError("no folder \"" + f + "\"");
     for (TPackInput& in : CollectFolder(f)) inputs.push_back(std::move(in));
   }
-  if (!args.noReferences) {
-    std::string folder(ExtractFilePath(args.project));
-    for (TPackInput& in : CollectReferencedFiles(doc, folder.empty() ? CurrentFolder() : folder)) {
-      inputs.push_back(std::move(in));
-    }
-  }
+  ReportSkipped(outside, inputs);
+  for (TPackInput& in : references) inputs.push_back(std::move(in));
   std::vector<TPackInput> methodOnly;
   for (const std::string& m : args.methods) {
     auto [name, method] = SplitAssignment(m, "method");
@@ -90,7 +130,8 @@ int Pack(const TPackArgs& args) {
   TPackProgress progress;
   if (isatty(2)) {
     progress = [](size_t number, size_t count, const std::string& name) {
-      std::string shown = name.size() > 50 ? "..." + name.substr(name.size() - 47) : name;
+      std::string shown = Printable(name);
+      if (shown.size() > 50) shown = "..." + shown.substr(shown.size() - 47);
       std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", number, count, shown.c_str());
     };
   }

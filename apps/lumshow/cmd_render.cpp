@@ -17,7 +17,7 @@ constexpr int kMaxFrameSide = 8192;
 int Render(const TRenderArgs& args) {
   auto [width, height] = ParseSize(args.size, kMaxFrameSide);
   if (!std::isfinite(args.time)) throw TUsageError{"--time wants a finite number of ms"};
-  auto loc = OpenShow(args.show);
+  auto loc = OpenShowToPlay(args.show, args.password);
   // Pictures with profiles of their own show as the show's colour setting says.
   ColorManagement().Apply(loc->Document());
   TLumSource src(loc->Accessor(), loc->Document(), {loc->Path(), 0});

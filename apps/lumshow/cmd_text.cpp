@@ -37,7 +37,7 @@ int Text(const TTextArgs& args) {
   if (description.empty()) throw TUsageError{"give a text description, or --show and --member"};
   if (!description.starts_with(kTextPrefix)) description.insert(0, kTextPrefix);
   std::unique_ptr<TLumShowLocator> show;
-  if (!args.show.empty()) show = OpenShow(args.show);
+  if (!args.show.empty()) show = OpenShowToPlay(args.show, args.password);
   // Stored outlines of the show first; installed fonts for what it lacks.
   TRef<TTextPictureStore> text =
       MakeTextPicture(description, show ? show->Accessor().Get() : nullptr, MakeLiveVectorizer());

@@ -1,6 +1,7 @@
 #pragma once
 // The lumshow commands. Each returns the process exit status; failures throw
 // and main turns them into "lumshow: <message>" with status 1.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ struct TExtractArgs {
   std::string show;
   std::string folder;
   std::vector<std::string> names;
+  bool overwrite = false;  // replace existing files (else they are skipped)
 };
 int Extract(const TExtractArgs& args);
 
@@ -72,6 +74,7 @@ struct TDumpArgs {
   std::string size = "1920x1080";
   bool json = false;
   std::string hit;  // "X,Y" in window pixels
+  std::optional<std::string> password;  // for a show that asks for one
 };
 int Dump(const TDumpArgs& args);
 struct TAudioArgs {
@@ -79,6 +82,7 @@ struct TAudioArgs {
   std::string output;
   double from = 0;
   double to = -1;  // below 0: the show's end
+  std::optional<std::string> password;  // for a show that asks for one
 };
 int Audio(const TAudioArgs& args);
 
@@ -87,6 +91,7 @@ struct TRenderArgs {
   double time = 0;  // show time, ms
   std::string size = "1920x1080";
   std::string output;
+  std::optional<std::string> password;  // for a show that asks for one
 };
 int Render(const TRenderArgs& args);
 
@@ -100,6 +105,7 @@ struct TExportArgs {
   int crf = 20;
   std::string preset = "medium";
   bool cfr = false;  // every frame in the file, unchanged ones repeated
+  std::optional<std::string> password;  // for a show that asks for one
 };
 int Export(const TExportArgs& args);
 
@@ -108,6 +114,7 @@ struct TTextArgs {
   std::string show;         // stored outlines from this show
   std::string member;       // a "VectTxt2: " key of the show
   std::string output;
+  std::optional<std::string> password;  // for a show that asks for one
 };
 int Text(const TTextArgs& args);
 

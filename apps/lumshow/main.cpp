@@ -37,6 +37,8 @@ int main(int argc, char** argv) {
   extractCmd->add_option("SHOW", extract.show)->required();
   extractCmd->add_option("-o,--output", extract.folder, "target folder")->required();
   extractCmd->add_option("NAME", extract.names, "members to extract (default: all)");
+  extractCmd->add_flag("--overwrite", extract.overwrite,
+                       "replace files that exist (default: skip them with a message)");
 
   TPackArgs pack;
   auto* packCmd =
@@ -44,7 +46,9 @@ int main(int argc, char** argv) {
   packCmd->add_option("PROJECT", pack.project, "project document")
       ->required()
       ->check(CLI::ExistingFile);
-  packCmd->add_option("MEMBER", pack.members, "extra members as NAME=PATH");
+  packCmd->add_option("MEMBER", pack.members,
+                      "extra members as NAME=PATH; a PATH alone packs a referenced file that "
+                      "lies outside the project's folder");
   packCmd->add_option("-o,--output", pack.output, "container to write")->required();
   packCmd
       ->add_option("--dir", pack.folders, "add every file under a folder, named by relative path")
@@ -139,6 +143,13 @@ int main(int argc, char** argv) {
   controlCmd->add_option("REQUEST", control.requests, "JSON requests, e.g. '{\"command\":\"status\"}'")
       ->required();
 
+  // Commands that play a show honour its password gate.
+  std::string password;
+  std::vector<CLI::Option*> passwordOptions;
+  for (CLI::App* cmd : {renderCmd, exportCmd, audioCmd, dumpCmd, textCmd})
+    passwordOptions.push_back(
+        cmd->add_option("--password", password, "the show's password, when it asks for one"));
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -146,6 +157,11 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : 2;
   }
   if (verbose) lum::SetLog(std::make_unique<lum::TStdLog>());
+  for (const CLI::Option* o : passwordOptions) {
+    if (o->count() == 0) continue;
+    render.password = exportArgs.password = audio.password = dump.password = text.password =
+        password;
+  }
 
   try {
     if (*infoCmd) return Info(info);

@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "foundation/errors.h"
+#include "project/show_options.h"
 
 namespace lum::lumshow {
 
@@ -11,6 +12,16 @@ std::unique_ptr<TLumShowLocator> OpenShow(const std::string& path) {
   std::string message;
   auto loc = TLumShowLocator::OpenAny(path, message);
   if (!loc) throw ELumError(message);
+  return loc;
+}
+
+std::unique_ptr<TLumShowLocator> OpenShowToPlay(const std::string& path,
+                                                const std::optional<std::string>& password) {
+  auto loc = OpenShow(path);
+  if (!ShowPasswordRequired(loc->Document())) return loc;
+  if (!password) throw ELumError("the show is protected by a password; give it with --password");
+  if (!ShowPasswordMatches(loc->Document(), *password))
+    throw ELumError("wrong password for the show (--password)");
   return loc;
 }
 
@@ -47,13 +58,6 @@ TMemberSource OpenMembers(const std::string& path) {
                  ForTerminal(showError.what()).c_str());
   }
   return members;
-}
-
-std::string ForTerminal(std::string text) {
-  for (char& c : text) {
-    if (c == '\r') c = '\n';
-  }
-  return text;
 }
 
 std::pair<int32_t, int32_t> ParseSize(const std::string& text, int limit) {

@@ -1,8 +1,9 @@
 // lumviewer: plays a show in a window (full screen or windowed).
 //   lumviewer [SHOW] [-filename PROJECT] [-exename SHOW] [-slide N] [-time T]
 //             [-display N] [-desktopalign] [-resize] [-noicc] [-icc PROFILE]
-//             [-control PATH] [-codepage N] [-log] [-filelog] [/s]
+//             [-control PATH] [-codepage N] [-allowprograms] [-log] [-filelog] [/s]
 // With no show it plays its own appended show, else the bundled demo.
+// -allowprograms lets the show start programs without asking (kiosks).
 #include <SDL.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@
 #include "startup/main_form.h"
 #include "startup/player_control.h"
 #include "startup/player_dialogs.h"
+#include "startup/quit_on_signal.h"
 #include "toolkit/window.h"
 
 namespace {
@@ -51,7 +53,8 @@ bool ScreenSaverToken(const std::string& t) {
 // The first plain argument names the show, also when it follows a switch
 // that takes no value.
 std::string ShowArgument(const TCommandsStorage& cmd) {
-  for (const char* flag : {"", "desktopalign", "resize", "log", "filelog", "noicc", "cover"}) {
+  for (const char* flag :
+       {"", "desktopalign", "resize", "log", "filelog", "noicc", "cover", "allowprograms"}) {
     const TCommand* c = cmd.Find(flag);
     if (!c) continue;
     for (size_t i = *flag ? 0 : 1; i < c->items.size(); ++i)
@@ -84,7 +87,8 @@ void Usage() {
   std::fprintf(stderr,
                "usage: lumviewer [SHOW] [-filename PROJECT] [-exename SHOW] [-slide N] [-time T]\n"
                "                 [-display N] [-desktopalign] [-resize] [-noicc] [-icc PROFILE]\n"
-               "                 [-control PATH] [-codepage N] [-log] [-filelog] [/s]\n");
+               "                 [-control PATH] [-codepage N] [-allowprograms] [-log] [-filelog]\n"
+               "                 [/s]\n");
 }
 
 void Complain(std::string message) {
@@ -113,6 +117,7 @@ TPlayerOptions OptionsOf(const TCommandsStorage& cmd, const std::string& exe) {
   o.viewer.resize = cmd.HasSwitch("resize");
   o.startupMode = cmd.HasRawToken("-startup");
   o.screenSaverRun = cmd.HasRawToken("/s") || cmd.HasRawToken("/S");
+  o.allowPrograms = cmd.HasSwitch("allowprograms");
   return o;
 }
 
@@ -180,6 +185,8 @@ void StartLog(const TCommandsStorage& cmd, const std::string& exe) {
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
+  // Before SDL starts, which would otherwise install handlers of its own.
+  QuitOnSignals();
   const TCommandsStorage cmd(argc, argv);
   if (cmd.HasSwitch("help") || cmd.HasSwitch("h") || cmd.HasSwitch("-help")) {
     Usage();

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <mutex>
 #include <random>
+#include <unordered_map>
 
 #include <fmt/format.h>
 
@@ -174,19 +175,20 @@ bool TMusicOptionsReader::MusicDisabled() const {
 
 void TMusicOptionsReader::Walk(const TIniList* list, std::vector<TEntry>& out,
                                TIniObject*& comment) {
-  for (TIniObject* o : list->Objects()) {
+  // Tracks are walked into where they stand; nothing else is.
+  WalkObjects(list, [&](TIniObject* o, int) {
     if (IsClass(o, "TMusicItem")) {
       out.push_back({o});
     } else if (IsClass(o, "TMusicOptions")) {
       repeat_ = ReadInteger(o, "IsRepeat", 0) == 1;
     } else if (IsClass(o, "TSoundComment")) {
       comment = o;
-    } else if (IsClass(o, "TMusicTrack")) {
-      if (ReadInteger(o, "IsMute", 0) == 1) continue;
+    } else if (IsClass(o, "TMusicTrack") && ReadInteger(o, "IsMute", 0) != 1) {
       out.push_back({nullptr, ReadInteger(o, "IsRandom", 0) == 1});
-      Walk(o, out, comment);
+      return true;
     }
-  }
+    return false;
+  });
 }
 
 void TMusicOptionsReader::Shuffle(std::vector<TEntry>& list) {
@@ -342,11 +344,20 @@ bool TMusicOptionsReader::HasCommentFile(int32_t index) const {
 
 void TMusicOptionsReader::CollectVideos(const TIniList* list,
                                         std::vector<const TIniObject*>& out) const {
-  if (!list) return;
-  for (TIniObject* o : list->Objects()) {
+  WalkObjects(list, [&](const TIniObject* o, int) {
     if (IsClass(o, "Video")) out.push_back(o);
-    CollectVideos(o, out);
+    return true;
+  });
+}
+
+int32_t TMusicOptionsReader::NextCommentSlide(int32_t index) {
+  if (nextComment_.empty()) {
+    const int32_t n = source_.SlideCount();
+    nextComment_.assign(size_t(n), -1);
+    for (int32_t j = n - 1; j > 0; --j)
+      nextComment_[j - 1] = HasCommentFile(j) ? j : nextComment_[j];
   }
+  return nextComment_[size_t(index)];
 }
 
 bool TMusicOptionsReader::SlideComposition(int32_t index, TMusicComposition& out) {
@@ -357,13 +368,8 @@ bool TMusicOptionsReader::SlideComposition(int32_t index, TMusicComposition& out
   const bool fully = ReadInteger(main, "opt_fullyplaysound", 0) == 1;
   int64_t limit = int64_t(slide.end - slide.start);
   if (fully) {
-    double to = source_.Duration();
-    for (int32_t j = index + 1; j < source_.SlideCount(); ++j) {
-      if (HasCommentFile(j)) {
-        to = source_.Slide(j).start;
-        break;
-      }
-    }
+    const int32_t next = NextCommentSlide(index);
+    const double to = next >= 0 ? source_.Slide(next).start : source_.Duration();
     limit = int64_t(to - slide.start);
   }
 
@@ -374,17 +380,18 @@ bool TMusicOptionsReader::SlideComposition(int32_t index, TMusicComposition& out
   const TIniList* tracks = doc_.Section("Tracks");
   // Clip upkeep may write "Tracks" from a slide loader meanwhile.
   std::unique_lock<std::mutex> tracksLock(TracksLock());
-  for (const TIniObject* v : videos) {
-    std::string guid = ReadString(v, "ClipGUID", "");
-    const TIniObject* clip = nullptr;
-    if (!guid.empty() && tracks) {
-      for (TIniObject* c : tracks->Objects()) {
-        if (FoldedEquals(ReadString(c, "ClipGUID", ""), guid) || FoldedEquals(c->Name(), guid)) {
-          clip = c;
-          break;
-        }
-      }
+  // A video's clip is the first whose "ClipGUID" or name is the video's
+  // "ClipGUID": indexed once, not searched per video.
+  std::unordered_map<std::string, const TIniObject*, TFoldedHash, TFoldedEqual> clips;
+  if (tracks && !videos.empty())
+    for (const TIniObject* c : tracks->Objects()) {
+      clips.emplace(ReadString(c, "ClipGUID", ""), c);
+      clips.emplace(std::string(c->Name()), c);
     }
+  for (const TIniObject* v : videos) {
+    const std::string guid = ReadString(v, "ClipGUID", "");
+    auto found = guid.empty() ? clips.end() : clips.find(guid);
+    const TIniObject* clip = found == clips.end() ? nullptr : found->second;
     const TIniObject* src = clip ? clip : v;
     if (ReadInteger(src, "Mute", 0) == 1 || ReadInteger(v, "Mute", 0) == 1) continue;
     if (ReadFloat(src, "FPSMultiplier", 1.0) != 1.0) continue;

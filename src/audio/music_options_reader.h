@@ -82,6 +82,9 @@ class TMusicOptionsReader {
   TIniList* Slide(int32_t index) const;
   TIniObject* SlideMusic(int32_t index) const;
   bool HasCommentFile(int32_t index) const;
+  // The first slide after index (0-based) with a comment file, or -1; found
+  // for all slides in one pass, so many slides cost linear time.
+  int32_t NextCommentSlide(int32_t index);
   void CollectVideos(const TIniList* list, std::vector<const TIniObject*>& out) const;
 
   const TLumSource& source_;
@@ -94,6 +97,7 @@ class TMusicOptionsReader {
   std::vector<uint32_t> randomTable_;
   uint32_t randomCounter_ = 0;
   std::vector<std::string> usedClips_;
+  std::vector<int32_t> nextComment_;  // built on first need
 };
 
 // Helpers of the placing rules, shared with the tests.

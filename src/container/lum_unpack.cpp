@@ -10,6 +10,7 @@
 #include "container/z_stream.h"
 #include "foundation/errors.h"
 #include "foundation/log.h"
+#include "foundation/paths.h"
 
 namespace lum {
 
@@ -111,7 +112,10 @@ bool TLumUnpack::Open(const std::string& path) {
   detail_.clear();
   if (key_.empty()) key_ = ScrambleKey();
   file_ = TFileStream::TryOpenRead(path);
-  if (!file_) return Fail("Slideshow File not Found", {});
+  if (!file_) {
+    return Fail("Slideshow File not Found",
+                SpecialFileExists(path) ? "not a regular file but a FIFO, device or socket" : "");
+  }
   try {
     trailer_ = ReadTrailer(*file_);
   } catch (const std::exception& e) {

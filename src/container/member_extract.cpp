@@ -11,7 +11,9 @@
 
 #include "container/disk_path.h"
 #include "foundation/errors.h"
+#include "foundation/file_stream.h"
 #include "foundation/paths.h"
+#include "foundation/side_file.h"
 
 namespace lum {
 
@@ -53,46 +55,59 @@ struct TFd {
   throw EFOpenError(std::string(what) + " \"" + path + "\": " + why);
 }
 
-}  // namespace
-
-std::string WriteUnderFolder(const std::string& folder, const std::string& relative,
-                             TStream& data) {
+// Creates and enters each folder of relative but its last part, refusing
+// links on the way; gives folder/relative.
+std::string MakeParentFolders(const std::string& folder, const std::string& relative) {
   TFd dir;
   dir.fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir.fd < 0) Refuse(folder, "Cannot open folder");
-  std::vector<std::string> parts;
-  for (size_t i = 0; i <= relative.size();) {
-    size_t sep = relative.find('/', i);
-    if (sep == std::string::npos) sep = relative.size();
-    parts.emplace_back(relative.substr(i, sep - i));
-    i = sep + 1;
-  }
   std::string shown = IncludeTrailingSlash(folder);
-  for (size_t k = 0; k + 1 < parts.size(); ++k) {
-    shown += parts[k] + "/";
-    if (mkdirat(dir.fd, parts[k].c_str(), 0755) != 0 && errno != EEXIST)
+  for (size_t at = 0, sep; (sep = relative.find('/', at)) != std::string::npos; at = sep + 1) {
+    const std::string part = relative.substr(at, sep - at);
+    shown += part + "/";
+    if (mkdirat(dir.fd, part.c_str(), 0755) != 0 && errno != EEXIST)
       Refuse(shown, "Cannot create folder");
     TFd next;
-    next.fd = openat(dir.fd, parts[k].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    next.fd = openat(dir.fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next.fd < 0) Refuse(shown, "Cannot enter folder");
     std::swap(dir.fd, next.fd);
   }
-  shown += parts.back();
-  TFd out;
-  out.fd = openat(dir.fd, parts.back().c_str(),
-                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (out.fd < 0) Refuse(shown, "Cannot create file");
+  return shown + relative.substr(relative.rfind('/') + 1);
+}
+
+void CopyAll(TStream& data, TFileStream& out) {
   constexpr size_t kChunk = 256 * 1024;
   auto buf = std::make_unique<char[]>(kChunk);
-  while (size_t n = data.Read(buf.get(), kChunk)) {
-    for (size_t done = 0; done < n;) {
-      ssize_t w = write(out.fd, buf.get() + done, n - done);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) Refuse(shown, "Cannot write file");
-      done += size_t(w);
-    }
+  while (size_t n = data.Read(buf.get(), kChunk)) out.WriteBuffer(buf.get(), n);
+  out.Flush();
+}
+
+}  // namespace
+
+TExtracted WriteUnderFolder(const std::string& folder, const std::string& relative, TStream& data,
+                            bool overwrite) {
+  TExtracted result{MakeParentFolders(folder, relative)};
+  const std::string& path = result.path;
+  if (overwrite) {
+    TSideFile side(path);
+    CopyAll(data, side.Stream());
+    side.Commit();
+    return result;
   }
-  return shown;
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0) {
+    result.existed = true;
+    return result;
+  }
+  // Exclusive: whatever appears at the path meanwhile, a link included, is never written through.
+  TFileStream out(path, TFileStream::TMode::CreateNew);
+  try {
+    CopyAll(data, out);
+  } catch (...) {
+    unlink(path.c_str());
+    throw;
+  }
+  return result;
 }
 
 }  // namespace lum

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <unordered_set>
@@ -15,6 +16,7 @@
 #include "foundation/errors.h"
 #include "foundation/file_stream.h"
 #include "foundation/paths.h"
+#include "foundation/side_file.h"
 #include "document/ini_file.h"
 
 namespace lum {
@@ -52,19 +54,35 @@ void WalkValues(const TIniList& list, const std::function<void(std::string_view)
   }
 }
 
+// The path with every link resolved, or "" when it does not exist.
+std::string RealPath(const std::string& path) {
+  if (path.empty()) return {};
+  std::error_code ec;
+  std::filesystem::path real = std::filesystem::canonical(path, ec);
+  return ec ? std::string() : real.string();
+}
+
 }  // namespace
 
 std::vector<TPackInput> CollectReferencedFiles(const TIniFile& document,
-                                               const std::string& projectFolder) {
+                                               const std::string& projectFolder,
+                                               std::vector<TPackInput>* outside) {
   std::vector<TPackInput> out;
   std::unordered_set<std::string, TFoldedHash, TFoldedEqual> seen;
+  const std::string realFolder = RealPath(projectFolder);
+  const std::string root = realFolder.empty() ? "" : IncludeTrailingSlash(realFolder);
   auto visit = [&](std::string_view value) {
     std::string_view name = value.substr(0, value.find('|'));
     if (name.substr(0, 13) == "LoadFromDisk:" || !LooksLikeFileName(name)) return;
     if (seen.count(std::string(name))) return;
     seen.insert(std::string(name));
-    std::string path = FindDiskFile(name, projectFolder);
-    if (!path.empty()) out.push_back({std::string(name), path, -1});
+    std::string path = RealPath(FindDiskFile(name, projectFolder));
+    if (path.empty()) return;
+    if (!root.empty() && path.starts_with(root)) {
+      out.push_back({std::string(name), path, -1});
+    } else if (outside) {
+      outside->push_back({std::string(name), path, -1});
+    }
   };
   WalkValues(document, visit);
   for (const TIniSection* s : document.Sections()) WalkValues(*s, visit);
@@ -103,9 +121,11 @@ TPackReport PackShow(const std::string& projectPath, const std::vector<TPackInpu
                      const std::string& outputPath, const TPackOptions& options,
                      const TPackProgress& progress) {
   TPackReport report;
-  std::string tmp = outputPath + ".part";
-  try {
-    TFileStream out(tmp, TFileStream::TMode::Create);
+  // Written beside the output under a random name and renamed over it when
+  // complete; the side file goes away on failure.
+  TSideFile side(outputPath);
+  {
+    TFileStream& out = side.Stream();
     TLumPackWriter writer(out, options);
     std::unordered_set<std::string, TFoldedHash, TFoldedEqual> used;
     size_t number = 0;
@@ -125,17 +145,10 @@ TPackReport PackShow(const std::string& projectPath, const std::vector<TPackInpu
     for (const TPackInput& in : inputs)
       add(in.name, in.diskPath, in.method >= 0 ? in.method : kMethodScramble);
     writer.Finish();
-    out.Flush();
-  } catch (...) {
-    unlink(tmp.c_str());
-    throw;
-  }
-  if (rename(tmp.c_str(), outputPath.c_str()) != 0) {
-    unlink(tmp.c_str());
-    throw EFOpenError("Cannot create \"" + outputPath + "\"");
   }
   // A player with an appended show runs like the player itself.
-  if (!options.executable.empty()) chmod(outputPath.c_str(), 0755);
+  if (!options.executable.empty()) fchmod(side.Stream().Handle(), 0755);
+  side.Commit();
   return report;
 }
 

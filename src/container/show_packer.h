@@ -18,9 +18,13 @@ struct TPackInput {
 
 // Files a project document refers to that exist on disk (relative to the
 // project's folder, or by their drive-less path there): every value that
-// names a file with an extension. "LoadFromDisk:" names stay on disk.
+// names a file with an extension. "LoadFromDisk:" names stay on disk. Disk
+// paths are real paths (links resolved). A project is often a stranger's:
+// only files whose real path lies inside the project's folder are taken; the
+// others ("..", absolute names, links pointing out) go to outside, if given.
 std::vector<TPackInput> CollectReferencedFiles(const TIniFile& document,
-                                               const std::string& projectFolder);
+                                               const std::string& projectFolder,
+                                               std::vector<TPackInput>* outside = nullptr);
 
 // Every file under folder, named by its path relative to folder with "\" separators.
 std::vector<TPackInput> CollectFolder(const std::string& folder);

@@ -125,6 +125,31 @@ void TIniList::Remove(TIniItem* item) {
   item->index_ = -1;
 }
 
+void TIniList::AppendCopy(const TIniList& from) {
+  struct TFrame {
+    const TIniList* from;
+    TIniList* to;
+    size_t next;
+  };
+  std::vector<TFrame> stack{{&from, this, 0}};
+  while (!stack.empty()) {
+    TFrame& f = stack.back();
+    if (f.next == f.from->items_.size()) {
+      stack.pop_back();
+      continue;
+    }
+    const TIniItem* item = f.from->items_[f.next++];
+    const std::string_view key = root_->Keep(item->key_), value = root_->Keep(item->value_);
+    if (item->kind_ == TIniKind::Object) {
+      TIniObject* copy = root_->NewObject(key, value);
+      f.to->Append(copy);
+      stack.push_back({static_cast<const TIniList*>(item), copy, 0});
+    } else {
+      f.to->Append(root_->NewItem(key, value));
+    }
+  }
+}
+
 TIniItem* TIniList::Find(std::string_view key) const {
   if (key.empty()) return nullptr;
   EnsureHashed();
@@ -248,23 +273,42 @@ inline std::string_view View(const char* b, const char* e) {
   return {b, size_t(e - b)};
 }
 
+// Just past the line break at p (CR LF and LF CR count as one).
+inline const char* SkipLineBreak(const char* p, const char* end) {
+  if (p < end) {
+    char c = *p++;
+    if (p < end && ((c == '\r' && *p == '\n') || (c == '\n' && *p == '\r'))) ++p;
+  }
+  return p;
+}
+
+// Whether the text has more lines than limit, counted as the parser splits them.
+bool MoreLinesThan(const char* p, const char* end, size_t limit) {
+  size_t lines = 0;
+  while (p < end) {
+    if (++lines > limit) return true;
+    const char* eq;
+    p = SkipLineBreak(FindLineEnd(p, end, eq), end);
+  }
+  return false;
+}
+
 }  // namespace
 
 class TIniParser {
  public:
   explicit TIniParser(TIniFile& doc) : doc_(doc), section_(&doc), current_(&doc) {}
 
-  void Run(const char* p, const char* end) {
-    while (p < end) {
+  // False when an object header would nest deeper than kMaxObjectNesting;
+  // parsing stops there.
+  bool Run(const char* p, const char* end) {
+    while (p < end && !tooDeep_) {
       const char* eq;
       const char* eol = FindLineEnd(p, end, eq);
       Line(p, eol, eq);
-      p = eol;
-      if (p < end) {
-        char c = *p++;
-        if (p < end && ((c == '\r' && *p == '\n') || (c == '\n' && *p == '\r'))) ++p;
-      }
+      p = SkipLineBreak(eol, end);
     }
+    return !tooDeep_;
   }
 
  private:
@@ -322,6 +366,10 @@ class TIniParser {
     } else {
       name = View(rest, last);
     }
+    if (open_.size() >= size_t(kMaxObjectNesting)) {
+      tooDeep_ = true;
+      return;
+    }
     TIniObject* obj = doc_.NewObject(name, cls);
     current_->Append(obj);
     open_.push_back(obj);
@@ -338,6 +386,7 @@ class TIniParser {
   TIniList* section_;
   TIniList* current_;
   std::vector<TIniList*> open_;
+  bool tooDeep_ = false;
 };
 
 // ---------------------------------------------------------------------------
@@ -418,14 +467,31 @@ void TIniFile::Clear() {
   raw_ = {};
 }
 
-void TIniFile::LoadText(std::string text) {
+void TIniFile::CopyFrom(const TIniFile& from) {
+  if (&from == this) return;
   Clear();
-  text_ = std::move(text);
-  Parse(text_.data(), text_.data() + text_.size());
+  loadError_.clear();
+  AppendCopy(from);
+  for (const TIniSection* s : from.sections_) AddSection(Keep(s->Name()))->AppendCopy(*s);
 }
 
-void TIniFile::Parse(const char* begin, const char* end) {
-  TIniParser(*this).Run(begin, end);
+bool TIniFile::LoadText(std::string text) {
+  Clear();
+  text_ = std::move(text);
+  return Parse(text_.data(), text_.data() + text_.size());
+}
+
+bool TIniFile::Parse(const char* begin, const char* end) {
+  loadError_.clear();
+  if (MoreLinesThan(begin, end, kMaxDocumentLines)) {
+    loadError_ = "The document has more than " + std::to_string(kMaxDocumentLines) + " lines";
+  } else if (!TIniParser(*this).Run(begin, end)) {
+    loadError_ = kObjectsTooDeepMessage;
+  } else {
+    return true;
+  }
+  Clear();
+  return false;
 }
 
 bool TIniFile::Load(TStream& stream) {
@@ -438,18 +504,13 @@ bool TIniFile::Load(TStream& stream) {
     return false;
   }
   std::string_view bytes = raw.View();
-  if (bytes.substr(0, 2) == "\xFF\xFE") {
-    LoadText(Utf16LeBytesToUtf8(bytes.substr(2)));
-  } else if (bytes.substr(0, 3) != "\xEF\xBB\xBF" && !IsAscii(bytes)) {
-    LoadText(AnsiToUtf8(bytes));
-  } else {
-    // UTF-8 and plain ASCII are parsed where they were read; the mark is skipped.
-    Clear();
-    size_t skip = bytes.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
-    raw_ = std::move(raw);
-    Parse(raw_.data.get() + skip, raw_.data.get() + raw_.size);
-  }
-  return true;
+  if (bytes.substr(0, 2) == "\xFF\xFE") return LoadText(Utf16LeBytesToUtf8(bytes.substr(2)));
+  if (bytes.substr(0, 3) != "\xEF\xBB\xBF" && !IsAscii(bytes)) return LoadText(AnsiToUtf8(bytes));
+  // UTF-8 and plain ASCII are parsed where they were read; the mark is skipped.
+  Clear();
+  size_t skip = bytes.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+  raw_ = std::move(raw);
+  return Parse(raw_.data.get() + skip, raw_.data.get() + raw_.size);
 }
 
 bool TIniFile::LoadFromFile(const std::string& path) {
@@ -642,8 +703,7 @@ bool TIniFile::DecodeOneValue(std::string_view value, std::string& text) {
 bool TIniFile::LoadOneValue(std::string_view value) {
   std::string text;
   if (!DecodeOneValue(value, text)) return false;
-  LoadText(std::move(text));
-  return true;
+  return LoadText(std::move(text));
 }
 
 // ---------------------------------------------------------------------------

@@ -28,6 +28,13 @@ class TIniFile;
 
 // Documents of this size or more are refused.
 inline constexpr int64_t kMaxDocumentSize = 134217728;
+// Documents of more lines are refused before any is parsed: whatever its
+// length, a parsed line costs about 100 bytes, an object 400, a section 220.
+inline constexpr size_t kMaxDocumentLines = 2000000;
+// Object sections nest at most this deep; a deeper document is refused, so
+// no walk over a loaded document meets more.
+inline constexpr int kMaxObjectNesting = 256;
+inline constexpr const char* kObjectsTooDeepMessage = "Objects nested deeper than 256 levels";
 
 enum class TIniKind : uint8_t { Item, Section, Object, File };
 
@@ -85,6 +92,9 @@ class TIniList : public TIniItem {
   TIniObject* AddObject(std::string_view name, std::string_view className);
   // Unlinks an item; a removed list's items go with it.
   void Remove(TIniItem* item);
+  // Appends copies of from's items, nested objects included, in document
+  // order (from may belong to another document). Any depth is safe.
+  void AppendCopy(const TIniList& from);
 
   // The first object with that name (and class, when given).
   TIniObject* FindObject(std::string_view name) const;
@@ -149,13 +159,19 @@ class TIniFile : public TIniList {
 
   // Reads the rest of the stream as a document (UTF-8 with mark, UTF-16LE with
   // mark, else the ANSI code page). False, with LoadError(), when the stream
-  // cannot be read or is 128 MB or larger.
+  // cannot be read, is 128 MB or larger, has more than kMaxDocumentLines
+  // lines or nests objects deeper than kMaxObjectNesting; the document is
+  // then empty.
   bool Load(TStream& stream);
   bool LoadFromFile(const std::string& path);
-  // Parses already decoded UTF-8 text.
-  void LoadText(std::string text);
+  // Parses already decoded UTF-8 text; false as Load for too many lines or
+  // too deep nesting.
+  bool LoadText(std::string text);
   const std::string& LoadError() const { return loadError_; }
   void Clear();
+  // Replaces the document with a copy of another, without writing and
+  // reading text, so no limit of the reader applies to it twice.
+  void CopyFrom(const TIniFile& from);
 
   // Document order, UTF-8, CR LF line ends, optional byte-order mark.
   std::string ToText(bool byteOrderMark) const;
@@ -199,7 +215,7 @@ class TIniFile : public TIniList {
   TIniItem* NewItem(std::string_view key, std::string_view value);
   TIniObject* NewObject(std::string_view name, std::string_view cls);
   TIniSection* AddSection(std::string_view name);
-  void Parse(const char* begin, const char* end);
+  bool Parse(const char* begin, const char* end);
   void DestroyLists();
   TIniSection* LookupSection(std::string_view name, uint32_t hash) const;
   void IndexSection(TIniSection* s);
@@ -227,5 +243,28 @@ bool ReadBool(const TIniList* list, std::string_view key, bool def);
 int ReadChoice(const TIniList* list, std::string_view key,
                std::initializer_list<std::string_view> choices, bool caseSensitive, int def);
 std::vector<std::string> ReadList(const TIniList* list, std::string_view key, char sep = ',');
+
+// Visits the objects below list depth first in document order, each before
+// its children; visit(object, depth) gets depth 1 for list's own objects and
+// returns whether to walk into the object. Keeps its own stack, so trees
+// built deeper than a document may nest are safe too.
+template <class TVisit>
+void WalkObjects(const TIniList* list, TVisit&& visit) {
+  if (!list) return;
+  struct TFrame {
+    const TIniList* list;
+    size_t next;
+  };
+  std::vector<TFrame> stack{{list, 0}};
+  while (!stack.empty()) {
+    TFrame& f = stack.back();
+    if (f.next == f.list->Objects().size()) {
+      stack.pop_back();
+      continue;
+    }
+    TIniObject* o = f.list->Objects()[f.next++];
+    if (visit(o, int(stack.size()))) stack.push_back({o, 0});
+  }
+}
 
 }  // namespace lum

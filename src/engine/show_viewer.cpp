@@ -10,7 +10,7 @@ namespace lum {
 
 std::unique_ptr<TIniFile> CopyDocument(const TIniFile& document) {
   auto copy = std::make_unique<TIniFile>();
-  copy->LoadText(document.ToText(false));
+  copy->CopyFrom(document);
   return copy;
 }
 

@@ -9,36 +9,61 @@
 #include <cstring>
 
 #include "foundation/errors.h"
+#include "foundation/side_file.h"
 
 namespace lum {
 
 namespace {
 
-int OpenFd(const std::string& path, TFileStream::TMode mode) {
-  int flags = O_CLOEXEC;
+constexpr int kNotRegular = -2;  // OpenFd's answer for a FIFO, device, socket or folder
+
+// Never blocks: a FIFO without writer or a device would otherwise hold open()
+// forever; what a read mode finds must be a regular file.
+int OpenFd(const std::string& path, TFileStream::TMode mode, int permissions) {
+  int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  bool readMode = false;
   switch (mode) {
     case TFileStream::TMode::OpenRead:
       flags |= O_RDONLY;
+      readMode = true;
       break;
     case TFileStream::TMode::OpenReadWrite:
       flags |= O_RDWR;
+      readMode = true;
       break;
     case TFileStream::TMode::Create:
       flags |= O_RDWR | O_CREAT | O_TRUNC;
       break;
+    case TFileStream::TMode::CreateNew:
+      flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
+      break;
   }
   int fd;
-  do fd = ::open(path.c_str(), flags, 0644);
+  do fd = ::open(path.c_str(), flags, mode_t(permissions));
   while (fd < 0 && errno == EINTR);
-  if (fd >= 0) {
-    struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-      ::close(fd);
-      errno = EISDIR;
-      return -1;
-    }
+  // ENXIO: a socket, a FIFO without reader or a device without its hardware.
+  if (fd < 0) return errno == ENXIO ? kNotRegular : -1;
+  struct stat st;
+  const bool statOk = fstat(fd, &st) == 0;
+  if (!statOk || S_ISDIR(st.st_mode)) {
+    const int e = statOk ? EISDIR : errno;
+    ::close(fd);
+    errno = e;
+    return -1;
   }
+  // Writing to a character device (/dev/null as log) stays possible; reading
+  // a show from one is refused.
+  if (!S_ISREG(st.st_mode) && (readMode || !S_ISCHR(st.st_mode))) {
+    ::close(fd);
+    return kNotRegular;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
+}
+
+std::string OpenFailure(const std::string& path, int fd) {
+  const char* why = fd == kNotRegular ? "Not a regular file" : std::strerror(errno);
+  return "Cannot open file \"" + path + "\". " + why;
 }
 
 }  // namespace
@@ -46,16 +71,15 @@ int OpenFd(const std::string& path, TFileStream::TMode mode) {
 TFileStream::TFileStream(int fd, std::string path)
     : fd_(fd), path_(std::move(path)), buf_(new char[kBufferSize]) {}
 
-TFileStream::TFileStream(const std::string& path, TMode mode)
+TFileStream::TFileStream(const std::string& path, TMode mode, int permissions)
     : path_(path), buf_(new char[kBufferSize]) {
-  fd_ = OpenFd(path, mode);
-  if (fd_ < 0) {
-    throw EFOpenError("Cannot open file \"" + path + "\". " + std::strerror(errno));
-  }
+  const int fd = OpenFd(path, mode, permissions);
+  if (fd < 0) throw EFOpenError(OpenFailure(path, fd));
+  fd_ = fd;
 }
 
 std::unique_ptr<TFileStream> TFileStream::TryOpenRead(const std::string& path) {
-  int fd = OpenFd(path, TMode::OpenRead);
+  const int fd = OpenFd(path, TMode::OpenRead, 0);
   if (fd < 0) return nullptr;
   return std::unique_ptr<TFileStream>(new TFileStream(fd, path));
 }
@@ -184,22 +208,9 @@ void TFileStream::SetSize(int64_t size) {
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
-  // Written aside and renamed over the file: a failed write never leaves a
-  // cut file where a whole one stood.
-  const std::string part = path + ".part" + std::to_string(getpid());
-  try {
-    TFileStream f(part, TFileStream::TMode::Create);
-    f.WriteBuffer(bytes.data(), bytes.size());
-    f.Flush();
-  } catch (...) {
-    unlink(part.c_str());
-    throw;
-  }
-  if (rename(part.c_str(), path.c_str()) != 0) {
-    const int e = errno;
-    unlink(part.c_str());
-    throw EFOpenError("Cannot create file \"" + path + "\". " + std::strerror(e));
-  }
+  TSideFile side(path);
+  side.Stream().WriteBuffer(bytes.data(), bytes.size());
+  side.Commit();
 }
 
 std::string ReadFileBytes(const std::string& path, int64_t limit) {

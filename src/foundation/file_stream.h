@@ -11,13 +11,18 @@ namespace lum {
 
 class TFileStream : public TStream {
  public:
-  enum class TMode { OpenRead, OpenReadWrite, Create };
+  // OpenRead/OpenReadWrite open regular files only and never block (a FIFO or
+  // device is refused). CreateNew makes a new file and fails when anything,
+  // a link included, already exists at the path.
+  enum class TMode { OpenRead, OpenReadWrite, Create, CreateNew };
 
-  // Opens or creates the file; throws EFOpenError with the reason on failure.
-  TFileStream(const std::string& path, TMode mode);
+  // Opens or creates the file (new files get permissions less the umask);
+  // throws EFOpenError with the reason on failure.
+  TFileStream(const std::string& path, TMode mode, int permissions = 0644);
   ~TFileStream() override;
 
-  // Opens an existing file for reading, or nothing when it cannot be opened.
+  // Opens an existing regular file for reading, or nothing when it cannot be
+  // opened (SpecialFileExists tells a FIFO or device from a missing file).
   static std::unique_ptr<TFileStream> TryOpenRead(const std::string& path);
 
   size_t Read(void* buffer, size_t count) override;
@@ -47,7 +52,8 @@ class TFileStream : public TStream {
 };
 
 // Writes the whole string to the file, replacing it only once all of it is
-// written (through a file beside it); throws on failure.
+// written (through a TSideFile: a link at path is replaced, not followed);
+// throws on failure.
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 // Reads a whole file, refusing files larger than limit; throws on failure.
 std::string ReadFileBytes(const std::string& path, int64_t limit = int64_t(1) << 30);

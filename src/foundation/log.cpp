@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "foundation/clock.h"
 #include "foundation/file_stream.h"
 #include "foundation/paths.h"
+#include "foundation/utf.h"
 
 namespace lum {
 
@@ -32,7 +34,7 @@ std::string TLog::Format(std::string_view text) const {
   std::string line = prefix_;
   if (threadIds_) line += fmt::format("#{:04X} ", ThreadId());
   if (times_) line += fmt::format("[{}] ", MsSinceStart());
-  line += text;
+  line += EscapeControlChars(text);
   return line;
 }
 
@@ -147,6 +149,30 @@ bool InstallFileLog(const std::string& path) {
     SetLog(std::make_unique<TLog>());
     return false;
   }
+}
+
+std::string EscapeControlChars(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x7F) {
+      out += char(c);
+      ++i;
+      continue;
+    }
+    const size_t from = i;
+    const char32_t cp = c < 0x80 ? c : DecodeUtf8(text, i);
+    if (c < 0x80 || i == from + 1) {
+      out += fmt::format("\\x{:02x}", c);  // C0, DEL, or a byte outside any sequence
+      i = from + 1;
+    } else if (cp < 0xA0) {
+      out += fmt::format("\\u{:04x}", uint32_t(cp));
+    } else {
+      out.append(text.substr(from, i - from));
+    }
+  }
+  return out;
 }
 
 }  // namespace lum

@@ -3,7 +3,8 @@
 // TStdLog writes to the diagnostic output (stderr); TStreamLog writes to a
 // stream and TFileLog to a file (UTF-8 with byte-order mark, CR LF lines).
 // Line: prefix, optionally "#" + thread id in hex + " ", optionally
-// "[" + ms since start + "] ", then the text.
+// "[" + ms since start + "] ", then the text with its control characters
+// escaped (lines often quote what a show supplied).
 #include <memory>
 #include <mutex>
 #include <string>
@@ -80,5 +81,11 @@ void SetLog(std::unique_ptr<TLog> log);
 std::string DefaultLogPath(const std::string& executablePath);
 // Installs a file log at path; on failure keeps a discarding log and returns false.
 bool InstallFileLog(const std::string& path);
+
+// Text that cannot drive a terminal, for log lines and printed show text:
+// C0 controls (tab and line ends included), DEL and bytes that are not UTF-8
+// become "\x1b"; C1 controls written in UTF-8 become "\u009b". Everything
+// else, backslashes included, stays as it is.
+std::string EscapeControlChars(std::string_view text);
 
 }  // namespace lum

@@ -72,6 +72,12 @@ bool DirectoryExists(const std::string& path) {
   return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool SpecialFileExists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
+         !S_ISDIR(st.st_mode);
+}
+
 bool ForceDirectories(const std::string& path) {
   if (path.empty()) return false;
   for (size_t sep = path.find('/', 1); sep != std::string::npos; sep = path.find('/', sep + 1)) {

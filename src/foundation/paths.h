@@ -25,6 +25,9 @@ std::string CurrentFolder();
 
 bool FileExists(const std::string& path);       // a regular file (links followed)
 bool DirectoryExists(const std::string& path);  // a folder (links followed)
+// Something that is neither a regular file nor a folder: a FIFO, device or
+// socket (links followed). Shows are never read from one.
+bool SpecialFileExists(const std::string& path);
 // Creates the folder and any missing parents (as "mkdir -p"); true when the
 // folder exists afterwards.
 bool ForceDirectories(const std::string& path);

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "imaging/picture_budget.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -82,6 +84,14 @@ void CheckPictureSize(int64_t width, int64_t height) {
   }
 }
 
+int64_t BitmapBytes(int64_t width, int64_t height, TPixelFormat format) {
+  return ((width * BytesPerPixel(format) + 3) & ~int64_t(3)) * height;
+}
+
+int64_t LevelBytes(int w0, int h0, TPixelFormat format, int level) {
+  return BitmapBytes(MipDimension(w0, level), MipDimension(h0, level), format);
+}
+
 TBitmap::TBitmap(int width, int height, TPixelFormat format, int level)
     : width_(width), height_(height), format_(format), level_(level) {
   CheckPictureSize(width, height);
@@ -89,6 +99,15 @@ TBitmap::TBitmap(int width, int height, TPixelFormat format, int level)
   if (bpp == 0) throw EImageError("Bitmap without pixel format");
   pitch_ = (size_t(width) * size_t(bpp) + 3) & ~size_t(3);
   const size_t bytes = pitch_ * size_t(height);
+  Allocate(bytes);
+  TPictureBudget::Process().Charge(int64_t(bytes));
+}
+
+TBitmap::~TBitmap() {
+  TPictureBudget::Process().Release(int64_t(ByteSize()));
+}
+
+void TBitmap::Allocate(size_t bytes) {
   // Large pictures take huge pages where the system offers them: a decoded
   // photo touches every page once, and 4 KB pages make that a fault per page.
   constexpr size_t kLarge = size_t(8) << 20, kHuge = size_t(2) << 20;
@@ -300,14 +319,19 @@ TRef<TBitmap> HalveBitmap(const TBitmap& source) {
   return out;
 }
 
+void HalveRowPair(TPixelFormat format, const uint8_t* r0, const uint8_t* r1, int srcWidth,
+                  uint8_t* out) {
+  if (format == TPixelFormat::Bgra32)
+    HalveRowsBgra(r0, r1, srcWidth, out);
+  else
+    HalveRows<3>(r0, r1, srcWidth, out);
+}
+
 namespace {
 void HalveRow(TPixelFormat f, const TBitmap& src, int y, uint8_t* out) {
   const uint8_t* r0 = src.Row(2 * y);
   const uint8_t* r1 = 2 * y + 1 < src.Height() ? src.Row(2 * y + 1) : r0;
-  if (f == TPixelFormat::Bgra32)
-    HalveRowsBgra(r0, r1, src.Width(), out);
-  else
-    HalveRows<3>(r0, r1, src.Width(), out);
+  HalveRowPair(f, r0, r1, src.Width(), out);
 }
 }  // namespace
 

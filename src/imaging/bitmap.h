@@ -32,7 +32,8 @@ class EImageError : public ELumError {
   using ELumError::ELumError;
 };
 
-// The budget in force (kMaxPicturePixels unless lowered, as fuzzing does).
+// The pixel budget of one picture (kMaxPicturePixels unless lowered, as
+// fuzzing does). The memory of all pictures together is TPictureBudget's.
 int64_t PictureBudget();
 void SetPictureBudget(int64_t pixels);
 
@@ -47,11 +48,19 @@ struct TPixelMemory {
   size_t mapped = 0;  // bytes mapped; 0: from new[]
 };
 
+// Bytes of a bitmap's pixels (rows padded to 4 bytes); 0 for no format.
+int64_t BitmapBytes(int64_t width, int64_t height, TPixelFormat format);
+// The same for mip level n of a picture of level-0 size w0 x h0.
+int64_t LevelBytes(int w0, int h0, TPixelFormat format, int level);
+
 class TBitmap : public TRefObject {
  public:
   // Uninitialised pixels; rows padded to 4 bytes. Throws EImageError for
-  // sizes PictureSizeAllowed refuses.
+  // sizes PictureSizeAllowed refuses. The pixels are charged to the
+  // process's picture budget (TPictureBudget) while the bitmap lives; the
+  // charge never refuses: decoders ask the budget before they get here.
   TBitmap(int width, int height, TPixelFormat format, int level = 0);
+  ~TBitmap() override;
 
   int Width() const { return width_; }
   int Height() const { return height_; }
@@ -72,6 +81,8 @@ class TBitmap : public TRefObject {
   void Fill(uint8_t r, uint8_t g, uint8_t b, uint8_t a = 255);
 
  private:
+  void Allocate(size_t bytes);
+
   int width_, height_;
   size_t pitch_;
   TPixelFormat format_;
@@ -93,5 +104,10 @@ bool HalveBitmapTwice(const TBitmap& source, TRef<TBitmap>& half, TRef<TBitmap>&
 TRef<TBitmap> RotateBitmap(const TBitmap& source, int exifCode);
 // Size of mip level n of a picture: each level halves, rounding up.
 int MipDimension(int size0, int level);
+// One row of the half-size picture from two rows of srcWidth pixels (the
+// same row twice for the last one of an odd height): box averages, as
+// HalveBitmap makes them. 24 and 32 bits only.
+void HalveRowPair(TPixelFormat format, const uint8_t* r0, const uint8_t* r1, int srcWidth,
+                  uint8_t* out);
 
 }  // namespace lum

@@ -1,11 +1,13 @@
 #include "imaging/bmp_reader.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <vector>
 
 #include "imaging/bitmap_store.h"
 #include "imaging/loaders.h"
+#include "imaging/picture_budget.h"
 
 namespace lum {
 
@@ -273,6 +275,24 @@ TRef<TBitmap> ReadBmpAt(TStream& s, int64_t start) {
   // Uncompressed pixels must all be in the file before anything is allocated.
   if (!rle && streamSize >= 0 && dataStart + rowSize * h.height > streamSize) return nullptr;
 
+  // Run-length data may say little and mean many pixels: like a GIF's
+  // screen, at most 1024 pixels a byte of it (at least 4 megapixels). Both
+  // the decoded indices and the picture must fit the picture budget before
+  // either is made.
+  if (rle && streamSize >= 0 &&
+      h.width * h.height > std::max<int64_t>(int64_t(1) << 22, (streamSize - dataStart) * 1024)) {
+    Log().Line("BMP refused: " + std::to_string(h.width) + " x " + std::to_string(h.height) +
+               " pixels from " + std::to_string(streamSize - dataStart) +
+               " bytes of run-length data");
+    return nullptr;
+  }
+  const int64_t indexBytes = rle ? rowSize * h.height : 0;
+  const int64_t bytes = BitmapBytes(h.width, h.height, format) + indexBytes;
+  if (!TPictureBudget::Process().Fits(bytes)) {
+    Log().Line("BMP refused: its " + std::to_string(Megabytes(bytes)) +
+               " MB do not fit the picture budget now");
+    return nullptr;
+  }
   auto bmp = MakeRef<TBitmap>(int(h.width), int(h.height), format);
   const int w = int(h.width), ht = int(h.height);
   auto destRow = [&](int64_t fileRow) {
@@ -284,6 +304,7 @@ TRef<TBitmap> ReadBmpAt(TStream& s, int64_t start) {
     std::string packed;
     int64_t limit = streamSize >= 0 ? streamSize - dataStart : kMaxPictureFileBytes;
     if (!ReadRestLimited(s, limit, packed)) return nullptr;
+    TPictureCharge charge(indexBytes);
     std::vector<uint8_t> rows(size_t(rowSize) * size_t(ht), 0);
     DecodeRle(reinterpret_cast<const uint8_t*>(packed.data()), packed.size(), h.bits, w, ht,
               size_t(rowSize), rows.data());

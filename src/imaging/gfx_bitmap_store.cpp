@@ -1,5 +1,6 @@
 #include "imaging/gfx_bitmap_store.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -8,6 +9,8 @@
 #include "foundation/log.h"
 #include "imaging/bmp_reader.h"
 #include "imaging/loaders.h"
+#include "imaging/mip_reducer.h"
+#include "imaging/picture_budget.h"
 
 namespace lum {
 
@@ -80,36 +83,69 @@ TGfxBitmapStore::TGfxBitmapStore(TGfxHeader header, std::unique_ptr<TMemoryStrea
       header_(std::move(header)),
       packed_(std::move(packed)) {}
 
-TRef<TBitmap> TGfxBitmapStore::DecodeLevel(int level) {
-  if (level != 0) return nullptr;
-  TRef<TBitmap> result;
-  if (packed_) {
-    try {
-      // A BMP of the declared size cannot be larger than this; the declared
-      // original size only narrows it.
-      int64_t bound = 14 + 124 + 12 + 1024 + int64_t(header_.width) * header_.height * 4 +
-                      int64_t(header_.height) * 4;
-      int64_t limit = std::min(bound, header_.originalSize);
+int64_t TGfxBitmapStore::InflatedLimit() const {
+  // A BMP of the declared size cannot be larger than this; the declared
+  // original size only narrows it.
+  const int64_t bound = 14 + 124 + 12 + 1024 + int64_t(header_.width) * header_.height * 4 +
+                        int64_t(header_.height) * 4;
+  return std::min(bound, header_.originalSize);
+}
+
+int64_t TGfxBitmapStore::DecodeBytes(int level) const {
+  const int w = header_.width, h = header_.height;
+  const int64_t result = level > 0 || !packed_ ? LevelBytes(w, h, TPixelFormat::Bgra32, level) : 0;
+  // The inflated file and the picture read from it, at full size.
+  const int64_t working = packed_ ? InflatedLimit() + BitmapBytes(w, h, TPixelFormat::Bgra32) : 0;
+  return result + working;
+}
+
+TRef<TBitmap> TGfxBitmapStore::DecodeFull() {
+  const int64_t working =
+      InflatedLimit() + BitmapBytes(header_.width, header_.height, TPixelFormat::Bgra32);
+  if (!TPictureBudget::Process().Fits(working)) {
+    Log().Line("Picture \"" + header_.file + "\" refused: decoding it takes " +
+               std::to_string(Megabytes(working)) + " MB, more than the picture budget has left");
+    return nullptr;
+  }
+  try {
+    TRef<TBitmap> decoded;
+    {
+      TPictureCharge charge(InflatedLimit());
       TMemoryStream bmp;
       packed_->SetPosition(0);
       InflateWithCallbacks(
-          *packed_, bmp, [this] { ReportProgress(0.5); }, limit);
+          *packed_, bmp, [this] { ReportProgress(0.5); }, InflatedLimit());
       bmp.SetPosition(0);
-      TRef<TBitmap> decoded = ReadBmp(bmp);
-      if (decoded && decoded->Width() == header_.width && decoded->Height() == header_.height)
-        result = decoded->Format() == TPixelFormat::Bgra32
-                     ? decoded
-                     : ConvertBitmap(*decoded, TPixelFormat::Bgra32);
-    } catch (const ELumError& e) {
-      Log().Line("Damaged picture \"" + header_.file + "\": " + e.what());
+      decoded = ReadBmp(bmp);
     }
-    packed_.reset();
+    if (decoded && decoded->Width() == header_.width && decoded->Height() == header_.height)
+      return decoded->Format() == TPixelFormat::Bgra32
+                 ? decoded
+                 : ConvertBitmap(*decoded, TPixelFormat::Bgra32);
+  } catch (const ELumError& e) {
+    Log().Line("Damaged picture \"" + header_.file + "\": " + e.what());
   }
-  if (!result) {
-    result = MakeRef<TBitmap>(header_.width, header_.height, TPixelFormat::Bgra32);
+  return nullptr;
+}
+
+TRef<TBitmap> TGfxBitmapStore::DecodeLevel(int level) {
+  if (level < 0) return nullptr;
+  TRef<TBitmap> full = packed_ ? DecodeFull() : nullptr;
+  // Once level 0 is made no finer level can be asked for.
+  if (level == 0) packed_.reset();
+  TRef<TBitmap> result;
+  if (full && level == 0) {
+    result = full;
+  } else if (full) {
+    TMipReducer out(header_.width, header_.height, TPixelFormat::Bgra32, level);
+    for (int y = 0; y < full->Height(); ++y) out.Add(full->Row(y));
+    result = out.Finish();
+  } else {
+    result = MakeRef<TBitmap>(MipDimension(header_.width, level),
+                              MipDimension(header_.height, level), TPixelFormat::Bgra32);
     result->Fill(kBlankGfxGrey, kBlankGfxGrey, kBlankGfxGrey, 255);
   }
-  result->SetLevel(0);
+  result->SetLevel(level);
   ReportProgress(1.0);
   return result;
 }
@@ -129,6 +165,7 @@ TRef<TBitmapStore> LoadGfxPicture(TLoadRequest& request) {
   }
   auto store = MakeRef<TGfxBitmapStore>(std::move(header), std::move(packed));
   store->SetProgress(request.progress);
+  store->SetName(std::string(request.name));
   guard.Keep();
   return store;
 }

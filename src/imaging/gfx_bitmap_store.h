@@ -1,6 +1,7 @@
 #pragma once
 // The player's own ".kvgfx" pictures: "KVGF", named text fields, then a raw
-// deflate stream of a BMP file. Decoded on first use; a damaged payload
+// deflate stream of a BMP file. Decoded on first use, at the level asked
+// for; a damaged payload, or one too large for the picture budget left,
 // gives a blank picture of the declared size.
 #include <map>
 #include <memory>
@@ -34,10 +35,18 @@ class TGfxBitmapStore : public TBitmapStore {
 
  protected:
   TRef<TBitmap> DecodeLevel(int level) override;
+  bool DecodesAnyLevel() const override { return true; }
+  int64_t DecodeBytes(int level) const override;
 
  private:
+  // Most bytes the payload may inflate to.
+  int64_t InflatedLimit() const;
+  // Level 0 from the payload, 32-bit; nothing when it is damaged or does
+  // not fit the budget (logged).
+  TRef<TBitmap> DecodeFull();
+
   TGfxHeader header_;
-  std::unique_ptr<TMemoryStream> packed_;  // freed after the first decode
+  std::unique_ptr<TMemoryStream> packed_;  // freed once level 0 is decoded
 };
 
 // Writes a .kvgfx file (tests, tools): header fields then the BMP deflated.

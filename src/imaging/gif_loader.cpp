@@ -7,6 +7,7 @@
 
 #include "foundation/log.h"
 #include "imaging/loaders.h"
+#include "imaging/picture_budget.h"
 
 namespace lum {
 
@@ -23,6 +24,9 @@ int ReadFromStream(GifFileType* gif, GifByteType* out, int n) {
 
 struct TGifCloser {
   GifFileType* gif;
+  TGifCloser(GifFileType* g) : gif(g) {}
+  TGifCloser(TGifCloser&& o) noexcept : gif(o.gif) { o.gif = nullptr; }
+  TGifCloser(const TGifCloser&) = delete;
   ~TGifCloser() {
     int err;
     if (gif) DGifCloseFile(gif, &err);
@@ -35,127 +39,182 @@ struct TFrameControl {
   int transparent = -1;
 };
 
-// Decodes up to maxFrames composed frames (W x H BGRA each, one after the other).
-bool DecodeGif(TStream& stream, int maxFrames, std::vector<uint8_t>& frames, int& w, int& h,
-               std::vector<int>& delays) {
-  int err = 0;
-  GifFileType* gif = DGifOpen(&stream, ReadFromStream, &err);
-  if (!gif) return false;
-  TGifCloser closer{gif};
-  w = gif->SWidth;
-  h = gif->SHeight;
-  if (!PictureSizeAllowed(w, h)) {
-    Log().Line("GIF refused: logical screen " + std::to_string(w) + " x " + std::to_string(h));
-    return false;
+// Reads an extension record; a graphics control block fills control. False
+// for damaged data.
+bool ReadExtension(GifFileType* gif, TFrameControl& control) {
+  int code;
+  GifByteType* ext;
+  if (DGifGetExtension(gif, &code, &ext) != GIF_OK) return false;
+  if (code == GRAPHICS_EXT_FUNC_CODE && ext && ext[0] >= 4) {
+    control.disposal = (ext[1] >> 2) & 7;
+    control.delayMs = (ext[2] | ext[3] << 8) * 10;
+    control.transparent = (ext[1] & 1) ? ext[4] : -1;
   }
-  // The logical screen is allocated before any frame data is read: a screen
-  // far larger than the file could fill is refused (1024 pixels a byte, at
-  // least 4 megapixels).
-  int64_t fileSize = stream.Size();
-  if (fileSize >= 0 && int64_t(w) * h > std::max<int64_t>(int64_t(1) << 22, fileSize * 1024)) {
-    Log().Line("GIF refused: logical screen too large for the file");
-    return false;
-  }
-  const size_t frameBytes = size_t(w) * size_t(h) * 4;
-  std::vector<uint8_t> canvas(frameBytes, 0), saved;
-  std::vector<uint8_t> line;
-  TFrameControl control, previous;
-  int prevLeft = 0, prevTop = 0, prevW = 0, prevH = 0;
-  bool havePrevious = false;
-  int count = 0;
+  while (ext)
+    if (DGifGetExtensionNext(gif, &ext) != GIF_OK) return false;
+  return true;
+}
+
+// The next image record's descriptor, reading the extensions before it;
+// false at the end of the file or at damaged records.
+bool NextImage(GifFileType* gif, TFrameControl& control) {
   GifRecordType type;
-  while (count < maxFrames && DGifGetRecordType(gif, &type) == GIF_OK) {
-    if (type == TERMINATE_RECORD_TYPE) break;
+  while (DGifGetRecordType(gif, &type) == GIF_OK && type != TERMINATE_RECORD_TYPE) {
     if (type == EXTENSION_RECORD_TYPE) {
-      int code;
-      GifByteType* ext;
-      if (DGifGetExtension(gif, &code, &ext) != GIF_OK) break;
-      if (code == GRAPHICS_EXT_FUNC_CODE && ext && ext[0] >= 4) {
-        control.disposal = (ext[1] >> 2) & 7;
-        control.delayMs = (ext[2] | ext[3] << 8) * 10;
-        control.transparent = (ext[1] & 1) ? ext[4] : -1;
-      }
-      bool ok = true;
-      while (ext) {
-        if (DGifGetExtensionNext(gif, &ext) != GIF_OK) {
-          ok = false;
-          break;
-        }
-      }
-      if (!ok) break;
-      continue;
+      if (!ReadExtension(gif, control)) return false;
+    } else if (type == IMAGE_DESC_RECORD_TYPE) {
+      if (DGifGetImageDesc(gif) != GIF_OK) return false;
+      const GifImageDesc& d = gif->Image;
+      return d.Width > 0 && d.Height > 0 && d.Width <= 65535 && d.Height <= 65535;
     }
-    if (type != IMAGE_DESC_RECORD_TYPE) continue;
-    if (DGifGetImageDesc(gif) != GIF_OK) break;
-    const GifImageDesc& d = gif->Image;
-    if (d.Width <= 0 || d.Height <= 0 || d.Width > 65535 || d.Height > 65535) break;
-    // The frame before: dispose of it as it asked.
-    if (havePrevious) {
+  }
+  return false;
+}
+
+// What a first pass over the records finds, no pixels decoded.
+struct TGifSurvey {
+  int frames = 0;
+  bool restores = false;  // some frame asks for the canvas before it back
+};
+
+TGifSurvey Survey(GifFileType* gif, int maxFrames) {
+  TGifSurvey survey;
+  TFrameControl control;
+  while (survey.frames < maxFrames && NextImage(gif, control)) {
+    ++survey.frames;
+    survey.restores = survey.restores || control.disposal == 3;
+    control = TFrameControl{};
+    int codeSize;
+    GifByteType* block;
+    if (DGifGetCode(gif, &codeSize, &block) != GIF_OK) break;
+    while (block)
+      if (DGifGetCodeNext(gif, &block) != GIF_OK) return survey;
+  }
+  return survey;
+}
+
+// The screen-sized area of frame column f of the atlas.
+struct TAtlas {
+  TBitmap& bitmap;
+  int w, h;
+  uint8_t* At(int f, int x, int y) const { return bitmap.Row(y) + (size_t(f) * w + x) * 4; }
+  void CopyColumn(int from, int to) const {
+    for (int y = 0; y < h; ++y) std::memcpy(At(to, 0, y), At(from, 0, y), size_t(w) * 4);
+  }
+};
+
+// Row of the image for the i-th line of data: interlaced rows come in four
+// passes (every 8th from 0, every 8th from 4, every 4th from 2, every 2nd from 1).
+int ImageRow(const GifImageDesc& d, int i) {
+  if (!d.Interlace) return i;
+  const int n1 = (d.Height + 7) / 8, n2 = (d.Height + 3) / 8, n3 = (d.Height + 1) / 4;
+  if (i < n1) return i * 8;
+  if (i < n1 + n2) return (i - n1) * 8 + 4;
+  if (i < n1 + n2 + n3) return (i - n1 - n2) * 4 + 2;
+  return (i - n1 - n2 - n3) * 2 + 1;
+}
+
+// Draws the current image's lines into column f; false when its data is damaged.
+bool DrawImage(GifFileType* gif, const TAtlas& atlas, int f, const TFrameControl& control,
+               std::vector<GifPixelType>& line) {
+  const GifImageDesc& d = gif->Image;
+  const ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
+  line.resize(size_t(d.Width));
+  for (int i = 0; i < d.Height; ++i) {
+    if (DGifGetLine(gif, line.data(), d.Width) != GIF_OK) return false;
+    const int y = d.Top + ImageRow(d, i);
+    if (y < 0 || y >= atlas.h) continue;  // outside the logical screen
+    for (int x = 0; x < d.Width; ++x) {
+      const int cx = d.Left + x;
+      const int idx = line[size_t(x)];
+      if (cx < 0 || cx >= atlas.w || idx == control.transparent) continue;
+      uint8_t* p = atlas.At(f, cx, y);
+      if (map && idx < map->ColorCount) {
+        const GifColorType& c = map->Colors[idx];
+        p[0] = c.Blue;
+        p[1] = c.Green;
+        p[2] = c.Red;
+      } else {
+        p[0] = p[1] = p[2] = 0;
+      }
+      p[3] = 255;
+    }
+  }
+  return true;
+}
+
+// Composes up to `frames` frames, each in its own column of the atlas,
+// which starts as a copy of the column before with that frame's disposal
+// applied. Returns the frames decoded; their delays go to delays.
+int DecodeFrames(GifFileType* gif, const TAtlas& atlas, int frames, std::vector<int>& delays) {
+  TRef<TBitmap> saved;  // the canvas a frame with disposal 3 gives back
+  std::vector<GifPixelType> line;
+  TFrameControl control, previous;
+  GifImageDesc prev{};
+  int count = 0;
+  for (int y = 0; y < atlas.h; ++y) std::memset(atlas.At(0, 0, y), 0, size_t(atlas.w) * 4);
+  while (count < frames && NextImage(gif, control)) {
+    const int f = count;
+    if (f > 0) {
+      atlas.CopyColumn(f - 1, f);
       if (previous.disposal == 2) {
-        for (int y = std::max(prevTop, 0); y < std::min(prevTop + prevH, h); ++y)
-          for (int x = std::max(prevLeft, 0); x < std::min(prevLeft + prevW, w); ++x)
-            std::memset(&canvas[(size_t(y) * w + x) * 4], 0, 4);
-      } else if (previous.disposal == 3 && !saved.empty()) {
-        canvas = saved;
+        for (int y = std::max(prev.Top, 0); y < std::min(prev.Top + prev.Height, atlas.h); ++y)
+          for (int x = std::max(prev.Left, 0); x < std::min(prev.Left + prev.Width, atlas.w); ++x)
+            std::memset(atlas.At(f, x, y), 0, 4);
+      } else if (previous.disposal == 3 && saved) {
+        for (int y = 0; y < atlas.h; ++y)
+          std::memcpy(atlas.At(f, 0, y), saved->Row(y), size_t(atlas.w) * 4);
       }
     }
-    if (control.disposal == 3) saved = canvas;
-    const ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
-    line.resize(size_t(d.Width));
-    bool damaged = false;
-    for (int i = 0; i < d.Height; ++i) {
-      int row = i;
-      if (d.Interlace) {
-        // Rows come in four passes: every 8th from 0, every 8th from 4, every 4th from 2, every 2nd
-        // from 1.
-        int n1 = (d.Height + 7) / 8, n2 = (d.Height + 3) / 8, n3 = (d.Height + 1) / 4;
-        if (i < n1)
-          row = i * 8;
-        else if (i < n1 + n2)
-          row = (i - n1) * 8 + 4;
-        else if (i < n1 + n2 + n3)
-          row = (i - n1 - n2) * 4 + 2;
-        else
-          row = (i - n1 - n2 - n3) * 2 + 1;
-      }
-      if (DGifGetLine(gif, line.data(), d.Width) != GIF_OK) {
-        damaged = true;
-        break;
-      }
-      int y = d.Top + row;
-      if (y < 0 || y >= h) continue;  // outside the logical screen
-      for (int x = 0; x < d.Width; ++x) {
-        int cx = d.Left + x;
-        if (cx < 0 || cx >= w) continue;
-        int idx = line[size_t(x)];
-        if (idx == control.transparent) continue;
-        uint8_t* p = &canvas[(size_t(y) * w + cx) * 4];
-        if (map && idx < map->ColorCount) {
-          const GifColorType& c = map->Colors[idx];
-          p[0] = c.Blue;
-          p[1] = c.Green;
-          p[2] = c.Red;
-        } else {
-          p[0] = p[1] = p[2] = 0;
-        }
-        p[3] = 255;
-      }
+    if (control.disposal == 3) {
+      if (!saved) saved = MakeRef<TBitmap>(atlas.w, atlas.h, TPixelFormat::Bgra32);
+      for (int y = 0; y < atlas.h; ++y)
+        std::memcpy(saved->Row(y), atlas.At(f, 0, y), size_t(atlas.w) * 4);
     }
-    frames.insert(frames.end(), canvas.begin(), canvas.end());
+    const bool intact = DrawImage(gif, atlas, f, control, line);
     delays.push_back(control.delayMs);
     ++count;
     previous = control;
-    prevLeft = d.Left;
-    prevTop = d.Top;
-    prevW = d.Width;
-    prevH = d.Height;
-    havePrevious = true;
+    prev = gif->Image;
     control = TFrameControl{};
-    if (damaged) break;  // what was decoded of this frame stays; the rest is lost
-    // Each further frame widens the atlas: stop before it would leave the budget.
-    if (!PictureSizeAllowed(int64_t(w) * (count + 1), h)) break;
+    if (!intact) break;  // what was decoded of this frame stays; the rest is lost
   }
-  return count > 0;
+  return count;
+}
+
+// How many frames the atlas may hold: within the pixel budget of one
+// picture, 1024 pixels a byte of file (at least 4 megapixels), and the
+// picture memory left; the canvas kept for disposal 3 counts too.
+int64_t FramesAllowed(int w, int h, int64_t fileSize, bool restores) {
+  const int64_t pixels = int64_t(w) * h;
+  int64_t n = PictureBudget() / pixels;
+  if (fileSize >= 0) n = std::min(n, std::max<int64_t>(int64_t(1) << 22, fileSize * 1024) / pixels);
+  const TPictureBudget& budget = TPictureBudget::Process();
+  const int64_t left = budget.Limit() - budget.Used() - (restores ? pixels * 4 : 0);
+  return std::min(n, std::max<int64_t>(left, 0) / (pixels * 4));
+}
+
+// Opens the GIF at the stream's position and checks its logical screen;
+// nothing (logged) for a screen outside the budget or far larger than the
+// file could fill (1024 pixels a byte, at least 4 megapixels): the atlas is
+// allocated before any frame data is decoded.
+TGifCloser OpenGif(TStream& stream) {
+  int err = 0;
+  TGifCloser gif{DGifOpen(&stream, ReadFromStream, &err)};
+  if (!gif.gif) return gif;
+  const int w = gif.gif->SWidth, h = gif.gif->SHeight;
+  const int64_t fileSize = stream.Size();
+  if (!PictureSizeAllowed(w, h)) {
+    Log().Line("GIF refused: logical screen " + std::to_string(w) + " x " + std::to_string(h));
+  } else if (fileSize >= 0 &&
+             int64_t(w) * h > std::max<int64_t>(int64_t(1) << 22, fileSize * 1024)) {
+    Log().Line("GIF refused: logical screen too large for the file");
+  } else {
+    return gif;
+  }
+  DGifCloseFile(gif.gif, &err);
+  gif.gif = nullptr;
+  return gif;
 }
 
 TRef<TBitmapStore> LoadGif(TLoadRequest& request, bool atlas) {
@@ -164,16 +223,36 @@ TRef<TBitmapStore> LoadGif(TLoadRequest& request, bool atlas) {
   try {
     if (request.stream.Read(sig, 6) != 6 || std::memcmp(sig, "GIF", 3) != 0) return nullptr;
     request.stream.SetPosition(guard.Start());
-    std::vector<uint8_t> frames;
+    int w, h, frames, found;
+    {
+      // First pass: count the frames, so that the atlas is allocated once.
+      TGifCloser gif = OpenGif(request.stream);
+      if (!gif.gif) return nullptr;
+      w = gif.gif->SWidth;
+      h = gif.gif->SHeight;
+      const TGifSurvey survey = Survey(gif.gif, atlas ? 1 << 20 : 1);
+      found = survey.frames;
+      const int64_t allowed = FramesAllowed(w, h, request.stream.Size(), survey.restores);
+      frames = int(std::min<int64_t>(found, allowed));
+    }
+    if (frames < found)
+      Log().Line("GIF \"" + std::string(request.name) + "\": " + std::to_string(frames) + " of " +
+                 std::to_string(found) + " frames kept, as many as its size and the budget allow");
+    if (frames <= 0) return nullptr;
+    // Second pass: the frames straight into their columns of the atlas.
+    request.stream.SetPosition(guard.Start());
+    TGifCloser gif = OpenGif(request.stream);
+    if (!gif.gif) return nullptr;
+    auto bmp = MakeRef<TBitmap>(w * frames, h, TPixelFormat::Bgra32);
+    const TAtlas canvas{*bmp, w, h};
     std::vector<int> delays;
-    int w = 0, h = 0;
-    if (!DecodeGif(request.stream, atlas ? 1 << 20 : 1, frames, w, h, delays)) return nullptr;
-    int n = int(delays.size());
-    auto bmp = MakeRef<TBitmap>(w * n, h, TPixelFormat::Bgra32);
-    for (int f = 0; f < n; ++f)
-      for (int y = 0; y < h; ++y)
-        std::memcpy(bmp->Row(y) + size_t(f) * w * 4, &frames[(size_t(f) * h + y) * w * 4],
-                    size_t(w) * 4);
+    const int decoded = DecodeFrames(gif.gif, canvas, frames, delays);
+    if (decoded <= 0) return nullptr;
+    // Frames the first pass found but the second could not decode repeat the last.
+    for (int f = decoded; f < frames; ++f) {
+      canvas.CopyColumn(f - 1, f);
+      delays.push_back(delays.back());
+    }
     guard.Keep();
     return MakeRef<TGifBitmapStore>(bmp, w, std::move(delays));
   } catch (const ELumError&) {

@@ -1,6 +1,8 @@
 #pragma once
 // GIF pictures through giflib: the first frame, or every frame composed with
 // its disposal mode and laid side by side (".gif|framesatlas"), 32-bit BGRA.
+// The frames are counted first and composed in their places in the atlas;
+// an atlas holds no more frames than the picture budget allows.
 #include <vector>
 
 #include "imaging/bitmap_store.h"

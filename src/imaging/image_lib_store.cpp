@@ -1,13 +1,17 @@
 #include "imaging/image_lib_store.h"
 
 #include <png.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "foundation/log.h"
+#include "foundation/side_file.h"
 #include "imaging/loaders.h"
+#include "imaging/mip_reducer.h"
+#include "imaging/picture_budget.h"
 
 namespace lum {
 
@@ -35,7 +39,7 @@ void OnPngWarning(png_structp, png_const_charp) {}
 struct THeader {
   png_uint_32 width = 0, height = 0;
   int colorType = 0, bitDepth = 0;
-  bool alpha = false;
+  bool alpha = false, interlaced = false;
   std::string icc;
 };
 
@@ -67,6 +71,7 @@ bool ReadHeader(const std::string& file, THeader& h, std::string& message) {
   h.colorType = png_get_color_type(png, info);
   h.bitDepth = png_get_bit_depth(png, info);
   h.alpha = (h.colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+  h.interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
   png_charp name;
   int compression;
   png_bytep profile;
@@ -77,9 +82,10 @@ bool ReadHeader(const std::string& file, THeader& h, std::string& message) {
   return true;
 }
 
-// Decodes into bmp; returns the complete rows (all on success). Free of C++
+// Decodes into the reducer; returns the complete rows (all on success).
+// Interlaced pictures need the whole picture: level 0 only. Free of C++
 // objects with destructors: libpng errors leave through longjmp.
-int DecodePng(const std::string& file, TBitmap* bmp, const THeader& h) {
+int DecodePng(const std::string& file, TMipReducer* out, const THeader& h) {
   png_structp png =
       png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
   if (!png) return 0;
@@ -95,16 +101,22 @@ int DecodePng(const std::string& file, TBitmap* bmp, const THeader& h) {
   SetTransforms(png, info, h);
   int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
+  TBitmap& bmp = out->Result();
   size_t rowBytes = png_get_rowbytes(png, info);
-  if (rowBytes != size_t(bmp->Width()) * size_t(BytesPerPixel(bmp->Format()))) {
+  if (rowBytes != size_t(h.width) * size_t(BytesPerPixel(bmp.Format())) ||
+      (passes > 1 && !out->Direct())) {
     png_destroy_read_struct(&png, &info, nullptr);
     return 0;
   }
-  if (passes > 1) std::memset(bmp->Data(), 0, bmp->ByteSize());
+  if (passes > 1) std::memset(bmp.Data(), 0, bmp.ByteSize());
+  const int height = int(h.height);
   for (int pass = 0; pass < passes; ++pass) {
-    for (int y = 0; y < bmp->Height(); ++y) {
-      png_read_row(png, bmp->Row(y), nullptr);
-      if (pass == passes - 1) rows = y + 1;
+    for (int y = 0; y < height; ++y) {
+      png_read_row(png, passes > 1 ? bmp.Row(y) : out->Row(), nullptr);
+      if (pass == passes - 1) {
+        out->Next();
+        rows = y + 1;
+      }
     }
   }
   png_read_end(png, nullptr);
@@ -123,24 +135,45 @@ TImageLibStore::TImageLibStore(std::string file)
   params_.width = int(h.width);
   params_.height = int(h.height);
   params_.format = h.alpha ? TPixelFormat::Bgra32 : TPixelFormat::Bgr24;
+  interlaced_ = h.interlaced;
   icc_ = std::move(h.icc);
 }
 
+int64_t TImageLibStore::DecodeBytes(int level) const {
+  const TImageParams& p = params_;
+  // An interlaced picture arrives in passes over the whole of it.
+  const int64_t whole = interlaced_ && level > 0 ? LevelBytes(p.width, p.height, p.format, 0) : 0;
+  return LevelBytes(p.width, p.height, p.format, level) + whole;
+}
+
 TRef<TBitmap> TImageLibStore::DecodeLevel(int level) {
-  if (level != 0) return nullptr;
-  auto bmp = MakeRef<TBitmap>(params_.width, params_.height, params_.format);
+  if (level < 0 || file_.empty()) return nullptr;
+  const TImageParams& p = params_;
+  TMipReducer out(p.width, p.height, p.format, level);
   THeader h;
   std::string message;
   int rows = 0;
-  if (ReadHeader(file_, h, message)) rows = DecodePng(file_, bmp.Get(), h);
-  if (rows < bmp->Height()) {
-    Log().Line("PNG decode stopped at row " + std::to_string(rows));
-    for (int y = rows; y < bmp->Height(); ++y) std::memset(bmp->Row(y), 128, bmp->Pitch());
+  if (!ReadHeader(file_, h, message)) {
+    // Mid grey, as for rows a damaged file lacks.
+  } else if (!interlaced_ || level == 0) {
+    rows = DecodePng(file_, &out, h);
+  } else if (TPictureBudget::Process().Fits(LevelBytes(p.width, p.height, p.format, 0))) {
+    TMipReducer whole(p.width, p.height, p.format, 0);
+    rows = DecodePng(file_, &whole, h);
+    const TRef<TBitmap> full = whole.Finish();
+    for (int y = 0; y < full->Height(); ++y) out.Add(full->Row(y));
+  } else {
+    Log().Line("PNG \"" + name_ + "\" refused: interlaced, it does not fit the picture budget");
+    rows = p.height;
   }
-  file_.clear();
-  file_.shrink_to_fit();
+  if (rows < params_.height) Log().Line("PNG decode stopped at row " + std::to_string(rows));
+  // Once level 0 is made no finer level can be asked for.
+  if (level == 0) {
+    file_.clear();
+    file_.shrink_to_fit();
+  }
   ReportProgress(1.0);
-  return bmp;
+  return out.Finish();
 }
 
 TRef<TBitmapStore> LoadPngPicture(TLoadRequest& request) {
@@ -180,10 +213,24 @@ bool WritePng(const TBitmap& bitmap, const std::string& path) {
   TRef<TBitmap> conv;
   if (bitmap.Format() != TPixelFormat::Bgr24 && bitmap.Format() != TPixelFormat::Bgra32)
     conv = ConvertBitmap(bitmap, TPixelFormat::Bgr24);
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  bool ok = WritePngFile(f, conv ? conv.Get() : &bitmap);
-  return std::fclose(f) == 0 && ok;
+  // Written beside the target under a random name and renamed over it: a
+  // link planted at the target or at a guessable name redirects nothing.
+  try {
+    TSideFile side(path);
+    const int fd = dup(side.Stream().Handle());
+    FILE* f = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (!f) {
+      if (fd >= 0) close(fd);
+      return false;
+    }
+    const bool ok = WritePngFile(f, conv ? conv.Get() : &bitmap);
+    if (std::fclose(f) != 0 || !ok) return false;
+    side.Commit();
+    return true;
+  } catch (const std::exception& e) {
+    Log().Line(std::string("PNG not written: ") + e.what());
+    return false;
+  }
 }
 
 }  // namespace lum

@@ -1,6 +1,7 @@
 #pragma once
 // PNG pictures through libpng: every colour type and bit depth expanded to
 // 24-bit BGR, or 32-bit BGRA when the picture has alpha or transparency.
+// Any mip level is decoded straight from the file, halved row by row.
 #include <string>
 
 #include "imaging/bitmap_store.h"
@@ -16,9 +17,12 @@ class TImageLibStore : public TBitmapStore {
 
  protected:
   TRef<TBitmap> DecodeLevel(int level) override;
+  bool DecodesAnyLevel() const override { return true; }
+  int64_t DecodeBytes(int level) const override;
 
  private:
-  std::string file_;  // freed after the first decode
+  std::string file_;  // freed once level 0 is decoded
+  bool interlaced_ = false;
 };
 
 // Writes a bitmap as PNG (8-bit RGB or RGBA); false when the file cannot be written.

@@ -4,11 +4,15 @@
 #include <cstdio>
 #include <jpeglib.h>
 // clang-format on
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
+#include <optional>
 
 #include "foundation/log.h"
 #include "imaging/loaders.h"
+#include "imaging/mip_reducer.h"
+#include "imaging/picture_budget.h"
 
 namespace lum {
 
@@ -35,12 +39,39 @@ void InitError(jpeg_decompress_struct& cinfo, TJpegError& err) {
   err.message[0] = 0;
 }
 
+// The library's working memory besides the coefficients (row buffers,
+// tables): generous for the widest pictures it decodes.
+constexpr int64_t kJpegWorkingBytes = int64_t(64) << 20;
+
 struct THeaderInfo {
   int width = 0, height = 0, components = 0;
   bool progressive = false;
+  int64_t coefficientBytes = 0;
   JOCTET* icc = nullptr;
   unsigned iccSize = 0;
 };
+
+// A progressive or multi-scan file is decoded through a buffer of every
+// block's coefficients at full size, whatever the output scale: 128 bytes a
+// block, blocks rounded up to whole sampling units as the library does.
+int64_t CoefficientBytes(const jpeg_decompress_struct& cinfo) {
+  if (!cinfo.progressive_mode && cinfo.comps_in_scan >= cinfo.num_components) return 0;
+  int maxH = 1, maxV = 1;
+  for (int i = 0; i < cinfo.num_components; ++i) {
+    maxH = std::max(maxH, cinfo.comp_info[i].h_samp_factor);
+    maxV = std::max(maxV, cinfo.comp_info[i].v_samp_factor);
+  }
+  auto roundUp = [](int64_t a, int64_t b) { return (a + b - 1) / b * b; };
+  int64_t bytes = 0;
+  for (int i = 0; i < cinfo.num_components; ++i) {
+    const jpeg_component_info& c = cinfo.comp_info[i];
+    const int64_t h = std::max(c.h_samp_factor, 1), v = std::max(c.v_samp_factor, 1);
+    const int64_t blocksW = (int64_t(cinfo.image_width) * h + 8 * maxH - 1) / (8 * maxH);
+    const int64_t blocksH = (int64_t(cinfo.image_height) * v + 8 * maxV - 1) / (8 * maxV);
+    bytes += roundUp(blocksW, h) * roundUp(blocksH, v) * int64_t(sizeof(JBLOCK));
+  }
+  return bytes;
+}
 
 // Reads the header; false with the library's message on failure.
 bool ReadJpegHeader(const std::string& file, THeaderInfo& info, std::string& message) {
@@ -61,6 +92,7 @@ bool ReadJpegHeader(const std::string& file, THeaderInfo& info, std::string& mes
   info.height = int(cinfo.image_height);
   info.components = cinfo.num_components;
   info.progressive = cinfo.progressive_mode != 0;
+  info.coefficientBytes = CoefficientBytes(cinfo);
   if (!jpeg_read_icc_profile(&cinfo, &info.icc, &info.iccSize)) {
     info.icc = nullptr;
     info.iccSize = 0;
@@ -69,9 +101,10 @@ bool ReadJpegHeader(const std::string& file, THeaderInfo& info, std::string& mes
   return true;
 }
 
-// The decode itself; kept free of C++ objects with destructors because the
-// library's errors leave through longjmp. Returns the rows written.
-int DecodeInto(const std::string& file, int denom, int components, TBitmap* bmp,
+// The decode itself, rows handed to the reducer; kept free of C++ objects
+// with destructors because the library's errors leave through longjmp.
+// maxMemory bounds what the library may allocate. Returns the rows written.
+int DecodeInto(const std::string& file, int denom, int components, TMipReducer* out, long maxMemory,
                const TImageProgress* progress, char* message) {
   jpeg_decompress_struct cinfo;
   TJpegError err;
@@ -85,6 +118,7 @@ int DecodeInto(const std::string& file, int denom, int components, TBitmap* bmp,
     return rows;
   }
   jpeg_create_decompress(&cinfo);
+  cinfo.mem->max_memory_to_use = maxMemory;
   jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(file.data()),
                static_cast<unsigned long>(file.size()));
   jpeg_read_header(&cinfo, TRUE);
@@ -97,12 +131,14 @@ int DecodeInto(const std::string& file, int denom, int components, TBitmap* bmp,
   else
     cinfo.out_color_space = JCS_EXT_BGR;
   jpeg_start_decompress(&cinfo);
-  if (int(cinfo.output_width) != bmp->Width() || int(cinfo.output_height) != bmp->Height()) {
+  const int w = int(cinfo.output_width), height = int(cinfo.output_height);
+  TBitmap& result = out->Result();
+  if (MipDimension(w, result.Level()) != result.Width() ||
+      MipDimension(height, result.Level()) != result.Height()) {
     std::strcpy(message, "unexpected scaled size");
     jpeg_destroy_decompress(&cinfo);
     return 0;
   }
-  const int w = bmp->Width();
   if (components == 1 || components == 4) {
     grey = static_cast<unsigned char*>(std::malloc(size_t(w) * size_t(components)));
     if (!grey) {
@@ -111,8 +147,8 @@ int DecodeInto(const std::string& file, int denom, int components, TBitmap* bmp,
     }
   }
   while (cinfo.output_scanline < cinfo.output_height) {
-    uint8_t* dst = bmp->Row(rows);
     if (components == 1 || components == 4) {
+      uint8_t* dst = out->Row();
       JSAMPROW line = grey;
       jpeg_read_scanlines(&cinfo, &line, 1);
       const unsigned char* g = grey;
@@ -127,7 +163,7 @@ int DecodeInto(const std::string& file, int denom, int components, TBitmap* bmp,
           for (int x = 0; x < w; ++x, dst += 3) dst[0] = dst[1] = dst[2] = g[x];
         }
         if (progress && *progress && (rows & 255) == 0)
-          (*progress)(0.5 + 0.5 * double(rows) / double(bmp->Height()));
+          (*progress)(0.5 + 0.5 * double(rows) / double(height));
       } else {
         // Adobe writes CMYK inverted; others plain.
         bool inverted = cinfo.saw_Adobe_marker;
@@ -144,12 +180,19 @@ int DecodeInto(const std::string& file, int denom, int components, TBitmap* bmp,
           dst[2] = uint8_t(c * k / 255);
         }
       }
+      out->Next();
       rows = rows + 1;
-    } else {
+    } else if (out->Direct()) {
       JSAMPROW lines[8];
       int n = 0;
-      for (; n < 8 && rows + n < bmp->Height(); ++n) lines[n] = bmp->Row(rows + n);
+      for (; n < 8 && rows + n < height; ++n) lines[n] = result.Row(rows + n);
       JDIMENSION got = jpeg_read_scanlines(&cinfo, lines, JDIMENSION(n));
+      for (JDIMENSION i = 0; i < got; ++i) out->Next();
+      rows = rows + int(got);
+    } else {
+      JSAMPROW line = out->Row();
+      JDIMENSION got = jpeg_read_scanlines(&cinfo, &line, 1);
+      if (got) out->Next();
       rows = rows + int(got);
     }
   }
@@ -178,8 +221,16 @@ TJpegBitmapStore::TJpegBitmapStore(std::string file)
   fileHeight_ = info.height;
   components_ = info.components;
   progressive_ = info.progressive;
+  coefficientBytes_ = info.coefficientBytes;
   if (info.icc) icc_.assign(reinterpret_cast<const char*>(info.icc), info.iccSize);
   std::free(info.icc);
+  // Scaled decoding does not shrink the coefficients: a file whose buffer
+  // alone exceeds the whole budget can never be shown.
+  const int64_t limit = TPictureBudget::Process().Limit();
+  if (coefficientBytes_ > limit)
+    throw EImageError("decoding it takes " + std::to_string(Megabytes(coefficientBytes_)) +
+                      " MB of coefficients, more than the picture budget of " +
+                      std::to_string(Megabytes(limit)) + " MB");
   // Too many pixels at full size: start at the first scaled level that fits.
   while (shift_ <= 3 &&
          !PictureSizeAllowed(MipDimension(fileWidth_, shift_), MipDimension(fileHeight_, shift_)))
@@ -189,18 +240,36 @@ TJpegBitmapStore::TJpegBitmapStore(std::string file)
   params_.height = MipDimension(fileHeight_, shift_);
 }
 
+int64_t TJpegBitmapStore::DecodeBytes(int level) const {
+  return LevelBytes(params_.width, params_.height, TPixelFormat::Bgr24, level) + coefficientBytes_;
+}
+
 TRef<TBitmap> TJpegBitmapStore::DecodeLevel(int level) {
-  if (level < 0 || level >= DecodedLevels()) return nullptr;
-  int s = level + shift_;
-  auto bmp = MakeRef<TBitmap>(MipDimension(fileWidth_, s), MipDimension(fileHeight_, s),
-                              TPixelFormat::Bgr24, level);
+  if (level < 0) return nullptr;
+  // The library scales down to 1/8; coarser levels are halved while decoding.
+  const int scale = std::min(level + shift_, 3);
+  TMipReducer out(MipDimension(fileWidth_, scale), MipDimension(fileHeight_, scale),
+                  TPixelFormat::Bgr24, level + shift_ - scale);
+  std::optional<TPictureCharge> coefficients;
   char message[JMSG_LENGTH_MAX] = {};
-  int rows = DecodeInto(file_, 1 << s, components_, bmp.Get(), &progress_, message);
-  if (rows < bmp->Height()) {
-    // Damaged data: keep the rows we have, the rest mid grey.
-    Log().Line("JPEG decode stopped at row " + std::to_string(rows) + ": " + message);
-    for (int y = rows; y < bmp->Height(); ++y) std::memset(bmp->Row(y), 128, bmp->Pitch());
+  int rows = 0;
+  if (TPictureBudget::Process().Fits(coefficientBytes_)) {
+    coefficients.emplace(coefficientBytes_);
+    rows = DecodeInto(file_, 1 << scale, components_, &out,
+                      long(coefficientBytes_ + kJpegWorkingBytes), &progress_, message);
+  } else {
+    std::snprintf(message, sizeof message,
+                  "its %lld MB of coefficients do not fit the picture "
+                  "budget now",
+                  static_cast<long long>(Megabytes(coefficientBytes_)));
   }
+  if (rows < MipDimension(fileHeight_, scale)) {
+    // Damaged data: keep the rows we have, the rest mid grey.
+    Log().Line("JPEG \"" + name_ + "\" decode stopped at row " + std::to_string(rows) + ": " +
+               message);
+  }
+  TRef<TBitmap> bmp = out.Finish();
+  bmp->SetLevel(level);
   ReportProgress(1.0);
   return bmp;
 }

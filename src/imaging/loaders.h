@@ -62,12 +62,13 @@ TRef<TBitmapStore> LoadWholeFile(TLoadRequest& request, bool (*signature)(const 
   try {
     auto store = MakeRef<TStore>(std::move(file));
     store->SetProgress(request.progress);
+    store->SetName(std::string(request.name));
     if (!store->IccProfile().empty())
       store->SetIccProfile(store->IccProfile(), std::string(request.name));
     guard.Keep();
     return store;
   } catch (const EImageError& e) {
-    Log().Line(std::string(format) + " refused: " + e.what());
+    Log().Line(std::string(format) + " \"" + std::string(request.name) + "\" refused: " + e.what());
     return nullptr;
   }
 }

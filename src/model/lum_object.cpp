@@ -279,7 +279,7 @@ void TLumObject::CreateChildren(bool reloading) {
       bound->Load(true);
       continue;
     }
-    if (depth_ + 1 > kMaxObjectDepth) throw ELumError(kTooDeepMessage);
+    if (depth_ + 1 >= kMaxObjectDepth) throw ELumError(kTooDeepMessage);
     TLumObject* created = ObjectFactory().Create(node->Kind(), this, node);
     if (!created) continue;
     created->Load(reloading);

@@ -26,9 +26,10 @@ class TLumBox;
 class TLumImage;
 struct TSlideBackground;
 
-// Objects nest at most this deep; deeper documents fail the slide.
-inline constexpr int kMaxObjectDepth = 256;
-inline constexpr const char* kTooDeepMessage = "Objects nested deeper than 256 levels";
+// Objects nest at most as deep as a document may nest them (the slide counts
+// as the first level); deeper trees fail the slide.
+inline constexpr int kMaxObjectDepth = kMaxObjectNesting;
+inline constexpr const char* kTooDeepMessage = kObjectsTooDeepMessage;
 
 struct TVec3 {
   double x = 0, y = 0, z = 0;

@@ -166,8 +166,7 @@ void TLumObjectProps::LoadNode(const TIniList* section, const TLumSlideTiming& t
 }
 
 void TLumObjectProps::LoadTree(const TIniList* section, const TLumSlideTiming& timing, int depth) {
-  if (depth > kMaxDepth)
-    throw ELumError("Objects nested deeper than " + std::to_string(kMaxDepth) + " levels");
+  if (depth >= kMaxDepth) throw ELumError(kObjectsTooDeepMessage);
   LoadOwn(section, timing);
   const uint8_t mask = GroupMaskForKind(kind_);
 

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "document/ini_file.h"
 #include "foundation/ref_object.h"
 #include "model/animated_field_desk.h"
 #include "model/lum_key_frame.h"
@@ -51,9 +52,10 @@ void LumModelSelfCheck();
 
 class TLumObjectProps : public TRefObject, private IModifierContext {
  public:
-  // Deeper nesting of object sections is refused with ELumError("Objects
-  // nested deeper than 256 levels") rather than recursed into.
-  static constexpr int kMaxDepth = 256;
+  // Levels of nodes a tree may have (the loaded node is the first), as deep
+  // as a document may nest objects. Deeper trees are refused with
+  // ELumError(kObjectsTooDeepMessage) rather than recursed into.
+  static constexpr int kMaxDepth = kMaxObjectNesting;
 
   TLumObjectProps();
   ~TLumObjectProps() override;

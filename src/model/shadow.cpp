@@ -152,9 +152,11 @@ void DrawShape(const TShadowParams& p, std::vector<float>& mask, int stride, int
 bool DrawSource(const TShadowParams& p, const TImage& image, const TShadowGeometry& g,
                 std::vector<float>& mask, int stride, int x0, int y0, int rw, int rh,
                 const std::function<bool()>& cancelled) {
-  const int level = std::clamp(p.mipLevel, 0, kMaxMipLevel);
-  TRef<TBitmap> bmp = image.GetMipLevel(level, TPixelFormat::Bgra32);
+  TRef<TBitmap> bmp =
+      image.GetMipLevel(std::clamp(p.mipLevel, 0, kMaxMipLevel), TPixelFormat::Bgra32);
   if (!bmp || bmp->Format() != TPixelFormat::Bgra32) return false;
+  // A picture the budget made coarser answers with a coarser level.
+  const int level = std::clamp(bmp->Level(), 0, kMaxMipLevel);
   const double toSource = g.Factor() / double(int64_t(1) << level);  // source px per mask px
   const double ox = p.left / double(int64_t(1) << level), oy = p.top / double(int64_t(1) << level);
   const int step = std::max(1, int(std::lround(toSource)));

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "document/ini_values.h"
+#include "imaging/picture_budget.h"
 #include "imaging/picture_cache.h"
 #include "imaging/tiny_font.h"
 #include "model/shadow.h"
@@ -70,7 +71,9 @@ TRef<TImage> MaskPicture(std::string_view name, const TSpecialPictureContext& co
   if (!context.accessor || name.empty() || name.starts_with(kMask)) return nullptr;
   TRef<TImage> picture = OpenImage(*context.accessor, name);
   TRef<TBitmap> mask = MakeMaskBitmap(*picture);
-  return mask ? MakeRef<TImage>(MakeRef<TSysBitmapStore>(mask)) : nullptr;
+  // The picture's size either way: a mask made coarser keeps the layout.
+  const TImageParams size{picture->Width(), picture->Height(), TPixelFormat::Bgra32};
+  return mask ? MakeRef<TImage>(MakeRef<TSysBitmapStore>(mask, size)) : nullptr;
 }
 
 TRef<TImage> SizedText(std::string_view description) {
@@ -213,7 +216,14 @@ void AlphaFromColor(TBitmap& bitmap) {
 }
 
 TRef<TBitmap> MakeMaskBitmap(const TImage& picture) {
-  TRef<TBitmap> level0 = picture.GetMipLevel(0);
+  // The copy and the level it is made from must fit the picture budget.
+  const TPictureBudget& budget = TPictureBudget::Process();
+  const int w = picture.Width(), h = picture.Height();
+  int level = 0;
+  while (!budget.Fits(2 * LevelBytes(w, h, TPixelFormat::Bgra32, level)) &&
+         (MipDimension(w, level) > 1 || MipDimension(h, level) > 1))
+    ++level;
+  TRef<TBitmap> level0 = picture.GetMipLevel(level);
   if (!level0) return nullptr;
   // Always a copy: the level is shared with every other user of the picture.
   TRef<TBitmap> out = ConvertBitmap(*level0, TPixelFormat::Bgra32);

@@ -60,7 +60,8 @@ double SoftBandEase(double t);
 // Derives alpha from colour in a 32-bit BGRA bitmap, in place.
 void AlphaFromColor(TBitmap& bitmap);
 // The picture as a 32-bit BGRA copy; alpha from colour when it has none or
-// it is opaque everywhere.
+// it is opaque everywhere. Made from the finest mip level whose copy fits
+// the picture budget (TPictureBudget); its Level() says which.
 TRef<TBitmap> MakeMaskBitmap(const TImage& picture);
 
 // The stand-in for a text of w x h pixels (sides 1..kMaxGeneratedSide).

@@ -32,6 +32,7 @@ void TLumSource::Construct(const TLumSourceSettings& settings) {
   times_ = document_->Section("Times");
   ReadOptions();
   int32_t count = CheckedSlideCount();
+  CheckKeyFrames();
   order_ = TSlideOrder::ForProject(ReadString(main_, "ProjectFilePath", ""), count);
   effects_ = std::make_unique<TLUMEffectManager>(document_);
   effects_->SetSlideSections([this](int32_t i) { return SlideSection(i); });
@@ -67,12 +68,37 @@ void TLumSource::ReadOptions() {
 // document holds would only make a table of empty slides.
 int32_t TLumSource::CheckedSlideCount() const {
   int32_t count = std::max(ReadInteger(times_, "opt_slidescount", 0), 0);
+  if (count > kMaxSlides)
+    throw ELumError("The project declares " + std::to_string(count) + " slides, more than the " +
+                    std::to_string(kMaxSlides) + " allowed");
   size_t times = times_ ? times_->Items().size() : 0;
   size_t limit = std::max(times, document_->Sections().size());
   if (size_t(count) > limit)
     throw ELumError("The project declares " + std::to_string(count) +
                     " slides but holds the sections and times of at most " + std::to_string(limit));
   return count;
+}
+
+// Counted where the document is opened, so that a show with too many is
+// refused at once rather than slide by slide.
+void TLumSource::CheckKeyFrames() const {
+  int64_t total = 0;
+  auto isKeyFrame = [](const TIniObject* o) { return FoldedEquals(o->ClassName(), "KeyPoint"); };
+  auto visit = [&](const TIniObject* o, int) {
+    if (isKeyFrame(o)) return false;
+    int64_t own = std::count_if(o->Objects().begin(), o->Objects().end(), isKeyFrame);
+    if (own > kMaxKeyFramesPerObject)
+      throw ELumError("An object of the show has " + std::to_string(own) +
+                      " key frames, more than the " + std::to_string(kMaxKeyFramesPerObject) +
+                      " allowed");
+    total += own;
+    return true;
+  };
+  WalkObjects(document_, visit);
+  for (const TIniSection* s : document_->Sections()) WalkObjects(s, visit);
+  if (total > kMaxKeyFrames)
+    throw ELumError("The show has " + std::to_string(total) + " key frames, more than the " +
+                    std::to_string(kMaxKeyFrames) + " allowed");
 }
 
 double TLumSource::TransitionDuration(int64_t index) {

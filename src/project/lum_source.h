@@ -46,9 +46,16 @@ class TLumSource {
   // Slide times before the show: the slide before the first and everything earlier.
   static constexpr double kBeforeFirst = -1073741823.0;
   static constexpr double kLongBefore = -2147483647.0;
+  // Bounds on what a document may ask to be built, each far above real shows
+  // (hundreds of slides, a few thousand key frames). Key frames are built a
+  // slide at a time, but one slide may hold all of a document's.
+  static constexpr int32_t kMaxSlides = 100000;
+  static constexpr int64_t kMaxKeyFrames = 200000;
+  static constexpr int32_t kMaxKeyFramesPerObject = 10000;
 
-  // Throws EAssertion "Incorrect time" for decreasing slide ends and ELumError
-  // for a slide count the document cannot hold.
+  // Throws EAssertion "Incorrect time" for decreasing slide ends, and
+  // ELumError for a slide count the document cannot hold or beyond kMaxSlides,
+  // and for key frames beyond kMaxKeyFrames or kMaxKeyFramesPerObject.
   TLumSource(TRef<TFileAccessor> accessor, TIniFile& document, TLumSourceSettings settings = {});
   TLumSource(TRef<TFileAccessor> accessor, std::unique_ptr<TIniFile> document,
              TLumSourceSettings settings = {});
@@ -87,6 +94,7 @@ class TLumSource {
   void ApplyScreenSaver(const std::string& hostPath);
   void ReadOptions();
   int32_t CheckedSlideCount() const;
+  void CheckKeyFrames() const;
   void BuildSlides();
   std::string SlideName(int32_t index) const;
   double TransitionDuration(int64_t index);

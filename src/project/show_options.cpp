@@ -123,4 +123,14 @@ std::string EffectiveOption(const TIniList* main, const TShowOption& o) {
   return std::string(v);
 }
 
+bool ShowPasswordRequired(const TIniFile& document) {
+  return ReadBool(document.Section("Main"), "opt_usepass", false);
+}
+
+bool ShowPasswordMatches(const TIniFile& document, std::string_view typed) {
+  const TIniList* main = document.Section("Main");
+  if (!FindItem(main, kPasswordOption)) return typed == kFallbackPassword;
+  return typed == ReadString(main, kPasswordOption, "");
+}
+
 }  // namespace lum

@@ -2,14 +2,15 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 #include "foundation/log.h"
 #include "foundation/paths.h"
 #include "foundation/utf.h"
+#include "startup/user_runtime_folder.h"
 
 namespace lum {
 
@@ -32,15 +33,15 @@ std::string InstanceName(std::string_view executablePath) {
 }
 
 std::string InstanceLockFolder() {
-  for (const char* var : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
-    const char* v = std::getenv(var);
-    if (v && *v && DirectoryExists(v)) return v;
-  }
-  return "/tmp";
+  return UserRuntimeFolder();
 }
 
 TInstanceLock::TInstanceLock(std::string_view name, std::string folder) {
   if (folder.empty()) folder = InstanceLockFolder();
+  if (folder.empty()) {
+    Log().Line("Instance lock not available: no private runtime folder");
+    return;
+  }
   // A long file name must still fit a directory entry; the hashes come first.
   std::string file(name.substr(0, 240));
   for (char& c : file) {
@@ -48,7 +49,14 @@ TInstanceLock::TInstanceLock(std::string_view name, std::string folder) {
   }
   path_ = IncludeTrailingSlash(folder) + file + ".lock";
   // Close-on-exec: a program we start must not keep the lock after we end.
-  int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  // Only a regular file of ours, never through a link, and never blocking.
+  int fd =
+      open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
+  struct stat st;
+  if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid())) {
+    close(fd);
+    fd = -1;
+  }
   if (fd < 0) {
     Log().Line("Instance lock not available: " + path_);
     return;

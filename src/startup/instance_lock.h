@@ -12,7 +12,8 @@ uint32_t InstanceHash(std::string_view utf8);
 // "Instance_ID" + the decimal hashes of the full path, of its folder (without
 // trailing separator) and of its file name, then the file name.
 std::string InstanceName(std::string_view executablePath);
-// Where lock files go: $XDG_RUNTIME_DIR, else $TMPDIR, else /tmp.
+// Where lock files go: the user's private runtime folder (UserRuntimeFolder);
+// empty when there is none.
 std::string InstanceLockFolder();
 
 class TInstanceLock {

@@ -15,12 +15,14 @@
 #include "foundation/paths.h"
 #include "imaging/color_management.h"
 #include "startup/commands_storage.h"
+#include "startup/trusted_programs.h"
 #include "ui/print_dialog.h"
 #include "ui/third_slide.h"
 #include "ui/system_dialog.h"
 #include "foundation/clock.h"
 #include "foundation/errors.h"
 #include "foundation/log.h"
+#include "foundation/sha256.h"
 #include "project/lum_source.h"
 #include "render/gl/3d_engine_gl.h"
 
@@ -127,6 +129,8 @@ TMainForm::TMainForm(TPlayerOptions options) : options_(std::move(options)) {
   createdTick_ = MsSinceStart();
   viewer_ = std::make_unique<TLumShowViewer>(*window_, options_.viewer, renderer);
   viewer_->onAction = [this](const TLumActionInfo& a) { Execute(a); };
+  // Slides may start programs: each start asks the user first.
+  viewer_->SetRunAppEnabled(true);
   viewer_->onImage = [this](TRef<TBitmap> image) { ImageArrived(std::move(image)); };
   viewer_->onPosition = [this](int64_t, bool ended) {
     if (ended) ShowEnded();
@@ -235,6 +239,7 @@ bool TMainForm::OpenShow(const std::string& path, std::optional<int64_t> slide,
   }
   times_ = std::move(times);
   show_ = std::move(loc);
+  showHash_.clear();
   endReports_ = 0;
   endedAtLastSlide_ = false;
   exitRequested_ = false;
@@ -296,8 +301,7 @@ bool TMainForm::MayRun(const TLumSource& source) const {
 }
 
 bool TMainForm::PasswordAccepted(const TIniFile& document) {
-  const TIniList* main = document.Section("Main");
-  if (!ReadBool(main, "opt_usepass", false)) return true;
+  if (!ShowPasswordRequired(document)) return true;
   if (!hooks_.askPassword) return false;
   std::optional<std::string> typed;
   try {
@@ -308,10 +312,7 @@ bool TMainForm::PasswordAccepted(const TIniFile& document) {
     return false;
   }
   if (!typed) return false;
-  const std::string expected = main && main->Find("opt_pass")
-                                   ? ReadString(main, "opt_pass", "")
-                                   : std::string(kFallbackPassword);
-  if (*typed == expected) return true;
+  if (ShowPasswordMatches(document, *typed)) return true;
   Log().Line("TMainForm: wrong password");
   return false;
 }
@@ -432,17 +433,16 @@ void TMainForm::Execute(const TLumActionInfo& a) {
       Capture([this](TRef<TBitmap> frame) { Print(std::move(frame)); });
       break;
     case kActionOpenWebSite:
-      Report(TCommandRunner(showFolder_, hooks_.spawn).OpenWebPage(a.textArg));
+      Report(Runner().OpenWebPage(a.textArg));
       break;
     case kActionWriteEmail:
-      Report(TCommandRunner(showFolder_, hooks_.spawn).SendMail(a.textArg));
+      Report(Runner().SendMail(a.textArg));
       break;
     case kActionRunApp:
       RunCommands(a.textArg);
       break;
     case kActionRunAppAndExit:
-      Close(0);
-      RunCommands(a.textArg);
+      RunAndClose(a.textArg);
       break;
     case kActionRunPresentation:
     case kActionRunPresentationAndReturn:
@@ -456,7 +456,60 @@ void TMainForm::Execute(const TLumActionInfo& a) {
 }
 
 void TMainForm::RunCommands(const std::string& text) {
-  if (!text.empty()) Report(TCommandRunner(showFolder_, hooks_.spawn).RunCommandLines(text));
+  if (!text.empty()) Report(Runner().RunCommandLines(text));
+}
+
+// The user is asked while the window is still there; the programs start
+// once it has closed.
+void TMainForm::RunAndClose(const std::string& text) {
+  const TCommandRunner runner = Runner();
+  const TRunPlan plan = runner.Plan(text);
+  Report(plan.verdict);
+  const bool run = plan.verdict.status != TRunResult::TStatus::Refused &&
+                   !plan.launches.empty() && Consent(plan.launches);
+  Close(0);
+  if (run) runner.Launch(plan);
+}
+
+TCommandRunner TMainForm::Runner() {
+  return TCommandRunner(showFolder_, hooks_.spawn,
+                        [this](const std::vector<TLaunch>& launches) { return Consent(launches); });
+}
+
+// Kiosks trust every show; otherwise a show the user trusts always, or the
+// user's answer now, with the show paused meanwhile.
+bool TMainForm::Consent(const std::vector<TLaunch>& launches) {
+  if (options_.allowPrograms) return true;
+  const std::string path = show_ ? show_->Path() : std::string();
+  const TTrustedPrograms trusted(TrustedProgramsPath());
+  // Hashing a large show takes seconds: only when a trusted one could match.
+  if (!trusted.Empty() && !ShowHash().empty() && trusted.Contains(ShowHash())) {
+    Log().Line("TMainForm: programs of a trusted show: " + path);
+    return true;
+  }
+  if (!hooks_.askConsent) return false;
+  std::vector<TConsentItem> items;
+  for (const TLaunch& l : launches) {
+    const auto& argv = l.request.argv;
+    items.push_back({l.request.file, {argv.begin() + (argv.empty() ? 0 : 1), argv.end()}});
+  }
+  const bool wasPaused = viewer_->Paused();
+  viewer_->SetPause(true);
+  TConsentAnswer answer;
+  try {
+    answer = hooks_.askConsent(items);
+  } catch (const std::exception& e) {
+    Log().Line(std::string("TMainForm: consent dialog failed (") + e.what() + ")");
+  }
+  viewer_->SetPause(wasPaused);
+  if (answer.run && answer.always && !ShowHash().empty() && !trusted.Add(ShowHash(), path))
+    Log().Line("TMainForm: cannot remember the show in " + trusted.Path());
+  return answer.run;
+}
+
+const std::string& TMainForm::ShowHash() {
+  if (showHash_.empty() && show_) showHash_ = FileSha256Hex(show_->Path());
+  return showHash_;
 }
 
 void TMainForm::Report(const TRunResult& result) {
@@ -683,8 +736,10 @@ bool TMainForm::OtherShowUsable(const std::string& path) {
   for (const std::string& candidate : TLumShowLocator::ContainerCandidates(path))
     if ((ok = TLumShowLocator::QuickCheck(candidate, &version))) break;
   if (!ok) {
-    ShowMessage((FileExists(path) ? "Not LumShow Executable File or File Corrupted:\r"
-                                  : "LumShow File not Found:\r") +
+    // A FIFO or device is there but never read: it is not a show.
+    const bool there = FileExists(path) || SpecialFileExists(path);
+    ShowMessage((there ? "Not LumShow Executable File or File Corrupted:\r"
+                       : "LumShow File not Found:\r") +
                 path);
     return false;
   }

@@ -11,9 +11,11 @@
 
 #include "engine/input_mapping.h"
 #include "engine/show_viewer.h"
+#include "project/show_options.h"
 #include "startup/command_runner.h"
 #include "startup/mouse_monitor.h"
 #include "toolkit/window.h"
+#include "ui/consent_dialog.h"
 
 struct SDL_Cursor;
 
@@ -32,6 +34,7 @@ struct TPlayerOptions {
   bool startupMode = false;      // raw token "-startup": Enter ends with code 1
   bool screenSaverRun = false;   // raw token "/s" or "/S"
   bool otherCopyRunning = false; // the instance lock is held by another process
+  bool allowPrograms = false;    // "-allowprograms": programs start without asking (kiosks)
 };
 
 // What the main window asks of the world outside the show; tests replace
@@ -43,15 +46,14 @@ struct TMainFormHooks {
   std::function<std::optional<std::string>(const TIniFile& document)> askPassword;
   // Shows a message box to the user.
   std::function<void(const std::string& caption, const std::string& text)> showMessage;
+  // Asks whether the show may start these programs; without it none starts.
+  std::function<TConsentAnswer(const std::vector<TConsentItem>& items)> askConsent;
 };
 
 inline constexpr const char* kErrorCaption = "Slideshow Error";
 
 // The most shows kept to return to; opening more forgets the oldest.
 inline constexpr size_t kReturnStackLimit = 100;
-
-// Compared with a protected show's password when it stores none.
-inline constexpr const char* kFallbackPassword = "q7#Lum-9fX!c2Vw@4tRz8Kp";
 
 // What the control socket reports.
 struct TPlayerStatus {
@@ -132,6 +134,10 @@ class TMainForm {
   void UpdateCursor();
   void RecordShowExecutable(bool folderMode);
   void RunCommands(const std::string& text);
+  void RunAndClose(const std::string& text);
+  TCommandRunner Runner();
+  bool Consent(const std::vector<TLaunch>& launches);
+  const std::string& ShowHash();
   void Report(const TRunResult& result);
   std::string OtherShowPath(const std::string& given) const;
   std::string CurrentOrShowFolder() const;
@@ -157,6 +163,7 @@ class TMainForm {
   std::string filenamePath_;  // "filename" of this run: opened in folder mode
   std::string showExe_;       // the current show's executable (return entries)
   std::string showFolder_;
+  std::string showHash_;      // SHA-256 of the show's file, worked out when first needed
   int64_t createdTick_ = 0;
   int64_t endReports_ = 0;
   bool wheelEnabled_ = true;

@@ -8,14 +8,23 @@ namespace lum {
 
 namespace {
 
-// The open system dialog: its caption and the texts of its items.
+// The open system dialog: its caption, the texts of its items, and apart
+// its buttons and its check boxes with their state.
 nlohmann::json DialogFields() {
   TSystemDialog* d = CurrentSystemDialog();
   if (!d) return nullptr;
-  nlohmann::json texts = nlohmann::json::array();
-  for (const TDialogItem& item : d->Template().items)
+  nlohmann::json texts = nlohmann::json::array(), buttons = nlohmann::json::array(),
+                 boxes = nlohmann::json::array();
+  for (const TDialogItem& item : d->Template().items) {
     if (!item.masked) texts.push_back(d->ItemText(item.id));
-  return {{"caption", d->Template().caption}, {"texts", texts}};
+    if (item.kind == TDialogItemKind::Button) buttons.push_back(d->ItemText(item.id));
+    if (item.kind == TDialogItemKind::CheckBox)
+      boxes.push_back({{"text", d->ItemText(item.id)}, {"checked", d->Checked(item.id)}});
+  }
+  return {{"caption", d->Template().caption},
+          {"texts", texts},
+          {"buttons", buttons},
+          {"checkBoxes", boxes}};
 }
 
 nlohmann::json StatusFields(const TPlayerStatus& s) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "startup/main_form.h"
+#include "ui/consent_dialog.h"
 #include "ui/password_dialog.h"
 #include "ui/system_dialog.h"
 
@@ -68,6 +69,9 @@ void InstallPlayerDialogs(TMainForm& form) {
   };
   h.showMessage = [&form](const std::string& caption, const std::string& text) {
     ShowMessageBox(&form.Window(), caption, text);
+  };
+  h.askConsent = [&form](const std::vector<TConsentItem>& items) {
+    return AskConsent(&form.Window(), items);
   };
 }
 

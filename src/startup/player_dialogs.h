@@ -15,7 +15,8 @@ void ShowMessageBox(TWindow* owner, const std::string& caption, const std::strin
 // The same with the caption of the player's error messages.
 void ShowErrorBox(TWindow* owner, const std::string& text);
 
-// Message boxes and the password prompt for the form's hooks.
+// Message boxes, the password prompt and the question before a show starts
+// a program, for the form's hooks.
 void InstallPlayerDialogs(TMainForm& form);
 
 }  // namespace lum

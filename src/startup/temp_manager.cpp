@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -19,6 +18,7 @@
 #include "foundation/errors.h"
 #include "foundation/log.h"
 #include "foundation/paths.h"
+#include "startup/user_runtime_folder.h"
 
 namespace lum {
 
@@ -35,25 +35,16 @@ std::string NewGuidText() {
 }
 
 bool RemoveTree(const std::string& path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
-  if (!S_ISDIR(st.st_mode)) return unlink(path.c_str()) == 0;
-  auto remove = [](const char* p, const struct stat*, int flag, struct FTW*) -> int {
-    return flag == FTW_DP ? rmdir(p) : unlink(p);
-  };
-  return nftw(path.c_str(), remove, 16, FTW_DEPTH | FTW_PHYS) == 0;
+  return RemoveTreeAt(AT_FDCWD, path);
 }
 
-TTempManager::TTempManager(std::string systemTemp) : systemTemp_(std::move(systemTemp)) {
-  if (systemTemp_.empty()) {
-    const char* t = std::getenv("TMPDIR");
-    systemTemp_ = t && *t ? t : "/tmp";
-  }
-  root_ = IncludeTrailingSlash(systemTemp_) + "ORVAK_TEMP_ROOT";
+TTempManager::TTempManager(std::string base) : base_(std::move(base)) {
+  if (!base_.empty()) root_ = IncludeTrailingSlash(base_) + "ORVAK_TEMP_ROOT";
 }
 
 TTempManager::~TTempManager() {
   Cleanup();
+  if (rootFd_ >= 0) close(rootFd_);
 }
 
 TTempManager& TTempManager::Instance() {
@@ -66,56 +57,78 @@ std::string TTempManager::Root() const {
 }
 
 void TTempManager::FirstUse() {
-  if (ready_) return;
-  if (!DirectoryExists(root_) && mkdir(root_.c_str(), 0700) != 0 && errno != EEXIST) {
+  if (rootFd_ >= 0) return;
+  if (base_.empty()) {
+    std::string why;
+    base_ = UserRuntimeFolder(&why);
+    if (base_.empty()) throw ELumError("VendorTemp Create Error: " + why);
+    root_ = IncludeTrailingSlash(base_) + "ORVAK_TEMP_ROOT";
+  }
+  const int fd = OpenPrivateFolder(AT_FDCWD, root_);
+  if (fd < 0) {
+    Log().Line("Temporary root refused: " + root_ + " (" + std::strerror(errno) + ")");
     throw ELumError("VendorTemp Create Error: " + root_);
   }
+  rootFd_ = fd;
   Sweep();
-  if (!DirectoryExists(root_)) throw ELumError("Temp Path not Found");
-  ready_ = true;
+  struct stat st;
+  if (fstat(rootFd_, &st) != 0 || st.st_nlink == 0) throw ELumError("Temp Path not Found");
 }
 
 void TTempManager::Sweep() {
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(root_.c_str()), closedir);
-  if (!dir) return;
+  const int listFd = dup(rootFd_);
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(listFd >= 0 ? fdopendir(listFd) : nullptr, closedir);
+  if (!dir) {
+    if (listFd >= 0) close(listFd);
+    return;
+  }
+  rewinddir(dir.get());
   std::vector<std::string> locks;
   while (dirent* e = readdir(dir.get())) {
     std::string n = e->d_name;
     if (n.size() > 5 && n.compare(n.size() - 5, 5, ".lock") == 0) locks.push_back(n);
   }
   for (const std::string& n : locks) {
-    std::string lockPath = root_ + "/" + n;
-    int fd = open(lockPath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    const int fd =
+        openat(rootFd_, n.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) continue;
+    struct stat st;
     // A lock we cannot take belongs to a running program.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
       close(fd);
       continue;
     }
-    std::string folder = lockPath.substr(0, lockPath.size() - 5);
-    bool gone = unlink(lockPath.c_str()) == 0;
-    if (gone && !RemoveTree(folder)) {
-      int again = open(lockPath.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
-      if (again >= 0) close(again);
-    }
+    const std::string folder = n.substr(0, n.size() - 5);
+    if (unlinkat(rootFd_, n.c_str(), 0) == 0 && !RemoveTreeAt(rootFd_, folder)) KeepForSweep(n);
     close(fd);
   }
+}
+
+void TTempManager::KeepForSweep(const std::string& lockName) {
+  const int fd =
+      openat(rootFd_, lockName.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd >= 0) close(fd);
 }
 
 std::string TTempManager::NewFolder(bool trailingSlash) {
   std::lock_guard<std::mutex> lock(mutex_);
   FirstUse();
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string folder = root_ + "/[" + NewGuidText() + "]";
-    if (mkdir(folder.c_str(), 0700) != 0) continue;
-    std::string lockPath = folder + ".lock";
-    int fd = open(lockPath.c_str(), O_CREAT | O_TRUNC | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const std::string name = "[" + NewGuidText() + "]";
+    if (mkdirat(rootFd_, name.c_str(), 0700) != 0) continue;
+    const std::string lockName = name + ".lock";
+    const int fd =
+        openat(rootFd_, lockName.c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      owned_.push_back({folder, lockPath, fd});
+      owned_.push_back({name, fd});
+      const std::string folder = root_ + "/" + name;
       return trailingSlash ? folder + "/" : folder;
     }
-    if (fd >= 0) close(fd);
-    rmdir(folder.c_str());
+    if (fd >= 0) {
+      close(fd);
+      unlinkat(rootFd_, lockName.c_str(), 0);
+    }
+    unlinkat(rootFd_, name.c_str(), AT_REMOVEDIR);
   }
   throw ELumError("VendorTemp Create Error: " + root_);
 }
@@ -124,12 +137,14 @@ void TTempManager::Cleanup() {
   std::lock_guard<std::mutex> lock(mutex_);
   for (const TOwned& o : owned_) {
     close(o.lockFd);
+    const std::string lockName = o.name + ".lock";
     struct stat st;
-    if (unlink(o.lockPath.c_str()) != 0 && lstat(o.lockPath.c_str(), &st) == 0) continue;
-    if (!RemoveTree(o.folder)) {
-      Log().Line("Cannot remove temporary folder " + o.folder);
-      int again = open(o.lockPath.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
-      if (again >= 0) close(again);
+    if (unlinkat(rootFd_, lockName.c_str(), 0) != 0 &&
+        fstatat(rootFd_, lockName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+      continue;
+    if (!RemoveTreeAt(rootFd_, o.name)) {
+      Log().Line("Cannot remove temporary folder " + root_ + "/" + o.name);
+      KeepForSweep(lockName);
     }
   }
   owned_.clear();

@@ -9,19 +9,6 @@ namespace lum {
 
 namespace {
 
-void CopyItems(const TIniList& from, TIniList& to) {
-  for (TIniItem* item : from.Items()) {
-    if (item->Kind() == TIniKind::Object) {
-      const TIniObject* obj = item->AsObject();
-      CopyItems(*obj, *to.AddObject(obj->Name(), obj->ClassName()));
-    } else if (item->IsText()) {
-      to.AddText(item->Value());
-    } else {
-      to.AddItem(item->Key(), item->Value());
-    }
-  }
-}
-
 void Set(TIniList& list, std::string_view key, std::string_view value) {
   list.FindOrAddItem(key)->SetValue(value);
 }
@@ -91,7 +78,7 @@ TRef<TEffectSection> TEffectProp::CustomSection(int32_t k) const {
   if (!source || source == &manager_.Document()) return nullptr;
   TRef<TEffectSection> copy(new TEffectSection);
   TIniList& section = *copy->document.FindOrAddSection(name);
-  CopyItems(*source, section);
+  section.AppendCopy(*source);
   TIniList* root = section.FindObject("Container", "Root");
   if (!root) root = section.AddObject("Container", "Root");
   CopyUserProperties(object_, section, *root);

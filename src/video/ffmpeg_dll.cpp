@@ -3,12 +3,12 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "foundation/log.h"
+#include "foundation/paths.h"
 #include "foundation/stream.h"
 
 namespace lum {
@@ -50,21 +50,32 @@ TShared& Shared() {
   return s;
 }
 
-std::string ExecutableFolder() {
-  char buf[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return {};
-  std::string p(buf, size_t(n));
-  size_t slash = p.rfind('/');
-  return slash == std::string::npos ? std::string() : p.substr(0, slash);
-}
-
 constexpr const char* kPluginName = "liblumvideo.so";
 
-// Where cmake --install puts the plugin, relative to the programs' folder.
-#ifndef LUM_PLUGIN_RELDIR
-#define LUM_PLUGIN_RELDIR "../lib/lumviewer"
+// The installed plugin folder (absolute, fixed when the build was configured)
+// and the build folder, whose programs use the copy the build puts beside them.
+#ifndef LUM_PLUGIN_DIR
+#define LUM_PLUGIN_DIR "/usr/local/lib/lumviewer"
 #endif
+#ifndef LUM_BUILD_TREE
+#define LUM_BUILD_TREE ""
+#endif
+
+bool InsideBuildTree(const std::string& executable) {
+  const std::string tree = LUM_BUILD_TREE;
+  return !tree.empty() && executable.size() > tree.size() + 1 &&
+         executable.compare(0, tree.size() + 1, tree + "/") == 0;
+}
+
+// Never the running program's folder in general: a self-playing show is a
+// program, and a library planted beside a downloaded one would run its code.
+std::vector<std::string> PluginCandidates() {
+  std::vector<std::string> out;
+  if (const char* env = std::getenv("LUM_VIDEO_PLUGIN"); env && *env) out.push_back(env);
+  if (InsideBuildTree(ExecutablePath())) out.push_back(ExecutableFolder() + kPluginName);
+  out.push_back(std::string(LUM_PLUGIN_DIR) + "/" + kPluginName);
+  return out;
+}
 
 }  // namespace
 
@@ -114,18 +125,8 @@ TRef<TFFMpegDll> TFFMpegDll::Acquire() {
   std::lock_guard guard(s.lock);
   if (s.lib || s.tried) return s.lib;
   s.tried = true;
-  std::vector<std::string> candidates;
-  if (!s.path.empty()) {
-    candidates.push_back(s.path);
-  } else {
-    if (const char* env = std::getenv("LUM_VIDEO_PLUGIN"); env && *env) candidates.push_back(env);
-    std::string dir = ExecutableFolder();
-    if (!dir.empty()) {
-      candidates.push_back(dir + "/" + kPluginName);
-      candidates.push_back(dir + "/" LUM_PLUGIN_RELDIR "/" + kPluginName);
-    }
-    candidates.push_back(kPluginName);
-  }
+  const std::vector<std::string> candidates =
+      s.path.empty() ? PluginCandidates() : std::vector<std::string>{s.path};
   std::string why;
   for (const std::string& c : candidates) {
     if (TRef<TFFMpegDll> lib = Load(c, &why)) {

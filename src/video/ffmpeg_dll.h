@@ -20,9 +20,10 @@ LumVideoReader StreamReader(TStream& stream);
 class TFFMpegDll : public TRefObject {
  public:
   // The process-wide library, loading it on first use from the plugin path
-  // (SetPluginPath, else $LUM_VIDEO_PLUGIN, else liblumvideo.so next to the
-  // executable or in its installed plugin folder, else the library path). Nothing when it is absent; absence is
-  // remembered until SetPluginPath is called again.
+  // (SetPluginPath, else $LUM_VIDEO_PLUGIN, else liblumvideo.so in the
+  // installed plugin folder; a program run from the build folder also takes
+  // the copy beside it). Nothing when it is absent; absence is remembered
+  // until SetPluginPath is called again.
   static TRef<TFFMpegDll> Acquire();
   // Chooses where Acquire looks; an empty path restores the search.
   static void SetPluginPath(const std::string& path);

@@ -135,6 +135,15 @@ class LumshowExport : public ::testing::Test {
     return test::ReadPicture(png);
   }
   bool Exists(const std::string& path) { return fs::exists(path); }
+  // Whether the ".OUT.part-XXXXXX" file being written beside out is there.
+  bool PartExists(const std::string& out) {
+    const fs::path o(out);
+    if (!fs::is_directory(o.parent_path())) return false;
+    const std::string prefix = "." + o.filename().string() + ".part-";
+    for (const auto& e : fs::directory_iterator(o.parent_path()))
+      if (e.path().filename().string().rfind(prefix, 0) == 0) return true;
+    return false;
+  }
 
   TTempDir dir;
   std::string show;
@@ -145,7 +154,7 @@ TEST_F(LumshowExport, Mp4StreamsAsDescribed) {
   auto r = Export(out);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");  // no progress bar without a terminal
-  EXPECT_FALSE(Exists(out + ".part"));
+  EXPECT_FALSE(PartExists(out));
   nlohmann::json p = Probe(out);
   const auto& v = Stream(p, "video");
   EXPECT_EQ(v.value("codec_name", ""), "h264");
@@ -200,6 +209,11 @@ TEST_F(LumshowExport, ConstantRateRepeatsEveryFrameAndARangeIsCut) {
   EXPECT_NEAR(Number(Stream(p, "audio"), "duration"), 4.0, 0.05);
   // 2500 ms into the range is show time 3500: mid-fade is over, slide 2.
   EXPECT_LT(MeanDifference(Decoded(out, 2.5), Rendered(3500)), 2.5);
+  // A range ending on a still picture: its last frame once, like every other.
+  const std::string still = dir / "still.mp4";
+  r = Export(still, {"--cfr", "--fps", "25", "--to", "1000"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Number(Stream(Probe(still), "video"), "nb_read_frames"), 25);
 }
 
 // Reordered pictures (B-frames) with a held picture at the end: the video
@@ -241,7 +255,7 @@ TEST_F(LumshowExport, WrongArgumentsAreUsageErrorsAndWriteNothing) {
     auto r = Export(out, extra);
     EXPECT_EQ(r.status, 2) << extra[0] << " " << extra[1] << ": " << r.err;
     EXPECT_EQ(r.err.rfind("lumshow: ", 0), 0u) << r.err;
-    EXPECT_FALSE(Exists(out) || Exists(out + ".part"));
+    EXPECT_FALSE(Exists(out) || PartExists(out));
   }
 }
 
@@ -255,7 +269,7 @@ TEST_F(LumshowExport, WriteFailuresLeaveNoFile) {
                   "--size", "640x360", "--preset", "ultrafast", "--crf", "0"});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_NE(r.err.find("lumshow: "), std::string::npos) << r.err;
-  EXPECT_FALSE(Exists(out) || Exists(out + ".part"));
+  EXPECT_FALSE(Exists(out) || PartExists(out));
 }
 
 TEST_F(LumshowExport, InterruptionLeavesNoFile) {
@@ -263,12 +277,13 @@ TEST_F(LumshowExport, InterruptionLeavesNoFile) {
   // Started in the background, interrupted once the partial file exists.
   const std::string script =
       "\"$0\" export \"$1\" -o \"$2\" --size 1280x720 --cfr --preset veryslow & pid=$!\n"
-      "for i in $(seq 1 400); do [ -e \"$2.part\" ] && break; sleep 0.05; done\n"
+      "part=\"$(dirname \"$2\")/.$(basename \"$2\").part-*\"\n"
+      "for i in $(seq 1 400); do compgen -G \"$part\" >/dev/null && break; sleep 0.05; done\n"
       "sleep 0.3; kill -INT $pid; wait $pid; echo $?";
   auto r = RunCommand({"/bin/bash", "-c", script, LUMSHOW_PATH, show, out});
   EXPECT_EQ(r.out, "1\n") << r.err;
   EXPECT_NE(r.err.find("interrupted"), std::string::npos) << r.err;
-  EXPECT_FALSE(Exists(out) || Exists(out + ".part"));
+  EXPECT_FALSE(Exists(out) || PartExists(out));
 }
 
 TEST_F(LumshowExport, BrokenSlidesExportBlankWithAWarning) {
@@ -288,7 +303,7 @@ TEST_F(LumshowExport, ALibraryWithoutEncoderIsReported) {
                        "export", show, "-o", dir / "x.mp4"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("has no encoder"), std::string::npos) << r.err;
-  EXPECT_FALSE(Exists(dir / "x.mp4") || Exists(dir / "x.mp4.part"));
+  EXPECT_FALSE(Exists(dir / "x.mp4") || PartExists(dir / "x.mp4"));
 }
 
 // A clip made by ffmpeg on a slide: its pictures and its sound reach the file.

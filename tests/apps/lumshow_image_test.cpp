@@ -5,6 +5,7 @@
 #include "foundation/memory_stream.h"
 #include "imaging/image.h"
 #include "imaging/image_fixtures.h"
+#include "support/environment.h"
 #include "support/lumshow_run.h"
 #include "support/temp_dir.h"
 
@@ -64,6 +65,16 @@ TEST(LumshowImage, EmbeddedProfileConvertedOnRequest) {
   TCommandResult bad =
       Lumshow({"image", dir / "p.jpg", "-o", dir / "b.png", "--icc", dir / "no.icc"});
   EXPECT_EQ(bad.status, 1);
+  // The conversion to sRGB is ImageMagick's through the sRGB profile file, to
+  // a level or two (the profiles' curves are tabulated differently).
+  const std::string convert = test::FindProgram("convert");
+  if (convert.empty()) GTEST_SKIP() << "ImageMagick's convert is not installed";
+  const TCommandResult ref = test::RunCommand(
+      {convert, dir / "p.jpg", "-profile", "/usr/share/color/icc/sRGB.icc", dir / "ref.png"});
+  ASSERT_EQ(ref.status, 0) << ref.err;
+  const TPixels want = test::ReadPicture(dir / "ref.png");
+  EXPECT_LE(MaxDifference(test::ReadPicture(dir / "srgb.png"), want), 3);
+  EXPECT_GT(MaxDifference(none, want), 20);
 }
 
 TEST(LumshowImage, MemberOfAShowWithItsRotation) {

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "imaging/image_fixtures.h"
+#include "support/environment.h"
+#include "support/live_font.h"
 #include "support/lumshow_run.h"
 #include "support/temp_dir.h"
 #include "text/font_cache.h"
@@ -20,11 +22,6 @@ using test::Lumshow;
 using test::TPixels;
 using test::TRgb;
 using test::TTempDir;
-
-bool HaveFont(const char* family) {
-  TLiveFont f;
-  return ResolveLiveFont(family, 0, f) && f.requestedFound;
-}
 
 // A slide of 800 x 400 units on black, shown 1:1.
 std::string Show(const std::string& objects, int slides = 1) {
@@ -48,7 +45,7 @@ std::string TextObject(const std::string& keys,
 class RenderTexts : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!HaveFont("Liberation Sans")) GTEST_SKIP() << "Liberation Sans is not installed";
+    REQUIRE_LIBERATION_SANS();
   }
   TPixels Frame(const std::string& show, double ms = 100) {
     std::string out = dir / "frame.png";
@@ -171,10 +168,12 @@ TEST_F(RenderTexts, MainPictureMacrosReadItsExifDate) {
   std::string ppm = dir.Write("p.ppm", test::WritePpm(test::MakeTestPicture(64, 32)));
   dir.Write("m/made", "");
   test::RunTool({"cjpeg", "-outfile", dir / "m/photo.jpg", ppm});
-  if (system(("exiftool -q -overwrite_original -EXIF:ModifyDate='2015:07:04 18:22:05' " +
-              (dir / "m/photo.jpg") + " >/dev/null 2>&1")
-                 .c_str()) != 0)
-    GTEST_SKIP() << "exiftool is not installed";
+  const std::string exiftool = test::FindProgram("exiftool");
+  if (exiftool.empty()) GTEST_SKIP() << "exiftool is not installed";
+  const test::TCommandResult tag =
+      test::RunCommand({exiftool, "-q", "-overwrite_original",
+                        "-EXIF:ModifyDate=2015:07:04 18:22:05", dir / "m/photo.jpg"});
+  ASSERT_EQ(tag.status, 0) << tag.err;
   dir.Write("v/photo.jpg", test::ReadFile(dir / "m/photo.jpg"));
   const std::string photo =
       "object P:Image\nGUID={2}\nImageName=photo.jpg\nImageIndex=0\nFitMode=None\n"

@@ -223,5 +223,74 @@ TEST(Lumshow, ExtractRefusesNamesThatClimbOut) {
   EXPECT_NE(access((dir / "deep/evil.txt").c_str(), F_OK), 0);
 }
 
+TEST(Lumshow, PackTakesOnlyFilesInsideTheProjectFolder) {
+  TTempDir dir;
+  const std::string secret = dir.Write("home/.docker/config.json", "{\"auths\":\"token\"}");
+  const std::string passwd = dir.Write("etc/passwd.txt", "root:x:0:0");
+  dir.Write("home/shows/trip/pic.jpg", "pic");
+  ASSERT_EQ(symlink(passwd.c_str(), (dir / "home/shows/trip/notes.txt").c_str()), 0);
+  const std::string references =
+      "Picture=pic.jpg\nNote=../../.docker/config.json\nAbs=" + passwd + "\nText=notes.txt\n";
+  const std::string project =
+      dir.Write("home/shows/trip/Project.lum", "[Main]\nLumVersion=5.6\n[Slide1]\n" + references);
+  const std::string skipped = "lumshow: skipped \"";
+  const std::string outsideLine = "\": it lies outside the project's folder";
+
+  TCommandResult r = Lumshow({"pack", project, "-o", dir / "trip.lumshow"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const std::string& name :
+       {std::string("../../.docker/config.json"), passwd, std::string("notes.txt")})
+    EXPECT_NE(r.err.find(skipped + name + outsideLine), std::string::npos) << name << r.err;
+  std::vector<std::string> names;
+  for (const auto& row : Json(Lumshow({"ls", dir / "trip.lumshow", "--json"})))
+    names.push_back(row["name"]);
+  EXPECT_EQ(names, (std::vector<std::string>{"Project.lum", "pic.jpg"}));
+
+  // Named on the command line, the file goes in under the name the project gives it.
+  r = Lumshow({"pack", project, secret, "-o", dir / "trip2.lumshow"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err.find(skipped + "../../.docker/config.json"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(skipped + "notes.txt" + outsideLine), std::string::npos) << r.err;
+  EXPECT_EQ(Lumshow({"cat", dir / "trip2.lumshow", "../../.docker/config.json"}).out,
+            "{\"auths\":\"token\"}");
+  // A file the project does not refer to from outside is no member by itself.
+  EXPECT_EQ(Lumshow({"pack", project, dir / "home/shows/trip/pic.jpg", "-o", dir / "x"}).status, 2);
+}
+
+TEST(Lumshow, ExtractNeverOverwritesSilently) {
+  TPacked p;
+  ASSERT_EQ(p.Pack("s.lumshow").status, 0);
+  const std::string show = p.dir / "s.lumshow", out = p.dir / "out";
+  ASSERT_EQ(Lumshow({"extract", show, "-o", out}).status, 0);
+  p.dir.Write("out/a[1].txt", "edited");
+  // A link planted where a member goes must never be written through.
+  const std::string victim = p.dir.Write("victim.txt", "victim");
+  ASSERT_EQ(unlink((out + "/Ä.txt").c_str()), 0);
+  ASSERT_EQ(symlink(victim.c_str(), (out + "/Ä.txt").c_str()), 0);
+
+  TCommandResult again = Lumshow({"extract", show, "-o", out});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_EQ(again.out, "");
+  EXPECT_NE(again.err.find("lumshow: skipped \"a[1].txt\": \"" + out + "/a[1].txt\" exists\n"),
+            std::string::npos)
+      << again.err;
+  EXPECT_NE(again.err.find("lumshow: kept 5 existing file(s); --overwrite replaces them\n"),
+            std::string::npos)
+      << again.err;
+  EXPECT_EQ(test::ReadFile(out + "/a[1].txt"), "edited");
+
+  TCommandResult replaced = Lumshow({"extract", show, "-o", out, "--overwrite"});
+  EXPECT_EQ(replaced.status, 0) << replaced.err;
+  EXPECT_EQ(test::ReadFile(out + "/a[1].txt"), "bracket");
+  struct stat st;
+  ASSERT_EQ(lstat((out + "/Ä.txt").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));  // the link itself was replaced
+  EXPECT_EQ(test::ReadFile(out + "/Ä.txt"), "umlaut");
+  EXPECT_EQ(test::ReadFile(victim), "victim");
+  // Side files were renamed into place, none is left beside the members.
+  TCommandResult listing = test::RunCommand({"/usr/bin/find", out, "-name", "*part*"});
+  EXPECT_EQ(listing.out, "");
+}
+
 }  // namespace
 }  // namespace lum

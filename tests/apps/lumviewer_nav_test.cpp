@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -16,6 +17,12 @@ namespace lum {
 namespace {
 
 using nlohmann::json;
+using std::chrono::milliseconds;
+using std::this_thread::sleep_for;
+
+// How long a state may take to come: generous, for sanitizer builds on a
+// machine busy with other tests.
+constexpr int kPatienceMs = 20000;
 using test::TPixels;
 using test::TPlayer;
 using test::TRgb;
@@ -59,9 +66,23 @@ class LumviewerNav : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(player->Start(&error)) << error;
     bool met = false;
-    player->WaitFor([](const json& s) { return s["framesDrawn"].get<int>() > 3; }, 5000, &met);
+    // Playing, with its first frame drawn (still slides draw no more).
+    const json s = player->WaitFor(
+        [](const json& s) { return s["active"] == true && s["framesDrawn"].get<int>() > 0; },
+        kPatienceMs, &met);
+    ASSERT_TRUE(met) << s.dump() << "\n" << player->LogTail();
     // Pointer events of the first second after the window appeared are ignored.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    sleep_for(milliseconds(1100));
+  }
+  // Takes screenshots until the pixel's blue is done with; the last one's blue.
+  int WaitForBlue(int x, int y, const std::function<bool(int)>& done) {
+    const auto t0 = std::chrono::steady_clock::now();
+    int blue = Shot().At(x, y).b;
+    while (!done(blue) && std::chrono::steady_clock::now() - t0 < milliseconds(kPatienceMs)) {
+      sleep_for(milliseconds(20));
+      blue = Shot().At(x, y).b;
+    }
+    return blue;
   }
   TPixels Shot() {
     const std::string shot = dir / "shot.png";
@@ -93,13 +114,13 @@ TEST_F(LumviewerNav, ThePanelIsDrawnAndItsButtonsRunTheirActions) {
   // Pause: the show stops; the pointer is over the panel.
   ASSERT_EQ(Click(190, 210)["ok"], true);
   bool met = false;
-  json s = player->WaitFor([](const json& st) { return st["paused"] == true; }, 3000, &met);
+  json s = player->WaitFor([](const json& st) { return st["paused"] == true; }, kPatienceMs, &met);
   EXPECT_TRUE(met) << s.dump();
   EXPECT_EQ(s["hover"], true);
   EXPECT_EQ(s["hoverClass"], "NavPanel");
   // Forward: the next slide.
   ASSERT_EQ(Click(130, 210)["ok"], true);
-  s = player->WaitFor([](const json& st) { return st["slide"] == 1; }, 3000, &met);
+  s = player->WaitFor([](const json& st) { return st["slide"] == 1; }, kPatienceMs, &met);
   EXPECT_TRUE(met) << s.dump();
   EXPECT_EQ(player->Stop(), 0);
 }
@@ -111,10 +132,9 @@ TEST_F(LumviewerNav, AutoHideShowsThePanelWhileThePointerMoves) {
   Start();
   EXPECT_LT(Shot().At(130, 210).b, 20) << "hidden at first";
   ASSERT_EQ(Click(20, 20)["ok"], true);  // a move away from the panel wakes it
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_GT(Shot().At(130, 210).b, 200) << "shown after the move";
-  std::this_thread::sleep_for(std::chrono::milliseconds(2200));
-  EXPECT_LT(Shot().At(130, 210).b, 20) << "hidden again when idle";
+  EXPECT_GT(WaitForBlue(130, 210, [](int b) { return b > 200; }), 200) << "shown after the move";
+  // With the pointer still, it goes after its second and the fade.
+  EXPECT_LT(WaitForBlue(130, 210, [](int b) { return b < 20; }), 20) << "hidden again when idle";
   EXPECT_EQ(player->Stop(), 0);
 }
 
@@ -170,14 +190,14 @@ TEST_F(LumviewerNav, TheVideoStyleBarSeeksPausesAndSetsTheVolume) {
   bool met = false;
   // The middle of the track: (124 - 66 - 3) / 110 of two minutes.
   ASSERT_EQ(Click(124, 228)["ok"], true);
-  json s = player->WaitFor([](const json& st) { return st["slide"] == 1; }, 3000, &met);
+  json s = player->WaitFor([](const json& st) { return st["slide"] == 1; }, kPatienceMs, &met);
   EXPECT_TRUE(met) << s.dump();
   EXPECT_NEAR(s["position"].get<double>(), 60000, 1500);
   // Half way along the volume track, then the sound button mutes and unmutes.
   auto volume = [&](double v) {
     s = player->WaitFor(
-        [v](const json& st) { return std::abs(st["volume"].get<double>() - v) < 0.01; }, 3000,
-        &met);
+        [v](const json& st) { return std::abs(st["volume"].get<double>() - v) < 0.01; },
+        kPatienceMs, &met);
     EXPECT_TRUE(met) << v << ": " << s.dump();
   };
   ASSERT_EQ(Click(291, 228)["ok"], true);
@@ -189,13 +209,13 @@ TEST_F(LumviewerNav, TheVideoStyleBarSeeksPausesAndSetsTheVolume) {
   volume(0.5);
   // Play button: paused, and the centre button (image 6, 40 x 40) shows.
   ASSERT_EQ(Click(12, 228)["ok"], true);
-  s = player->WaitFor([](const json& st) { return st["paused"] == true; }, 3000, &met);
+  s = player->WaitFor([](const json& st) { return st["paused"] == true; }, kPatienceMs, &met);
   EXPECT_TRUE(met) << s.dump();
   f = Shot();
   EXPECT_NEAR(f.At(160, 120).r, 220, 12) << "the centre button";
   EXPECT_LT(f.At(135, 120).r, 20) << "beside it";
   ASSERT_EQ(Click(160, 120)["ok"], true);
-  s = player->WaitFor([](const json& st) { return st["paused"] == false; }, 3000, &met);
+  s = player->WaitFor([](const json& st) { return st["paused"] == false; }, kPatienceMs, &met);
   EXPECT_TRUE(met) << s.dump();
   EXPECT_EQ(player->Stop(), 0);
 }
@@ -229,9 +249,10 @@ TEST_F(LumviewerNav, DialogsOpenPauseToggleAndClose) {
   Start();
   auto dialogs = [&](int n) {
     bool met = false;
-    json s = player->WaitFor([n](const json& st) { return st["showDialogs"] == n; }, 3000, &met);
+    json s =
+        player->WaitFor([n](const json& st) { return st["showDialogs"] == n; }, kPatienceMs, &met);
     EXPECT_TRUE(met) << n << " dialogs: " << s.dump();
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));  // past the fade
+    sleep_for(milliseconds(400));  // past the fade
     return s;
   };
   // F1: the help dialog, and the show stands.
@@ -240,23 +261,30 @@ TEST_F(LumviewerNav, DialogsOpenPauseToggleAndClose) {
   TPixels page = Shot();
   EXPECT_GT(page.At(160, 120).g, 200) << "the help dialog's page";
   EXPECT_GT(page.At(64, 120).b, 200) << "the slide beneath: a dialog without background";
-  const double held = player->Status()["position"].get<double>();
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_NEAR(player->Status()["position"].get<double>(), held, 30);
+  bool met = false;
+  json stood =
+      player->WaitFor([](const json& st) { return st["active"] == false; }, kPatienceMs, &met);
+  EXPECT_TRUE(met) << stood.dump();
+  const double held = stood["position"].get<double>();
+  sleep_for(milliseconds(500));
+  EXPECT_EQ(player->Status()["position"].get<double>(), held);
   // Escape closes it (the show goes on instead of ending).
   ASSERT_EQ(player->Request({{"command", "key"}, {"key", "Escape"}})["ok"], true);
   dialogs(0);
   EXPECT_LT(Shot().At(160, 120).g, 20);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_GT(player->Status()["position"].get<double>(), held + 200);
+  auto movesOn = [&](double from) {
+    const json st = player->WaitFor(
+        [from](const json& st) { return st["position"].get<double>() > from + 200; }, kPatienceMs,
+        &met);
+    EXPECT_TRUE(met) << "the show stands at " << st["position"];
+  };
+  movesOn(held);
   // The slide's box opens Info, which does not pause; the same box closes it.
   ASSERT_EQ(Click(64, 120)["ok"], true);
   dialogs(1);
   TPixels f = Shot();
   EXPECT_GT(f.At(160, 120).r + f.At(160, 120).g + f.At(160, 120).b, 700) << "Info's card";
-  const double running = player->Status()["position"].get<double>();
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_GT(player->Status()["position"].get<double>(), running + 200);
+  movesOn(player->Status()["position"].get<double>());
   ASSERT_EQ(Click(64, 120)["ok"], true);
   dialogs(0);
   EXPECT_TRUE(player->Running());
@@ -275,9 +303,10 @@ TEST_F(LumviewerNav, DialogsOpeningEachOtherOrThemselvesStayBounded) {
   Start();
   auto open = [&](int n, const char* step) {
     bool met = false;
-    json s = player->WaitFor([n](const json& st) { return st["showDialogs"] == n; }, 3000, &met);
+    json s =
+        player->WaitFor([n](const json& st) { return st["showDialogs"] == n; }, kPatienceMs, &met);
     EXPECT_TRUE(met) << step << ": " << s.dump();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // past the fade
+    sleep_for(milliseconds(300));  // past the fade
   };
   auto click = [&](int x) { ASSERT_EQ(Click(x, 120)["ok"], true); };
   click(64);

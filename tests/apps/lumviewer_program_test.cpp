@@ -14,6 +14,7 @@
 
 #include "support/lumshow_run.h"
 #include "support/player_run.h"
+#include "support/viewer_show.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
 
@@ -25,30 +26,6 @@ using test::Lumshow;
 using test::TPlayer;
 using test::TTempDir;
 
-#define START(player)                                         \
-  do {                                                        \
-    std::string start_error;                                  \
-    ASSERT_TRUE((player).Start(&start_error)) << start_error; \
-  } while (0)
-
-// A 320 x 240 windowed show of n one-second slides, packed into dir/name.
-std::string Packed(const TTempDir& dir, const std::string& name, int slides,
-                   const std::string& main = "") {
-  std::string s =
-      "[Main]\nLumVersion=5.6\nMinorVersion=13\nopt_scr_full=0\nopt_scr_width=320\n"
-      "opt_scr_height=240\nopt_withoutborder=1\nopt_repeat=repeat\n" +
-      main + "[Times]\nopt_slidescount=" + std::to_string(slides) + "\n";
-  for (int i = 0; i < slides; ++i)
-    s += "opt_synchpos" + std::to_string(i + 1) + "=" + std::to_string(1000 * (i + 1)) + "\n";
-  for (int i = 0; i < slides; ++i)
-    s += "[Slide" + std::to_string(i + 1) + "]\nbstyle=1\nbcolor=" +
-         std::to_string(0x102030 * (i + 1)) + "\nobject Container:Root\nend\n";
-  const std::string project = dir.Write("src-" + name + "/Project.lum", s);
-  const std::string out = dir / name;
-  const test::TCommandResult r = Lumshow({"pack", project, "-o", out});
-  EXPECT_EQ(r.status, 0) << r.err;
-  return out;
-}
 
 json Action(TPlayer& p, const std::string& text) {
   return p.Request({{"command", "action"}, {"text", text}});
@@ -67,9 +44,9 @@ json OnShow(TPlayer& p, const std::string& show, int slide) {
 
 TEST(LumviewerProgram, ShowsOpenOtherShowsAndComeBackDownTheStack) {
   TTempDir dir;
-  const std::string a = Packed(dir, "a.lumshow", 4);
-  const std::string b = Packed(dir, "b.lumshow", 4);
-  const std::string c = Packed(dir, "c show.lumshow", 3);
+  const std::string a = test::PackedShow(dir, "a.lumshow", 4);
+  const std::string b = test::PackedShow(dir, "b.lumshow", 4);
+  const std::string c = test::PackedShow(dir, "c show.lumshow", 3);
   TPlayer p(dir.Path(), a, {"-slide", "2"});
   START(p);
   OnShow(p, a, 1);
@@ -96,7 +73,7 @@ TEST(LumviewerProgram, ShowsOpenOtherShowsAndComeBackDownTheStack) {
 
 TEST(LumviewerProgram, AScreenSaverPlaysOnlyWithSlashSAndOnlyOnce) {
   TTempDir dir;
-  const std::string saver = Packed(dir, "saver.scr", 2);
+  const std::string saver = test::PackedShow(dir, "saver.scr", 2);
   // Without "/s" (a configure or preview call) it ends quietly.
   test::TCommandResult r = test::RunCommand({"/usr/bin/timeout", "20", LUMVIEWER_PATH, saver});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -121,7 +98,7 @@ json Key(TPlayer& p, const std::string& key) {
 
 TEST(LumviewerProgram, APasswordPromptGuardsAProtectedShow) {
   TTempDir dir;
-  const std::string show = Packed(dir, "guarded.lumshow", 2,
+  const std::string show = test::PackedShow(dir, "guarded.lumshow", 2,
                                   "opt_usepass=1\nopt_pass=Open Sesame\n"
                                   "opt_lng_password_caption=Members only\n");
   // The right password: the show plays.
@@ -153,35 +130,20 @@ TEST(LumviewerProgram, APasswordPromptGuardsAProtectedShow) {
   }
 }
 
-// A folder of programs standing in for the real ones: each appends one line,
-// its name and its arguments in brackets, to the file $RECORD (in one write,
-// since programs started together run in any order).
+// A folder of programs standing in for the real ones (test::WriteRecorder).
 std::string FakePath(const TTempDir& dir, const std::vector<std::string>& names) {
-  for (const std::string& n : names) {
-    const std::string path = dir.Write(
-        "bin/" + n, "#!/bin/sh\nline=\"" + n +
-                        "\"\nfor a in \"$@\"; do line=\"$line [$a]\"; done\n"
-                        "printf '%s\\n' \"$line\" >> \"$RECORD\"\n");
-    chmod(path.c_str(), 0755);
-  }
+  for (const std::string& n : names) test::WriteRecorder(dir, "bin/" + n);
   return dir / "bin";
-}
-
-std::vector<std::string> SortedLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-    lines.push_back(text.substr(start, nl - start));
-  std::sort(lines.begin(), lines.end());
-  return lines;
 }
 
 TEST(LumviewerProgram, ProgramsRunWithoutAShellAndProhibitedOnesNever) {
   TTempDir dir;
-  const std::string show = Packed(dir, "a.lumshow", 2);
+  const std::string show = test::PackedShow(dir, "a.lumshow", 2);
   const std::string bin = FakePath(dir, {"tool", "xdg-open", "cmd", "sh", "format"});
   const std::string record = dir / "record.txt";
-  TPlayer p(dir.Path(), show, {},
+  // Trusted without asking (the consent dialog has tests of its own); the
+  // prohibited ones stay refused all the same.
+  TPlayer p(dir.Path(), show, {"-allowprograms"},
             {"PATH=" + bin + ":/usr/bin:/bin", "RECORD=" + record});
   START(p);
   WaitFor(p, [](const json& s) { return s["active"] == true; });
@@ -204,7 +166,7 @@ TEST(LumviewerProgram, ProgramsRunWithoutAShellAndProhibitedOnesNever) {
   std::vector<std::string> got;
   for (int i = 0; i < 100 && got.size() < expected.size(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    got = SortedLines(test::ReadFile(record));
+    got = test::SortedLines(test::ReadFile(record));
   }
   EXPECT_EQ(got, expected);
   EXPECT_EQ(p.Stop(), 0);
@@ -212,7 +174,7 @@ TEST(LumviewerProgram, ProgramsRunWithoutAShellAndProhibitedOnesNever) {
 
 TEST(LumviewerProgram, AMissingShowFromAnActionSaysSoAndTheShowPlaysOn) {
   TTempDir dir;
-  const std::string show = Packed(dir, "a.lumshow", 2);
+  const std::string show = test::PackedShow(dir, "a.lumshow", 2);
   TPlayer p(dir.Path(), show);
   START(p);
   ASSERT_EQ(Action(p, "runpresentation(\"gone.lumshow\")")["ok"], true);

@@ -20,6 +20,7 @@
 #include "imaging/image_fixtures.h"
 #include "support/lumshow_run.h"
 #include "support/player_run.h"
+#include "support/viewer_show.h"
 #include "support/temp_dir.h"
 
 namespace lum {
@@ -40,13 +41,11 @@ double Seconds(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double>(b - a).count();
 }
 
-// Starts the player or fails the test.
-#define START(player)                                         \
-  do {                                                        \
-    std::string start_error;                                  \
-    ASSERT_TRUE((player).Start(&start_error)) << start_error; \
-  } while (0)
+// How long a state may take to come: generous, for sanitizer builds on a
+// machine busy with other tests. Pace is a figure for bench_player.
+constexpr int kPatienceMs = 20000;
 
+// Starts the player or fails the test.
 // ---- shows
 
 struct TSlide {
@@ -88,27 +87,23 @@ double Position(const json& s) {
 
 // ---- playing
 
-TEST(LumviewerPlay, DemoPlaysAtTheClocksPaceAndDrawsFrames) {
+// How fast it plays and draws is a figure for bench_player; here it plays on
+// and draws while it does.
+TEST(LumviewerPlay, DemoPlaysOnAndDrawsFrames) {
   TTempDir dir;
   TPlayer p(dir.Path(), DEMO_SHOW_PATH);
   START(p);
   bool met = false;
-  json s0 = p.WaitFor([](const json& s) { return s["active"] && Position(s) > 300; }, 10000, &met);
+  const json s0 =
+      p.WaitFor([](const json& s) { return s["active"] && Position(s) > 300; }, kPatienceMs, &met);
   ASSERT_TRUE(met) << s0.dump() << "\n" << p.LogTail();
-  const auto t0 = Clock::now();
-  s0 = p.Status();
-  Sleep(2000);
-  const json s1 = p.Status();
-  const double wall = Seconds(t0, Clock::now()) * 1000;
-  const double pace = (Position(s1) - Position(s0)) / wall;
-  std::cout << "demo: " << Position(s1) - Position(s0) << " ms of show in " << wall << " ms, pace "
-            << pace << ", " << s1["fps"] << " fps, "
-            << s1["framesDrawn"].get<int64_t>() - s0["framesDrawn"].get<int64_t>() << " frames\n";
-  EXPECT_GT(pace, 0.9);
-  EXPECT_LT(pace, 1.1);
-  // The demo moves all the time: a frame every few display intervals at least.
-  EXPECT_GT(s1["framesDrawn"].get<int64_t>() - s0["framesDrawn"].get<int64_t>(), 20);
-  EXPECT_GT(s1["fps"].get<double>(), 10);
+  const int64_t frames0 = s0["framesDrawn"].get<int64_t>();
+  const json s1 = p.WaitFor(
+      [&](const json& s) {
+        return Position(s) > Position(s0) + 1000 && s["framesDrawn"].get<int64_t>() > frames0 + 2;
+      },
+      kPatienceMs, &met);
+  EXPECT_TRUE(met) << s1.dump() << "\n" << p.LogTail();
   EXPECT_FALSE(s1["paused"]);
   EXPECT_FALSE(s1["ended"]);
   EXPECT_EQ(s1["duration"], 12000);
@@ -128,7 +123,7 @@ TEST(LumviewerPlay, APauseSlideWaitsAtItsEndUntilAKey) {
   for (const char* key : {"Right", "Space"}) {
     SCOPED_TRACE(key);
     bool met = false;
-    json s = p.WaitFor([](const json& s) { return s["waiting"].get<bool>(); }, 6000, &met);
+    json s = p.WaitFor([](const json& s) { return s["waiting"].get<bool>(); }, kPatienceMs, &met);
     ASSERT_TRUE(met) << s.dump() << "\n" << p.LogTail();
     EXPECT_EQ(Position(s), 1000);
     EXPECT_EQ(s["slide"], 0);
@@ -140,7 +135,7 @@ TEST(LumviewerPlay, APauseSlideWaitsAtItsEndUntilAKey) {
     EXPECT_TRUE(s["waiting"]);
     EXPECT_EQ(Position(s), 1000);
     ASSERT_EQ(p.Request({{"command", "key"}, {"key", key}})["ok"], true);
-    s = p.WaitFor([](const json& s) { return Position(s) > 1100; }, 3000, &met);
+    s = p.WaitFor([](const json& s) { return Position(s) > 1100; }, kPatienceMs, &met);
     EXPECT_TRUE(met) << s.dump() << "\n" << p.LogTail();
     EXPECT_FALSE(s["waiting"]);
     EXPECT_EQ(s["slide"], 1);
@@ -161,12 +156,13 @@ TEST(LumviewerPlay, ALoopSlideReplaysWithoutPassingItsEnd) {
   TPlayer p(dir.Path(), show);
   START(p);
   bool met = false;
-  json s = p.WaitFor([](const json& s) { return Position(s) >= 1300; }, 6000, &met);
+  json s = p.WaitFor([](const json& s) { return Position(s) >= 1300; }, kPatienceMs, &met);
   ASSERT_TRUE(met) << s.dump() << "\n" << p.LogTail();
   double last = Position(s), low = last, high = last;
   int jumps = 0;
+  // Until it has come close to the end and jumped back twice, however slowly.
   const auto t0 = Clock::now();
-  while (Seconds(t0, Clock::now()) < 2.6) {
+  while ((jumps < 2 || high <= 1900) && Seconds(t0, Clock::now()) * 1000 < kPatienceMs) {
     s = p.Status();
     const double x = Position(s);
     EXPECT_FALSE(s["waiting"]) << x;
@@ -190,21 +186,30 @@ TEST(LumviewerPlay, ARepeatingShowRunsOnPastItsDuration) {
   TPlayer p(dir.Path(), show);
   START(p);
   bool met = false;
-  json s = p.WaitFor([](const json& s) { return s["active"].get<bool>(); }, 6000, &met);
+  json s = p.WaitFor([](const json& s) { return s["active"].get<bool>(); }, kPatienceMs, &met);
   ASSERT_TRUE(met) << s.dump() << "\n" << p.LogTail();
-  double last = Position(s), biggestStep = 0;
-  const auto t0 = Clock::now();
-  while (Seconds(t0, Clock::now()) < 2.5) {
+  // Past the end of the show into its repetition, without going back and
+  // without jumping on: between two answers the position moves no more than
+  // the wall clock from the first request to the second answer. A jump would
+  // skip a slide (700 ms); the slack is for an engine that fell behind.
+  auto asked = Clock::now();
+  const auto t0 = asked;
+  s = p.Status();
+  double last = Position(s), biggestLead = -1e9;
+  while (last <= 1400 + 500 && Seconds(t0, Clock::now()) * 1000 < kPatienceMs) {
     Sleep(30);
+    const auto askedNow = Clock::now();
     s = p.Status();
     const double x = Position(s);
     EXPECT_GE(x, last) << "the position went back";
-    biggestStep = std::max(biggestStep, x - last);
+    biggestLead = std::max(biggestLead, (x - last) - Seconds(asked, Clock::now()) * 1000);
     last = x;
+    asked = askedNow;
   }
-  std::cout << "repeat: last position " << last << ", biggest step " << biggestStep << " ms\n";
+  std::cout << "repeat: last position " << last << ", most ahead of the wall clock " << biggestLead
+            << " ms\n";
   EXPECT_GT(last, 1400 + 500);
-  EXPECT_LT(biggestStep, 400);
+  EXPECT_LT(biggestLead, 400);
   EXPECT_FALSE(s["ended"]);
   EXPECT_EQ(s["endReports"], 0);
 }
@@ -216,10 +221,10 @@ TEST(LumviewerPlay, AShowThatStopsReportsItsEndOnceAndRestsOnItsLastSlide) {
   TPlayer p(dir.Path(), show);
   START(p);
   bool met = false;
-  json s = p.WaitFor([](const json& s) { return s["ended"].get<bool>(); }, 6000, &met);
+  json s = p.WaitFor([](const json& s) { return s["ended"].get<bool>(); }, kPatienceMs, &met);
   ASSERT_TRUE(met) << s.dump() << "\n" << p.LogTail();
   // The end notification reaches the window thread just after the engine's flag.
-  s = p.WaitFor([](const json& s) { return s["endReports"] == 1; }, 1000, &met);
+  s = p.WaitFor([](const json& s) { return s["endReports"] == 1; }, kPatienceMs, &met);
   EXPECT_EQ(s["endReports"], 1);
   EXPECT_EQ(Position(s), 1200);
   EXPECT_EQ(s["duration"], 1200);
@@ -239,11 +244,12 @@ TEST(LumviewerPlay, AShowThatStopsReportsItsEndOnceAndRestsOnItsLastSlide) {
 
   // Sent back into the show, it plays again and is no longer at its end.
   ASSERT_EQ(p.Request({{"command", "seek"}, {"position", 300}})["ok"], true);
-  s = p.WaitFor([](const json& s) { return Position(s) > 350 && Position(s) < 1200; }, 3000, &met);
+  s = p.WaitFor([](const json& s) { return Position(s) > 350 && Position(s) < 1200; }, kPatienceMs,
+                &met);
   EXPECT_TRUE(met) << s.dump();
   EXPECT_FALSE(s["ended"]) << "the status still reports the end while the show plays at "
                            << Position(s);
-  s = p.WaitFor([](const json& s) { return Position(s) == 1200; }, 3000, &met);
+  s = p.WaitFor([](const json& s) { return Position(s) == 1200; }, kPatienceMs, &met);
   EXPECT_TRUE(met) << s.dump();
   EXPECT_TRUE(s["ended"]);
 }
@@ -255,8 +261,8 @@ TEST(LumviewerPlay, AShowThatClosesEndsThePlayer) {
   TPlayer p(dir.Path(), show);
   START(p);
   const auto t0 = Clock::now();
-  while (p.Running() && Seconds(t0, Clock::now()) < 4) Sleep(20);
-  EXPECT_FALSE(p.Running()) << "still running 4 s after the start of a 1 s show that closes\n"
+  while (p.Running() && Seconds(t0, Clock::now()) * 1000 < kPatienceMs) Sleep(20);
+  EXPECT_FALSE(p.Running()) << "still running long after the start of a 1 s show that closes\n"
                             << p.LogTail(10);
   EXPECT_EQ(p.Stop(), 0);
 }
@@ -271,8 +277,8 @@ TEST(LumviewerPlay, ASlideThatFailsToPrepareIsPassedOver) {
   TPlayer p(dir.Path(), show);
   START(p);
   bool met = false;
-  json s =
-      p.WaitFor([](const json& s) { return s["slide"] == 2 && Position(s) > 1500; }, 8000, &met);
+  json s = p.WaitFor([](const json& s) { return s["slide"] == 2 && Position(s) > 1500; },
+                     kPatienceMs, &met);
   ASSERT_TRUE(met) << s.dump() << "\n" << p.LogTail();
   // The slide after it is on screen.
   ASSERT_EQ(p.Request({{"command", "pause"}})["ok"], true);
@@ -283,7 +289,7 @@ TEST(LumviewerPlay, ASlideThatFailsToPrepareIsPassedOver) {
   ASSERT_EQ(f.width, 320);
   EXPECT_EQ(f.At(160, 120), (test::TRgb{0, 0, 255}));
   ASSERT_EQ(p.Request({{"command", "play"}})["ok"], true);
-  s = p.WaitFor([](const json& s) { return s["ended"].get<bool>(); }, 4000, &met);
+  s = p.WaitFor([](const json& s) { return s["ended"].get<bool>(); }, kPatienceMs, &met);
   EXPECT_TRUE(met) << s.dump();
   EXPECT_EQ(Position(s), 2100);
   // Each slide, the failed one's stand-in included, was drawn.
@@ -299,7 +305,7 @@ TEST(LumviewerPlay, StartsWhereTheCommandLineSaysAndFollowsRequests) {
   TPlayer p(dir.Path(), show, {"-slide", "2"});
   START(p);
   bool met = false;
-  json s = p.WaitFor([](const json& s) { return s["active"].get<bool>(); }, 6000, &met);
+  json s = p.WaitFor([](const json& s) { return s["active"].get<bool>(); }, kPatienceMs, &met);
   ASSERT_TRUE(met) << s.dump();
   EXPECT_GE(Position(s), 1000) << s.dump();
   EXPECT_LT(Position(s), 1800) << s.dump();
@@ -308,7 +314,7 @@ TEST(LumviewerPlay, StartsWhereTheCommandLineSaysAndFollowsRequests) {
   EXPECT_FALSE(s["fullscreen"]);
   // A slide button's action.
   ASSERT_EQ(p.Request({{"command", "action"}, {"text", "gotoslide(3)"}})["ok"], true);
-  s = p.WaitFor([](const json& s) { return s["slide"] == 2; }, 3000, &met);
+  s = p.WaitFor([](const json& s) { return s["slide"] == 2; }, kPatienceMs, &met);
   EXPECT_TRUE(met) << s.dump();
   EXPECT_GE(Position(s), 2000);
   EXPECT_LT(Position(s), 2500);
@@ -320,7 +326,7 @@ TEST(LumviewerPlay, StartsWhereTheCommandLineSaysAndFollowsRequests) {
   Sleep(300);
   EXPECT_EQ(Position(p.Status()), held);
   ASSERT_EQ(p.Request({{"command", "toggle"}})["ok"], true);
-  s = p.WaitFor([&](const json& s) { return Position(s) > held + 100; }, 3000, &met);
+  s = p.WaitFor([&](const json& s) { return Position(s) > held + 100; }, kPatienceMs, &met);
   EXPECT_TRUE(met) << s.dump();
   EXPECT_FALSE(s["paused"]);
 }
@@ -339,7 +345,7 @@ TEST(LumviewerPlay, KeysAndClicksNavigateAndEscapeEnds) {
   START(p);
   bool met = false;
   auto slideIs = [&](int n) {
-    return p.WaitFor([n](const json& s) { return s["slide"] == n; }, 3000, &met);
+    return p.WaitFor([n](const json& s) { return s["slide"] == n; }, kPatienceMs, &met);
   };
   // Pointer events of the first second after the window appeared are ignored.
   Sleep(1100);
@@ -373,7 +379,8 @@ TEST(LumviewerPlay, AFullScreenShowCoversTheMonitor) {
   TPlayer p(dir.Path(), show);
   START(p);
   bool met = false;
-  json s = p.WaitFor([](const json& s) { return s["framesDrawn"].get<int>() > 2; }, 6000, &met);
+  json s =
+      p.WaitFor([](const json& s) { return s["framesDrawn"].get<int>() > 2; }, kPatienceMs, &met);
   ASSERT_TRUE(met) << s.dump();
   EXPECT_TRUE(s["fullscreen"].get<bool>()) << s.dump();
   // The 4 : 3 design is fitted into the monitor, letterboxed in black.
@@ -433,7 +440,8 @@ TEST(LumviewerFrames, ScreenshotsMatchTheRenderedFrames) {
     SCOPED_TRACE("at " + std::to_string(t) + " ms");
     ASSERT_EQ(p.Request({{"command", "seek"}, {"position", t}})["ok"], true);
     bool met = false;
-    json s = p.WaitFor([&](const json& s) { return s["paused"] && Position(s) == t; }, 3000, &met);
+    json s = p.WaitFor([&](const json& s) { return s["paused"] && Position(s) == t; }, kPatienceMs,
+                       &met);
     ASSERT_TRUE(met) << s.dump();
     // The capture waits for the slides of the new position to be loaded.
     const std::string out = dir / ("player" + std::to_string(int(t)) + ".png");
@@ -769,7 +777,7 @@ TEST(LumviewerControl, ABurstOfRequestsEndsInTheLastOnesState) {
         // The final seek comes last: the engine ends exactly there.
         return s["paused"] == true && s["active"] == false && Position(s) == 1234;
       },
-      5000, &met);
+      kPatienceMs, &met);
   EXPECT_TRUE(met) << s.dump();
   std::cout << "burst: settled " << Seconds(t0, Clock::now()) - took << " s later at "
             << Position(s) << "\n";
@@ -783,15 +791,18 @@ TEST(LumviewerControl, ABurstOfRequestsEndsInTheLastOnesState) {
 
 // ---- resources
 
-TEST(LumviewerResources, APausedPlayerUsesLittleProcessorTime) {
+// The paused player's processor time is a figure for bench_player (target
+// 2 % of a core); here it only must not spin: a busy loop takes a whole core.
+TEST(LumviewerResources, APausedPlayerStandsStillWithoutSpinning) {
   TTempDir dir;
   TPlayer p(dir.Path(), DEMO_SHOW_PATH);
   START(p);
   bool met = false;
-  json s = p.WaitFor([](const json& s) { return s["active"] && Position(s) > 500; }, 10000, &met);
+  json s =
+      p.WaitFor([](const json& s) { return s["active"] && Position(s) > 500; }, kPatienceMs, &met);
   ASSERT_TRUE(met) << s.dump();
   ASSERT_EQ(p.Request({{"command", "pause"}})["ok"], true);
-  s = p.WaitFor([](const json& s) { return s["active"] == false; }, 2000, &met);
+  s = p.WaitFor([](const json& s) { return s["active"] == false; }, kPatienceMs, &met);
   ASSERT_TRUE(met) << s.dump();
   Sleep(300);
   const double before = p.CpuSeconds();
@@ -802,8 +813,9 @@ TEST(LumviewerResources, APausedPlayerUsesLittleProcessorTime) {
   const json after = p.Status();
   std::cout << "paused: " << used * 1000 << " ms of processor time in " << wall * 1000 << " ms ("
             << 100 * used / wall << " % of one core)\n";
-  EXPECT_LT(used / wall, 0.10);
+  EXPECT_LT(used / wall, 0.5);
   EXPECT_EQ(Position(after), Position(s));
+  EXPECT_TRUE(after["paused"]);
 }
 
 }  // namespace

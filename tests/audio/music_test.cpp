@@ -15,6 +15,7 @@
 #include "audio/music_options_reader.h"
 #include "audio/music_player.h"
 #include "audio/music_source.h"
+#include "audio/sdl_audio_drivers.h"
 #include "audio/synthetic_source.h"
 #include "container/file_accessor.h"
 #include "foundation/errors.h"
@@ -129,6 +130,38 @@ TEST(MusicReader, MutedTracksAndSilentItems) {
   EXPECT_EQ(c.duration, 3000);
 }
 
+TEST(MusicReader, TracksAndVideosNestedFarDeeperThanADocumentMayAreWalkedInOrder) {
+  // Only a tree built in memory nests this deep; a loaded document may not.
+  TShow show({5000}, Music(Item("a.wav", 1000)), "[Slide1]\nobject Root:Frame\nend\n");
+  TIniObject* music = show.doc.Section("Main")->FindObject("Music");
+  TIniList* track = music;
+  TIniList* frame = show.doc.Section("Slide1")->FirstObject();
+  for (int i = 0; i < 100000; ++i) {
+    track = track->AddObject("T", "TMusicTrack");
+    frame = frame->AddObject("F", "Frame");
+  }
+  auto add = [](TIniList* list, const char* cls, const char* file, const char* duration) {
+    TIniObject* o = list->AddObject("X", cls);
+    o->AddItem("FileName", file);
+    o->AddItem("Duration", duration);
+  };
+  add(track, "TMusicItem", "deep.wav", "2000");
+  add(music, "TMusicItem", "b.wav", "1000");
+  add(frame, "Video", "clip.mp4", "1000");
+
+  // As a recursive walk would: the last item follows the deepest one's track.
+  TMusicComposition c = ReadMain(show);
+  ASSERT_EQ(c.items.size(), 3u);
+  EXPECT_EQ(c.items[0].fileName, "a.wav");
+  EXPECT_EQ(c.items[1].fileName, "deep.wav");
+  EXPECT_EQ(c.items[2].fileName, "b.wav");
+  EXPECT_EQ(c.items[2].timeLine, 2000);
+  TMusicOptionsReader reader(*show.src);
+  ASSERT_TRUE(reader.SlideComposition(0, c));
+  ASSERT_EQ(c.items.size(), 1u);
+  EXPECT_EQ(c.items[0].fileName, "clip.mp4");
+}
+
 TEST(MusicReader, TracksPlayTogetherAndFadesShapeTheLevel) {
   TShow show(
       {30000},
@@ -239,6 +272,17 @@ TEST(MusicSource, FullyPlayedCommentRunsToTheNextComment) {
   TLumMusicSource music(*show.src);
   EXPECT_EQ(music.Slide(0).length, 9000);
   EXPECT_EQ(music.Slide(2).length, 5000);  // to the end of the show
+
+  // Many slides: the next comment is found in one pass, not searched per slide.
+  std::vector<int> ends;
+  for (int i = 1; i <= 20000; ++i) ends.push_back(i * 10);
+  std::string longComment = comment;
+  longComment.replace(longComment.find("30000"), 5, "9000000");
+  TShow many(ends, "opt_fullyplaysound=1\n",
+             "[Slide1]\n" + longComment + "[Slide20000]\n" + longComment);
+  TLumMusicSource sounds(*many.src);
+  EXPECT_EQ(sounds.Slide(0).length, 199990);
+  EXPECT_EQ(sounds.Slide(19999).length, 10);
 }
 
 // The player on a device pulled in real time by a thread of the test.
@@ -371,6 +415,7 @@ TEST(MusicPlayer, WithoutOutputRunsOnTheMillisecondCounter) {
 // The whole chain: show document, music player, composite mixer, channels and
 // SDL's disk driver, which writes what the device plays to a file.
 TEST(MusicPlayerOutput, ShowMusicReachesTheDeviceUnchanged) {
+  if (!test::SdlHasAudioDriver("disk")) GTEST_SKIP() << "SDL has no disk audio driver here";
   test::TTempDir dir;
   auto sox = test::RunCommand({"/usr/bin/sox", "-n", "-r", "44100", "-c", "2", "-b", "16",
                                dir / "a.wav", "synth", "3", "sine", "300", "vol", "0.4"});
@@ -396,7 +441,7 @@ TEST(MusicPlayerOutput, ShowMusicReachesTheDeviceUnchanged) {
     list.push_back(CreateSdlSoundBackend());
     auto output = CreateOutputPlayer(std::move(list));
     setenv("SDL_AUDIODRIVER", "dummy", 1);
-    if (!output) GTEST_SKIP() << "SDL has no disk audio driver here";
+    ASSERT_TRUE(output) << "the disk audio driver did not open";
     TLumMusicPlayer player(&src, std::move(output));
     player.Start();
     auto until = std::chrono::steady_clock::now() + 10s;

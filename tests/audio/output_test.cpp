@@ -12,6 +12,7 @@
 #include "audio/output/music_player_class.h"
 #include "audio/output/timer_channel.h"
 #include "audio/output/wave_out_device.h"
+#include "audio/sdl_audio_drivers.h"
 #include "audio/synthetic_source.h"
 #include "support/temp_dir.h"
 
@@ -308,8 +309,12 @@ TEST_F(ChannelTest, ASourceThatEndsReleasesItsInstance) {
 
 // The real-time path: SDL's disk driver writes what the device plays.
 TEST(RealTimeOutput, DiskDriverReceivesTheSourceUnchanged) {
+  if (!test::SdlHasAudioDriver("disk")) GTEST_SKIP() << "SDL has no disk audio driver here";
   test::TTempDir dir;
   std::string file = dir / "out.raw";
+  struct TDummyAgain {
+    ~TDummyAgain() { setenv("SDL_AUDIODRIVER", "dummy", 1); }
+  } dummyAgain;
   setenv("SDL_AUDIODRIVER", "disk", 1);
   setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
   test::RegisterSyntheticSource();
@@ -317,7 +322,7 @@ TEST(RealTimeOutput, DiskDriverReceivesTheSourceUnchanged) {
     std::vector<std::unique_ptr<TSoundBackend>> list;
     list.push_back(CreateSdlSoundBackend());
     auto player = CreateOutputPlayer(std::move(list));
-    if (!player) GTEST_SKIP() << "SDL has no disk audio driver here";
+    ASSERT_TRUE(player) << "the disk audio driver did not open";
     auto c = player->CreateChannel(test::SyntheticName(600), -1);
     ASSERT_TRUE(c);
     c->Play(10);

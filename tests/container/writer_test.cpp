@@ -5,12 +5,16 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "container/lum_pack_writer.h"
 #include "container/lum_show_locator.h"
 #include "container/lum_unpack.h"
 #include "container/member_extract.h"
 #include "container/member_stream.h"
 #include "container/show_packer.h"
+#include "foundation/errors.h"
 #include "foundation/file_stream.h"
 #include "foundation/memory_stream.h"
 #include "support/stream_helpers.h"
@@ -133,11 +137,12 @@ TEST(Packer, PacksTheProjectItsReferencesFoldersAndMethods) {
   // C:\Users\me\Photos\Beach.JPG is found by its tail below the project's folder.
   EXPECT_EQ(names, (std::vector<std::string>{"C:\\Users\\me\\Photos\\Beach.JPG", "music\\song.mp3",
                                              "photos\\beach.jpg"}));
-  EXPECT_EQ(refs[0].diskPath, dir.Path() + "/proj/Photos/Beach.JPG");
+  const std::string real = std::filesystem::canonical(dir.Path()).string();
+  EXPECT_EQ(refs[0].diskPath, real + "/proj/Photos/Beach.JPG");
   // The whole drive-less path wins over a shorter tail.
   dir.Write("proj/Users/me/Photos/Beach.JPG", "beach2");
   EXPECT_EQ(CollectReferencedFiles(doc, dir.Path() + "/proj/")[0].diskPath,
-            dir.Path() + "/proj/Users/me/Photos/Beach.JPG");
+            real + "/proj/Users/me/Photos/Beach.JPG");
 
   std::vector<TPackInput> inputs = CollectFolder(dir.Path() + "/assets");
   ASSERT_EQ(inputs.size(), 2u);
@@ -161,13 +166,50 @@ TEST(Packer, PacksTheProjectItsReferencesFoldersAndMethods) {
   EXPECT_EQ(e.method, kMethodScramble);
   ASSERT_TRUE(u.FindMember("Project.lum", e));
   EXPECT_EQ(e.method, kMethodDeflate);
-  EXPECT_NE(access((dir / "out.lumshow.part").c_str(), F_OK), 0);
-
-  // A failed pack leaves nothing behind.
+  // Neither a finished nor a failed pack leaves anything beside the output.
   inputs.push_back({"late.bin", dir / "vanished.bin", -1});
   EXPECT_THROW(PackShow(project, inputs, dir / "fail.lumshow", opt), std::exception);
   EXPECT_NE(access((dir / "fail.lumshow").c_str(), F_OK), 0);
-  EXPECT_NE(access((dir / "fail.lumshow.part").c_str(), F_OK), 0);
+  std::vector<std::string> top;
+  for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+    top.push_back(e.path().filename().string());
+  std::sort(top.begin(), top.end());
+  EXPECT_EQ(top, (std::vector<std::string>{"assets", "out.lumshow", "proj"}));
+}
+
+TEST(Packer, TakesReferencedFilesOnlyFromInsideTheProjectFolder) {
+  TTempDir dir;
+  const std::string real = std::filesystem::canonical(dir.Path()).string();
+  const std::string secret = dir.Write("secret.txt", "secret");
+  dir.Write("proj/in.png", "in");
+  dir.Write("proj/sub/deep.png", "deep");
+  ASSERT_EQ(symlink(secret.c_str(), (dir / "proj/link.png").c_str()), 0);
+  ASSERT_EQ(symlink(dir.Path().c_str(), (dir / "proj/up").c_str()), 0);
+  ASSERT_EQ(symlink("sub/deep.png", (dir / "proj/alias.png").c_str()), 0);  // stays inside
+  std::string project = dir.Write(
+      "proj/Project.lum", "[Main]\nNote=..\\secret.txt\nOther=../secret.txt\nAbs=" + secret +
+                              "\n[Slide1]\nPicture=in.png\nA=link.png\nB=up\\secret.txt\n"
+                              "C=alias.png\nD=sub\\deep.png\n");
+  TIniFile doc;
+  ASSERT_TRUE(doc.LoadFromFile(project));
+  using TPairs = std::vector<std::pair<std::string, std::string>>;
+  auto pairs = [](const std::vector<TPackInput>& v) {
+    TPairs out;
+    for (const TPackInput& in : v) out.emplace_back(in.name, in.diskPath);
+    return out;
+  };
+  std::vector<TPackInput> outside;
+  const TPairs inside = pairs(CollectReferencedFiles(doc, dir / "proj", &outside));
+  EXPECT_EQ(inside, (TPairs{{"in.png", real + "/proj/in.png"},
+                            {"alias.png", real + "/proj/sub/deep.png"},
+                            {"sub\\deep.png", real + "/proj/sub/deep.png"}}));
+  const std::string out = real + "/secret.txt";
+  EXPECT_EQ(pairs(outside), (TPairs{{"..\\secret.txt", out},
+                                    {"../secret.txt", out},
+                                    {secret, out},
+                                    {"link.png", out},
+                                    {"up\\secret.txt", out}}));
+  EXPECT_EQ(pairs(CollectReferencedFiles(doc, dir / "proj")), inside);
 }
 
 TEST(Extract, MemberNamesBecomeSafeRelativePaths) {
@@ -194,14 +236,56 @@ TEST(Extract, NeverFollowsLinksOutOfTheTarget) {
   ASSERT_EQ(symlink((dir.Path() + "/outside").c_str(), (target + "/linked").c_str()), 0);
   ASSERT_EQ(symlink((dir.Path() + "/outside/file").c_str(), (target + "/file").c_str()), 0);
   TMemoryStream data("payload");
-  EXPECT_EQ(WriteUnderFolder(target, "a/b/c.txt", data), target + "/a/b/c.txt");
+  EXPECT_EQ(WriteUnderFolder(target, "a/b/c.txt", data).path, target + "/a/b/c.txt");
   EXPECT_EQ(test::ReadFile(target + "/a/b/c.txt"), "payload");
+  for (bool overwrite : {false, true}) {
+    data.SetPosition(0);
+    EXPECT_THROW(WriteUnderFolder(target, "linked/x.txt", data, overwrite), std::exception);
+  }
+  // A link at the file's own path is an existing file: kept, or replaced by the file.
   data.SetPosition(0);
-  EXPECT_THROW(WriteUnderFolder(target, "linked/x.txt", data), std::exception);
+  EXPECT_TRUE(WriteUnderFolder(target, "file", data).existed);
   data.SetPosition(0);
-  EXPECT_THROW(WriteUnderFolder(target, "file", data), std::exception);
+  EXPECT_FALSE(WriteUnderFolder(target, "file", data, true).existed);
+  struct stat st;
+  ASSERT_EQ(lstat((target + "/file").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(test::ReadFile(target + "/file"), "payload");
   EXPECT_NE(access((dir.Path() + "/outside/x.txt").c_str(), F_OK), 0);
   EXPECT_NE(access((dir.Path() + "/outside/file").c_str(), F_OK), 0);
+}
+
+// A stream that gives some bytes, then fails.
+class TFailingStream : public TMemoryStream {
+ public:
+  using TMemoryStream::TMemoryStream;
+  size_t Read(void* buffer, size_t count) override {
+    if (Position() > 0) throw EStreamError(kStreamReadError);
+    return TMemoryStream::Read(buffer, std::min<size_t>(count, 3));
+  }
+};
+
+TEST(Extract, ExistingFilesAreKeptUnlessOverwriteAndNothingCutIsLeft) {
+  TTempDir dir;
+  const std::string target = dir.Path() + "/out";
+  dir.Write("out/a.txt", "mine");
+  TMemoryStream theirs("theirs");
+  EXPECT_TRUE(WriteUnderFolder(target, "a.txt", theirs).existed);
+  EXPECT_EQ(test::ReadFile(target + "/a.txt"), "mine");
+  EXPECT_FALSE(WriteUnderFolder(target, "a.txt", theirs, true).existed);
+  EXPECT_EQ(test::ReadFile(target + "/a.txt"), "theirs");
+
+  // A member that cannot be read whole leaves neither a cut file nor a side file.
+  for (bool overwrite : {false, true}) {
+    TFailingStream broken("broken bytes");
+    EXPECT_THROW(WriteUnderFolder(target, overwrite ? "a.txt" : "new.txt", broken, overwrite),
+                 EStreamError);
+  }
+  EXPECT_EQ(test::ReadFile(target + "/a.txt"), "theirs");
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(target))
+    names.push_back(e.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"a.txt"});
 }
 
 }  // namespace

@@ -595,33 +595,108 @@ TEST(IniFileLimits, StreamsOf128MegabytesAreRefusedUnread) {
   EXPECT_EQ(doc.ReadString("S", "k", ""), "w");
 }
 
-TEST(IniFileLimits, DeepNestingLoadsWritesAndFrees) {
-  constexpr int kDepth = 200000;
+// "object" lines nested n deep, each opened with a line of its own.
+std::string Nested(int n) {
   std::string text = "[S]\n";
-  for (int i = 0; i < kDepth; ++i) text += "object\n";
-  text += "leaf=1\n";
-  auto doc = std::make_unique<TIniFile>();
-  doc->LoadText(text);
-  const TIniList* list = doc->Section("S");
-  int depth = 0;
-  while (const TIniObject* o = list->FirstObject()) {
-    list = o;
-    ++depth;
-  }
-  EXPECT_EQ(depth, kDepth);
-  EXPECT_EQ(ReadInteger(list, "leaf", 0), 1);
+  for (int i = 0; i < n; ++i) text += "object\n";
+  return text + "leaf=1\n";
+}
 
-  std::string out = doc->ToText(false);
+TEST(IniFileLimits, NestingDeeperThan256IsRefusedWhateverTheEncoding) {
+  TIniFile doc;
+  ASSERT_TRUE(doc.LoadText(Nested(kMaxObjectNesting)));
+  int depth = 0;
+  WalkObjects(doc.Section("S"), [&](const TIniObject*, int d) {
+    depth = std::max(depth, d);
+    return true;
+  });
+  EXPECT_EQ(depth, kMaxObjectNesting);
+  // Depth is what is open at once: ends, and section headers, close objects.
+  std::string siblings = "[S]\n";
+  for (int i = 0; i < 2 * kMaxObjectNesting; ++i) siblings += "object\nend\n";
+  siblings += Nested(kMaxObjectNesting) + Nested(kMaxObjectNesting);
+  EXPECT_TRUE(doc.LoadText(siblings)) << doc.LoadError();
+
+  const std::string deep = Nested(kMaxObjectNesting + 1);
+  const std::string ansi = "k=caf\xE9\n" + deep;
+  std::string utf16 = "\xFF\xFE";
+  for (char c : deep) utf16 += {c, '\0'};
+  for (const std::string& bytes : {deep, "\xEF\xBB\xBF" + deep, ansi, utf16}) {
+    doc.LoadText("[Kept]\nk=v\n");
+    TMemoryStream in(bytes);
+    EXPECT_FALSE(doc.Load(in));
+    EXPECT_EQ(doc.LoadError(), kObjectsTooDeepMessage);
+    // Nothing of it, nor of the document before, is left for a walk to meet.
+    EXPECT_TRUE(doc.Sections().empty());
+    EXPECT_TRUE(doc.Items().empty());
+  }
+  EXPECT_FALSE(doc.LoadText(Nested(100000)));
+  // The one-value form goes through the same reader.
+  std::string oneValue;
+  for (int i = 0; i <= kMaxObjectNesting; ++i) oneValue += "object\\n";
+  EXPECT_FALSE(doc.LoadOneValue(oneValue));
+  EXPECT_EQ(doc.LoadError(), kObjectsTooDeepMessage);
+}
+
+TEST(IniFileLimits, DocumentsOfMoreThanTwoMillionLinesAreRefusedUnparsed) {
+  TIniFile doc;
+  // Exactly the limit, counted as lines are split: the last needs no break.
+  std::string text(kMaxDocumentLines - 1, '\n');
+  text += "k=v";
+  ASSERT_TRUE(doc.LoadText(text)) << doc.LoadError();
+  EXPECT_EQ(doc.ReadString("", "k", ""), "v");
+  EXPECT_EQ(doc.Items().size(), kMaxDocumentLines);
+  // CR LF and LF CR are one break each, lone CRs and LFs one each.
+  std::string breaks;
+  for (size_t i = 0; i < kMaxDocumentLines / 4; ++i) breaks += "a\r\nb\n\rc\rd\n";
+  ASSERT_TRUE(doc.LoadText(breaks)) << doc.LoadError();
+  EXPECT_EQ(doc.Items().size(), kMaxDocumentLines);
+  breaks += "x";
+  TMemoryStream in(breaks);
+  EXPECT_FALSE(doc.Load(in));
+  EXPECT_EQ(doc.LoadError(), "The document has more than 2000000 lines");
+  EXPECT_TRUE(doc.Items().empty());
+}
+
+TEST(IniFileLimits, TreesBuiltDeeperThanADocumentWalkCopyWriteAndFree) {
+  constexpr int kDepth = 200000;
+  auto doc = std::make_unique<TIniFile>();
+  doc->LoadText("top=1\n; note\n[A]\n; c\nk=1\nobject o:c\nx=1\nend\nk=2\n[S]\n");
+  TIniList* list = doc->Section("S");
+  for (int i = 0; i < kDepth; ++i) list = list->AddObject({}, {});
+  list->AddItem("leaf", "1");
+
+  int deepest = 0, objects = 0;
+  WalkObjects(doc->Section("S"), [&](const TIniObject*, int d) {
+    deepest = std::max(deepest, d);
+    ++objects;
+    return true;
+  });
+  EXPECT_EQ(deepest, kDepth);
+  EXPECT_EQ(objects, kDepth);
+  // A walk goes into only what its visitor asks for.
+  objects = 0;
+  WalkObjects(doc->Section("S"), [&](const TIniObject*, int d) {
+    ++objects;
+    return d < 10;
+  });
+  EXPECT_EQ(objects, 10);
+
+  // A copy keeps every line in its place and outlives its original.
+  TIniFile copy;
+  copy.CopyFrom(*doc);
+  const std::string out = doc->ToText(false);
+  doc.reset();
+  EXPECT_EQ(copy.ToText(false), out);
+  EXPECT_EQ(copy.ReadInteger("A", "k", 0), 2);
   // Indentation stops growing, so the written text stays linear in the depth.
   EXPECT_LT(out.size(), size_t(kDepth) * 200);
-  EXPECT_TRUE(out.starts_with("[S]\r\nobject\r\n  object\r\n"));
   EXPECT_NE(
       out.find("\r\n" + std::string(64, ' ') + "leaf=1\r\n" + std::string(64, ' ') + "end\r\n"),
       std::string::npos);
   EXPECT_EQ(out.find(std::string(65, ' ')), std::string::npos);
-  doc->LoadText(out);
-  EXPECT_EQ(doc->ToText(false), out);
-  doc.reset();
+  // Read back, it is a document like any other: too deep.
+  EXPECT_FALSE(copy.LoadText(out));
 }
 
 }  // namespace

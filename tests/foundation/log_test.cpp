@@ -180,6 +180,34 @@ TEST(Log, ByteOrderMarkOnlyIntoAnEmptyFile) {
   EXPECT_EQ(ReadFile(old), "old\r\nnew\r\n");
 }
 
+TEST(Log, ControlCharactersAreEscaped) {
+  const struct {
+    std::string in, out;
+  } cases[] = {
+      {"Slide \x1b[2J", "Slide \\x1b[2J"},
+      {"a\tb\r\nc", "a\\x09b\\x0d\\x0ac"},
+      {std::string("nul\0!", 5), "nul\\x00!"},
+      {"del\x7f", "del\\x7f"},
+      {"csi\u009b2J", "csi\\u009b2J"},                                 // C1 in UTF-8
+      {"Gr\u00f6\u00dfe\u00a0\u20ac", "Gr\u00f6\u00dfe\u00a0\u20ac"},  // printable beyond ASCII
+      {std::string("raw\x9b") + "2J \xc3", "raw\\x9b2J \\xc3"},        // bytes outside UTF-8
+      {"C:\\Photos\\a.jpg", "C:\\Photos\\a.jpg"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EscapeControlChars(c.in), c.out) << c.in;
+
+  // A log line quoting show text reaches the file escaped, and stays one line.
+  TTempDir dir;
+  std::string path = dir / "app.log";
+  {
+    TFileLog log(path);
+    log.SetThreadIds(false);
+    log.SetTimes(false);
+    log.Line("Slide loaded: \x1b[2J\u009b\x7f\r\nforged line");
+  }
+  EXPECT_EQ(LinesOf(path),
+            (std::vector<std::string>{"Slide loaded: \\x1b[2J\\u009b\\x7f\\x0d\\x0aforged line"}));
+}
+
 TEST(Log, StartBanner) {
   TTempDir dir;
   std::string path = dir / "app.log";

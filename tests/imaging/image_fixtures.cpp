@@ -13,6 +13,7 @@
 
 #include "foundation/memory_stream.h"
 #include "support/run_command.h"
+#include "support/temp_dir.h"
 
 namespace lum::test {
 
@@ -253,6 +254,33 @@ TPixels ReadPnm(const std::string& bytes) {
     }
   }
   return p;
+}
+
+std::string WriteManyFrameGif(int w, int h, int frames) {
+  std::string g = "GIF89a";
+  Put16(g, unsigned(w));
+  Put16(g, unsigned(h));
+  g += std::string("\xF0\x00\x00\xFF\x00\x00\x00\x00\xFF", 9);  // red, blue
+  for (int i = 0; i < frames; ++i) {
+    g += std::string("\x21\xF9\x04\x00\x0A\x00\x00\x00", 8);  // 100 ms
+    g += std::string("\x2C\x00\x00\x00\x00\x01\x00\x01\x00\x00", 10);
+    g += std::string("\x02\x02\x4C\x01\x00", 5);  // codes: clear, 1, end
+  }
+  return g + ";";
+}
+
+std::string CjpegFile(const TPixels& p, const std::vector<std::string>& options, int w, int h) {
+  TTempDir dir;
+  std::vector<std::string> argv = {"cjpeg"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  argv.push_back(dir.Write("in.ppm", WritePpm(p)));
+  std::string jpeg = RunTool(argv);
+  if (w <= 0) return jpeg;
+  size_t sof = jpeg.find("\xFF\xC2");
+  if (sof == std::string::npos) sof = jpeg.find("\xFF\xC0");
+  EXPECT_NE(sof, std::string::npos);
+  const char size[4] = {char(h >> 8), char(h & 0xFF), char(w >> 8), char(w & 0xFF)};
+  return jpeg.replace(sof + 5, 4, size, 4);
 }
 
 std::string RunTool(const std::vector<std::string>& argv) {

@@ -53,6 +53,13 @@ std::string WritePngBytes(int width, int height, int colorType, int bitDepth,
                           const std::vector<uint16_t>& samples,
                           const std::vector<TRgb>& palette = {}, const std::string& trns = {});
 
+// A GIF of a w x h screen holding `frames` frames of one blue pixel at (0, 0).
+std::string WriteManyFrameGif(int w, int h, int frames);
+// cjpeg's file of the picture (with its options), its frame header then
+// patched to say w x h (0: as made).
+std::string CjpegFile(const TPixels& p, const std::vector<std::string>& options, int w = 0,
+                      int h = 0);
+
 // Netpbm (P6) writer and reader (P5/P6).
 std::string WritePpm(const TPixels& p);
 TPixels ReadPnm(const std::string& bytes);

@@ -13,6 +13,7 @@
 #include "foundation/memory_stream.h"
 #include "imaging/gif_loader.h"
 #include "imaging/image_fixtures.h"
+#include "imaging/picture_budget.h"
 #include "imaging/picture_cache.h"
 #include "model/lum_image.h"
 #include "model/slide_producer.h"
@@ -445,6 +446,25 @@ TEST(SpecialPictures, MaskKeepsRealAlpha) {
   EXPECT_EQ(a->Row(0)[4 + 3], 255);
   TRef<TBitmap> o = show.host->OpenPicture("Mask: opaque.png")->GetMipLevel(0);
   EXPECT_EQ((std::vector<int>{o->Row(0)[0], o->Row(0)[3]}), (std::vector<int>{255, 40}));
+}
+
+TEST(SpecialPictures, MaskBeyondThePictureBudgetIsCoarserAtThePicturesSize) {
+  TShow show;
+  show.files->Add("big.bmp", test::WriteBmp(test::MakeTestPicture(512, 256), {}));
+  TPictureBudget& budget = TPictureBudget::Process();
+  const int64_t saved = budget.Limit();
+  // The picture itself (384 KB) and 300 KB: a copy of level 0 and its
+  // source (1 MB) do not fit, level 1's (256 KB) do.
+  budget.SetLimit(budget.Used() + (384 << 10) + (300 << 10));
+  TRef<TImage> mask = show.host->OpenPicture("Mask: big.bmp");
+  budget.SetLimit(saved);
+  ASSERT_TRUE(mask);
+  EXPECT_EQ(mask->Width(), 512);
+  EXPECT_EQ(mask->Height(), 256);
+  TRef<TBitmap> b = mask->GetMipLevel(0);
+  EXPECT_EQ(b->Level(), 1);
+  EXPECT_EQ(b->Width(), 256);
+  EXPECT_EQ(mask->GetMipLevel(2)->Width(), 128);
 }
 
 TEST(SpecialPictures, SizedTextAndOtherNames) {

@@ -458,12 +458,22 @@ TEST(LumObjectProps, BadInput) {
     }
     return open + close;
   };
-  EXPECT_NO_THROW(tree.Load(nested(TLumObjectProps::kMaxDepth)));
-  try {
-    tree.Load(nested(5000));
-    FAIL() << "no error";
-  } catch (const ELumError& e) {
-    EXPECT_STREQ(e.what(), "Objects nested deeper than 256 levels");
+  // The root and 255 levels below it: the deepest a document may nest.
+  EXPECT_NO_THROW(tree.Load(nested(TLumObjectProps::kMaxDepth - 1)));
+  // Deeper trees can only be built in memory; they are refused, not recursed into.
+  for (int depth : {TLumObjectProps::kMaxDepth, 5000}) {
+    tree.Load("");
+    TIniList* list = tree.doc.Section("Slide")->FindObject("Container");
+    for (int i = 0; i < depth; ++i) {
+      list = list->AddObject("N", "Box");
+      list->AddItem("GUID", "{" + std::to_string(i) + "}");
+    }
+    try {
+      tree.root->Load(tree.doc.Section("Slide")->FindObject("Container"), tree.timing);
+      FAIL() << "no error at depth " << depth;
+    } catch (const ELumError& e) {
+      EXPECT_STREQ(e.what(), "Objects nested deeper than 256 levels");
+    }
   }
 }
 

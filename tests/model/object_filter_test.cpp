@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "document/ini_file.h"
@@ -116,40 +117,85 @@ TEST(ObjectFilter, InvertAndLevels) {
   ExpectCurve(*Load("Levels", "Min=200\nMax=100\n")->filter, [](int) { return 0; }, "inverted");
 }
 
-// The three colourisations differ only in the target they pull towards.
-void ExpectColorisation(const std::string& name, int amount, int cr, int cg, int cb,
-                        const std::function<int(int c, int k, int y)>& target) {
-  char keys[80];
-  std::snprintf(keys, sizeof keys, "Color=#%02X%02X%02X\nAmount=%d\n", cr, cg, cb, amount);
-  auto l = Load(name, keys);
-  const int a = Round(amount * 2.56);
-  // Every value of each channel, the others at a few levels.
-  std::vector<TPx> in;
-  for (int other : {0, 77, 255})
-    for (int n = 0; n < 256; ++n) in.push_back({n, other, 255 - n}), in.push_back({other, n, n / 2});
-  const std::vector<TPx> out = Filtered(*l->filter, in);
-  for (size_t i = 0; i < in.size(); ++i) {
-    const TPx p = in[i];
-    const int y = (p.r * 13933 + p.g * 46871 + p.b * 7471) / 65536;
-    auto pull = [&](int c, int k) {
-      // Towards the target by a/256 of the way, truncated towards zero.
-      return std::min(255, c + a * (target(c, k, y) - c) / 256);
-    };
-    ASSERT_EQ(out[i].b, pull(p.b, cb)) << name << " pixel " << i;
-    ASSERT_EQ(out[i].g, pull(p.g, cg)) << name << " pixel " << i;
-    ASSERT_EQ(out[i].r, pull(p.r, cr)) << name << " pixel " << i;
+// Worked out by hand from the documented formulas (pixels as B, G, R):
+// A = [Amount / 100 x 256]; Y = (R x 13933 + G x 46871 + B x 7471) >> 16;
+// targets t = (Y x k) >> 7 ("Colorization"), k x c / 256 ("Colorisation2"),
+// min(255, (k x c) >> 7) ("Colorisation3"); c + ((A x (t - c)) >> 8), a
+// negative product taking 255 before the shift, capped at 255. For example
+// Colorization of (10, 200, 90) at Amount 37 with 155,130,99: A = 95,
+// Y = 163; green t = 165, 200 + ((95 x -35 + 255) >> 8) = 200 - 12 = 188.
+TEST(ObjectFilter, ColorisationsByHand) {
+  const std::vector<TPx> in = {{10, 200, 90}, {255, 255, 255}, {0, 0, 255}, {77, 128, 31}};
+  struct TCase {
+    const char* name;
+    const char* keys;
+    std::vector<TPx> want;
+  } cases[] = {
+      {"Colorization",
+       "Color=155,130,99\nAmount=37\n",
+       {{53, 188, 129}, {237, 255, 255}, {15, 20, 185}, {78, 121, 66}}},
+      {"Colorization",
+       "Color=155,130,99\nAmount=100\n",
+       {{126, 165, 197}, {204, 255, 255}, {41, 54, 65}, {81, 107, 128}}},
+      {"Colorisation2",
+       "Color=#9B8263\nAmount=37\n",
+       {{8, 164, 77}, {197, 209, 218}, {0, 0, 218}, {60, 105, 27}}},
+      {"Colorisation2",
+       "Color=#9B8263\nAmount=100\n",
+       {{3, 101, 54}, {98, 129, 154}, {0, 0, 154}, {29, 65, 18}}},
+      {"Colorisation3",
+       "Color=#6B7EF2\nAmount=37\n",
+       {{12, 199, 85}, {255, 254, 240}, {0, 0, 240}, {102, 128, 29}}},
+      {"Colorisation3",
+       "Color=107,126,242\nAmount=100\n",
+       {{18, 196, 75}, {255, 251, 213}, {0, 0, 213}, {145, 126, 25}}},
+  };
+  for (const TCase& c : cases) {
+    const std::vector<TPx> out = Filtered(*Load(c.name, c.keys)->filter, in);
+    for (size_t i = 0; i < in.size(); ++i) {
+      EXPECT_EQ(out[i].b, c.want[i].b) << c.name << " " << c.keys << " pixel " << i;
+      EXPECT_EQ(out[i].g, c.want[i].g) << c.name << " " << c.keys << " pixel " << i;
+      EXPECT_EQ(out[i].r, c.want[i].r) << c.name << " " << c.keys << " pixel " << i;
+    }
   }
 }
 
-TEST(ObjectFilter, Colorisations) {
-  auto lum = [](int, int k, int y) { return y * k / 128; };
-  auto mul = [](int c, int k, int) { return c * k / 256; };
-  auto dbl = [](int c, int k, int) { return std::min(255, c * k / 128); };
-  for (int amount : {0, 37, 100}) {
-    ExpectColorisation("Colorization", amount, 155, 130, 99, lum);
-    ExpectColorisation("Colorisation2", amount, 155, 130, 99, mul);
-    ExpectColorisation("Colorisation3", amount, 0x6B, 0x7E, 0xF2, dbl);
+// Per-channel filters at a few values, by hand: "BrightContrast" bright 40,
+// contrast 50: a = 50 x pi x 0.0025, k = 1 / tan(a) = 2.41421,
+// d = ((1 - k) x 0.5 + k x 40 / 255) x 255 = -83.744, [c x k + d]; bright
+// -20, contrast -60: k = 0.32492, d = 79.574. "Levels" 30 / 40 / 220:
+// gamma 60 / 140, [((c - 30) / 190)^gamma x 255]; 10 / -50 / 200: gamma 3.
+TEST(ObjectFilter, LinesAndLevelsByHand) {
+  struct TCase {
+    const char* name;
+    const char* keys;
+    std::vector<std::pair<int, int>> points;  // value in, value out
+  } cases[] = {
+      {"BrightContrast",
+       "bright=40\ncontrast=50\n",
+       {{0, 0}, {64, 71}, {100, 158}, {200, 255}, {255, 255}}},
+      {"BrightContrast",
+       "bright=-20\ncontrast=-60\n",
+       {{0, 80}, {64, 100}, {100, 112}, {200, 145}, {255, 162}}},
+      {"Levels",
+       "Min=30\nMed=40\nMax=220\n",
+       {{0, 0}, {30, 0}, {100, 166}, {125, 189}, {220, 255}, {255, 255}}},
+      {"Levels",
+       "Min=10\nMed=-50\nMax=200\n",
+       {{0, 0}, {30, 0}, {100, 27}, {125, 57}, {220, 255}, {255, 255}}},
+  };
+  for (const TCase& c : cases) {
+    std::vector<TPx> in;
+    for (const auto& p : c.points) in.push_back({p.first, p.first, p.first});
+    const std::vector<TPx> out = Filtered(*Load(c.name, c.keys)->filter, in);
+    for (size_t i = 0; i < in.size(); ++i) {
+      EXPECT_EQ(out[i].b, c.points[i].second) << c.name << " " << c.keys << " at " << in[i].b;
+      EXPECT_EQ(out[i].r, c.points[i].second) << c.name << " " << c.keys << " at " << in[i].b;
+    }
   }
+}
+
+TEST(ObjectFilter, ColorisationEdgeCases) {
   // Grey 128 at full amount is the luminance; amount 0 changes nothing.
   auto grey = Load("Colorization", "Color=128,128,128\nAmount=100\n");
   for (const TPx& p : Filtered(*grey->filter, {{10, 200, 90}, {255, 255, 255}, {0, 0, 255}})) {

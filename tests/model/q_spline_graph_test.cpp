@@ -45,6 +45,23 @@ TEST(QSplineGraph, CurveValuesAreOnTheBezier) {
   }
 }
 
+// An asymmetric curve, (0.1, 0.6) and (0.7, 1): points worked out by hand
+// from B(t) = 3t(1 - t)^2 P1 + 3t^2(1 - t) P2 + t^3, e.g. t = 0.25:
+// x = 0.0421875 + 0.0984375 + 0.015625 = 0.15625, y = 0.253125 + 0.140625 +
+// 0.015625 = 0.409375. Both forms stay within the flatness of their pieces.
+TEST(QSplineGraph, AsymmetricCurveByHand) {
+  const double points[][2] = {
+      {0.0442, 0.1738}, {0.15625, 0.409375}, {0.425, 0.725}, {0.73125, 0.928125}, {0.9018, 0.9882}};
+  TRef<TQSplineGraphOpt> opt = TQSplineGraphOpt::Make(0.1, 0.6, 0.7, 1);
+  ASSERT_TRUE(opt);
+  for (const auto& p : points) {
+    EXPECT_NEAR(Curve(p[0], 0.1, 0.6, 0.7, 1), p[1], 2e-3) << p[0];
+    EXPECT_NEAR(opt->Value(p[0]), p[1], 2e-3) << p[0];
+  }
+  // Mirrored through the centre the curve is another one: (0.3, 0) and (0.9, 0.4).
+  for (const auto& p : points) EXPECT_NEAR(Curve(1 - p[0], 0.3, 0, 0.9, 0.4), 1 - p[1], 2e-3);
+}
+
 TEST(QSplineGraph, OptimisedFormMatchesBisection) {
   const double curves[][4] = {{0.25, 0, 0.75, 1},        {0.42, 0, 0.58, 1}, {0, 0, 0.58, 1},
                               {0.42, 0, 1, 1},           {0.1, 0.9, 0.2, 1}, {0.3, -0.5, 0.6, 1.6},

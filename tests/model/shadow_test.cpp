@@ -98,6 +98,12 @@ TEST(ShadowGeometry, HalvesLargeSourcesAndBoundsAbsurdValues) {
   }
 }
 
+// The soft edge measured against the blur as documented: with s = blur + 1
+// (no halving for 400 x 100), the mask goes down by 1 / s and back up
+// through the cubic B-spline scaled by s. A step through that spline alone
+// rises from 5 % to 95 % over 1.90 s (its integral, worked out numerically);
+// through two of them (a spline going down as well) over 2.68 s. The middle
+// row crosses two edges.
 TEST(ShapeShadow, SolidBoxIsUniformInsideAndSoftensWithBlur) {
   TShadowParams sharp = Shape(400, 100, 0), soft = Shape(400, 100, 10);
   EXPECT_NEAR((sharp.right + 2 * sharp.marginX) * (sharp.bottom + 2 * sharp.marginY), 40000, 400);
@@ -106,7 +112,13 @@ TEST(ShapeShadow, SolidBoxIsUniformInsideAndSoftensWithBlur) {
   EXPECT_EQ(a->Row(0)[0], 255);  // white
   EXPECT_EQ(AlphaAt(*b, b->Width() / 2, b->Height() / 2), 255);
   EXPECT_EQ(AlphaAt(*b, 0, 0), 0);
-  EXPECT_GT(SoftWidth(*b), 2 * SoftWidth(*a));
+  for (double blur : {0.0, 4.0, 10.0, 20.0}) {
+    TRef<TBitmap> made = GenerateShadow(Shape(400, 100, blur), nullptr);
+    ASSERT_TRUE(made);
+    const double s = blur + 1;
+    EXPECT_GE(SoftWidth(*made), int(2 * 1.90 * s) - 1) << blur;
+    EXPECT_LE(SoftWidth(*made), int(2 * 2.68 * s) + 2) << blur;
+  }
   // Symmetric about the centre.
   const int y = b->Height() / 2;
   for (int x = 0; x < b->Width() / 2; x += 7)

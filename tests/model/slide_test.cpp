@@ -594,23 +594,24 @@ TEST(SlideBadInput, MissingGuidFailsOnlyThatSlide) {
 }
 
 TEST(SlideBadInput, DeepNestingIsRefusedWithoutOverflow) {
-  std::string open, close;
+  // A document cannot nest this deep; a tree built in memory can.
+  TFixture f(Show("[Slide1]\nobject Container:Root\nend\n"));
+  TIniList* list = f.doc.Section("Slide1")->FirstObject();
   for (int i = 0; i < 5000; ++i) {
-    open += "object N:Frame\nGUID={" + std::to_string(i) + "}\nSize=1,1\n";
-    close += "end\n";
+    list = list->AddObject("N", "Frame");
+    list->AddItem("GUID", "{" + std::to_string(i) + "}");
   }
-  TFixture f(Show("[Slide1]\nobject Container:Root\n" + open + close + "end\n"));
   EXPECT_EQ(f.producer->Produce(0), nullptr);
   EXPECT_NE(f.producer->LastError().find("nested deeper than 256"), std::string::npos);
-  // Nesting within the cap works and lays out.
+  // The deepest a document may nest (the root and 255 below it) lays out.
   std::string open2, close2;
-  for (int i = 0; i < 200; ++i) {
+  for (int i = 0; i < kMaxObjectNesting - 1; ++i) {
     open2 += "object N:Frame\nGUID={" + std::to_string(i) + "}\nSize=10,10\n";
     close2 += "end\n";
   }
   TFixture g(Show("[Slide1]\nobject Container:Root\n" + open2 + close2 + "end\n"));
   TLumSlide& s = g.Slide(0, 0);
-  EXPECT_EQ(s.AllObjects().size(), 201u);
+  EXPECT_EQ(s.AllObjects().size(), size_t(kMaxObjectNesting));
 }
 
 TEST(SlideBadInput, ZeroDesignHeightAndNoSlides) {

@@ -17,6 +17,8 @@
 #include "model/slide_producer.h"
 #include "project/lum_source.h"
 #include "show_fixture.h"
+#include "support/environment.h"
+#include "support/live_font.h"
 #include "text/live_vectorizer.h"
 #include "text/text_picture.h"
 
@@ -59,9 +61,7 @@ TVec3 WindowPoint(const TLumText& t, double px, double py) {
 class TextObjects : public ::testing::Test {
  protected:
   void SetUp() override {
-    TLiveFont f;
-    if (!ResolveLiveFont("Liberation Sans", 0, f) || !f.requestedFound)
-      GTEST_SKIP() << "Liberation Sans is not installed";
+    REQUIRE_LIBERATION_SANS();
   }
   TShow show;
 };

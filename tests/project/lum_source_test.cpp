@@ -176,6 +176,51 @@ TEST(LumSource, AbsurdSlideCountIsRefusedBeforeAnyTable) {
   EXPECT_EQ(TLumSource(nullptr, doc, {"a", 1}).SlideCount(), 0);
 }
 
+TEST(LumSource, SlidesAndKeyFramesAreCountedAgainstTheirBounds) {
+  auto slides = [](int n) {
+    std::string text = "[Times]\nopt_slidescount=" + std::to_string(n) + "\n";
+    for (int i = 1; i <= n; ++i)
+      text += "opt_synchpos" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+    return text;
+  };
+  // n children of class cls in an object of class Box.
+  auto object = [](int n, const std::string& cls, const std::string& inner = "") {
+    std::string text = "object B:Box\n";
+    for (int i = 0; i < n; ++i) text += "object K:" + cls + "\n" + inner + "end\n";
+    return text + "end\n";
+  };
+  const std::string main = "[Main]\n" + std::string(kCatalogue);
+  struct TCase {
+    std::string text, error;  // error empty: accepted
+  } cases[] = {
+      {slides(TLumSource::kMaxSlides), ""},
+      {slides(TLumSource::kMaxSlides + 1),
+       "The project declares 100001 slides, more than the 100000 allowed"},
+      // Children of a key frame are its modifiers and filters, whatever their class.
+      {main + slides(1) + "[Slide1]\n" + object(10000, "keypoint", "object M:KeyPoint\nend\n"), ""},
+      // Every section counts, not only the slides.
+      {main + slides(1) + "[Anything]\n" + object(10001, "KeyPoint"),
+       "An object of the show has 10001 key frames, more than the 10000 allowed"},
+      {main + slides(1) + "[Slide1]\n" +
+           [&] {
+             std::string many;
+             for (int i = 0; i < 20; ++i) many += object(10000, "KeyPoint");
+             return many + object(1, "KeyPoint");
+           }(),
+       "The show has 200001 key frames, more than the 200000 allowed"},
+  };
+  for (const TCase& c : cases) {
+    TIniFile doc;
+    ASSERT_TRUE(doc.LoadText(c.text));
+    try {
+      TLumSource src(nullptr, doc, {"a", 1});
+      EXPECT_EQ(c.error, "");
+    } catch (const ELumError& e) {
+      EXPECT_EQ(e.what(), c.error);
+    }
+  }
+}
+
 TEST(LumSource, SlideOrderTablesAreSharedPerProject) {
   auto a = TSlideOrder::ForProject("C:\\Shows\\Trip.lum", 3);
   auto b = TSlideOrder::ForProject("C:\\Shows\\Trip.lum", 2);

@@ -27,7 +27,8 @@ struct TPix {
 class GLRender : public test::THeadlessGL {
  protected:
   void SetUp() override {
-    if (!skip.empty()) GTEST_SKIP() << skip;
+    THeadlessGL::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     OpenWindow(64);
     screen = std::make_unique<T3DScreen>(TRef<T3DEngine>(engine));
     screen->Attach(device.Get());

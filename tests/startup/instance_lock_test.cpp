@@ -1,6 +1,7 @@
 // The instance name and the lock that tells a second copy of a screen saver
 // that one already runs.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 
 #include "startup/command_runner.h"
 #include "startup/instance_lock.h"
+#include "support/environment.h"
 #include "support/temp_dir.h"
 
 namespace lum {
@@ -72,16 +74,15 @@ TEST(InstanceLock, ProgramsStartedByTheShowDoNotKeepIt) {
 
 TEST(InstanceLock, FolderAndUnusableFolder) {
   TTempDir dir;
-  const char* old = std::getenv("XDG_RUNTIME_DIR");
-  const std::string saved = old ? old : "";
-  setenv("XDG_RUNTIME_DIR", dir.Path().c_str(), 1);
-  EXPECT_EQ(InstanceLockFolder(), dir.Path());
-  setenv("XDG_RUNTIME_DIR", (dir.Path() + "/missing").c_str(), 1);
-  EXPECT_NE(InstanceLockFolder(), dir.Path() + "/missing");
-  if (old)
-    setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-  else
-    unsetenv("XDG_RUNTIME_DIR");
+  {
+    test::TEnvironmentOverride env({"XDG_RUNTIME_DIR", "XDG_CACHE_HOME"});
+    setenv("XDG_RUNTIME_DIR", dir.Path().c_str(), 1);
+    EXPECT_EQ(InstanceLockFolder(), dir.Path());
+    // Without a usable runtime folder the lock goes to a private cache folder.
+    setenv("XDG_RUNTIME_DIR", (dir.Path() + "/missing").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (dir.Path() + "/cache").c_str(), 1);
+    EXPECT_EQ(InstanceLockFolder(), dir.Path() + "/cache/lumviewer");
+  }
   // No lock file can be made: nothing is held and no other copy is assumed.
   TInstanceLock lock("Instance_IDx", dir.Path() + "/missing");
   EXPECT_FALSE(lock.Held());
@@ -89,6 +90,15 @@ TEST(InstanceLock, FolderAndUnusableFolder) {
   // Names longer than a directory entry still give a usable lock file.
   TInstanceLock longName(std::string(400, 'n'), dir.Path());
   EXPECT_TRUE(longName.Held());
+  // A link or a FIFO planted at the lock's name is not used (nor followed).
+  const std::string target = dir / "target";
+  ASSERT_EQ(symlink(target.c_str(), (dir / "Instance_IDlink.lock").c_str()), 0);
+  TInstanceLock viaLink("Instance_IDlink", dir.Path());
+  EXPECT_FALSE(viaLink.Held());
+  EXPECT_NE(access(target.c_str(), F_OK), 0);
+  ASSERT_EQ(mkfifo((dir / "Instance_IDfifo.lock").c_str(), 0600), 0);
+  TInstanceLock viaFifo("Instance_IDfifo", dir.Path());
+  EXPECT_FALSE(viaFifo.Held());
 }
 
 }  // namespace

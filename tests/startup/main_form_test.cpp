@@ -1,13 +1,18 @@
 // The main window in this process (offscreen): opening other shows and coming
 // back, the checks before a show opens (password, screen saver), run-on-exit
-// and the program actions, observed through the form's hooks.
+// and the program actions with the user's consent, observed through the
+// form's hooks.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <climits>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "container/show_packer.h"
 #include "foundation/clock.h"
+#include "foundation/sha256.h"
 #include "startup/main_form.h"
 #include "support/player_shows.h"
 #include "support/temp_dir.h"
@@ -41,11 +46,24 @@ TLumActionInfo Action(uint8_t type, const std::string& text = "", int32_t i = 0)
 
 class MainForm : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(TWindowThread::Init()); }
+  // Programs the shows name exist on PATH (the spawn hook never starts
+  // them); trust is remembered in the test's own folder.
+  void SetUp() override {
+    ASSERT_TRUE(TWindowThread::Init());
+    for (const char* name : {"tool", "other", "last", "xdg-open"}) {
+      const std::string p = dir_.Write(std::string("bin/") + name, "#!/bin/sh\n");
+      chmod(p.c_str(), 0755);
+    }
+    for (const char* name : {"PATH", "XDG_CONFIG_HOME"})
+      saved_.emplace_back(name, std::getenv(name) ? std::getenv(name) : "");
+    setenv("PATH", (dir_ / "bin").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
+  }
 
   void TearDown() override {
     form_.reset();
     for (int i = 0; i < 5; ++i) TWindowThread::Pump(1);
+    for (const auto& [name, value] : saved_) setenv(name.c_str(), value.c_str(), 1);
   }
 
   // A form whose programs and messages are recorded, not run or shown.
@@ -55,6 +73,10 @@ class MainForm : public ::testing::Test {
     h.spawn = [this](const TSpawnRequest& r) {
       spawned_.push_back(r.argv);
       return 0;
+    };
+    h.askConsent = [this](const std::vector<TConsentItem>& items) {
+      asks_.push_back(items);
+      return consent_;
     };
     h.askPassword = [this](const TIniFile&) -> std::optional<std::string> {
       ++asked_;
@@ -86,9 +108,17 @@ class MainForm : public ::testing::Test {
 
   std::string Show() { return form_->Status().show; }
 
+  std::string Bin(const std::string& name) {
+    char buf[PATH_MAX];
+    return realpath((dir_ / "bin/" + name).c_str(), buf) ? buf : "";
+  }
+
   test::TTempDir dir_;
+  std::vector<std::pair<std::string, std::string>> saved_;
   std::unique_ptr<TMainForm> form_;
   std::vector<std::vector<std::string>> spawned_;
+  std::vector<std::vector<TConsentItem>> asks_;
+  TConsentAnswer consent_{true, false};
   std::string password_ = "secret";
   std::string message_;
   int asked_ = 0;
@@ -244,6 +274,76 @@ TEST_F(MainForm, ProgramsAndAddressesGoThroughTheRunner) {
       {"other", "two words"},
       {"last"}};
   EXPECT_EQ(spawned_, expected);
+  // Addresses are not programs: only the two run actions asked.
+  ASSERT_EQ(asks_.size(), 2u);
+  ASSERT_EQ(asks_[0].size(), 2u);
+  EXPECT_EQ(asks_[0][1].program, Bin("other"));
+  EXPECT_EQ(asks_[0][1].arguments, std::vector<std::string>{"two words"});
+}
+
+TEST_F(MainForm, NoProgramStartsWithoutConsentWhichIsRememberedPerShow) {
+  const std::string a = PackedShow(dir_, "a.lumshow", 2);
+  const std::string b = PackedShow(dir_, "b.lumshow", 3);
+  const std::string exitShow = PackedShow(dir_, "exit.lumshow", 2,
+                                          "opt_runapponexit=1\nopt_runapponexitfn=tool bye\n"
+                                          "opt_runapponexitiflastslide=0\n");
+  consent_ = {false, false};
+  Form();
+  ASSERT_TRUE(Open(a));
+  // Don't run: nothing starts, the show plays on unpaused, no message.
+  form_->Execute(Action(kActionRunApp, "tool x"));
+  ASSERT_EQ(asks_.size(), 1u);
+  EXPECT_EQ(asks_[0][0].program, Bin("tool"));
+  EXPECT_TRUE(spawned_.empty());
+  EXPECT_FALSE(form_->Viewer().Paused());
+  EXPECT_TRUE(form_->Status().messages.empty());
+  // Run once; then run always for this show, which asks no more.
+  consent_ = {true, false};
+  form_->Execute(Action(kActionRunApp, "tool x"));
+  consent_ = {true, true};
+  form_->Execute(Action(kActionRunApp, "tool y"));
+  consent_ = {false, false};
+  form_->Execute(Action(kActionRunApp, "tool z"));
+  EXPECT_EQ(asks_.size(), 3u);
+  EXPECT_EQ(spawned_.size(), 3u);
+  const std::string store = test::ReadFile(dir_ / "config/lumviewer/trusted-programs");
+  EXPECT_EQ(store, FileSha256Hex(a) + "\t" + a + "\n");
+  // Another show is asked for again; the first stays trusted in a new run.
+  ASSERT_TRUE(Open(b));
+  form_->Execute(Action(kActionRunApp, "tool b"));
+  EXPECT_EQ(asks_.size(), 4u);
+  EXPECT_EQ(spawned_.size(), 3u);
+  Form();
+  ASSERT_TRUE(Open(a));
+  form_->Execute(Action(kActionRunApp, "tool again"));
+  EXPECT_EQ(asks_.size(), 4u);
+  EXPECT_EQ(spawned_.size(), 4u);
+  // Run and exit asks before the window goes: a no closes it, nothing starts.
+  Form();
+  ASSERT_TRUE(Open(b));
+  form_->Execute(Action(kActionRunAppAndExit, "last"));
+  EXPECT_TRUE(form_->Closed());
+  EXPECT_EQ(asks_.size(), 5u);
+  EXPECT_EQ(spawned_.size(), 4u);
+  // Run on exit asks too; a refused command is never offered.
+  Form();
+  ASSERT_TRUE(Open(exitShow));
+  form_->Execute(Action(kActionRunApp, "tool, nohup tool"));
+  EXPECT_EQ(form_->Status().messages, std::vector<std::string>{kProhibitedCommandMessage});
+  form_->Execute(Action(kActionExit));
+  EXPECT_TRUE(form_->Closed());
+  ASSERT_EQ(asks_.size(), 6u);
+  EXPECT_EQ(asks_[5][0].arguments, std::vector<std::string>{"bye"});
+  EXPECT_EQ(spawned_.size(), 4u);
+  // A kiosk started with -allowprograms is never asked.
+  TPlayerOptions kiosk;
+  kiosk.allowPrograms = true;
+  Form(kiosk);
+  ASSERT_TRUE(Open(b));
+  form_->Execute(Action(kActionRunApp, "tool kiosk"));
+  EXPECT_EQ(asks_.size(), 6u);
+  ASSERT_EQ(spawned_.size(), 5u);
+  EXPECT_EQ(spawned_[4], (std::vector<std::string>{"tool", "kiosk"}));
 }
 
 TEST_F(MainForm, StartUpModeEndsWithEnterAndDialogsHoldInputAndClosing) {

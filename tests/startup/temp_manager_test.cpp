@@ -7,16 +7,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <regex>
 
+#include "foundation/errors.h"
 #include "foundation/paths.h"
 #include "startup/temp_manager.h"
+#include "startup/user_runtime_folder.h"
+#include "support/environment.h"
 #include "support/temp_dir.h"
 
 namespace lum {
 namespace {
 
+using test::TEnvironmentOverride;
 using test::TTempDir;
 
 bool Exists(const std::string& p) {
@@ -105,6 +110,91 @@ TEST(TempManager, RemoveTreeDoesNotFollowLinks) {
   EXPECT_TRUE(RemoveTree(tree));
   EXPECT_FALSE(Exists(tree));
   EXPECT_TRUE(Exists(keep));
+}
+
+// The root is the user's own: a link or someone else's folder there is
+// refused, a folder others may enter is closed to them first.
+TEST(TempManager, RootMustBeAPrivateFolderOfOurs) {
+  TTempDir sys;
+  const std::string root = sys.Path() + "/ORVAK_TEMP_ROOT";
+  const std::string elsewhere = sys.Path() + "/elsewhere";
+  mkdir(elsewhere.c_str(), 0777);
+  ASSERT_EQ(symlink(elsewhere.c_str(), root.c_str()), 0);
+  {
+    TTempManager m(sys.Path());
+    EXPECT_THROW(m.NewFolder(false), ELumError);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+  unlink(root.c_str());
+
+  mkdir(root.c_str(), 0777);
+  chmod(root.c_str(), 0777);
+  {
+    TTempManager m(sys.Path());
+    EXPECT_EQ(ExtractFilePath(m.NewFolder(false)), root + "/");
+    struct stat st;
+    ASSERT_EQ(lstat(root.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+  }
+  // Another user's folder (only root can make one for the test).
+  if (chown(root.c_str(), 4242, 4242) == 0) {
+    TTempManager m(sys.Path());
+    EXPECT_THROW(m.NewFolder(false), ELumError);
+  }
+}
+
+TEST(TempManager, SweepNeverFollowsALinkOutOfTheRoot) {
+  TTempDir sys;
+  const std::string keep = sys.Write("keep/precious", "p");
+  const std::string keepDir = sys.Path() + "/keep";
+  const std::string root = sys.Path() + "/ORVAK_TEMP_ROOT";
+  mkdir(root.c_str(), 0700);
+  // A leftover that is a link, one holding a link, and a lock that is a link.
+  ASSERT_EQ(symlink(keepDir.c_str(), (root + "/[LINK]").c_str()), 0);
+  std::ofstream(root + "/[LINK].lock") << "";
+  mkdir((root + "/[HOLDS]").c_str(), 0700);
+  ASSERT_EQ(symlink(keepDir.c_str(), (root + "/[HOLDS]/inner").c_str()), 0);
+  std::ofstream(root + "/[HOLDS].lock") << "";
+  ASSERT_EQ(symlink(keep.c_str(), (root + "/[FILE].lock").c_str()), 0);
+  TTempManager m(sys.Path());
+  m.NewFolder(false);
+  EXPECT_FALSE(Exists(root + "/[LINK]"));
+  EXPECT_FALSE(Exists(root + "/[HOLDS]"));
+  EXPECT_EQ(test::ReadFile(keep), "p");
+  EXPECT_TRUE(DirectoryExists(keepDir));
+  m.Cleanup();
+}
+
+TEST(TempManager, UserRuntimeFolderIsPrivate) {
+  TTempDir sys;
+  TEnvironmentOverride env({"XDG_RUNTIME_DIR", "XDG_CACHE_HOME"});
+  setenv("XDG_RUNTIME_DIR", sys.Path().c_str(), 1);
+  EXPECT_EQ(UserRuntimeFolder(), sys.Path());
+  // A runtime folder others may enter, or a link, gives way to the cache.
+  const std::string shared = sys.Path() + "/shared";
+  mkdir(shared.c_str(), 0755);
+  chmod(shared.c_str(), 0755);
+  const std::string link = sys.Path() + "/link";
+  ASSERT_EQ(symlink(sys.Path().c_str(), link.c_str()), 0);
+  const std::string cache = sys.Path() + "/cache";
+  setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+  for (const std::string& run : {shared, link, sys.Path() + "/missing"}) {
+    setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
+    EXPECT_EQ(UserRuntimeFolder(), cache + "/lumviewer") << run;
+    struct stat st;
+    ASSERT_EQ(lstat((cache + "/lumviewer").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+  }
+  // The cache folder planted as a link is refused, not followed.
+  RemoveTree(cache + "/lumviewer");
+  ASSERT_EQ(symlink(shared.c_str(), (cache + "/lumviewer").c_str()), 0);
+  std::string why;
+  EXPECT_EQ(UserRuntimeFolder(&why), "");
+  EXPECT_NE(why.find("lumviewer"), std::string::npos) << why;
+  struct stat st;
+  ASSERT_EQ(stat(shared.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);
 }
 
 }  // namespace

@@ -59,7 +59,8 @@ TPlayer::~TPlayer() {
 }
 
 bool TPlayer::Start(std::string* error, int timeoutMs) {
-  std::vector<std::string> argv = {LUMVIEWER_PATH, show_, "-control", socket_, "-log"};
+  std::vector<std::string> argv = {program_, show_, "-control", socket_, "-log"};
+  if (show_.empty()) argv.erase(argv.begin() + 1);
   argv.insert(argv.end(), args_.begin(), args_.end());
   const std::vector<std::string> env = MergedEnvironment(env_);
   std::vector<char*> av, ev;

@@ -26,6 +26,10 @@ class TPlayer {
   TPlayer(const TPlayer&) = delete;
   TPlayer& operator=(const TPlayer&) = delete;
 
+  // Runs program (a self-playing show) instead of lumviewer; an empty show is
+  // then left off the command line.
+  void SetProgram(std::string program) { program_ = std::move(program); }
+
   // Starts lumviewer SHOW -control SOCKET -log ARGS... with env (NAME=VALUE)
   // added to the test's environment, stderr to a file in the folder; waits
   // until the socket answers. The error text says why it did not.
@@ -55,6 +59,7 @@ class TPlayer {
   double CpuSeconds() const;
 
  private:
+  std::string program_ = LUMVIEWER_PATH;
   std::string folder_, show_, socket_, logPath_;
   std::vector<std::string> args_, env_;
   pid_t pid_ = -1;

@@ -9,6 +9,7 @@ struct TCommandResult {
   int status = -1;  // exit status, or -1 when it did not exit normally
   std::string out;
   std::string err;
+  long peakRssKb = 0;  // the most resident memory the program had
 };
 
 TCommandResult RunCommand(const std::vector<std::string>& argv, const std::string& input = {});

@@ -56,7 +56,8 @@ class TPatternPair : public test::TDrawnPair {
 class DirectSources : public test::THeadlessGL {
  protected:
   void SetUp() override {
-    if (!skip.empty()) GTEST_SKIP() << skip;
+    THeadlessGL::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     OpenWindow(kW);  // kW x kW
     drawer = std::make_unique<T3DDrawer>(TRef<T3DEngine>(engine));
     drawer->Attach(device.Get());

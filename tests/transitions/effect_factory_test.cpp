@@ -4,10 +4,11 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <numbers>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "render/fake_back_end.h"
 #include "transitions/effects/draw_filter.h"
@@ -296,25 +297,30 @@ TEST(FilterTables, EdgeCurveAndBroomTable) {
   for (int i = 1; i < 256; ++i) EXPECT_GE(t[size_t(i)], t[size_t(i - 1)]);
 }
 
-// The mosaic generator written out again, apart from the filter.
-float Lcg(uint32_t& seed) {
-  seed = seed * 1664525u + 1013904223u;
-  uint32_t bits = (seed & 0x7FFFFFu) | 0x3F800000u;
-  float f;
-  std::memcpy(&f, &bits, 4);
-  return f - 1;
-}
-
-TEST(FilterTables, MosaicThresholdsFollowTheGenerator) {
+// Seed 777 and spread 30 (a range of trunc(30 x 100) = 3000), worked out by
+// hand from the generator as documented: seed <- seed x 1664525 + 1013904223
+// mod 2^32, u = (seed & 0x7FFFFF) / 2^23, t = trunc(u x 3000); then each
+// cell's alpha at p = ms / 1000 from level = trunc(p x 3256 - 256) and
+// d = t - level: 255 when d < 0, 255 - d below 255, else not drawn (-1).
+TEST(FilterTables, MosaicThresholdsAndAlphasFollowTheGenerator) {
   TRandomFilter m(5, 4, 30, 777);
   m.Initialize(kSlide, 0, 1000);
-  uint32_t seed = 777;
-  ASSERT_EQ(m.Thresholds().size(), 20u);
-  for (int32_t t : m.Thresholds()) {
-    const int32_t want = int32_t(std::trunc(Lcg(seed) * 3000.0));
-    EXPECT_EQ(t, want);
-    EXPECT_GE(t, 0);
-    EXPECT_LT(t, 3000);
+  const std::vector<int32_t> thresholds = {133,  2282, 2955, 2839, 2760, 2080, 2592,
+                                           1002, 214,  809,  2627, 1050, 376,  219,
+                                           865,  1256, 2341, 1879, 1750, 2194};
+  EXPECT_EQ(m.Thresholds(), thresholds);
+  const std::vector<std::pair<double, std::vector<int>>> alphas = {
+      {0, std::vector<int>(20, -1)},
+      // level 558: cell 9 (809) is 251 above it
+      {250, {255, -1, -1, -1, -1, -1, -1, -1, 255, 4, -1, -1, 255, 255, -1, -1, -1, -1, -1, -1}},
+      // level 2186
+      {750, {255, 159, -1,  -1,  -1,  255, -1,  255, 255, 255,
+             -1,  255, 255, 255, 255, 255, 100, 255, 255, 247}},
+      {1000, std::vector<int>(20, 255)},
+  };
+  for (const auto& [ms, want] : alphas) {
+    m.SetTime(ms);
+    for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(m.CellAlpha(i), want[i]) << ms << " " << i;
   }
 }
 

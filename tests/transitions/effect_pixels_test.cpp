@@ -59,7 +59,8 @@ struct TPx {
 class FilterPixels : public test::THeadlessGL {
  protected:
   void SetUp() override {
-    if (!skip.empty()) GTEST_SKIP() << skip;
+    THeadlessGL::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     TWindowOptions o;
     o.width = kW;
     o.height = kH;

@@ -54,6 +54,17 @@ TCount Count(const TBitmap& b) {
   return c;
 }
 
+// The frame driver over a show; null, and the test failed, when it cannot be
+// made: with the offscreen driver there is always a device to draw on.
+std::unique_ptr<TOfflineFrameDriver> MakeDriver(TLumSource& source) {
+  try {
+    return std::make_unique<TOfflineFrameDriver>(source, kW, kH);
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << e.what();
+    return nullptr;
+  }
+}
+
 class TransitionShows : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -65,12 +76,8 @@ class TransitionShows : public ::testing::Test {
 TEST_F(TransitionShows, EveryFamilyAndVariantRendersBetweenItsSlides) {
   const auto steps = test::EveryBuiltInTransition();
   test::TShowFiles show(test::TransitionShowText(steps));
-  std::unique_ptr<TOfflineFrameDriver> driver;
-  try {
-    driver = std::make_unique<TOfflineFrameDriver>(show.Source(), kW, kH);
-  } catch (const std::exception& e) {
-    GTEST_SKIP() << e.what();
-  }
+  auto driver = MakeDriver(show.Source());
+  ASSERT_TRUE(driver);
   ASSERT_TRUE(show.Source().Rotation().Deterministic());
   for (size_t i = 0; i < steps.size(); ++i) {
     const int incoming = int(i) + 1;
@@ -87,8 +94,9 @@ TEST_F(TransitionShows, EveryFamilyAndVariantRendersBetweenItsSlides) {
     // On the way both show, or the one that is moving does not fill the frame.
     const int outCount = inRed ? mid.blue : mid.red, inCount = inRed ? mid.red : mid.blue;
     EXPECT_LT(outCount, all * 98 / 100) << name;
-    if (steps[i].family != "flip" && steps[i].family != "swap")
+    if (steps[i].family != "flip" && steps[i].family != "swap") {
       EXPECT_GT(inCount + mid.other, all * 2 / 100) << name;
+    }
     // Nearly done: mostly the incoming slide (flip turns it edge-on at the
     // end, swap brings it from the depth).
     const int lateIn = inRed ? late.red : late.blue;
@@ -98,12 +106,8 @@ TEST_F(TransitionShows, EveryFamilyAndVariantRendersBetweenItsSlides) {
 
 TEST_F(TransitionShows, SlideBasedEffectsBorrowByCustomEffBg) {
   test::TShowFiles show(test::CustomTransitionShowText());
-  std::unique_ptr<TOfflineFrameDriver> driver;
-  try {
-    driver = std::make_unique<TOfflineFrameDriver>(show.Source(), kW, kH);
-  } catch (const std::exception& e) {
-    GTEST_SKIP() << e.what();
-  }
+  auto driver = MakeDriver(show.Source());
+  ASSERT_TRUE(driver);
   auto at = [&](int slide, double p, int x, int y) {
     TRef<TBitmap> b = driver->Render(slide * kStepMs + p * kTransitionMs);
     const uint8_t* q = b->Row(y) + 4 * x;
@@ -144,12 +148,8 @@ TEST_F(TransitionShows, ATransitionWithoutAnEnabledVariantShowsTheIncomingSlideA
   test::TShowFiles show(
       test::TransitionShowText({{"gates none", "ref=gates\ndirection=00000000\n", "gates"},
                                 {"dissolve", "ref=dissolve\nchecked=1\n", "dissolve"}}));
-  std::unique_ptr<TOfflineFrameDriver> driver;
-  try {
-    driver = std::make_unique<TOfflineFrameDriver>(show.Source(), kW, kH);
-  } catch (const std::exception& e) {
-    GTEST_SKIP() << e.what();
-  }
+  auto driver = MakeDriver(show.Source());
+  ASSERT_TRUE(driver);
   const TCount none = Count(*driver->Render(kStepMs + 0.3 * kTransitionMs));
   EXPECT_EQ(none.blue, kW * kH);
   const TCount fade = Count(*driver->Render(2 * kStepMs + 0.5 * kTransitionMs));
@@ -158,12 +158,8 @@ TEST_F(TransitionShows, ATransitionWithoutAnEnabledVariantShowsTheIncomingSlideA
 
 TEST_F(TransitionShows, EffectTimeMapsOntoTheTransition) {
   test::TShowFiles show(test::CustomTransitionShowText());
-  std::unique_ptr<TOfflineFrameDriver> driver;
-  try {
-    driver = std::make_unique<TOfflineFrameDriver>(show.Source(), kW, kH);
-  } catch (const std::exception& e) {
-    GTEST_SKIP() << e.what();
-  }
+  auto driver = MakeDriver(show.Source());
+  ASSERT_TRUE(driver);
   TSlideProducer& producer = driver->Producer();
   TRef<TDrawContainer> out = producer.Produce(0), in = producer.Produce(1);
   ASSERT_TRUE(in && in->transition.effect && in->transition.effect->section);
@@ -230,15 +226,7 @@ class PictureShow {
         MakeRef<TFileAccessor>(MakeRef<TRealFileSource>(dir_.Path()), dir_.Path() + "/");
     source_ = std::make_unique<TLumSource>(accessor, doc_, TLumSourceSettings{"x", 1});
   }
-  // Null (and a skipped test) without a drawing device.
-  std::unique_ptr<TOfflineFrameDriver> Driver() {
-    try {
-      return std::make_unique<TOfflineFrameDriver>(*source_, kW, kH);
-    } catch (const std::exception& e) {
-      ADD_FAILURE() << e.what();
-      return nullptr;
-    }
-  }
+  std::unique_ptr<TOfflineFrameDriver> Driver() { return MakeDriver(*source_); }
 
  private:
   test::TTempDir dir_;

@@ -159,11 +159,16 @@ TEST(PluginFields, InterlacedFlagsAndTheFieldOrderComment) {
   EXPECT_EQ(lib->GetDtsPts2(m.Frame(), nullptr, nullptr), -1);
 }
 
-// Animated GIF: its own frame times, transparency kept in RGBA.
+// Animated GIF: its own frame times, transparency kept in RGBA. The left
+// half of every frame is transparent; ffmpeg's own RGBA decode of the frame
+// is the reference for the rest.
 TEST(PluginGif, AnimatedGifFramesAndSeeks) {
   TTempDir dir;
-  Ffmpeg({"-f", "lavfi", "-i", "testsrc=s=64x48:r=10:d=1", "-vf",
-          "split[a][b];[a]palettegen[p];[b][p]paletteuse", dir / "a.gif"});
+  Ffmpeg({"-f", "lavfi", "-i",
+          "testsrc=s=64x48:r=10:d=1,format=rgba,"
+          "geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='if(lt(X,32),0,255)'",
+          "-vf", "split[a][b];[a]palettegen=reserve_transparent=1[p];[b][p]paletteuse",
+          dir / "a.gif"});
   TOpenMedia m(dir / "a.gif");
   ASSERT_TRUE(m.Handle());
   EXPECT_EQ(m.FormatName(), "gif");
@@ -182,8 +187,22 @@ TEST(PluginGif, AnimatedGifFramesAndSeeks) {
   lib->GetDtsPts2(m.Frame(), nullptr, &pts);
   EXPECT_EQ(pts, 300000);
   std::vector<uint8_t> rgba(64 * 48 * 4);
-  EXPECT_EQ(lib->ConvertFrame(m.Handle(), m.Frame(), LUM_VIDEO_RGBA, rgba.data(), 64 * 4),
+  ASSERT_EQ(lib->ConvertFrame(m.Handle(), m.Frame(), LUM_VIDEO_RGBA, rgba.data(), 64 * 4),
             int32_t(rgba.size()));
+  const test::TCommandResult ref = test::RunCommand(
+      {"/usr/bin/ffmpeg", "-nostdin", "-v", "error", "-i", dir / "a.gif", "-vf", "select=eq(n\\,3)",
+       "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgba", "-"});
+  ASSERT_EQ(ref.status, 0) << ref.err;
+  ASSERT_EQ(ref.out.size(), rgba.size());
+  int alphaWrong = 0, colourWrong = 0;
+  for (size_t i = 0; i < rgba.size(); i += 4) {
+    const bool left = (i / 4) % 64 < 32;
+    alphaWrong += rgba[i + 3] != (left ? 0 : 255) || uint8_t(ref.out[i + 3]) != rgba[i + 3];
+    if (!left)
+      for (size_t c = 0; c < 3; ++c) colourWrong += rgba[i + c] != uint8_t(ref.out[i + c]);
+  }
+  EXPECT_EQ(alphaWrong, 0);
+  EXPECT_EQ(colourWrong, 0);
 }
 
 }  // namespace

@@ -47,6 +47,7 @@ int32_t MemRead(void* user, uint8_t* buffer, int32_t size) {
   int64_t n = std::clamp<int64_t>(int64_t(m->data.size()) - m->pos, 0, size);
   std::memcpy(buffer, m->data.data() + m->pos, size_t(n));
   m->pos += n;
+  m->served = std::max(m->served, m->pos);
   return int32_t(n);
 }
 

@@ -27,12 +27,14 @@ int FrameOfLuma(double luma);
 // Interleaved 16-bit stereo samples at 44100 Hz, decoded by ffmpeg itself.
 std::vector<int16_t> FfmpegPcm(const std::string& path);
 
-// Bytes read through the reader interface, counting reads past the end.
+// Bytes read through the reader interface; with failReads every read past
+// the first 4 KB fails.
 struct TMemoryReader {
   explicit TMemoryReader(std::string bytes, bool failReads = false);
   LumVideoReader reader{};
   std::string data;
   int64_t pos = 0;
+  int64_t served = 0;  // the end of the furthest read that succeeded
   bool failReads;
 };
 
@@ -55,6 +57,7 @@ class TOpenMedia {
   // All PCM until the end.
   std::vector<int16_t> ReadAllAudio();
   LumFrame Frame() const { return frame_; }
+  const TMemoryReader& Source() const { return source_; }
 
  private:
   void Open(const std::string& name);

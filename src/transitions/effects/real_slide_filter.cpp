@@ -17,19 +17,6 @@ namespace lum {
 
 namespace {
 
-void CopyItems(const TIniList& from, TIniList& to) {
-  for (TIniItem* item : from.Items()) {
-    if (item->Kind() == TIniKind::Object) {
-      TIniObject* obj = item->AsObject();
-      CopyItems(*obj, *to.AddObject(obj->Name(), obj->ClassName()));
-    } else if (item->IsText()) {
-      to.AddText(item->Value());
-    } else {
-      to.AddItem(item->Key(), item->Value());
-    }
-  }
-}
-
 // The effect buffers a slide shows: bit 0 the outgoing slide's, bit 1 the
 // incoming one's.
 int EffectBuffers(const TLumSlide& slide) {
@@ -108,7 +95,7 @@ std::unique_ptr<TRealSlideFilter> TRealSlideFilter::Create(TDrawContainer& curre
                         "\nopt_scr_height=" + std::to_string(h) +
                         "\n[Times]\nopt_slidescount=1\nopt_synchpos1=" +
                         std::to_string(int64_t(f->effectTime_)) + "\n");
-  CopyItems(*s, *f->document_.FindOrAddSection("Slide1"));
+  f->document_.FindOrAddSection("Slide1")->AppendCopy(*s);
   f->source_ = std::make_unique<TLumSource>(showHost->Accessor(), f->document_,
                                             TLumSourceSettings{"effect", 1});
   // A host of its own (its view and camera follow the effect's area) over
