@@ -8,9 +8,13 @@
 #     the frames that change (the still stretches are one long frame each),
 #     ffmpeg every frame: the frames each side encoded are printed, and the
 #     same export with --cfr (every frame, as ffmpeg) is timed beside it;
+#     1b. motion: the same photos zooming slowly, so every frame changes,
+#     against ffmpeg's zoompan before the xfades (target >= 1);
+#     each run prints its system time (target <= 10 % of the export's wall
+#     time) and page faults, where per-frame allocations show at once;
 #  2. memory: peak RSS of exporting a show of 100 slides, each a distinct
 #     24-megapixel JPEG (the player_memory.sh pictures), target <= 500 MB.
-# Arguments pick figures (speed, memory; both when none). The photos are made
+# Arguments pick figures (speed, motion, memory; all when none). The photos are made
 # with ImageMagick's convert into BUILD/bench-cache and kept there. BUILD is
 # build unless BUILD_DIR says otherwise. "ok" is printed
 # only for a figure measured against its target; a missing reference tool
@@ -24,7 +28,7 @@ lumshow=$build/apps/lumshow/lumshow
 [ -x "$lumshow" ] || { echo "export_speed: $lumshow is not built" >&2; exit 1; }
 export SDL_VIDEODRIVER=${SDL_VIDEODRIVER:-offscreen} SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 
-figures=${*:-speed memory}
+figures=${*:-speed motion memory}
 wants() { [[ " $figures " == *" $1 "* ]]; }
 missed=0 unmeasured=0
 have() { command -v "$1" >/dev/null; }
@@ -48,72 +52,106 @@ frames() { ffprobe -v error -count_frames -select_streams v -show_entries stream
 duration() { ffprobe -v error -select_streams v -show_entries stream=duration -of csv=p=0 "$1"; }
 streams() { ffprobe -v error -show_entries stream=codec_type,codec_name -of csv=p=0 "$1" | tr '\n' ' '; }
 
-if wants speed; then
-  echo "1. export of six 1080p photos with cross-fades, 30 s at 30 fps, libx264 ultrafast CRF 20"
+# Runs a command under /usr/bin/time; sets wall, sys (s) and faults (minor).
+timed() {
+  /usr/bin/time -f '%e %U %S %R %F' -o "$work/t.txt" "$@"
+  read -r wall user sys faults major < "$work/t.txt"
+}
+# One line per run: wall time, CPU times, system share of wall, page faults.
+report() {
+  awk -v n="$1" -v w="$wall" -v u="$user" -v s="$sys" -v f="$faults" -v m="$major" \
+      -v fr="$2" -v d="$3" 'BEGIN {
+    printf "   %-22s %6.2f s wall, %6.2f s user, %5.2f s sys (%4.1f%% of wall), %7d page faults (%d major); %d frames, %.2f s of video\n",
+           n, w, u, s, 100 * s / w, f, m, fr, d }'
+}
+
+# A show of the six photos, 5 s each with 1-s dissolves; with a zoom, each
+# photo grows slowly from 100 % to 110 % over its 6 s, so every frame changes.
+write_show() {
+  local zoom=$1
+  printf '[Main]\nMinorVersion=13\nopt_scr_width=1920\nopt_scr_height=1080\n'
+  printf 'object TheEffect:AnEffect\ntime=1000\ncustom_count=0\nobject dissolve:dissolve\n'
+  printf 'caption=Dissolve\nkey=checked\nchecked=1\ngroup=GroupBasic\nstdidx=2\nend\nend\n'
+  printf '[Times]\nopt_slidescount=6\n'
+  for i in 1 2 3 4 5 6; do printf 'opt_synchpos%d=%d\n' "$i" $(( i * 5000 )); done
+  for i in 1 2 3 4 5 6; do
+    printf '[Slide%d]\nbstyle=1\nbcolor=0\n' "$i"
+    [ "$i" -gt 1 ] && printf 'object TheEffect:AnEffect\nref=dissolve\ntime=1000\nend\n'
+    printf 'object Container:Root\nobject Photo:Image\nGUID={%08d-5A1D-4E00-8000-000000000000}\n' "$i"
+    printf 'ImageName=p%d.jpg\nSize=1920,1080\nFitMode=Cover\n' "$i"
+    if [ "$zoom" = 1 ]; then
+      printf 'object K:KeyPoint\nTime=0\nScaleX=100\nScaleY=100\nend\n'
+      printf 'object K2:KeyPoint\nTime=6000\nScaleX=110\nScaleY=110\nend\nend\nend\n'
+    else
+      printf 'object K:KeyPoint\nTime=0\nend\nend\nend\n'
+    fi
+  done
+}
+
+# Exports the show (VFR and --cfr) and ffmpeg's equivalent, each photo's clip
+# passed through extra filters (a zoompan for motion) before the xfades.
+# Prints the figures and judges ffmpeg / lumshow against target.
+speed_case() {
+  local name=$1 show=$2 extra=$3 target=$4
+  timed "$lumshow" export "$show" -o "$work/ours.mp4" --preset ultrafast --crf 20
+  local w1=$wall s1=$sys
+  report "lumshow export" "$(frames "$work/ours.mp4")" "$(duration "$work/ours.mp4")"
+  timed "$lumshow" export "$show" -o "$work/ours-cfr.mp4" --preset ultrafast --crf 20 --cfr
+  local w1c=$wall
+  report "lumshow export --cfr" "$(frames "$work/ours-cfr.mp4")" "$(duration "$work/ours-cfr.mp4")"
+  # Clip k shows from 5k to 5k + 6 s (the last to 30 s); fade k starts at 5k.
+  local inputs=() graph="" i len
+  for i in 1 2 3 4 5 6; do
+    len=6; [ "$i" -eq 6 ] && len=5
+    inputs+=(-loop 1 -framerate 30 -t "$len" -i "$cache/p$i.jpg")
+  done
+  for i in 0 1 2 3 4 5; do
+    local to=i$i; [ "$i" -eq 0 ] && to=v0
+    graph+="[$i:v]${extra}format=yuv420p,settb=1/30[$to];"
+  done
+  for i in 1 2 3 4 5; do
+    graph+="[v$(( i - 1 ))][i$i]xfade=transition=fade:duration=1:offset=$(( i * 5 ))[v$i];"
+  done
+  timed ffmpeg -v error -y "${inputs[@]}" -f lavfi -i anullsrc=r=44100:cl=stereo \
+    -filter_complex "${graph%;}" -map '[v5]' -map 6:a -t 30 -c:v libx264 -preset ultrafast \
+    -crf 20 -pix_fmt yuv420p -r 30 -color_primaries bt709 -color_trc bt709 -colorspace bt709 \
+    -c:a aac -b:a 192k -movflags +faststart "$work/ffmpeg.mp4"
+  local w2=$wall
+  report "ffmpeg" "$(frames "$work/ffmpeg.mp4")" "$(duration "$work/ffmpeg.mp4")"
+  echo "   streams: lumshow $(streams "$work/ours.mp4")| ffmpeg $(streams "$work/ffmpeg.mp4")"
+  awk -v a="$w1c" -v b="$w2" 'BEGIN {
+    printf "   like for like (--cfr, every frame): ffmpeg / lumshow %.2fx\n", b / a }'
+  local ratio share
+  ratio=$(awk -v a="$w1" -v b="$w2" 'BEGIN { printf "%.2f", b / a }')
+  judge "$ratio >= $target" ">= $target" "target >= $target"
+  echo "   $name: ffmpeg / lumshow ${ratio}x $judged"
+  share=$(awk -v s="$s1" -v w="$w1" 'BEGIN { printf "%.1f", 100 * s / w }')
+  judge "$share <= 10" "<= 10 %" "over 10 %"
+  echo "   $name: system time ${share} % of the export's wall time $judged"
+}
+
+if wants speed || wants motion; then
   if ! have convert; then
     not_measured "ImageMagick's convert is missing to make the photos"
-  elif ! have ffmpeg || ! have ffprobe; then
-    not_measured "the reference, ffmpeg (with ffprobe), is missing"
+  elif ! have ffmpeg || ! have ffprobe || [ ! -x /usr/bin/time ]; then
+    not_measured "the reference, ffmpeg (with ffprobe), or /usr/bin/time is missing"
   else
     for i in 1 2 3 4 5 6; do
       [ -s "$cache/p$i.jpg" ] ||
         convert -seed "$i" -size 480x270 plasma:fractal -resize '1920x1080!' -quality 90 "$cache/p$i.jpg"
     done
-    {
-      printf '[Main]\nMinorVersion=13\nopt_scr_width=1920\nopt_scr_height=1080\n'
-      printf 'object TheEffect:AnEffect\ntime=1000\ncustom_count=0\nobject dissolve:dissolve\n'
-      printf 'caption=Dissolve\nkey=checked\nchecked=1\ngroup=GroupBasic\nstdidx=2\nend\nend\n'
-      printf '[Times]\nopt_slidescount=6\n'
-      for i in 1 2 3 4 5 6; do printf 'opt_synchpos%d=%d\n' "$i" $(( i * 5000 )); done
-      for i in 1 2 3 4 5 6; do
-        printf '[Slide%d]\nbstyle=1\nbcolor=0\n' "$i"
-        [ "$i" -gt 1 ] && printf 'object TheEffect:AnEffect\nref=dissolve\ntime=1000\nend\n'
-        printf 'object Container:Root\nobject Photo:Image\nGUID={%08d-5A1D-4E00-8000-000000000000}\n' "$i"
-        printf 'ImageName=p%d.jpg\nSize=1920,1080\nFitMode=Cover\nobject K:KeyPoint\nTime=0\nend\nend\nend\n' "$i"
-      done
-    } > "$cache/Project.lum"
-
-    t0=$(now)
-    "$lumshow" export "$cache/Project.lum" -o "$work/ours.mp4" --preset ultrafast --crf 20
-    t1=$(now)
-    "$lumshow" export "$cache/Project.lum" -o "$work/ours-cfr.mp4" --preset ultrafast --crf 20 --cfr
-    t1c=$(now)
-
-    # Clip k shows from 5k to 5k + 6 s (the last to 30 s); fade k starts at 5k.
-    inputs=()
-    for i in 1 2 3 4 5 6; do
-      len=6; [ "$i" -eq 6 ] && len=5
-      inputs+=(-loop 1 -framerate 30 -t "$len" -i "$cache/p$i.jpg")
-    done
-    graph="[0:v]format=yuv420p,settb=1/30[v0];"
-    for i in 1 2 3 4 5; do graph+="[$i:v]format=yuv420p,settb=1/30[i$i];"; done
-    for i in 1 2 3 4 5; do
-      graph+="[v$(( i - 1 ))][i$i]xfade=transition=fade:duration=1:offset=$(( i * 5 ))[v$i];"
-    done
-    graph=${graph%;}
-    t2=$(now)
-    ffmpeg -v error -y "${inputs[@]}" -f lavfi -i anullsrc=r=44100:cl=stereo -filter_complex "$graph" \
-      -map '[v5]' -map 6:a -t 30 -c:v libx264 -preset ultrafast -crf 20 -pix_fmt yuv420p -r 30 \
-      -color_primaries bt709 -color_trc bt709 -colorspace bt709 -c:a aac -b:a 192k \
-      -movflags +faststart "$work/ffmpeg.mp4"
-    t3=$(now)
-
-    f_ours=$(frames "$work/ours.mp4") f_cfr=$(frames "$work/ours-cfr.mp4") f_ref=$(frames "$work/ffmpeg.mp4")
-    awk -v a="$t0" -v b="$t1" -v bc="$t1c" -v c="$t2" -v d="$t3" \
-        -v f1="$f_ours" -v f1c="$f_cfr" -v f2="$f_ref" -v d1="$(duration "$work/ours.mp4")" \
-        -v d1c="$(duration "$work/ours-cfr.mp4")" -v d2="$(duration "$work/ffmpeg.mp4")" 'BEGIN {
-      printf "   lumshow export        %6.2f s  (%d frames encoded, %.2f s of video)\n", b - a, f1, d1
-      printf "   lumshow export --cfr  %6.2f s  (%d frames encoded, %.2f s of video)\n", bc - b, f1c, d1c
-      printf "   ffmpeg xfade          %6.2f s  (%d frames encoded, %.2f s of video)\n", d - c, f2, d2 }'
-    echo "   streams: lumshow $(streams "$work/ours.mp4")| ffmpeg $(streams "$work/ffmpeg.mp4")"
-    if [ "$f_ours" != "$f_ref" ]; then
-      echo "   asymmetry: lumshow encoded $f_ours frames (only the changed ones), ffmpeg $f_ref"
+    if wants speed; then
+      echo "1. export of six 1080p photos with cross-fades, 30 s at 30 fps, libx264 ultrafast CRF 20"
+      write_show 0 > "$cache/Project.lum"
+      speed_case "still photos" "$cache/Project.lum" "" 2
     fi
-    awk -v a="$t1c" -v b="$t1" -v c="$t2" -v d="$t3" 'BEGIN {
-      printf "   like for like (--cfr, every frame): ffmpeg / lumshow %.2fx\n", (d - c) / (a - b) }'
-    ratio=$(awk -v a="$t0" -v b="$t1" -v c="$t2" -v d="$t3" 'BEGIN { printf "%.2f", (d - c) / (b - a) }')
-    judge "$ratio >= 2" ">= 2" "target >= 2"
-    echo "   ratio ffmpeg / lumshow: ${ratio}x faster $judged"
+    if wants motion; then
+      echo "1b. the same photos zooming slowly (every frame changes), against ffmpeg zoompan + xfade"
+      write_show 1 > "$cache/Zoom.lum"
+      # 100 % to 110 % over the clip's 180 frames, about the centre.
+      zoom="zoompan=z='1+0.1*on/180':x='iw/2-iw/zoom/2':y='ih/2-ih/zoom/2':d=1:s=1920x1080:fps=30,"
+      speed_case "zooming photos" "$cache/Zoom.lum" "$zoom" 1
+    fi
   fi
 fi
 

@@ -1,4 +1,5 @@
-// Fuzzes the EXIF and IPTC readers: whole JPEG headers, and the input taken
+// Fuzzes the EXIF and IPTC readers: whole JPEG headers and PNG chunk lists
+// (text, compressed text, raw profiles, eXIf, tIME), and the input taken
 // directly as a TIFF block, Photoshop resources and IIM records.
 #include <cstdint>
 #include <string_view>

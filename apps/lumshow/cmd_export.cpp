@@ -29,6 +29,7 @@
 #include "job_queue.h"
 #include "progress_bar.h"
 #include "project/lum_source.h"
+#include "render/frame_reader.h"
 #include "show_open.h"
 #include "video/video_encoder.h"
 
@@ -152,15 +153,21 @@ void EncodeRange(const TExportRange& r, TLumSource& src, TOfflineFrameDriver& dr
   for (int64_t n = 0; n < r.frames; ++n) {
     if (gInterrupted) throw ELumError("interrupted");
     if (shown < 0 || driver.Changed(r.Time(n))) {
-      TRef<TBitmap> frame = driver.Render(r.Time(n));
-      encode.Push([&encoder, frame, n] { encoder.Picture(frame->Data(), frame->Pitch(), n); });
+      // The encoder converts straight from the read-back buffer.
+      driver.Stream(r.Time(n), [&encode, &encoder, n](TRef<TFramePixels> frame) {
+        encode.Push([&encoder, frame = std::move(frame), n] {
+          encoder.Picture(frame->Rows().top, frame->Rows().pitch, n);
+        });
+      });
       shown = n;
     } else if (r.cfr) {
+      driver.Flush();
       encode.Push([&encoder, n] { encoder.Repeat(n); });
     }
     sound.Until(r.Time(n + 1));
     bar.Update(n + 1);
   }
+  driver.Flush();
   // The last picture held to the end, so the file lasts as long as the range
   // (with --cfr the loop has repeated it there already).
   if (!r.cfr && shown < r.frames - 1)

@@ -1,5 +1,6 @@
 // lumshow image: a picture as the loaders decode it, written as PNG.
 #include <cstdio>
+#include <string>
 
 #include "commands.h"
 #include "container/file_accessor.h"
@@ -13,20 +14,33 @@
 
 namespace lum::lumshow {
 
+namespace {
+
+// The file of a loader request name: "x.gif|framesatlas" is "x.gif" decoded
+// by the loader registered for the whole name, as the player asks for it.
+std::string RequestedFile(const std::string& name) {
+  return name.substr(0, name.find('|'));
+}
+
+}  // namespace
+
 int Image(const TImageArgs& args) {
   if (args.level < 0) throw TUsageError{"--level must be 0 or more"};
   TRef<TBitmapStore> store;
   if (!args.member.empty()) {
     std::unique_ptr<TLumShowLocator> show = OpenShow(args.file);
     int rotation = 1;
-    std::unique_ptr<TStream> s = show->Accessor()->OpenMember(args.member, &rotation);
+    std::unique_ptr<TStream> s =
+        show->Accessor()->OpenMember(RequestedFile(args.member), &rotation);
     if (!s) throw ELumError("no member \"" + args.member + "\" in the show");
     store = LoadBitmapStore(*s, args.member, &s);
     if (!store) throw ELumError("\"" + args.member + "\" is not a picture the loaders can decode");
     if (rotation == 3 || rotation == 6 || rotation == 8)
       store = MakeRef<TRotatedBitmapStore>(store, rotation);
   } else {
+    // A file whose own name holds "|" is taken as it is.
     std::unique_ptr<TStream> s = TFileStream::TryOpenRead(args.file);
+    if (!s) s = TFileStream::TryOpenRead(RequestedFile(args.file));
     if (!s) throw ELumError("cannot open \"" + args.file + "\"");
     store = LoadBitmapStore(*s, args.file, &s);
     if (!store) throw ELumError("\"" + args.file + "\" is not a picture the loaders can decode");

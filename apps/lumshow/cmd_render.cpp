@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstdio>
 
 #include "commands.h"
 #include "engine/offline_frame_driver.h"
@@ -7,14 +8,35 @@
 #include "imaging/color_management.h"
 #include "imaging/image_lib_store.h"
 #include "project/lum_source.h"
+#include "render/gl/3d_engine_gl.h"
 #include "show_open.h"
+#include "toolkit/window.h"
 
 namespace lum::lumshow {
 
 // Frames larger than this are refused before any drawing memory is taken.
 constexpr int kMaxFrameSide = 8192;
 
+namespace {
+
+// What a bug report wants to know of the drawing: driver, version, context,
+// limits and the extensions we use. Fails when the driver cannot draw.
+int GLInfo() {
+  std::string error;
+  if (!TWindowThread::Init(&error)) throw ELumError("no display for drawing: " + error);
+  auto engine = MakeRef<T3DEngineGL>();
+  for (const std::string& line : engine->InfoLines()) std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+  if (!engine->DeviceReady()) throw ELumError(engine->InitFailure());
+  return 0;
+}
+
+}  // namespace
+
 int Render(const TRenderArgs& args) {
+  if (args.glInfo) return GLInfo();
+  if (args.show.empty() || args.output.empty())
+    throw TUsageError{"render wants SHOW, --time and -o (or --gl-info alone)"};
   auto [width, height] = ParseSize(args.size, kMaxFrameSide);
   if (!std::isfinite(args.time)) throw TUsageError{"--time wants a finite number of ms"};
   auto loc = OpenShowToPlay(args.show, args.password);

@@ -1,6 +1,7 @@
 #pragma once
 // The lumshow commands. Each returns the process exit status; failures throw
 // and main turns them into "lumshow: <message>" with status 1.
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -88,12 +89,24 @@ int Audio(const TAudioArgs& args);
 
 struct TRenderArgs {
   std::string show;
-  double time = 0;  // show time, ms
+  double time = std::numeric_limits<double>::quiet_NaN();  // show time, ms; NaN: not given
   std::string size = "1920x1080";
   std::string output;
   std::optional<std::string> password;  // for a show that asks for one
+  bool glInfo = false;  // only describe the OpenGL driver
 };
 int Render(const TRenderArgs& args);
+
+struct TThumbnailArgs {
+  std::string show;
+  std::string output;  // PNG to write
+  int size = 256;      // the frame fits into size x size
+};
+// The largest thumbnail side asked for; file managers ask for up to 1024.
+inline constexpr int kMaxThumbnailSize = 2048;
+// The first slide once its transition is over, fitted into the size: exit 1
+// within 5 s for shows that cannot give one (damaged, hostile, protected).
+int Thumbnail(const TThumbnailArgs& args);
 
 struct TExportArgs {
   std::string show;

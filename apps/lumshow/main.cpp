@@ -83,8 +83,12 @@ int main(int argc, char** argv) {
       ->allow_extra_args(false);
   TImageArgs image;
   auto* imageCmd = app.add_subcommand("image", "decode a picture and write it as PNG");
-  imageCmd->add_option("FILE", image.file, "picture file, or a show with --member")->required();
-  imageCmd->add_option("--member", image.member, "picture inside the show FILE");
+  imageCmd
+      ->add_option("FILE", image.file,
+                   "picture file (or a loader request such as x.gif|framesatlas), or a show "
+                   "with --member")
+      ->required();
+  imageCmd->add_option("--member", image.member, "picture (or loader request) inside the show");
   imageCmd->add_option("-o,--output", image.output, "PNG to write")->required();
   imageCmd->add_option("--level", image.level, "mip level (0: full size)");
   imageCmd->add_option("--icc", image.icc,
@@ -124,10 +128,20 @@ int main(int argc, char** argv) {
 
   TRenderArgs render;
   auto* renderCmd = app.add_subcommand("render", "one frame of the show at a show time, as PNG");
-  renderCmd->add_option("SHOW", render.show)->required();
-  renderCmd->add_option("--time", render.time, "show time in ms")->required();
+  // SHOW, --time and -o are required unless --gl-info asks about the driver only.
+  renderCmd->add_option("SHOW", render.show);
+  renderCmd->add_option("--time", render.time, "show time in ms");
   renderCmd->add_option("--size", render.size, "window size WxH (default 1920x1080)");
-  renderCmd->add_option("-o,--output", render.output, "PNG file to write")->required();
+  renderCmd->add_option("-o,--output", render.output, "PNG file to write");
+  renderCmd->add_flag("--gl-info", render.glInfo,
+                      "print the OpenGL driver, version and extensions used, and draw nothing");
+
+  TThumbnailArgs thumbnail;
+  auto* thumbnailCmd =
+      app.add_subcommand("thumbnail", "the show's thumbnail for file managers, as PNG");
+  thumbnailCmd->add_option("SHOW", thumbnail.show)->required();
+  thumbnailCmd->add_option("OUTPUT", thumbnail.output, "PNG file to write")->required();
+  thumbnailCmd->add_option("--size", thumbnail.size, "fit into NxN pixels (default 256)");
 
   TTextArgs text;
   auto* textCmd = app.add_subcommand("text", "one text picture, as PNG (white, coverage as alpha)");
@@ -180,6 +194,7 @@ int main(int argc, char** argv) {
     if (*renderCmd) return Render(render);
     if (*exportCmd) return Export(exportArgs);
     if (*textCmd) return Text(text);
+    if (*thumbnailCmd) return Thumbnail(thumbnail);
     if (*controlCmd) return Control(control);
   } catch (const TUsageError& e) {
     std::fprintf(stderr, "lumshow: %s\n", e.message.c_str());

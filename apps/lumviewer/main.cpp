@@ -16,14 +16,19 @@
 #include <string>
 #include <vector>
 
+#include "container/disk_path.h"
+#include "container/lum_show_locator.h"
 #include "foundation/code_page.h"
 #include "foundation/errors.h"
 #include "foundation/log.h"
 #include "foundation/paths.h"
 #include "imaging/color_management.h"
+#include "render/gl/3d_engine_gl.h"
 #include "startup/commands_storage.h"
 #include "startup/control_socket.h"
+#include "startup/display_awake.h"
 #include "startup/instance_lock.h"
+#include "mpris/player_media_controls.h"
 #include "startup/main_form.h"
 #include "startup/player_control.h"
 #include "startup/player_dialogs.h"
@@ -83,6 +88,15 @@ int DisplayBitsPerPixel() {
   return int(SDL_BITSPERPIXEL(mode.format));
 }
 
+// Why the show cannot be opened; empty when it can.
+std::string ShowProblem(const TPlayerOptions& o) {
+  std::string message;
+  const std::unique_ptr<TLumShowLocator> show =
+      o.folderMode ? TLumShowLocator::OpenProjectFile(ToPosixSeparators(o.show), message)
+                   : TLumShowLocator::OpenAny(o.show, message);
+  return show ? std::string() : message;
+}
+
 void Usage() {
   std::fprintf(stderr,
                "usage: lumviewer [SHOW] [-filename PROJECT] [-exename SHOW] [-slide N] [-time T]\n"
@@ -109,7 +123,8 @@ TPlayerOptions OptionsOf(const TCommandsStorage& cmd, const std::string& exe) {
   }
   if (o.show.empty()) o.show = DefaultShow(exe);
   o.slide = PositiveSwitch(cmd, "slide");
-  o.time = PositiveSwitch(cmd, "time");
+  // A time counts only when no slide is asked for.
+  if (!cmd.HasSwitch("slide")) o.time = PositiveSwitch(cmd, "time");
   // "display" counts monitors from 1; anything else is the primary one.
   const int64_t display = cmd.IntValue("display", 0, 0);
   o.viewer.display = display >= 1 ? int(display - 1) : 0;
@@ -121,13 +136,30 @@ TPlayerOptions OptionsOf(const TCommandsStorage& cmd, const std::string& exe) {
   return o;
 }
 
-std::unique_ptr<TControlServer> StartControl(const TCommandsStorage& cmd, TMainForm& form) {
+std::unique_ptr<TControlServer> StartControl(const TCommandsStorage& cmd,
+                                             TControlDispatcher dispatcher) {
   const TCommand* c = cmd.Find("control");
   if (!c) return nullptr;
   if (c->items.empty()) throw ELumError("-control wants a socket path");
-  auto control = std::make_unique<TControlServer>(c->items[0].text, PlayerDispatcher(form));
+  auto control = std::make_unique<TControlServer>(c->items[0].text, std::move(dispatcher));
   control->Start();
   return control;
+}
+
+// A player that cannot play tells it in its own message box, also when it
+// was started from a file manager without a terminal; stderr has it too.
+// The box is visible to the control socket (one is started for it when
+// none runs yet). Returns the exit status.
+int FailAtStart(const TCommandsStorage& cmd, const std::string& text,
+                std::unique_ptr<TControlServer> control) {
+  try {
+    if (!control) control = StartControl(cmd, MessageBoxDispatcher());
+    ShowErrorBox(nullptr, text);
+  } catch (const std::exception& e) {
+    Complain(std::string("the message box could not be shown: ") + e.what());
+  }
+  if (control) control->Stop();
+  return 1;
 }
 
 int Play(const TCommandsStorage& cmd, const std::string& exe) {
@@ -139,8 +171,12 @@ int Play(const TCommandsStorage& cmd, const std::string& exe) {
   }
   ColorManagement().SetCommandLine(cmd.HasSwitch("noicc"), cmd.Value("icc"));
   std::string error;
+  PrepareDisplayAwake();
   if (!TWindowThread::Init(&error)) {
     Complain("no display to play on: " + error);
+    // No box can say what is wrong with the show: stderr does.
+    if (const std::string problem = ShowProblem(o); !problem.empty())
+      Complain(o.show + ": " + problem);
     return 1;
   }
   if (DisplayBitsPerPixel() < 16) {
@@ -153,21 +189,43 @@ int Play(const TCommandsStorage& cmd, const std::string& exe) {
   TInstanceLock instance(
       InstanceName(std::filesystem::absolute(o.show).lexically_normal().string()));
   o.otherCopyRunning = instance.AnotherRunning();
-  auto form = std::make_unique<TMainForm>(o);
+  // A driver without what we draw with gets a message, not a black window.
+  if (const std::string gl = MakeRef<T3DEngineGL>()->Shortfall(); !gl.empty()) {
+    Complain(gl);
+    return FailAtStart(cmd, gl, nullptr);
+  }
+  std::unique_ptr<TMainForm> form;
+  try {
+    form = std::make_unique<TMainForm>(o);
+  } catch (const std::exception& e) {
+    Complain(e.what());
+    return FailAtStart(cmd, e.what(), nullptr);
+  }
   InstallPlayerDialogs(*form);
-  std::unique_ptr<TControlServer> control = StartControl(cmd, *form);
+  std::unique_ptr<TControlServer> control = StartControl(cmd, PlayerDispatcher(*form));
   std::string message;
   if (!form->OpenShow(o.show, o.slide, o.time, message, o.folderMode)) {
-    if (control) control->Stop();
-    // A show that declined quietly (a screen saver not asked to run, a
-    // password not given) ends the program normally.
-    if (message.empty()) return 0;
-    Complain(o.show + ": " + message);
-    return 1;
+    switch (form->LastOpenOutcome()) {
+      case TOpenOutcome::Declined:
+        // A screen saver's configure and preview calls end quietly.
+        if (control) control->Stop();
+        return 0;
+      case TOpenOutcome::Cancelled:
+        if (control) control->Stop();
+        Complain(o.show + ": the show's password was not given");
+        return 1;
+      default:
+        if (message.empty()) message = "Can`t Load Show\r\"" + o.show + "\"";
+        Complain(o.show + ": " + message);
+        return FailAtStart(cmd, message, std::move(control));
+    }
   }
+  // Media keys and desktop media widgets, when there is a session bus.
+  auto mediaControls = std::make_unique<TPlayerMediaControls>(*form);
   TWindowThread::Run();
   const int code = form->ExitCode();
   if (control) control->Stop();
+  mediaControls.reset();
   form.reset();
   TWindowThread::Shutdown();
   return code;

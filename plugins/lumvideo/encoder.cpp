@@ -1,6 +1,8 @@
 #include "encoder.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -75,6 +77,7 @@ Encoder::~Encoder() {
   av_frame_free(&picture_);
   av_frame_free(&sound_);
   av_packet_free(&packet_);
+  av_packet_free(&held_);
   sws_freeContext(sws_);
   swr_free(&swr_);
   if (fifo_) av_audio_fifo_free(fifo_);
@@ -89,7 +92,9 @@ bool Encoder::Open(const char* path, const LumEncoderSettings& s) {
   int r = avformat_alloc_output_context2(&fmt_, nullptr, s.container, path);
   if (r < 0) return Fail("cannot make the container", r);
   packet_ = av_packet_alloc();
-  if (!packet_ || !OpenVideo(s)) return packet_ ? false : Fail("out of memory");
+  held_ = av_packet_alloc();
+  if (!packet_ || !held_) return Fail("out of memory");
+  if (!OpenVideo(s)) return false;
   if (s.sampleRate > 0 && !OpenAudio(s)) return false;
   if ((r = avio_open(&fmt_->pb, path, AVIO_FLAG_WRITE)) < 0) return Fail("cannot create the file", r);
   AVDictionary* o = nullptr;
@@ -197,21 +202,47 @@ bool Encoder::Send(AVCodecContext* c, AVStream* stream, AVFrame* frame) {
     r = avcodec_receive_packet(c, packet_);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
     if (r < 0) return Fail(std::string("encoding failed (") + c->codec->name + ")", r);
-    // A picture lasts until the next one. The file's video ends with the last
-    // packet in decode order, whose time stamp can lie well before the last
-    // picture's when pictures are reordered and held: it lasts until one
-    // frame after the latest picture, so the video ends where the show does.
-    // The track counts from its first decode stamp, which reordering puts
-    // before 0; the file's edit list takes that delay off again.
-    if (c == venc_) {
-      if (firstDts_ == AV_NOPTS_VALUE) firstDts_ = std::min<int64_t>(packet_->dts, 0);
-      maxPts_ = std::max(maxPts_, packet_->pts);
-      packet_->duration = std::max<int64_t>(1, maxPts_ + 1 + firstDts_ - packet_->dts);
-    }
-    av_packet_rescale_ts(packet_, c->time_base, stream->time_base);
-    packet_->stream_index = stream->index;
-    if ((r = av_interleaved_write_frame(fmt_, packet_)) < 0) return Fail("cannot write the file", r);
+    if (c == venc_ ? !HoldVideo() : !Write(packet_, c, stream)) return false;
   }
+}
+
+bool Encoder::Write(AVPacket* p, AVCodecContext* c, AVStream* stream) {
+  av_packet_rescale_ts(p, c->time_base, stream->time_base);
+  p->stream_index = stream->index;
+  const int r = av_interleaved_write_frame(fmt_, p);
+  return r >= 0 || Fail("cannot write the file", r);
+}
+
+// A picture lasts until the next one, and the file's end is the latest
+// picture's end: each packet's duration reaches the next picture, never
+// past the latest. Which packet comes last in decode order is known only at
+// the end, so one packet waits here until the next arrives.
+bool Encoder::HoldVideo() {
+  // Reordering (B-frames) makes the encoder start decoding before 0.
+  if (firstDts_ == AV_NOPTS_VALUE) firstDts_ = std::min<int64_t>(packet_->dts, 0);
+  maxPts_ = std::max(maxPts_, packet_->pts);
+  if (holding_) {
+    held_->duration = std::max<int64_t>(1, packet_->pts - held_->pts);
+    if (!Write(held_, venc_, vstream_)) return false;
+  }
+  av_packet_unref(held_);
+  av_packet_move_ref(held_, packet_);
+  holding_ = true;
+  return true;
+}
+
+// The last packet in decode order can be a picture shown well before the
+// latest one (pictures are held by time stamps and reordered); its decode
+// time counts from far back. It is decoded last whatever its stamp, so its
+// decode time moves up to where its picture's delay puts it, and it lasts
+// to the latest picture's end: the track's edit list, its header and the
+// file then all end where the latest picture does.
+bool Encoder::WriteLastVideo() {
+  if (!holding_) return true;
+  holding_ = false;
+  held_->dts = std::max(held_->dts, held_->pts + firstDts_);
+  held_->duration = std::max<int64_t>(1, maxPts_ + 1 - held_->pts);
+  return Write(held_, venc_, vstream_);
 }
 
 bool Encoder::Video(const uint8_t* bgra, int32_t pitch, int64_t frame) {
@@ -219,7 +250,8 @@ bool Encoder::Video(const uint8_t* bgra, int32_t pitch, int64_t frame) {
   if (frame <= lastFrame_) return Fail("frame numbers must grow");
   if (!bgra && lastFrame_ < 0) return Fail("no picture to repeat");
   if (bgra) {
-    if (pitch < venc_->width * 4) return Fail("picture rows too short");
+    // A negative pitch walks rows stored bottom up; the converter takes it as is.
+    if (pitch == INT32_MIN || std::abs(pitch) < venc_->width * 4) return Fail("picture rows too short");
     int r = av_frame_make_writable(picture_);
     if (r < 0) return Fail("picture buffer", r);
     const uint8_t* src[1] = {bgra};
@@ -281,7 +313,7 @@ bool Encoder::Finish() {
     }
     if (!DrainAudio(true) || !Send(aenc_, astream_, nullptr)) return false;
   }
-  if (!Send(venc_, vstream_, nullptr)) return false;
+  if (!Send(venc_, vstream_, nullptr) || !WriteLastVideo()) return false;
   int r = av_write_trailer(fmt_);
   if (r < 0) return Fail("cannot complete the file", r);
   if (fmt_->pb->error < 0) return Fail("cannot write the file", fmt_->pb->error);

@@ -37,6 +37,12 @@ class Encoder {
   bool OpenCodec(AVCodecContext* c, AVStream*& stream, AVDictionary** options);
   // Sends a frame (null drains) and writes every packet it gives.
   bool Send(AVCodecContext* c, AVStream* stream, AVFrame* frame);
+  // Writes a packet of c's time base to stream.
+  bool Write(AVPacket* p, AVCodecContext* c, AVStream* stream);
+  // Video packets wait one behind (HoldVideo) so the last one can be
+  // written to end where the latest picture does (WriteLastVideo).
+  bool HoldVideo();
+  bool WriteLastVideo();
   // Encodes whole sound frames from the queue (all that is left when last).
   bool DrainAudio(bool last);
   bool Fail(const std::string& what, int code = 0);
@@ -49,13 +55,15 @@ class Encoder {
   AVFrame* picture_ = nullptr;
   AVFrame* sound_ = nullptr;
   AVPacket* packet_ = nullptr;
+  AVPacket* held_ = nullptr;  // the latest video packet, not yet written
+  bool holding_ = false;
   SwsContext* sws_ = nullptr;
   SwrContext* swr_ = nullptr;
   AVAudioFifo* fifo_ = nullptr;
   int inRate_ = 0, inChannels_ = 0;
   int64_t lastFrame_ = -1, samplesOut_ = 0;
   int64_t maxPts_ = 0;  // the latest picture encoded so far
-  int64_t firstDts_ = AV_NOPTS_VALUE;
+  int64_t firstDts_ = AV_NOPTS_VALUE;  // 0, or minus the encoder's reorder delay
   bool headerWritten_ = false, finished_ = false;
   std::string error_;
 };

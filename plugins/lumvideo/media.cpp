@@ -69,6 +69,7 @@ Media* Media::Open(const char* name, const LumVideoReader& reader, LumVideoMedia
   }
   m->originUs_ =
       std::max<int64_t>(m->fmt_->start_time == AV_NOPTS_VALUE ? 0 : m->fmt_->start_time, 0);
+  m->demuxedVideoUs_ = m->DemuxedVideoUs();
   if (info) m->FillInfo(*info);
   return m;
 }
@@ -143,9 +144,53 @@ bool Media::OpenVideoDecoder() {
   return true;
 }
 
+int64_t Media::DemuxedVideoUs() {
+  if (video_ < 0 || fmt_->duration_estimation_method == AVFMT_DURATION_FROM_STREAM ||
+      (fmt_->iformat->flags & AVFMT_NO_BYTE_SEEK))
+    return 0;
+  const int64_t size = avio_size(fmt_->pb);
+  if (size <= 0) return 0;
+  const AVStream* st = fmt_->streams[video_];
+  const int64_t frameTs = std::max<int64_t>(
+      1, av_rescale_q(1, AVRational{frameRate_.den, frameRate_.num}, st->time_base));
+  int64_t first = AV_NOPTS_VALUE, last = AV_NOPTS_VALUE, lastDuration = frameTs;
+  // Decode stamps are one frame apart in decoding order, so the last one
+  // tells the length even where the last pictures carry no stamps of their
+  // own. Each read is bounded by its window of the file.
+  auto scan = [&](int64_t from, int packets, bool firstOnly) {
+    if (av_seek_frame(fmt_, -1, from, AVSEEK_FLAG_BYTE) < 0) return;
+    for (int n = 0; n < packets && av_read_frame(fmt_, packet_) >= 0; ++n) {
+      const bool stamped = packet_->stream_index == video_ && packet_->dts != AV_NOPTS_VALUE;
+      if (stamped && first == AV_NOPTS_VALUE) first = packet_->dts;
+      if (stamped && (last == AV_NOPTS_VALUE || packet_->dts >= last)) {
+        last = packet_->dts;
+        lastDuration = packet_->duration > 0 ? packet_->duration : frameTs;
+      }
+      av_packet_unref(packet_);
+      if (firstOnly && first != AV_NOPTS_VALUE) break;
+    }
+  };
+  constexpr int kHeadPackets = 4096;
+  scan(0, kHeadPackets, true);
+  // The tail: a megabyte, then wider windows while it holds no picture.
+  for (int64_t window = 1 << 20; first != AV_NOPTS_VALUE; window *= 4) {
+    scan(std::max<int64_t>(size - window, 0), INT32_MAX, false);
+    if (last != AV_NOPTS_VALUE || window >= size || window >= (16 << 20)) break;
+  }
+  av_seek_frame(fmt_, -1, 0, AVSEEK_FLAG_BYTE);
+  if (first == AV_NOPTS_VALUE || last == AV_NOPTS_VALUE || last < first) return 0;
+  // A day at most: stamps of a damaged file must not make a clip endless.
+  constexpr int64_t kMaxUs = int64_t(24) * 3600 * AV_TIME_BASE;
+  return std::min(av_rescale_q(last - first + lastDuration, st->time_base, AV_TIME_BASE_Q), kMaxUs);
+}
+
 void Media::FillInfo(LumVideoMediaInfo& info) const {
   info = LumVideoMediaInfo{};
+  // Where the header's estimate falls short of the demuxed stream, the
+  // stream holds: its last frames must be shown.
   info.videoDurationUs = StreamDurationUs(fmt_, video_);
+  if (demuxedVideoUs_ > 0 && demuxedVideoUs_ > info.videoDurationUs)
+    info.videoDurationUs = demuxedVideoUs_;
   info.audioDurationUs = StreamDurationUs(fmt_, audio_);
   info.durationUs = std::max<int64_t>(
       {fmt_->duration > 0 ? fmt_->duration : 0, info.videoDurationUs, info.audioDurationUs});
@@ -270,8 +315,9 @@ int32_t Media::Seek(int32_t stream, int64_t time, int32_t flags) {
   targetUs = std::max<int64_t>(targetUs, 0);
   // Sound decoders need a frame before the time to rebuild their overlap.
   const int64_t prerollUs = adec_ && !videoActive_ ? 200000 : 0;
-  if (!SeekTo(targetUs - prerollUs < 0 && prerollUs > 0 ? -prerollUs
-                                                        : std::max<int64_t>(targetUs - prerollUs, 0)))
+  if (!SeekTo(targetUs - prerollUs < 0 && prerollUs > 0
+                  ? -prerollUs
+                  : std::max<int64_t>(targetUs - prerollUs, 0)))
     return -1;
   videoSkipUs_ = (flags & LUM_SEEK_ANY) ? -1 : targetUs;
   audioSkipUs_ = targetUs;

@@ -69,6 +69,11 @@ class Media {
   bool OpenInput(const char* name);
   void FindStreams(int32_t flags);
   bool OpenVideoDecoder();
+  // The video's length from its demuxed packets (first to last decode
+  // stamp, plus the last frame), where the format only estimates it from
+  // stamps near its end; 0 when it cannot be told. Leaves the source at
+  // its start.
+  int64_t DemuxedVideoUs();
   void FillInfo(LumVideoMediaInfo& info) const;
   // Seeks to microseconds from the file's start, at or before them.
   bool SeekTo(int64_t us);
@@ -110,6 +115,7 @@ class Media {
   int64_t lastVideoUs_ = -1, audioPosUs_ = 0;
   int64_t videoSkipUs_ = -1, audioSkipUs_ = -1;
   int64_t originUs_ = 0;                        // the file's time 0
+  int64_t demuxedVideoUs_ = 0;                  // DemuxedVideoUs at opening
   int64_t seekTargetUs_ = -1, seekBackUs_ = 0;  // checking the last seek
   std::vector<uint8_t> pcm_;
   size_t pcmRead_ = 0;

@@ -17,6 +17,7 @@
 #include "model/lum_slide.h"
 #include "project/lum_source.h"
 #include "render/gl/3d_engine_gl.h"
+#include "toolkit/key_codes.h"
 #include "toolkit/window.h"
 
 namespace lum {
@@ -239,9 +240,14 @@ void TLumEngine::CheckRunApp() {
 }
 
 void TLumEngine::DrawStep(uint32_t flags) {
-  if (slideSet_.empty()) return;
   const bool forced = flags & (TLumDrawController::kChanged | TLumDrawController::kRebuilt);
-  if (SetDrawable(timing_.current.load())) DrawFrame(forced, false);
+  if (!slideSet_.empty() && SetDrawable(timing_.current.load())) {
+    DrawFrame(forced, false);
+    return;
+  }
+  // The window changed while the slides of the moment are not ready: what
+  // it showed is gone or stale, so it gets the frame without them.
+  if (flags & TLumDrawController::kChanged) DrawEmptyFrame();
 }
 
 void TLumEngine::Pace() {
@@ -498,6 +504,12 @@ void TLumEngine::Handle(int code, TRefObject* data) {
     case kRequestPause:
       if (auto* m = dynamic_cast<TModeData*>(data)) SetPause(m->paused);
       return;
+    case kRequestKey:
+      if (auto* k = dynamic_cast<TKeyData*>(data)) Key(*k);
+      return;
+    case kRequestAction:
+      if (auto* a = dynamic_cast<TActionData*>(data)) RunAction(a->action);
+      return;
     default:
       AssertFailed("TLumEngine", "unknown request " + std::to_string(code));
   }
@@ -590,6 +602,18 @@ bool TLumEngine::DrawFrame(bool forced, bool capture) {
     hover_ = o && !o->ActionText().empty();
     hoverClass_ = hover_ ? o->ClassName() : "";
   }
+  return RenderRoot(capture, true);
+}
+
+void TLumEngine::DrawEmptyFrame() {
+  if (!draw_.Drawer() || !loader_ || !source_) return;
+  root_.TakeNoSlides(overlay_.Get());
+  RenderRoot(false, false);
+}
+
+bool TLumEngine::RenderRoot(bool capture, bool slides) {
+  T3DDrawer* drawer = draw_.Drawer();
+  const double x = timing_.current.load();
   drawer->SetViewportRect(loader_->SlideRect());
   root_.SetBackgroundColor(
       backgroundOverride_.value_or(ArgbOfWindowsColor(source_->HiderColor())));
@@ -607,6 +631,11 @@ bool TLumEngine::DrawFrame(bool forced, bool capture) {
   }
   if (!capture) drawer->SetCapture(false);
   if (!drawn) return false;
+  if (!slides) {
+    // Not a frame of the show: the window waits for one of those.
+    ++emptyFrames_;
+    return true;
+  }
   frameDrawn_ = true;
   if (!capture) NoteFrame();
   if (!firstFrameSent_) {
@@ -672,6 +701,18 @@ void TLumEngine::Pointer(const TMouseData& m) {
     RunAction(*action);
   else if (m.defaultAction)
     RunAction(*m.defaultAction);
+}
+
+void TLumEngine::Key(const TKeyData& k) {
+  if (overlay_ && overlay_->OpenDialogs() > 0) {
+    if (k.key == vk::kEscape)
+      overlay_->CloseTopDialog();
+    else if (k.key == vk::kF1)
+      RunAction(k.action);
+    return;
+  }
+  RunAction(k.action);
+  if (k.continues) halted_ = false;
 }
 
 bool TLumEngine::RouteToOverlay(const TLumActionInfo& a) {
@@ -740,6 +781,7 @@ TEngineStatus TLumEngine::Status() const {
   s.ended = endReported_;
   s.slide = currentSlide_.load();
   s.framesDrawn = framesDrawn_.load();
+  s.emptyFrames = emptyFrames_.load();
   std::lock_guard g(statsLock_);
   s.hover = hover_;
   s.hoverClass = hoverClass_;

@@ -45,7 +45,7 @@ inline constexpr int kEventFirstFrame = 1, kEventPosition = 2, kEventAction = 12
 // Request codes of the inbound queue.
 inline constexpr int kRequestPointer = 11, kRequestCapture = 13, kRequestCloseDialog = 15,
                      kRequestHelp = 16, kRequestSlides = 101, kRequestOpen = 102,
-                     kRequestPause = 103;
+                     kRequestPause = 103, kRequestKey = 104, kRequestAction = 105;
 
 class TOpenParams : public TRefObject {
  public:
@@ -71,6 +71,24 @@ class TMouseData : public TRefObject {
   uint8_t button = 0;  // 1 left, 4 right
   uint8_t type = kPointerMove;
   std::optional<TLumActionInfo> defaultAction;
+};
+
+// A key pressed in the window, with what the show's key map made of it.
+// The engine decides whether an open dialog takes it, in the order keys
+// and dialog requests arrived.
+class TKeyData : public TRefObject {
+ public:
+  uint16_t key = 0;  // virtual-key code
+  TLumActionInfo action;
+  // The key lets a show without navigation keys go on from a waiting slide.
+  bool continues = false;
+};
+
+// An action run as a slide button's would be (dialogs and help included).
+class TActionData : public TRefObject {
+ public:
+  explicit TActionData(TLumActionInfo a) : action(std::move(a)) {}
+  TLumActionInfo action;
 };
 
 class TSlideData : public TRefObject {
@@ -115,7 +133,8 @@ struct TEngineStatus {
   double duration = 0;
   bool paused = true, active = false, waiting = false, ended = false;
   int64_t slide = 0;
-  int64_t framesDrawn = 0;
+  int64_t framesDrawn = 0;  // frames of the show's slides
+  int64_t emptyFrames = 0;  // frames without slides (the window changed before they were ready)
   double fps = 0;             // frames drawn per second over the last second
   double intervalStdDev = 0;  // of the frame intervals over the last second, ms
   // Every interval between frames drawn back to back while the clock ran,
@@ -193,8 +212,14 @@ class TLumEngine : public TCustomLumEngine {
   void SetPause(bool paused);
   void ProcessPending();
   bool DrawFrame(bool forced, bool capture);
+  // The background and the overlay without slides.
+  void DrawEmptyFrame();
+  // Draws the root as taken; slides: it holds the show's slides.
+  bool RenderRoot(bool capture, bool slides);
   void Capture();
   void Pointer(const TMouseData& m);
+  // While a dialog is open only Escape (closes it) and F1 act.
+  void Key(const TKeyData& k);
   // Actions the overlay carries out itself (dialogs); true when done with.
   bool RouteToOverlay(const TLumActionInfo& a);
   void UploadSlide(TDrawContainer& c, double position);
@@ -239,6 +264,7 @@ class TLumEngine : public TCustomLumEngine {
   int64_t lastLoopTick_ = 0;
   TTiming timing_;
   std::atomic<int64_t> framesDrawn_{0};
+  std::atomic<int64_t> emptyFrames_{0};
   std::atomic<double> duration_{0};
   std::atomic<int64_t> currentSlide_{0};
   // Frame timing of the last second.

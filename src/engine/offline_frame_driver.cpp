@@ -12,6 +12,7 @@
 #include "transitions/effects/real_slide_filter.h"
 #include "project/lum_source.h"
 #include "render/3d_drawer.h"
+#include "render/frame_reader.h"
 #include "render/gl/3d_engine_gl.h"
 #include "render/root_item.h"
 #include "toolkit/window.h"
@@ -106,7 +107,7 @@ void TOfflineFrameDriver::Failed(const TDrawContainer& slide) {
   if (reported_.insert(slide.index).second) onFailure_(slide.failure);
 }
 
-TRef<TBitmap> TOfflineFrameDriver::Render(double time) {
+void TOfflineFrameDriver::Draw(double time) {
   if (!source_.Repeats()) time = std::min(time, source_.Duration());
   if (!root_->TakeSlides(Prepare(time), time))
     throw ELumError("no slide at this time");
@@ -121,10 +122,35 @@ TRef<TBitmap> TOfflineFrameDriver::Render(double time) {
   root_->SetUnsharpAmount(source_.UnsharpAmount());
   drawer_->SetViewportRect(slideRect_);
   drawer_->SetCapture(true);
-  const bool drawn = drawer_->DrawItem(*root_);
-  TRef<TBitmap> frame = drawn ? drawer_->ReadFrame() : nullptr;
+  if (!drawer_->DrawItem(*root_)) throw ELumError("the frame could not be drawn");
+}
+
+TRef<TBitmap> TOfflineFrameDriver::Render(double time) {
+  Flush();
+  Draw(time);
+  TRef<TBitmap> frame = drawer_->ReadFrame();
   if (!frame) throw ELumError("the frame could not be drawn");
   return frame;
+}
+
+void TOfflineFrameDriver::Stream(double time, std::function<void(TRef<TFramePixels>)> sink) {
+  Draw(time);
+  if (!drawer_->Frames().Start(width_, height_)) throw ELumError("the frame could not be read back");
+  sinks_.push_back(std::move(sink));
+  // One frame in flight: its copy runs while the next one is drawn.
+  while (sinks_.size() > 1) Deliver();
+}
+
+void TOfflineFrameDriver::Flush() {
+  while (!sinks_.empty()) Deliver();
+}
+
+void TOfflineFrameDriver::Deliver() {
+  auto sink = std::move(sinks_.front());
+  sinks_.pop_front();
+  TRef<TFramePixels> pixels = drawer_->Frames().Take();
+  if (!pixels) throw ELumError("the frame could not be read back");
+  sink(std::move(pixels));
 }
 
 }  // namespace lum

@@ -1,8 +1,9 @@
 #pragma once
 // Frames of a show without a player: the slides of a show time produced the
 // way playback prepares them, composed by the root item, drawn by the slide
-// drawer into a hidden window and read back. Used by lumshow render, the
-// export and the tests.
+// drawer into a hidden window and read back through the drawer's read-back
+// ring. Used by lumshow render, thumbnail and export, and the tests.
+#include <deque>
 #include <functional>
 #include <map>
 #include <set>
@@ -16,6 +17,7 @@
 namespace lum {
 
 class TBitmap;
+class TFramePixels;
 class TLumSource;
 class T3DDrawer;
 class T3DEngineGL;
@@ -54,9 +56,19 @@ class TOfflineFrameDriver {
   TOfflineFrameDriver(const TOfflineFrameDriver&) = delete;
   TOfflineFrameDriver& operator=(const TOfflineFrameDriver&) = delete;
 
-  // The frame at show time t, 32-bit BGRA of the frame size; throws
-  // ELumError when the frame could not be drawn.
+  // The frame at show time t as an opaque 32-bit BGRA bitmap of the frame
+  // size (lumshow render and thumbnail); throws ELumError when the frame
+  // could not be drawn. Frames still streaming reach their sinks first.
   TRef<TBitmap> Render(double time);
+  // Draws the frame at show time t and starts reading it back into the
+  // drawer's ring of read-back buffers; sink gets the pixels once they are
+  // read, during a later Stream or at Flush, in the order drawn, so reading
+  // one frame overlaps drawing the next. The pixels are lent: release them
+  // (on any thread) before the driver goes, and soon, as the ring is small.
+  // Throws ELumError like Render, and whatever a sink throws.
+  void Stream(double time, std::function<void(TRef<TFramePixels>)> sink);
+  // Hands every frame still being read to its sink.
+  void Flush();
   // Whether the frame at t would differ from the last rendered one.
   bool Changed(double time);
   // With a handler, a slide that could not be made is drawn blank and its
@@ -71,6 +83,10 @@ class TOfflineFrameDriver {
  private:
   // The slides of time t, made the way the player's loader makes them.
   const TSlideSet& Prepare(double time);
+  // Draws the frame of time t, kept for reading; throws when it cannot.
+  void Draw(double time);
+  // Hands the oldest frame being read to its sink.
+  void Deliver();
   // Refuses the frame, or reports the failure once with a handler.
   void Failed(const TDrawContainer& slide);
 
@@ -86,6 +102,7 @@ class TOfflineFrameDriver {
   std::function<void(const std::string&)> onFailure_;
   std::set<int64_t> reported_;
   TSlideSet held_;  // the slides of the last frame, to free those that leave
+  std::deque<std::function<void(TRef<TFramePixels>)>> sinks_;  // of the frames being read
 };
 
 }  // namespace lum

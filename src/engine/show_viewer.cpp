@@ -132,6 +132,22 @@ void TLumShowViewer::CloseDialog() {
   if (engine_) engine_->Events().Post(kRequestCloseDialog);
 }
 
+bool TLumShowViewer::Key(uint16_t key, const TLumActionInfo& action, bool continues) {
+  if (!engine_ || !engine_->Running()) return false;
+  auto k = MakeRef<TKeyData>();
+  k->key = key;
+  k->action = action;
+  k->continues = continues;
+  engine_->Events().Post(kRequestKey, k);
+  return true;
+}
+
+bool TLumShowViewer::RunAction(const TLumActionInfo& action) {
+  if (!engine_ || !engine_->Running()) return false;
+  engine_->Events().Post(kRequestAction, MakeRef<TActionData>(action));
+  return true;
+}
+
 bool TLumShowViewer::Capture() {
   if (!engine_ || !engine_->Running()) return false;
   engine_->Events().Post(kRequestCapture);

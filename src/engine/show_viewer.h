@@ -40,6 +40,12 @@ class TLumShowViewer {
   void Pointer(TRef<TMouseData> event);
   void Help();
   void CloseDialog();
+  // A key with its mapped action, for the engine to carry out behind the
+  // show's dialogs; false (nothing sent) while the engine does not run.
+  bool Key(uint16_t key, const TLumActionInfo& action, bool continues);
+  // An action carried out as a slide button's; false while the engine does
+  // not run.
+  bool RunAction(const TLumActionInfo& action);
   // The frame arrives through onImage; false when the engine does not run.
   bool Capture();
   void SetBackgroundColor(TColor c);

@@ -4,11 +4,13 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <thread>
 
 #include "document/ini_file.h"
 #include "document/ini_values.h"
 #include "foundation/errors.h"
 #include "foundation/log.h"
+#include "model/lum_slide.h"
 #include "project/lum_source.h"
 #include "transitions/effects/real_slide_filter.h"
 
@@ -17,6 +19,15 @@ namespace lum {
 namespace {
 // Walking the timeline never needs more steps than this.
 constexpr int kMaxCursorSteps = 1 << 20;
+// A slide waits at most this long for shadows made off its thread.
+constexpr auto kShadowWait = std::chrono::milliseconds(2000);
+constexpr auto kShadowPoll = std::chrono::milliseconds(2);
+
+bool ShadowsPending(const TLumSlide& slide) {
+  const std::vector<TLumObject*> objects = slide.AllObjects();
+  return std::any_of(objects.begin(), objects.end(),
+                     [](const TLumObject* o) { return o->CastShadow().pending; });
+}
 }  // namespace
 
 std::vector<int64_t> SlidesOfTheMoment(const TLumSource& source, double x) {
@@ -80,6 +91,23 @@ TRef<TDrawContainer> TSlideCache::Prepare(int64_t index) {
   return c;
 }
 
+// An object drawn without its shadow is a wrong frame, not a slow one: the
+// first frame after a jump (and a capture of it) shows the shadows too.
+// Objects that change size later draw their previous shadow until the new
+// one is made, as the player always did.
+void TSlideCache::AwaitShadows(TDrawContainer& c, double t) {
+  if (!c.slide) return;
+  const double at = std::clamp(t, c.record.start, c.record.endWithNext);
+  c.slide->SetTimeAndLayout(true, at);
+  const auto until = std::chrono::steady_clock::now() + kShadowWait;
+  while (ShadowsPending(*c.slide) && std::chrono::steady_clock::now() < until &&
+         !(cancelled && cancelled())) {
+    std::this_thread::sleep_for(kShadowPoll);
+    // Laying out again takes the shadows that are ready.
+    c.slide->SetTimeAndLayout(true, at);
+  }
+}
+
 bool TSlideCache::Update(double t) {
   const auto [first, last] = Range(t);
   bool changed = false;
@@ -97,6 +125,7 @@ bool TSlideCache::Update(double t) {
     if (Holds(n)) continue;
     TRef<TDrawContainer> c = Prepare(n);
     if (onSlidePrepared) onSlidePrepared(*c);
+    AwaitShadows(*c, t);
     Insert(std::move(c));
     if (onSetChanged) onSetChanged(slides_);
     return true;
@@ -133,6 +162,7 @@ TLumSlideLoader::TLumSlideLoader(TLumSource& source, TTiming& timing, int depth,
                                  std::function<void(const TSlideSet&)> sink)
     : source_(source), timing_(timing), cache_(MakeRef<TSlideProducer>(source), source, depth) {
   cache_.onSetChanged = std::move(sink);
+  cache_.cancelled = [this] { return Terminated(); };
 }
 
 TLumSlideLoader::~TLumSlideLoader() {

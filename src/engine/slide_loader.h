@@ -57,11 +57,16 @@ class TSlideCache {
   std::function<void(const TSlideSet&)> onSetChanged;
   // Called for each freshly prepared slide.
   std::function<void(TDrawContainer&)> onSlidePrepared;
+  // Ends a wait for shadows early (the loader is stopping).
+  std::function<bool()> cancelled;
 
  private:
   bool Holds(int64_t index) const;
   void Insert(TRef<TDrawContainer> c);
   TRef<TDrawContainer> Prepare(int64_t index);
+  // Lays the slide out at time t (within its own time) and waits a while for
+  // the shadows that asks for, as it waited for its pictures.
+  void AwaitShadows(TDrawContainer& c, double t);
 
   TRef<TSlideProducer> producer_;
   TLumSource& source_;

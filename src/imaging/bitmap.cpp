@@ -48,6 +48,7 @@ const char* PixelFormatName(TPixelFormat format) {
 
 namespace {
 std::atomic<int64_t> gBudget{kMaxPicturePixels};
+std::atomic<int64_t> gMapped{0};
 
 // Under AddressSanitizer every bitmap comes from new[], so that overruns of
 // large ones are caught too.
@@ -63,6 +64,10 @@ constexpr bool kAddressSanitizer = false;
 constexpr bool kAddressSanitizer = false;
 #endif
 }  // namespace
+
+int64_t MappedBitmapCount() {
+  return gMapped.load(std::memory_order_relaxed);
+}
 
 int64_t PictureBudget() {
   return gBudget.load(std::memory_order_relaxed);
@@ -115,6 +120,7 @@ void TBitmap::Allocate(size_t bytes) {
     size_t mapped = (bytes + kHuge - 1) / kHuge * kHuge + kHuge;
     void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p != MAP_FAILED) {
+      gMapped.fetch_add(1, std::memory_order_relaxed);
       // Trim to a 2 MB boundary so that whole huge pages fit.
       uintptr_t start = reinterpret_cast<uintptr_t>(p);
       uintptr_t aligned = (start + kHuge - 1) & ~uintptr_t(kHuge - 1);

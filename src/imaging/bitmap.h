@@ -48,6 +48,9 @@ struct TPixelMemory {
   size_t mapped = 0;  // bytes mapped; 0: from new[]
 };
 
+// Bitmaps whose pixels were mapped from the system (the large ones) since
+// the process began; tests count the large allocations of a path with it.
+int64_t MappedBitmapCount();
 // Bytes of a bitmap's pixels (rows padded to 4 bytes); 0 for no format.
 int64_t BitmapBytes(int64_t width, int64_t height, TPixelFormat format);
 // The same for mip level n of a picture of level-0 size w0 x h0.

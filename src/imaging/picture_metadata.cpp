@@ -1,5 +1,6 @@
 #include "imaging/picture_metadata.h"
 
+#include <cstring>
 #include <exception>
 
 #include "foundation/code_page.h"
@@ -206,17 +207,6 @@ bool WantedDataset(int ds) {
   }
 }
 
-// Streams may answer in pieces (inflaters); reads until count or the end.
-size_t ReadFull(TStream& s, void* buffer, size_t count) {
-  size_t done = 0;
-  while (done < count) {
-    size_t n = s.Read(static_cast<char*>(buffer) + done, count - done);
-    if (n == 0) break;
-    done += n;
-  }
-  return done;
-}
-
 uint32_t Be(std::string_view d, size_t off, size_t n) {
   uint32_t v = 0;
   for (size_t i = 0; i < n; ++i) v = v << 8 | uint8_t(d[off + i]);
@@ -342,12 +332,28 @@ TIptcFacts ParseIptcResources(std::string_view d) {
   return {};
 }
 
+size_t ReadFull(TStream& s, void* buffer, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    size_t n = s.Read(static_cast<char*>(buffer) + done, count - done);
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
 TPictureMetadata ReadPictureMetadata(TStream& stream) {
   TPictureMetadata meta;
   std::string resources;
   try {
-    uint8_t soi[2];
-    if (ReadFull(stream, soi, 2) != 2 || soi[0] != 0xFF || soi[1] != 0xD8) return meta;
+    uint8_t soi[8];
+    if (ReadFull(stream, soi, 2) != 2) return meta;
+    if (soi[0] == 0x89 && soi[1] == 'P') {
+      if (ReadFull(stream, soi + 2, 6) == 6 && std::memcmp(soi, "\x89PNG\r\n\x1a\n", 8) == 0)
+        ReadPngMetadata(stream, meta);
+      return meta;
+    }
+    if (soi[0] != 0xFF || soi[1] != 0xD8) return meta;
     std::string segment;
     bool exifSeen = false;
     for (int n = 0; n < kMaxSegments; ++n) {
@@ -386,8 +392,8 @@ TPictureMetadata ReadPictureMetadata(TStream& stream) {
   return meta;
 }
 
-TPictureMetadata ReadPictureMetadata(std::string_view jpeg) {
-  TMemoryStream s(jpeg);
+TPictureMetadata ReadPictureMetadata(std::string_view picture) {
+  TMemoryStream s(picture);
   return ReadPictureMetadata(s);
 }
 

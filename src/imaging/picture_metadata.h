@@ -1,7 +1,7 @@
 #pragma once
-// EXIF and IPTC facts of a JPEG picture: the few tags and datasets that text
-// macros show. Every reader is bounded by its block; damaged data gives
-// empty fields, never an exception.
+// EXIF and IPTC facts of a JPEG or PNG picture: the few tags and datasets
+// that text macros show. Every reader is bounded by its block; damaged data
+// gives empty fields, never an exception.
 #include <cstdint>
 #include <map>
 #include <string>
@@ -43,11 +43,20 @@ inline constexpr int kIptcCopyright = 116;
 inline constexpr int kIptcCaption = 120;
 inline constexpr int kIptcCaptionWriter = 122;
 
-// Walks the JPEG markers up to the image data and reads the first APP1 EXIF
-// block and the APP13 resource block (segments of it joined). A stream that
-// is not a JPEG gives empty facts. Reads at most the header segments.
+// JPEG: walks the markers up to the image data and reads the first APP1
+// EXIF block and the APP13 resource block (segments of it joined). PNG: see
+// ReadPngMetadata. Any other stream gives empty facts.
 TPictureMetadata ReadPictureMetadata(TStream& stream);
-TPictureMetadata ReadPictureMetadata(std::string_view jpeg);
+TPictureMetadata ReadPictureMetadata(std::string_view picture);
+
+// The chunks of a PNG after its signature, up to IEND: EXIF from eXIf (else
+// from a tool's "Raw profile type exif" text), IPTC from "Raw profile type
+// iptc"; where EXIF lacks them, the text keywords "Comment" and
+// "Description" and the time ("Creation Time" text, else tIME) as EXIF
+// writes it. Chunks are read only up to 1 MB each, others stepped over.
+void ReadPngMetadata(TStream& stream, TPictureMetadata& meta);
+// Reads until count bytes or the end (streams may answer in pieces).
+size_t ReadFull(TStream& s, void* buffer, size_t count);
 
 // The TIFF structure of an EXIF block (after "Exif\0\0"): IFD0 and the EXIF sub-IFD.
 TExifFacts ParseExifTiff(std::string_view tiff);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "model/displayed_color.h"
+
 namespace lum {
 
 std::pair<double, double> ReadObjectSize(const TIniList* section) {
@@ -22,6 +24,9 @@ void TLumBox::LoadFromSection(const TIniList* section) {
   alpha1_ = std::clamp(ReadInteger(section, "Alpha1", 255), 0, 255);
   alpha2_ = std::clamp(ReadInteger(section, "Alpha2", 255), 0, 255);
   antialiased_ = ReadBool(section, "Antialiased", false);
+  // Converted once here, not per frame; a colour no one sees stays as read.
+  shown1_ = alpha1_ != 0 ? DisplayedColor(color1_) : color1_;
+  shown2_ = color2_ == color1_ ? shown1_ : alpha2_ != 0 ? DisplayedColor(color2_) : color2_;
   TLumObject::LoadFromSection(section);
 }
 

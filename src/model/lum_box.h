@@ -19,6 +19,9 @@ class TLumBox : public TLumObject {
   TBoxFill Fill() const { return fill_; }
   uint32_t Color1() const { return color1_; }  // r | g << 8 | b << 16
   uint32_t Color2() const { return fill_ == TBoxFill::Solid ? color1_ : color2_; }
+  // The colours as the display shows them (colour management).
+  uint32_t ShownColor1() const { return shown1_; }
+  uint32_t ShownColor2() const { return fill_ == TBoxFill::Solid ? shown1_ : shown2_; }
   int Alpha1() const { return alpha1_; }
   int Alpha2() const { return fill_ == TBoxFill::Solid ? alpha1_ : alpha2_; }
   bool Antialiased() const { return antialiased_; }
@@ -28,6 +31,7 @@ class TLumBox : public TLumObject {
  private:
   TBoxFill fill_ = TBoxFill::Solid;
   uint32_t color1_ = 0, color2_ = 0;
+  uint32_t shown1_ = 0, shown2_ = 0;
   int alpha1_ = 255, alpha2_ = 255;
   bool antialiased_ = false;
 };

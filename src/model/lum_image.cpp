@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "imaging/color_lookup.h"
+#include "model/displayed_color.h"
 #include "model/lum_object_props.h"
 #include "model/lum_slide.h"
 #include "model/lum_slide_host.h"
@@ -85,8 +86,7 @@ void TLumImage::ReadImageKeys(const TIniList* section) {
       c |= uint32_t(std::clamp(ValueToInt(color[size_t(i)], 255), 0, 255)) << (8 * i);
     b.borderColor = c;
   }
-  // Shown unconverted until the model has the show's colour transform.
-  b.shownBorderColor = b.borderColor;
+  b.shownBorderColor = DisplayedColor(b.borderColor);
   std::vector<std::string> crop = ReadList(section, "CropRect");
   if (crop.size() >= 4)
     for (int i = 0; i < 4; ++i)

@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "foundation/errors.h"
+#include "model/displayed_color.h"
 #include "model/lum_image.h"
 #include "model/lum_object_props.h"
 #include "model/lum_slide.h"
@@ -369,7 +370,7 @@ void TLumObject::ReadCommonKeys(const TIniList* section) {
   shadow_.enabled = ReadBool(section, "ShadowEnable", defaultShadow_);
   shadow_.size = float(ReadFloat(section, "ShadowSize", 16));
   shadow_.color = ReadObjectColor(section, "ShadowColor", 0);
-  shadow_.shownColor = shadow_.color;
+  shadow_.shownColor = DisplayedColor(shadow_.color);
   shadow_.opacity = float(ReadFloat(section, "ShadowOpacity", 59));
   shadow_.distance = float(ReadFloat(section, "ShadowDistance", 1.5));
   shadow_.angle = float(ReadFloat(section, "ShadowAngle", 45));

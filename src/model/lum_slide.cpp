@@ -5,6 +5,7 @@
 #include <set>
 
 #include "imaging/color_management.h"
+#include "model/displayed_color.h"
 #include "foundation/case_fold.h"
 #include "foundation/errors.h"
 #include "model/lum_image.h"
@@ -82,8 +83,8 @@ TSlideBackground ReadSlideBackground(const TIniList* main, const TIniList* slide
     default:
       break;
   }
-  b.shownColor1 = b.color1;
-  b.shownColor2 = b.color2;
+  b.shownColor1 = DisplayedColor(b.color1);
+  b.shownColor2 = b.color2 == b.color1 ? b.shownColor1 : DisplayedColor(b.color2);
   return b;
 }
 

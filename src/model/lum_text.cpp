@@ -7,6 +7,7 @@
 #include "document/ini_file.h"
 #include "foundation/log.h"
 #include "model/animated_field_desk.h"
+#include "model/displayed_color.h"
 #include "model/lum_button.h"
 #include "model/lum_key_frame.h"
 #include "model/lum_object_props.h"
@@ -50,6 +51,7 @@ void TLumText::LoadFromSection(const TIniList* section) {
   colors_[0] = ReadObjectColor(section, "TextColor", 0xFFFFFF);
   colors_[1] = ReadObjectColor(section, "TextColorHover", colors_[0]);
   colors_[2] = ReadObjectColor(section, "TextColorClick", colors_[0]);
+  ShowColors();
   font_ = ReadString(section, "FontName", "Arial");
   if (font_.empty()) font_ = "Arial";
   style_ = ReadFontStyle(section);
@@ -102,7 +104,14 @@ void TLumText::SetLines(std::vector<std::string> lines) {
 
 void TLumText::SetColors(uint32_t color) {
   colors_[0] = colors_[1] = colors_[2] = color;
+  ShowColors();
   MarkChanged();
+}
+
+void TLumText::ShowColors() {
+  shown_[0] = DisplayedColor(colors_[0]);
+  for (size_t i = 1; i < 3; ++i)
+    shown_[i] = colors_[i] == colors_[0] ? shown_[0] : DisplayedColor(colors_[i]);
 }
 
 void TLumText::SetPointerState(int state) {
@@ -225,7 +234,15 @@ void TLumText::UpdateGeometry(float zoom, float panX, float panY) {
 }
 
 double TLumText::ShadowBlurScale() const {
-  return TextBlurScale(Height(), MipLevel());
+  return TextBlurScale(FontSize(), MipLevel());
+}
+
+double TLumText::FontSize() const {
+  if (const TTextPictureStore* store = TextStore()) return store->FontSize();
+  // A pre-rendered text: its lines share the picture's height.
+  const double n = double(std::max<size_t>(1, lines_.size()));
+  const double lines = n + (n - 1) * lineSpacing_ / 200.0;
+  return lines > 0 ? Height() / lines : Height();
 }
 
 bool TLumText::UpdateLayout(bool recursive) {
@@ -244,7 +261,7 @@ void TLumText::FillDrawParams(TImageDrawParams& params) const {
   TLumImage::FillDrawParams(params);
   params.antialiased = false;
   params.hasTextColor = !rasterize_;
-  params.textColor = Color(state_);
+  params.textColor = ShownColor(state_);
 }
 
 bool TLumText::HitTest(double x, double y) const {

@@ -28,7 +28,11 @@ class TLumText : public TLumImage {
   // the button's "TxtOpacity".
   double GetDrawOpacity() const override;
   bool IsButtonCaption() const;
+  // Follows the font size, so that a text of many lines is as soft as one.
   double ShadowBlurScale() const override;
+  // Picture pixels: the rendered font's, or for a pre-rendered text its
+  // height shared among its lines.
+  double FontSize() const;
   double FitFor(double pw, double ph) const override;
   bool UpdateLayout(bool recursive) override;
   bool HitTest(double x, double y) const override;
@@ -50,6 +54,8 @@ class TLumText : public TLumImage {
   std::vector<std::string> ExpandedLines() const;
   // r | g << 8 | b << 16 of state 0, 1 or 2.
   uint32_t Color(int state) const { return colors_[size_t(std::clamp(state, 0, 2))]; }
+  // The same as the display shows it (colour management).
+  uint32_t ShownColor(int state) const { return shown_[size_t(std::clamp(state, 0, 2))]; }
   // One colour for all three states (a button caption takes its theme's).
   void SetColors(uint32_t color);
   const std::string& FontName() const { return font_; }
@@ -77,9 +83,12 @@ class TLumText : public TLumImage {
   // scale group (100 without any).
   double LargestKeyFrameScale() const;
   std::string MacroValue(std::string_view macro) const;
+  // Converts the three colours for the display, once.
+  void ShowColors();
 
   std::vector<std::string> lines_;
   uint32_t colors_[3] = {0xFFFFFF, 0xFFFFFF, 0xFFFFFF};
+  uint32_t shown_[3] = {0xFFFFFF, 0xFFFFFF, 0xFFFFFF};
   std::string font_ = "Arial";
   int style_ = 0;
   int align_ = taCentre;

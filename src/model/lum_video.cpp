@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 
 #include "foundation/case_fold.h"
@@ -13,6 +14,7 @@
 #include "imaging/picture_cache.h"
 #include "model/lum_slide.h"
 #include "model/lum_slide_host.h"
+#include "model/shadow.h"
 
 namespace lum {
 
@@ -26,8 +28,11 @@ double FiniteOr(double v, double def) {
 }
 
 // The first frame as a picture: it gives the object its size and framing,
-// and stands in until the drawer has planes.
-TRef<TImage> FramePicture(const TVideoFrame& f) {
+// its shadow its shape (the chroma key's coverage as alpha), and stands in
+// until the drawer has planes.
+TRef<TImage> FramePicture(const TVideoFrame& f, const TVideoDrawParams& draw) {
+  float keyU = 0, keyV = 0;
+  ChromaKeyUV(draw.chromaKey, keyU, keyV);
   auto bmp = MakeRef<TBitmap>(f.width, f.height, TPixelFormat::Bgra32);
   for (int y = 0; y < f.height; ++y) {
     uint8_t* d = bmp->Row(y);
@@ -39,7 +44,9 @@ TRef<TImage> FramePicture(const TVideoFrame& f) {
       d[4 * x + 0] = px(Y + 2.018 * U);
       d[4 * x + 1] = px(Y - 0.813 * V - 0.391 * U);
       d[4 * x + 2] = px(Y + 1.596 * V);
-      d[4 * x + 3] = 255;
+      d[4 * x + 3] = draw.chromaEnabled ? px(255 * ChromaKeyCoverage(f.u[c] / 255.0, f.v[c] / 255.0,
+                                                                     keyU, keyV, draw.chromaDelta))
+                                        : 255;
     }
   }
   return MakeRef<TImage>(MakeRef<TSysBitmapStore>(bmp));
@@ -155,7 +162,7 @@ bool TLumVideo::RequestPicture() {
       // its size now.
       extractor_->Prepare(videoTime_, true);
       shown_ = extractor_->Take(videoTime_, 60);
-      if (shown_) picture_ = FramePicture(*shown_);
+      if (shown_) picture_ = FramePicture(*shown_, draw_);
     }
     if (!picture_) Placeholder();
   }
@@ -198,6 +205,18 @@ const TVideoFrame* TLumVideo::CurrentFrame(double displayRate) {
   if (!shown_ || shown_->index != want) MarkChanged();
   if (shown_) CountShown(shown_->index);
   return shown_.get();
+}
+
+std::string TLumVideo::ShadowSourceName() const {
+  // Names the shape: the file, and the key that cuts it out. Never a
+  // picture name: the picture resolver must not decode the video.
+  std::string name = std::string(kVideoShadowSource) + fileName_;
+  if (draw_.chromaEnabled) {
+    char key[48];
+    std::snprintf(key, sizeof key, "|key %06X %.4f", unsigned(draw_.chromaKey), draw_.chromaDelta);
+    name += key;
+  }
+  return name;
 }
 
 TVideoDrawParams TLumVideo::DrawParams() const {

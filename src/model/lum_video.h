@@ -5,6 +5,7 @@
 // the frame of that time from the file's shared extractor. Without the file
 // or the library the object shows the video placeholder picture.
 #include <memory>
+#include <string>
 
 #include "model/color_grade.h"
 #include "model/lum_image.h"
@@ -59,6 +60,8 @@ class TLumVideo : public TLumImage {
   // The frame source while the file is open.
   TVideoFrameSource* Extractor() const { return extractor_.Get(); }
   TVideoDrawParams DrawParams() const;
+  // The shadow's source: the file and its chroma key (kVideoShadowSource first).
+  std::string ShadowSourceName() const override;
   // The colour grade of the moment baked over the video conversion: the
   // (V, U, Y) volumes the video shaders look colours up in. Always volumes;
   // an ungraded clip gets the conversion alone.

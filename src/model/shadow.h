@@ -15,6 +15,9 @@ namespace lum {
 inline constexpr std::string_view kShadowPrefix = "Shadow: ";
 // Source name of shadows made from a generated shape (boxes).
 inline constexpr std::string_view kShapeShadowSource = "N\\A";
+// Video objects' sources begin with this: their shape is the frame the
+// object holds, never a picture loaded by name.
+inline constexpr std::string_view kVideoShadowSource = "Video: ";
 inline constexpr uint8_t kSolidShadowFill = 8;
 
 struct TShadowParams {

@@ -56,13 +56,14 @@ bool SizeFromName(std::string_view name, int& w, int& h) {
   return w > 0 && h > 0;
 }
 
-TRef<TImage> EffectBufferStandIn(std::string_view name, const TSpecialPictureContext& context) {
+TRef<TImage> EffectBufferStandIn(std::string_view name, const TSpecialPictureContext& context,
+                                 bool opaque = true) {
   int w = context.bufferWidth, h = context.bufferHeight;
   if ((w <= 0 || h <= 0) && !SizeFromName(name, w, h)) return nullptr;
   if (!SideAllowed(w) || !SideAllowed(h)) return nullptr;
   auto bmp = MakeRef<TBitmap>(w, h, TPixelFormat::Bgra32);
-  bmp->Fill(0, 0, 0, 255);
-  return Generated(bmp, kEffectBufferPictureName);
+  bmp->Fill(0, 0, 0, opaque ? 255 : 0);
+  return Generated(bmp, opaque ? kEffectBufferPictureName : kEffectResourcePictureName);
 }
 
 TRef<TImage> MaskPicture(std::string_view name, const TSpecialPictureContext& context) {
@@ -102,8 +103,11 @@ TRef<TImage> ShadowPicture(std::string_view name, const TSpecialPictureContext& 
   TShadowParams p = ParseShadowDescription(name.substr(kShadowPrefix.size()));
   TRef<TImage> source;
   if (p.source != kShapeShadowSource) {
-    // Button skins are not in the picture cache: their objects make those.
-    if (!context.accessor || p.source.empty() || p.source.starts_with("Button: ")) return nullptr;
+    // Button skins and video frames are not in the picture cache: their
+    // objects make those.
+    if (!context.accessor || p.source.empty() || p.source.starts_with("Button: ") ||
+        p.source.starts_with(kVideoShadowSource))
+      return nullptr;
     source = OpenImage(*context.accessor, p.source);
   }
   TRef<TBitmap> shadow = GenerateShadow(p, source.Get());
@@ -121,9 +125,11 @@ TRef<TImage> ResolveSpecialPicture(std::string_view name, const TSpecialPictureC
   }
   if (name.starts_with(kSlideEffectBuffer)) return EffectBufferStandIn(name, context);
   if (name.starts_with(kEffectResource)) {
-    // Effect resources come from the running transition; until a provider
-    // is attached there are none, and a name without its digit never has one.
-    return nullptr;
+    // The drawer shows the running transition's slide in its place (nothing
+    // outside transitions); this gives the picture its size.
+    const std::string_view rest = name.substr(kEffectResource.size());
+    if (rest.empty() || rest[0] < '0' || rest[0] > '9') return nullptr;
+    return EffectBufferStandIn(name, context, false);
   }
   if (name.starts_with(kTextWithSize)) return SizedText(name.substr(kTextWithSize.size()));
   if (name.starts_with(kTextPrefix)) {

@@ -28,6 +28,7 @@ class TGeneratedBitmapStore : public TSysBitmapStore {
 std::string_view GeneratedPictureName(const TImage& image);
 
 inline constexpr const char* kEffectBufferPictureName = "zaglushka for slide-effect buffer";
+inline constexpr const char* kEffectResourcePictureName = "effect resource";
 inline constexpr const char* kSizedTextPictureName = "Sized Text Zaglushka";
 
 // Generated pictures are at most this wide and high; larger requests give

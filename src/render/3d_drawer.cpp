@@ -91,6 +91,7 @@ std::recursive_mutex& T3DDrawer::DrawingLock() {
 
 T3DDrawer::T3DDrawer(TRef<T3DEngine> engine)
     : screen_(std::make_unique<T3DScreen>(std::move(engine))),
+      frames_(std::make_unique<TFrameReader>(*screen_)),
       full_(std::make_unique<TRenderTargetManager>(screen_.get(), true)),
       half_(std::make_unique<TRenderTargetManager>(screen_.get(), true)) {}
 
@@ -121,6 +122,7 @@ void T3DDrawer::Attach(TDrawDevice* device) {
 void T3DDrawer::Close() {
   std::lock_guard g(lock_);
   Log().Line("T3DDrawer.Close");
+  frames_->Reset();
   DropTextures();
   screen_->ReleaseResources();
   screen_->ForgetDevice();
@@ -204,20 +206,11 @@ bool T3DDrawer::DrawItemGuarded(TDrawerItem& item) {
 }
 
 TRef<TBitmap> T3DDrawer::ReadFrame() {
-  if (!capture_) return nullptr;
-  std::vector<uint8_t> pixels;
-  int w = 0, h = 0;
-  if (!screen_->ReadTarget(pixels, w, h) || w <= 0 || h <= 0) return nullptr;
-  TRect f = FrameRect();
-  const int fw = std::min(w, f.Width()), fh = std::min(h, f.Height());
-  auto bmp = MakeRef<TBitmap>(fw, fh, TPixelFormat::Bgra32);
-  // A frame on a screen is opaque whatever blending left in its alpha.
-  for (int y = 0; y < fh; ++y) {
-    uint8_t* row = bmp->Row(y);
-    std::copy_n(&pixels[size_t(y) * size_t(w) * 4], size_t(fw) * 4, row);
-    for (int x = 0; x < fw; ++x) row[x * 4 + 3] = 255;
-  }
-  return bmp;
+  if (!capture_ || frames_->Pending() > 0) return nullptr;
+  const TRect f = FrameRect();
+  if (!frames_->Start(f.Width(), f.Height())) return nullptr;
+  TRef<TFramePixels> pixels = frames_->Take();
+  return pixels ? OpaqueBitmap(pixels->Rows()) : nullptr;
 }
 
 bool T3DDrawer::Clear(TColor color) {
@@ -386,7 +379,8 @@ bool T3DDrawer::SetConstants(const std::vector<float>& constants) {
 bool T3DDrawer::DrawShaderQuad(int shader, const std::vector<TCustomTexture*>& textures,
                                const TQuad3& q, const std::vector<TTexRect>& sources,
                                const std::vector<float>& constants, TColor color,
-                               const std::vector<TVolumeTexture*>& volumes, int firstVolumeStage) {
+                               const std::vector<TVolumeTexture*>& volumes, int firstVolumeStage,
+                               bool antialiased) {
   TShader* s = Shader(shader);
   if (!s || !screen_->SetShader(s)) return false;
   bool ok = SetConstants(constants);
@@ -412,8 +406,10 @@ bool T3DDrawer::DrawShaderQuad(int shader, const std::vector<TCustomTexture*>& t
       const float u[4] = {u0, u1, u1, u0}, w[4] = {v0, v0, v1, v1};
       for (int k = 0; k < 4; ++k) v[k].uv[i][0] = u[k], v[k].uv[i][1] = w[k];
     }
+    const bool premultiplied =
+        std::any_of(textures.begin(), textures.end(), [](auto* t) { return t->premultiplied; });
     screen_->Batch().Begin(textures);
-    screen_->Batch().AddQuad(v[0], v[1], v[2], v[3]);
+    AddQuad({v[0], v[1], v[2], v[3]}, antialiased, premultiplied);
     ok = screen_->Batch().Flush();
   }
   screen_->SetShader(nullptr);

@@ -14,6 +14,7 @@
 
 #include "render/3d_screen.h"
 #include "render/drawer_shaders.h"
+#include "render/frame_reader.h"
 
 namespace lum {
 
@@ -107,8 +108,12 @@ class T3DDrawer {
   // Only while capturing: the frame is kept instead of presented.
   void SetCapture(bool on) { capture_ = on; }
   bool Capturing() const { return capture_; }
-  // The finished frame (while capturing) as 32-bit BGRA.
+  // The finished frame (while capturing) as an opaque 32-bit BGRA bitmap,
+  // read through Frames() (which must have no frame pending).
   TRef<TBitmap> ReadFrame();
+  // Finished frames (while capturing) read back into the drawer's ring of
+  // read-back buffers, without a copy of their own (export streams them).
+  TFrameReader& Frames() { return *frames_; }
 
   // The slide rectangle inside the frame (the device's client area).
   void SetViewportRect(const TRect& r) { viewport_ = r; }
@@ -147,12 +152,13 @@ class T3DDrawer {
                       const std::vector<TTexRect>& sources, const std::vector<float>& constants,
                       TColor color = 0xFFFFFFFF);
   // The same over the world quad q, with volume textures (colour look-ups)
-  // bound at the stages from firstVolumeStage on. False when nothing could
-  // be drawn.
+  // bound at the stages from firstVolumeStage on; antialiased as FillQuad
+  // (the shader must multiply its alpha by the vertex alpha). False when
+  // nothing could be drawn.
   bool DrawShaderQuad(int shader, const std::vector<TCustomTexture*>& textures, const TQuad3& q,
                       const std::vector<TTexRect>& sources, const std::vector<float>& constants,
                       TColor color, const std::vector<TVolumeTexture*>& volumes = {},
-                      int firstVolumeStage = 1);
+                      int firstVolumeStage = 1, bool antialiased = false);
 
   // Post-processing layer (quality level 2 only): false when none opened.
   bool BeginPostLayer();
@@ -192,6 +198,7 @@ class T3DDrawer {
 
   std::mutex lock_;  // attach and close
   std::unique_ptr<T3DScreen> screen_;
+  std::unique_ptr<TFrameReader> frames_;  // before the screen goes: its ring is the renderer's
   std::unique_ptr<TRenderTargetManager> full_, half_;
   std::vector<TRef<TShader>> shaders_;
   TTextureStore2 store_;

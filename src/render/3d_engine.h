@@ -4,8 +4,11 @@
 // object may vanish whenever its device is lost; its owner installs a lost
 // callback that the back end calls when it releases the object.
 #include <atomic>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -82,6 +85,45 @@ class T3DVertexList : public T3DBackendObject {
   virtual bool Unlock() = 0;
 };
 
+// Frame pixels lent by a read-back: BGRA8, row y at Top() + y * pitch. The
+// pitch is negative where the surface keeps its rows bottom up.
+struct TFrameRows {
+  const uint8_t* top = nullptr;
+  int width = 0, height = 0;
+  ptrdiff_t pitch = 0;
+  const uint8_t* Row(int y) const { return top + ptrdiff_t(y) * pitch; }
+};
+
+// A small ring of read-back buffers the device fills while the CPU goes on:
+// a copy of a finished frame is started into a slot and mapped later, so it
+// runs while the next frame is drawn. Buffers are made once and reused, never
+// cleared. Mapped pixels are lent out (to another thread, say) until Return;
+// a slot is not read into again, nor the ring released, before that.
+class T3DReadback : public T3DBackendObject {
+ public:
+  virtual int Width() const = 0;
+  virtual int Height() const = 0;
+  virtual int Slots() const = 0;
+  // Starts copying the top-left Width() x Height() pixels of source into
+  // slot; waits while the slot is lent. False when the device refused.
+  virtual bool Start(int slot, T3DSurface& source) = 0;
+  // Waits for the slot's copy and lends its pixels; false on failure.
+  virtual bool Map(int slot, TFrameRows& rows) = 0;
+  // Any thread: the lent pixels of slot are no longer used.
+  void Return(int slot);
+  // Blocks until slot (-1: every slot) is returned.
+  void WaitReturned(int slot);
+
+ protected:
+  void Lend(int slot);
+  bool Lent(int slot);
+
+ private:
+  std::mutex lentLock_;
+  std::condition_variable returned_;
+  uint64_t lent_ = 0;  // one bit per slot
+};
+
 class T3DShader : public T3DBackendObject {
  public:
   virtual int Kind() const = 0;  // 0 pixel, 1 vertex
@@ -128,6 +170,12 @@ class T3DRenderer : public TRefObject {
   // Null = the fixed pipeline.
   virtual bool SetShader(T3DShader* shader) = 0;
   virtual bool SetShaderConstants(int first, const float* values, int count, bool pixel) = 0;
+
+  // A read-back ring for frames of width x height; null where the back end
+  // has none (callers read through the surface's CopyToBitmap instead).
+  virtual TRef<T3DReadback> CreateReadback(int /*width*/, int /*height*/, int /*slots*/) {
+    return nullptr;
+  }
 
   // The draw device's geometry or mode changed.
   virtual void DeviceChanged() {}

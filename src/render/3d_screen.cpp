@@ -486,11 +486,16 @@ bool T3DScreen::SetShaderConstants(int first, const float* values, int count) {
   return DeviceReady() && renderer_->SetShaderConstants(first, values, count, true);
 }
 
-bool T3DScreen::ReadTarget(std::vector<uint8_t>& pixels, int& width, int& height) {
-  if (!DeviceReady() || targets_.empty()) return false;
+TRef<T3DSurface> T3DScreen::TargetSurface() {
+  if (!DeviceReady() || targets_.empty()) return {};
   batch_->Flush();
-  if (!DeviceReady() || targets_.empty()) return false;
-  TRef<T3DSurface> s = targets_.back()->surface;
+  if (!DeviceReady() || targets_.empty()) return {};
+  return targets_.back()->surface;
+}
+
+bool T3DScreen::ReadTarget(std::vector<uint8_t>& pixels, int& width, int& height) {
+  TRef<T3DSurface> s = TargetSurface();
+  if (!s) return false;
   width = s->Width();
   height = s->Height();
   return s->CopyToBitmap(pixels);

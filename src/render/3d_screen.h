@@ -154,6 +154,9 @@ class T3DScreen {
   bool SetShaderConstants(int first, const float* values, int count);
   // The current target read back as BGRA8 rows, top first.
   bool ReadTarget(std::vector<uint8_t>& pixels, int& width, int& height);
+  // The current target with everything drawn so far sent to it; null when
+  // the device is not ready.
+  TRef<T3DSurface> TargetSurface();
 
   // Called after a lost renderer was released.
   std::function<void()> onLost;

@@ -108,13 +108,14 @@ std::vector<TTexRect> PlaneSources(const TTexRect& r) {
 }  // namespace
 
 bool DrawYUV(T3DDrawer& drawer, const TQuad3& q, T3DYUV& yuv, double opacity,
-             const TYuvCoefficients& k) {
+             const TYuvCoefficients& k, const TTexRect* visible, bool antialiased) {
   if (opacity <= 0) return false;
   const std::vector<float> c = {k.crv, 0, 0,     0, k.cgv, 0, 0,     0, k.cgu, 0,
                                 0,     0, k.cbu, 0, 0,     0, k.scy, 0, 0,     0};
   return drawer.DrawShaderQuad(shYuvToRgb,
                                {&yuv.Plane(ypLuma), &yuv.Plane(ypChromaU), &yuv.Plane(ypChromaV)},
-                               q, PlaneSources(yuv), c, VertexAlpha(opacity));
+                               q, visible ? PlaneSources(*visible) : PlaneSources(yuv), c,
+                               VertexAlpha(opacity), {}, 1, antialiased);
 }
 
 bool DrawYUVGraded(T3DDrawer& drawer, const TQuad3& q, T3DYUV& yuv, double opacity,
@@ -183,7 +184,7 @@ bool DrawYUVVideo(T3DDrawer& drawer, const TQuad3& q, T3DYUV& yuv, double opacit
                                {&yuv.Plane(ypLuma), &yuv.Plane(ypChromaU), &yuv.Plane(ypChromaV)},
                                q, visible ? PlaneSources(*visible) : PlaneSources(yuv),
                                VideoShaderConstants(options, height, t), VertexAlpha(opacity),
-                               {from.Volume(), to.Volume()}, 3);
+                               {from.Volume(), to.Volume()}, 3, options.antialiased);
 }
 
 }  // namespace lum

@@ -59,10 +59,12 @@ struct TYuvCoefficients {
 // BT.601, as the video code passes them.
 inline constexpr TYuvCoefficients kBT601{};
 
-// Draws a video picture over the world quad q through "yuv_rgb". False when
-// nothing was drawn.
+// Draws a video picture over the world quad q through "yuv_rgb" (of the
+// visible part of the picture, the whole when null), with antialiased edges
+// when asked. False when nothing was drawn.
 bool DrawYUV(T3DDrawer& drawer, const TQuad3& q, T3DYUV& yuv, double opacity,
-             const TYuvCoefficients& k = kBT601);
+             const TYuvCoefficients& k = kBT601, const TTexRect* visible = nullptr,
+             bool antialiased = false);
 // The same through "color_grade_video" with two video look-up volumes
 // (stages 3 and 4) blended by t.
 bool DrawYUVGraded(T3DDrawer& drawer, const TQuad3& q, T3DYUV& yuv, double opacity,
@@ -73,12 +75,13 @@ bool DrawYUVGraded(T3DDrawer& drawer, const TQuad3& q, T3DYUV& yuv, double opaci
 void FillYUV(T3DYUV& yuv, const uint8_t* y, int yPitch, const uint8_t* u, const uint8_t* v,
              int chromaPitch);
 
-// How a clip is drawn: the field shown (0 both, 1 top, 2 bottom) and the
-// chroma key (key (U, V) in 0..1, tolerance).
+// How a clip is drawn: the field shown (0 both, 1 top, 2 bottom), the
+// chroma key (key (U, V) in 0..1, tolerance) and smooth edges.
 struct TYuvDrawOptions {
   int field = 0;
   bool chromaKey = false;
   float keyU = 0.5f, keyV = 0.5f, tolerance = 0;
+  bool antialiased = false;
 };
 // Graded video draw (of the visible part of the picture, the whole when
 // null) choosing "color_grade_video", "_deinter", "_chromakey"

@@ -175,7 +175,7 @@ TCustomColorGradeTexture* OneGradeTexture(T3DDrawer& drawer, const void* key,
 
 bool DrawGradedPicture(T3DDrawer& drawer, const void* key, const TQuad3& q, TCustomTexture& picture,
                        const TTexRect& source, double opacity, const TColorGradeDraw& grade,
-                       uint32_t tint) {
+                       uint32_t tint, bool antialiased) {
   if (grade.mode < kGradeCurves || !grade.from || !grade.to || opacity <= 0) return false;
   TCustomColorGradeTexture* look = OneGradeTexture(drawer, key, grade);
   if (!look || !look->Prepare()) return false;
@@ -186,9 +186,9 @@ bool DrawGradedPicture(T3DDrawer& drawer, const void* key, const TQuad3& q, TCus
   const TColor color = picture.premultiplied ? a * 0x01010101u : (a << 24) | rgb;
   if (look->IsVolume())
     return drawer.DrawShaderQuad(shColorGradeOne, {&picture}, q, {source}, {}, color,
-                                 {look->Volume()}, 1);
+                                 {look->Volume()}, 1, antialiased);
   return drawer.DrawShaderQuad(shColorGradeLinearOne, {&picture, look->Curve()}, q,
-                               {source, {0, 0, kCurveEntries, 1}}, {}, color);
+                               {source, {0, 0, kCurveEntries, 1}}, {}, color, {}, 1, antialiased);
 }
 
 bool DrawColorGraded(T3DDrawer& drawer, const TQuad3& q, TCustomTexture& picture,

@@ -98,10 +98,11 @@ TCustomColorGradeTexture* GradeTextureFor(T3DDrawer& drawer, const TBitmap& cell
 // pixel: the two key frames' grades are blended into one texture (kept by
 // the drawer under key, the drawn object) unless one end alone is shown.
 // The picture's colour is multiplied by tint (r | g << 8 | b << 16) before
-// grading, as text colours are. False when nothing was drawn.
+// grading, as text colours are; antialiased edges as plain pictures have.
+// False when nothing was drawn.
 bool DrawGradedPicture(T3DDrawer& drawer, const void* key, const TQuad3& q, TCustomTexture& picture,
                        const TTexRect& source, double opacity, const TColorGradeDraw& grade,
-                       uint32_t tint = 0xFFFFFF);
+                       uint32_t tint = 0xFFFFFF, bool antialiased = false);
 
 // Draws a picture over the world quad q through two look-up textures of one
 // kind, blended from the first to the second by t: "color_grading" for

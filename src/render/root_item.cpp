@@ -33,10 +33,21 @@ class TFramePair : public TTransitionSlides {
       if (p) drawer_.FullTargets().Release(p);
   }
   TDrawContainer& Container(int which) override { return *slides_[which ? 1 : 0]; }
-  void DrawPlain(int which) override { TSlideDrawer(drawer_).DrawSlide(*Container(which).slide); }
+  void DrawPlain(int which) override {
+    // The slides' effect-buffer pictures show the pair, but never the slide
+    // they are on while it is drawn.
+    const int i = which ? 1 : 0;
+    if (drawing_[i]) return;
+    drawing_[i] = true;
+    TSlideDrawer d(drawer_);
+    d.SetEffectBuffers(this);
+    d.DrawSlide(*Container(i).slide);
+    drawing_[i] = false;
+  }
   TRenderTargetTexture* Picture(int which) override {
     const int i = which ? 1 : 0;
     if (pictures_[i]) return pictures_[i].Get();
+    if (drawing_[i]) return nullptr;
     T3DScreen& s = drawer_.Screen();
     TRef<TRenderTargetTexture> t = drawer_.FullTargets().Acquire();
     if (!t) return nullptr;
@@ -77,6 +88,7 @@ class TFramePair : public TTransitionSlides {
   TRef<TRenderTargetTexture> pictures_[2];
   TSlideSource direct_[2];
   bool probed_[2] = {false, false};
+  bool drawing_[2] = {false, false};
 };
 
 }  // namespace
@@ -135,6 +147,15 @@ bool TRootItem::TakeSlides(const std::vector<TRef<TDrawContainer>>& set, double 
   progress_ = progress;
   changed_ = changed_ || changed;
   return true;
+}
+
+void TRootItem::TakeNoSlides(TDrawerItem* overlay) {
+  current_ = previous_ = nullptr;
+  effect_ = nullptr;
+  effectMade_ = false;
+  overlay_ = overlay;
+  progress_ = elapsed_ = 0;
+  changed_ = true;
 }
 
 void TRootItem::DrawOn(T3DDrawer& drawer) {

@@ -60,6 +60,8 @@ class TRootItem : public TDrawerItem {
   // when no entry has started.
   bool TakeSlides(const std::vector<TRef<TDrawContainer>>& set, double time,
                   TDrawerItem* overlay = nullptr);
+  // No slides: the next frame shows the background and the overlay alone.
+  void TakeNoSlides(TDrawerItem* overlay = nullptr);
   void SetBackgroundColor(TColor c) { background_ = c; }
   // Whole-frame sharpening in percent ("opt_scr_unsharpamount").
   void SetUnsharpAmount(double u) { unsharp_ = u; }

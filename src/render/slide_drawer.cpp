@@ -12,6 +12,7 @@
 #include "model/lum_slide_host.h"
 #include "model/lum_view_port.h"
 #include "render/color_grade_texture.h"
+#include "render/root_item.h"
 #include "render/video_drawer.h"
 
 namespace lum {
@@ -195,8 +196,8 @@ void TSlideDrawer::DrawShadow(TLumObject& o, double opacity) {
 void TSlideDrawer::DrawBox(TLumBox& box) {
   const double opacity = box.GetOpacity() / 100;
   DrawShadow(box, opacity);
-  const TColor c1 = ToArgb(box.Color1(), opacity * box.Alpha1() / 255.0);
-  const TColor c2 = ToArgb(box.Color2(), opacity * box.Alpha2() / 255.0);
+  const TColor c1 = ToArgb(box.ShownColor1(), opacity * box.Alpha1() / 255.0);
+  const TColor c2 = ToArgb(box.ShownColor2(), opacity * box.Alpha2() / 255.0);
   const double l = box.RectLeft(), t = box.RectTop();
   drawer_.FillQuad(ObjectQuad(box, l, t, l + box.Width(), t + box.Height()),
                    GradientCorners(box.Fill(), c1, c2), box.Antialiased());
@@ -232,6 +233,7 @@ bool LayoutImage(T3DDrawer& d, TLumImage& image, const TImageDrawParams& p, TIma
 }
 
 void TSlideDrawer::DrawImage(TLumImage& image) {
+  if (image.EffectBuffer() != 0 && DrawEffectBuffer(image)) return;
   const TRef<TImage>& picture = image.Picture();
   if (!picture || picture->Width() <= 0 || picture->Height() <= 0) return;
   TImageDrawParams p;
@@ -250,11 +252,18 @@ void TSlideDrawer::DrawImage(TLumImage& image) {
     drawer_.FillQuad(ObjectQuad(image, r - band, t + band, r, b - band), cs);
   }
   const TQuad3 quad = ObjectQuad(image, l + band, t + band, r - band, b - band);
-  if (DrawGradedPicture(drawer_, &image, quad, *g.texture, g.source, p.opacity, p.grade,
-                        p.hasTextColor ? p.textColor : 0xFFFFFF))
+  const bool smooth = p.antialiased && band == 0;
+  const uint32_t tint = p.hasTextColor ? p.textColor : 0xFFFFFF;
+  if (DrawGradedPicture(drawer_, &image, quad, *g.texture, g.source, p.opacity, p.grade, tint,
+                        smooth))
     return;
-  drawer_.DrawTexture(quad, *g.texture, g.source, p.opacity, p.antialiased && band == 0,
-                      p.hasTextColor ? p.textColor : 0xFFFFFF);
+  // A grade that cannot be drawn leaves the picture ungraded; a text laid
+  // out white for its grade is laid out again to take its colour.
+  if (p.grade.mode >= kGradeCurves && p.hasTextColor) {
+    p.grade = {};
+    if (!LayoutImage(drawer_, image, p, g)) return;
+  }
+  drawer_.DrawTexture(quad, *g.texture, g.source, p.opacity, smooth, tint);
 }
 
 TRef<TBitmap> PremultipliedWhiteOf(T3DDrawer& d, const TBitmap& text) {
@@ -276,6 +285,19 @@ void TSlideDrawer::DrawContent(TLumObject& object) {
     DrawVideoObject(drawer_, *video, [&](double opacity) { DrawShadow(*video, opacity); });
 }
 
+bool TSlideDrawer::DrawEffectBuffer(TLumImage& image) {
+  const int n = image.EffectBuffer();
+  if (!buffers_ || (n != 1 && n != 2)) return false;
+  const TSlideSource picture = buffers_->Source(n - 1);
+  TImageDrawParams p;
+  image.FillDrawParams(p);
+  if (!picture || p.opacity <= 0) return true;
+  const double l = image.RectLeft(), t = image.RectTop();
+  drawer_.DrawTexture(ObjectQuad(image, l, t, l + image.Width(), t + image.Height()),
+                      *picture.texture, picture.Map(buffers_->Area()), p.opacity);
+  return true;
+}
+
 TRef<TRenderTargetTexture> TSlideDrawer::DrawIntoTarget(TLumObject& parent) {
   TRef<TRenderTargetTexture> t = drawer_.FullTargets().Acquire();
   T3DScreen& s = drawer_.Screen();
@@ -288,6 +310,13 @@ TRef<TRenderTargetTexture> TSlideDrawer::DrawIntoTarget(TLumObject& parent) {
   s.SetViewport(drawer_.FrameRect());
   s.Clear(0);
   s.SetClip(clip);
+  if (parent.Children().empty() && buffers_) {
+    // Empty content shows the effect buffer of the moment: the incoming slide.
+    if (const TSlideSource in = buffers_->Source(1)) {
+      const TRect a = buffers_->Area();
+      drawer_.DrawPixels(*in.texture, a, in.Map(a), 1);
+    }
+  }
   for (TLumObject* c : parent.Children()) DrawItem(*c);
   s.PopRenderTarget();
   s.SetViewport(drawer_.FrameRect());
@@ -298,7 +327,7 @@ TRef<TRenderTargetTexture> TSlideDrawer::DrawIntoTarget(TLumObject& parent) {
 void TSlideDrawer::DrawViewPort(TLumViewPort& port) {
   TLumObject* stencil = port.Stencil();
   TLumObject* content = port.Content();
-  if (!stencil || !content || content->Children().empty()) return;
+  if (!stencil || !content || (content->Children().empty() && !buffers_)) return;
   TRef<TRenderTargetTexture> mask = DrawIntoTarget(*stencil);
   TRef<TRenderTargetTexture> inside = mask ? DrawIntoTarget(*content) : nullptr;
   if (mask && inside) {

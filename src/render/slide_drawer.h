@@ -8,6 +8,7 @@ namespace lum {
 
 class TLumSlide;
 class TLumViewPort;
+class TTransitionSlides;
 class TCustomColorGradeTexture;
 class TBitmap;
 struct TImageDrawParams;
@@ -43,6 +44,11 @@ class TSlideDrawer : public TObjectDrawer {
 
   // Draws a slide with its whole tree, clipped to the presentation area.
   void DrawSlide(TLumSlide& slide);
+  // The slides of the running transition: pictures asking for effect buffer
+  // 1 show the outgoing slide, 2 the incoming one, and a view port with an
+  // empty content shows the incoming one. Without them (no transition)
+  // effect-buffer pictures show their stand-in.
+  void SetEffectBuffers(TTransitionSlides* slides) { buffers_ = slides; }
 
   void DrawItem(TLumObject& object) override;
   void DrawBackground(TLumSlide& slide, const TSlideBackground& background) override;
@@ -57,6 +63,8 @@ class TSlideDrawer : public TObjectDrawer {
 
  private:
   void DrawViewPort(TLumViewPort& port);
+  // False when the picture has no buffer to show here (its own is drawn).
+  bool DrawEffectBuffer(TLumImage& image);
 
  protected:
   T3DDrawer& Drawer() { return drawer_; }
@@ -71,6 +79,7 @@ class TSlideDrawer : public TObjectDrawer {
 
   T3DDrawer& drawer_;
   TRef<TRenderTargetTexture> offscreen_;
+  TTransitionSlides* buffers_ = nullptr;
   TRect offscreenClip_;
 };
 

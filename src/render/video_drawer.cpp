@@ -80,6 +80,7 @@ bool DrawVideoObject(T3DDrawer& drawer, TLumVideo& video,
   o.field = vp.field;
   o.chromaKey = vp.chromaEnabled;
   o.tolerance = float(vp.chromaDelta);
+  o.antialiased = p.antialiased && band == 0;
   ChromaKeyUV(vp.chromaKey, o.keyU, o.keyV);
   const TTexRect src{v.left * kx, v.top * ky, v.right * kx, v.bottom * ky};
   const TColorGradeDraw g = video.VideoGrade();
@@ -88,7 +89,7 @@ bool DrawVideoObject(T3DDrawer& drawer, TLumVideo& video,
   TCustomColorGradeTexture* to = g.to ? GradeTextureFor(drawer, *g.to, kGradeVolumes) : from;
   if (from && to && DrawYUVVideo(drawer, quad, *yuv, p.opacity, *from, *to, g.t, o, &src))
     return true;
-  return DrawYUV(drawer, quad, *yuv, p.opacity);
+  return DrawYUV(drawer, quad, *yuv, p.opacity, kBT601, &src, o.antialiased);
 }
 
 }  // namespace lum

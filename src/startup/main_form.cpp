@@ -38,6 +38,8 @@ constexpr double kWheelStepMs = 700;
 constexpr int kPointerTickMs = 100;
 // A pointer position outside every object of any slide.
 constexpr int kOutside = -1000000;
+// A show whose first frame is this late gets its window all the same.
+constexpr int64_t kShowWindowAfterMs = 2000;
 
 // Keys that let a show without navigation keys go on from a waiting slide.
 bool ContinuesWaitingShow(uint16_t vk) {
@@ -55,13 +57,14 @@ bool ContinuesWaitingShow(uint16_t vk) {
   }
 }
 
-TWindowOptions WindowOptionsFor(const TPlayerOptions& o) {
+TWindowOptions WindowOptionsFor() {
   TWindowOptions w;
   w.mode = TWindowMode::Borderless;
   w.width = 640;
   w.height = 480;
   w.title = "LumViewer";
-  w.hidden = o.hidden;
+  // Shown once the show has placed it: no window that appears and jumps.
+  w.hidden = true;
   return w;
 }
 
@@ -102,6 +105,14 @@ std::optional<int64_t> PositiveValue(const TCommandsStorage& cmd, const std::str
   return v >= 1 ? std::optional<int64_t>(v) : std::nullopt;
 }
 
+// Paths compare as absolute, normalised paths.
+std::string NormalPath(const std::string& path) {
+  if (path.empty()) return path;
+  std::error_code ec;
+  const std::filesystem::path p = std::filesystem::absolute(path, ec);
+  return ec ? path : p.lexically_normal().string();
+}
+
 }  // namespace
 
 std::string DefaultShow(const std::string& executable) {
@@ -122,10 +133,12 @@ std::string DefaultShow(const std::string& executable) {
 }
 
 TMainForm::TMainForm(TPlayerOptions options) : options_(std::move(options)) {
+  // The run's project document opens in folder mode whenever it is named.
+  if (options_.folderMode) filenamePath_ = NormalPath(options_.show);
   // Shows get their logo and navigation panel above the slides.
   InstallOverlay();
   TRef<T3DEngine> renderer = CreateRenderEngine();
-  window_ = std::make_unique<TWindow>(WindowOptionsFor(options_));
+  window_ = std::make_unique<TWindow>(WindowOptionsFor());
   createdTick_ = MsSinceStart();
   viewer_ = std::make_unique<TLumShowViewer>(*window_, options_.viewer, renderer);
   viewer_->onAction = [this](const TLumActionInfo& a) { Execute(a); };
@@ -135,6 +148,7 @@ TMainForm::TMainForm(TPlayerOptions options) : options_(std::move(options)) {
   viewer_->onPosition = [this](int64_t, bool ended) {
     if (ended) ShowEnded();
   };
+  viewer_->onFirstFrame = [this] { ShowWindow(); };
   Listen();
   WatchPointer();
 }
@@ -173,8 +187,33 @@ void TMainForm::WatchPointer() {
 }
 
 void TMainForm::PointerTick() {
-  if (monitor_.Inside()) monitor_.Poll();
+  if (!shown_ && openedTick_ >= 0 && MsSinceStart() - openedTick_ > kShowWindowAfterMs)
+    ShowWindow();
+  if (monitor_.Inside()) {
+    // The cursor stays while the pointer rests on the panel.
+    if (OverNavPanel())
+      monitor_.RestartIdle();
+    else
+      monitor_.Poll();
+  }
   UpdateCursor();
+  awake_.Update(show_ && times_ && !times_->ScreenSaver() && !viewer_->Paused() &&
+                !viewer_->Ended());
+}
+
+bool TMainForm::OverNavPanel() const {
+  TLumEngine* engine = viewer_->Engine();
+  if (!engine) return false;
+  const TEngineStatus s = engine->Status();
+  return s.hover && s.hoverClass == kNavPanelHoverClass;
+}
+
+void TMainForm::ShowWindow() {
+  if (shown_ || options_.hidden) return;
+  shown_ = true;
+  Log().Line("TMainForm: window shown");
+  // Start-up mode asks to come to the front; window managers may refuse.
+  window_->Show(options_.startupMode);
 }
 
 // A hand over objects that act when clicked; skinned buttons show their own
@@ -191,11 +230,7 @@ void TMainForm::UpdateCursor() {
 void TMainForm::Listen() {
   TWindowListener& l = window_->Listener();
   l.key = [this](uint16_t vk, uint32_t mods, bool down, bool) { Key(vk, mods, down); };
-  l.mouseMove = [this](int x, int y, uint32_t mods) {
-    monitor_.PointerAt(x, y, true);
-    Pointer(x, y, TMouseButton::None, kMouseEventMove, mods);
-    UpdateCursor();
-  };
+  l.mouseMove = [this](int x, int y, uint32_t mods) { PointerMoved(x, y, mods); };
   l.pointerInside = [this](bool inside) {
     if (inside) return;
     monitor_.PointerLeft();
@@ -228,12 +263,13 @@ bool TMainForm::OpenShow(const std::string& path, std::optional<int64_t> slide,
       loc.reset();
     }
   }
+  lastOpen_ = loc ? TOpenOutcome::Opened : TOpenOutcome::Failed;
   // A show that declines quietly leaves no message.
-  if (loc && (!MayRun(*times) || !PasswordAccepted(loc->Document()))) {
-    message.clear();
-    loc.reset();
-  }
-  if (!loc) {
+  if (loc && !MayRun(*times)) lastOpen_ = TOpenOutcome::Declined;
+  if (lastOpen_ == TOpenOutcome::Opened) lastOpen_ = PasswordAccepted(loc->Document());
+  if (lastOpen_ == TOpenOutcome::Failed && loc) message = "Wrong password:\r\"" + path + "\"";
+  if (lastOpen_ == TOpenOutcome::Declined || lastOpen_ == TOpenOutcome::Cancelled) message.clear();
+  if (lastOpen_ != TOpenOutcome::Opened) {
     viewer_->SetPause(wasPaused);
     return false;
   }
@@ -247,12 +283,15 @@ bool TMainForm::OpenShow(const std::string& path, std::optional<int64_t> slide,
   ColorManagement().Apply(show_->Document());
   ApplyWindowOptions();
   viewer_->OpenShow(show_->Accessor(), show_->Document(), 0);
-  if (time && *time >= 1)
+  // A time counts only without a slide.
+  if (slide && *slide >= 1) {
+    if (*slide >= 2) viewer_->Seek(SlideTime(*slide - 1));
+  } else if (time && *time >= 1) {
     viewer_->Seek(double(*time - 1));
-  else if (slide && *slide >= 2)
-    viewer_->Seek(SlideTime(*slide - 1));
+  }
   viewer_->SetPause(false);
   RecordShowExecutable(folderMode);
+  if (openedTick_ < 0) openedTick_ = MsSinceStart();
   return true;
 }
 
@@ -295,26 +334,25 @@ bool TMainForm::MayRun(const TLumSource& source) const {
     Log().Line("TMainForm: screen saver running");
     return true;
   }
-  // A show keeps the display awake while it plays.
-  SDL_DisableScreenSaver();
+  // A show keeps the display awake while it plays (PointerTick).
   return true;
 }
 
-bool TMainForm::PasswordAccepted(const TIniFile& document) {
-  if (!ShowPasswordRequired(document)) return true;
-  if (!hooks_.askPassword) return false;
+TOpenOutcome TMainForm::PasswordAccepted(const TIniFile& document) {
+  if (!ShowPasswordRequired(document)) return TOpenOutcome::Opened;
+  if (!hooks_.askPassword) return TOpenOutcome::Cancelled;
   std::optional<std::string> typed;
   try {
     typed = hooks_.askPassword(document);
   } catch (const std::exception& e) {
     // A prompt that failed proves nothing: the show stays closed.
     Log().Line(std::string("TMainForm: password prompt failed (") + e.what() + ")");
-    return false;
+    return TOpenOutcome::Cancelled;
   }
-  if (!typed) return false;
-  if (ShowPasswordMatches(document, *typed)) return true;
+  if (!typed) return TOpenOutcome::Cancelled;
+  if (ShowPasswordMatches(document, *typed)) return TOpenOutcome::Opened;
   Log().Line("TMainForm: wrong password");
-  return false;
+  return TOpenOutcome::Failed;
 }
 
 double TMainForm::SlideTime(int64_t index) const {
@@ -333,19 +371,23 @@ void TMainForm::Key(uint16_t code, uint32_t mods, bool down) {
     end.type = kActionCloseDialog;
     return Execute(end);
   }
-  // Escape closes the show's top dialog before it would end the show.
-  TLumEngine* open = viewer_->Engine();
-  if (code == vk::kEscape && open && open->Status().dialogs > 0) return viewer_->CloseDialog();
-  if (const TKeyMap* k = input_->Key(mods, code, kKeyEventDown)) {
-    const TLumActionInfo a = k->Action();
-    if (a.type == kActionHelp)
-      viewer_->Help();
-    else
-      Execute(a);
-  }
+  TLumActionInfo a;
+  if (const TKeyMap* k = input_->Key(mods, code, kKeyEventDown)) a = k->Action();
+  const bool continues = !input_->ControlPermitted() && ContinuesWaitingShow(code);
+  // The engine knows which dialogs are open when the key reaches it.
+  if (viewer_->Key(code, a, continues)) return;
+  if (a.type == kActionHelp)
+    viewer_->Help();
+  else
+    Execute(a);
   TLumEngine* engine = viewer_->Engine();
-  if (!input_->ControlPermitted() && engine && engine->Waiting() && ContinuesWaitingShow(code))
-    engine->Continue();
+  if (continues && engine && engine->Waiting()) engine->Continue();
+}
+
+void TMainForm::PointerMoved(int x, int y, uint32_t mods) {
+  monitor_.PointerAt(x, y, true);
+  Pointer(x, y, TMouseButton::None, kMouseEventMove, mods);
+  UpdateCursor();
 }
 
 void TMainForm::Pointer(int x, int y, TMouseButton button, uint8_t type, uint32_t mods) {
@@ -390,7 +432,9 @@ void TMainForm::Seek(double position) {
 }
 
 void TMainForm::RunActionText(const std::string& text) {
-  Execute(ParseActionText(text));
+  if (ModalCount() > 0) return;
+  const TLumActionInfo a = ParseActionText(text);
+  if (!viewer_->RunAction(a)) Execute(a);
 }
 
 void TMainForm::Execute(const TLumActionInfo& a) {
@@ -449,7 +493,8 @@ void TMainForm::Execute(const TLumActionInfo& a) {
       OpenOtherShow(a.textArg, a.type == kActionRunPresentationAndReturn);
       break;
     default:
-      // Printing and dialogs belong to the overlay.
+      // The show's dialogs live in the engine's overlay, which takes their
+      // actions before they come here.
       Log().Line("TMainForm: action " + std::string(ActionTypeName(a.type)) + " not carried out");
       break;
   }
@@ -671,7 +716,7 @@ bool TMainForm::OpenOtherShow(const std::string& commandLine, bool returnHere) {
   const TCommandsStorage cmd(commandLine);
   std::string path = OtherShowPath(cmd.Value("", 0).value_or(""));
   if (path.empty()) return false;
-  const bool folderMode = !filenamePath_.empty() && path == filenamePath_;
+  const bool folderMode = !filenamePath_.empty() && NormalPath(path) == filenamePath_;
   if (!folderMode && !OtherShowUsable(path)) return false;
   Log().Line("Open show: " + path);
   std::string entry;
@@ -681,7 +726,9 @@ bool TMainForm::OpenOtherShow(const std::string& commandLine, bool returnHere) {
   }
   const bool wasPaused = viewer_->Paused();
   std::string message;
-  if (OpenShow(path, PositiveValue(cmd, "slide"), PositiveValue(cmd, "time"), message, folderMode)) {
+  const std::optional<int64_t> time =
+      cmd.HasSwitch("slide") ? std::nullopt : PositiveValue(cmd, "time");
+  if (OpenShow(path, PositiveValue(cmd, "slide"), time, message, folderMode)) {
     if (!entry.empty()) PushReturn(std::move(entry));
     return true;
   }

@@ -13,6 +13,7 @@
 #include "engine/show_viewer.h"
 #include "project/show_options.h"
 #include "startup/command_runner.h"
+#include "startup/display_awake.h"
 #include "startup/mouse_monitor.h"
 #include "toolkit/window.h"
 #include "ui/consent_dialog.h"
@@ -55,6 +56,14 @@ inline constexpr const char* kErrorCaption = "Slideshow Error";
 // The most shows kept to return to; opening more forgets the oldest.
 inline constexpr size_t kReturnStackLimit = 100;
 
+// How the last attempt to open a show ended.
+enum class TOpenOutcome : uint8_t {
+  Opened,
+  Failed,     // the show cannot be played: the message says why
+  Declined,   // a screen saver not asked to run: the program ends quietly
+  Cancelled,  // the password prompt was cancelled or could not be shown
+};
+
 // What the control socket reports.
 struct TPlayerStatus {
   TEngineStatus engine;
@@ -76,12 +85,14 @@ class TMainForm {
   TMainForm& operator=(const TMainForm&) = delete;
 
   // Opens a show (container, show executable, bundle or project document;
-  // folderMode: a project document only) at the start asked for. False with
-  // the user's message on failure, and with an empty message when the show
-  // quietly declined (a refused password, a screen saver not asked to run);
-  // the show playing before stays.
+  // folderMode: a project document only) at the start asked for: a valid
+  // slide wins over a time. False with the user's message on failure (a
+  // wrong password included), and with an empty message when the show
+  // quietly declined or the password prompt was cancelled (LastOpenOutcome
+  // tells which); the show playing before stays.
   bool OpenShow(const std::string& path, std::optional<int64_t> slide,
                 std::optional<int64_t> time, std::string& message, bool folderMode = false);
+  TOpenOutcome LastOpenOutcome() const { return lastOpen_; }
   // Opens the show a command line names (open-show actions, the return
   // stack); with returnHere the show playing now is pushed to come back to.
   // Messages go to the user; false when nothing changed.
@@ -90,11 +101,18 @@ class TMainForm {
   TMainFormHooks& Hooks() { return hooks_; }
   // Carries out an action the viewer passed up.
   void Execute(const TLumActionInfo& a);
-  // The action text as a slide button's action would run.
+  // The action text as a slide button's action would run: through the
+  // engine, so that dialogs, help and print act as they do on a click.
+  // Dropped while a modal box is open.
   void RunActionText(const std::string& text);
+  // Keys go through the engine while it runs: an open show dialog takes
+  // every key but Escape (which closes it) and F1, in the order they came.
   void Key(uint16_t vk, uint32_t mods, bool down);
   // A pointer event at a window pixel (type kMouseEvent*).
   void Pointer(int x, int y, TMouseButton button, uint8_t type, uint32_t mods);
+  // The pointer moved over the window: the pointer watcher sees it too.
+  void PointerMoved(int x, int y, uint32_t mods);
+  // Whole notches of 120 units; towards the user (negative) is forward.
   void Wheel(int delta120, uint32_t mods);
   void SetPause(bool paused);
   void Seek(double position);
@@ -114,6 +132,9 @@ class TMainForm {
   TPlayerStatus Status() const;
   TLumShowViewer& Viewer() { return *viewer_; }
   TWindow& Window() { return *window_; }
+  // The open show and its slide times (media controls); null before one opened.
+  const TLumShowLocator* Show() const { return show_.get(); }
+  const TLumSource* ShowTimes() const { return times_.get(); }
 
  private:
   void Listen();
@@ -126,11 +147,17 @@ class TMainForm {
   void Print(TRef<TBitmap> frame);
   void ShowEnded();
   void ShowMessage(const std::string& text, const std::string& caption = kErrorCaption);
-  bool PasswordAccepted(const TIniFile& document);
+  // Opened, or why not (Failed: a wrong password).
+  TOpenOutcome PasswordAccepted(const TIniFile& document);
   bool MayRun(const TLumSource& source) const;
   void ApplyWindowOptions();
   void WatchPointer();
   void PointerTick();
+  // The pointer rests on the show's navigation panel.
+  bool OverNavPanel() const;
+  // The window appears once the show has its first frame (or, failing
+  // that, a while after the show opened), at its final place and size.
+  void ShowWindow();
   void UpdateCursor();
   void RecordShowExecutable(bool folderMode);
   void RunCommands(const std::string& text);
@@ -154,6 +181,7 @@ class TMainForm {
   std::vector<std::function<void(TRef<TBitmap>)>> captures_;
   TMainFormHooks hooks_;
   TMouseMonitor monitor_;
+  TDisplayAwake awake_;  // held while a show plays
   SDL_Cursor* hand_ = nullptr;
   std::jthread pointerTicks_;
   // Cleared when the form goes, so timer requests still queued do nothing.
@@ -165,6 +193,9 @@ class TMainForm {
   std::string showFolder_;
   std::string showHash_;      // SHA-256 of the show's file, worked out when first needed
   int64_t createdTick_ = 0;
+  int64_t openedTick_ = -1;  // when the first show opened
+  bool shown_ = false;
+  TOpenOutcome lastOpen_ = TOpenOutcome::Opened;
   int64_t endReports_ = 0;
   bool wheelEnabled_ = true;
   bool closing_ = false;

@@ -1,6 +1,7 @@
 #include "startup/player_control.h"
 
 #include "imaging/image_lib_store.h"
+#include "render/gl/gl_debug.h"
 #include "startup/main_form.h"
 #include "ui/system_dialog.h"
 
@@ -24,7 +25,8 @@ nlohmann::json DialogFields() {
   return {{"caption", d->Template().caption},
           {"texts", texts},
           {"buttons", buttons},
-          {"checkBoxes", boxes}};
+          {"checkBoxes", boxes},
+          {"dpi", d->Dpi()}};
 }
 
 nlohmann::json StatusFields(const TPlayerStatus& s) {
@@ -52,6 +54,7 @@ nlohmann::json StatusFields(const TPlayerStatus& s) {
           {"showDialogs", s.engine.dialogs},
           {"volume", s.engine.volume},
           {"cursorHidden", s.cursorHidden},
+          {"glErrors", GLFailureCount()},
           {"dialog", DialogFields()}};
 }
 
@@ -64,7 +67,7 @@ void Screenshot(TMainForm& form, const std::string& path, TControlReply reply) {
 }
 
 void Click(TMainForm& form, const TControlRequest& r) {
-  form.Pointer(r.x, r.y, TMouseButton::None, kMouseEventMove, 0);
+  form.PointerMoved(r.x, r.y, 0);
   if (r.doubleClick) {
     form.Pointer(r.x, r.y, r.button, kMouseEventDown, 0);
     form.Pointer(r.x, r.y, r.button, kMouseEventUp, 0);
@@ -132,6 +135,32 @@ void RunControlRequest(TMainForm& form, const TControlRequest& r, TControlReply 
       return;
   }
   reply.Ok();
+}
+
+TControlDispatcher MessageBoxDispatcher() {
+  return [](TControlRequest r, TControlReply reply) {
+    const bool queued = TWindowThread::Post([r, reply] {
+      TSystemDialog* d = CurrentSystemDialog();
+      switch (r.command) {
+        case TControlCommand::Status:
+          return reply.Ok({{"show", ""}, {"dialog", DialogFields()}});
+        case TControlCommand::Key:
+          reply.Ok();
+          if (d) {
+            d->Key(r.virtualKey, r.modifiers, true);
+            d->Key(r.virtualKey, r.modifiers, false);
+          }
+          return;
+        case TControlCommand::Quit:
+          reply.Ok();
+          if (d) d->EndDialog(kIdCancel);
+          return;
+        default:
+          return reply.Error("no show is open");
+      }
+    });
+    if (!queued) reply.Error("the player is closing");
+  };
 }
 
 TControlDispatcher PlayerDispatcher(TMainForm& form) {

@@ -11,6 +11,11 @@ class TMainForm;
 // the server.
 TControlDispatcher PlayerDispatcher(TMainForm& form);
 
+// A dispatcher for a player without main window (it failed at start): the
+// status shows the open message box, keys go to it, quit closes it, and
+// every other request is refused.
+TControlDispatcher MessageBoxDispatcher();
+
 // Runs one request on the window thread (tests call it directly).
 void RunControlRequest(TMainForm& form, const TControlRequest& request, TControlReply reply);
 

@@ -178,8 +178,18 @@ TMouseButton MouseButtonOf(uint8_t sdlButton) {
   }
 }
 
-int WheelDelta120(float preciseY) {
-  return static_cast<int>(std::lround(preciseY * 120.0f));
+int TWheelAccumulator::Add(double notches) {
+  // A broken or absurd value moves nothing; a real wheel gives a few at most.
+  constexpr double kMostNotches = 1e6;
+  if (!std::isfinite(notches) || std::abs(notches) > kMostNotches) return 0;
+  units_ += std::llround(notches * double(kUnitsPerNotch));
+  const int64_t whole = units_ / kUnitsPerNotch;  // towards zero: the remainder keeps its sign
+  units_ -= whole * kUnitsPerNotch;
+  return static_cast<int>(whole);
+}
+
+double TWheelAccumulator::Remainder() const {
+  return double(units_) / double(kUnitsPerNotch);
 }
 
 }  // namespace lum

@@ -39,7 +39,20 @@ uint32_t ModifierBitsOf(uint16_t sdlMod);
 enum class TMouseButton : uint8_t { None = 0, Left = 1, Right = 2, Middle = 3, X1 = 4, X2 = 5 };
 TMouseButton MouseButtonOf(uint8_t sdlButton);
 
-// Wheel notches are 120 units each; fractional (precise) scrolling keeps its share.
-int WheelDelta120(float preciseY);
+// Wheel notches are 120 units each. High-resolution wheels and touchpads
+// report fractions of a notch; they add up here into whole notches, the
+// remainder kept for the next event.
+class TWheelAccumulator {
+ public:
+  // Adds movement in notches (signed); returns the whole notches it completed.
+  int Add(double notches);
+  // The fraction of a notch held back, in notches.
+  double Remainder() const;
+
+ private:
+  // Kept in exact fixed point so that many small steps add up without drift.
+  static constexpr int64_t kUnitsPerNotch = 120000;
+  int64_t units_ = 0;
+};
 
 }  // namespace lum

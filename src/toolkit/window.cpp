@@ -221,6 +221,22 @@ void TWindow::Restore() {
   }
 }
 
+void TWindow::Show(bool raise) {
+  if (!Shown()) {
+    SDL_ShowWindow(window_);
+    // Drivers without a window manager (offscreen) report no focus.
+    if (!active_) {
+      active_ = true;
+      if (listener_.activation) listener_.activation(true);
+    }
+  }
+  if (raise) SDL_RaiseWindow(window_);
+}
+
+bool TWindow::Shown() const {
+  return (SDL_GetWindowFlags(window_) & SDL_WINDOW_HIDDEN) == 0;
+}
+
 void TWindow::SetTitle(const std::string& title) {
   SDL_SetWindowTitle(window_, title.c_str());
 }
@@ -296,9 +312,10 @@ bool TWindow::HandleEvent(const SDL_Event& e) {
       return true;
     case SDL_MOUSEWHEEL: {
       if (e.wheel.windowID != id_) return false;
-      float y = e.wheel.preciseY != 0.0f ? e.wheel.preciseY : static_cast<float>(e.wheel.y);
+      double y = e.wheel.preciseY != 0.0f ? e.wheel.preciseY : double(e.wheel.y);
       if (e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) y = -y;
-      if (listener_.wheel) listener_.wheel(WheelDelta120(y), mods());
+      const int notches = wheel_.Add(y);
+      if (notches != 0 && listener_.wheel) listener_.wheel(notches * 120, mods());
       return true;
     }
     default:

@@ -65,6 +65,7 @@ struct TWindowListener {
   std::function<void(int x, int y, uint32_t mods)> mouseMove;
   std::function<void(TMouseButton b, bool down, bool doubleClick, int x, int y, uint32_t mods)>
       mouseButton;
+  // Whole notches only (120 units each); fractions wait until they add up.
   std::function<void(int delta120, uint32_t mods)> wheel;
   std::function<void()> geometry;  // client rectangle or mode changed
   std::function<void(bool active)> activation;
@@ -103,6 +104,11 @@ class TWindow {
   void SetPosition(int x, int y);
   void Minimize();
   void Restore();
+  // Shows a window made hidden, raised in front when raise is set (where
+  // the desktop lets a program do that). Like a window made shown it counts
+  // as active from then on.
+  void Show(bool raise = false);
+  bool Shown() const;
   void SetTitle(const std::string& title);
 
   TWindowListener& Listener() { return listener_; }
@@ -119,6 +125,7 @@ class TWindow {
   TScreenRect windowedRect_;  // restored when leaving full screen
   bool active_ = false;
   bool minimized_ = false;
+  TWheelAccumulator wheel_;
   TWindowListener listener_;
 };
 

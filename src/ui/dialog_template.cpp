@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <optional>
+
+#include "ui/desktop_scale.h"
 
 namespace lum {
 
@@ -27,9 +31,15 @@ double DialogFontPixels(int dpi) {
 }
 
 int DisplayDialogDpi(int display) {
+  if (!SDL_WasInit(SDL_INIT_VIDEO)) return kDesignDpi;
+  // A Wayland compositor scales whole windows by its output's factor:
+  // design pixels are its logical pixels already.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  if (driver && std::strcmp(driver, "wayland") == 0) return kDesignDpi;
   float hdpi = 0;
-  if (!SDL_WasInit(SDL_INIT_VIDEO) || SDL_GetDisplayDPI(display, nullptr, &hdpi, nullptr) != 0 ||
-      !(hdpi > 0))
+  if (const std::optional<double> desktop = DesktopDpi())
+    hdpi = float(*desktop);
+  else if (SDL_GetDisplayDPI(display, nullptr, &hdpi, nullptr) != 0 || !(hdpi > 0))
     return kDesignDpi;
   // Physical figures are rough; steps keep the layout on the scales users know.
   const int stepped = int(hdpi) / 24 * 24;

@@ -45,8 +45,10 @@ double DialogFontPixels(int dpi);
 // back to another sans face when it is missing.
 inline constexpr const char* kDialogFontFamily = "Liberation Sans";
 
-// A display's dpi for dialogs: its reported horizontal dpi rounded down to a
-// step of 24 within 96..288; 96 when the display does not know it.
+// A display's dpi for dialogs: the desktop's scale setting (DesktopDpi), else
+// the display's reported horizontal dpi, rounded down to a step of 24 within
+// 96..288; 96 when neither is known, and under Wayland, whose compositor
+// scales the window itself.
 int DisplayDialogDpi(int display);
 // Top-left of a width x height window centred over `over`, moved inside
 // `bounds` as far as it fits (its top-left corner stays visible).

@@ -26,8 +26,9 @@ typedef void* LumEncoder;
   /* error (a string ending within errorSize bytes). */                                  \
   X(CreateEncoder, LumEncoder,                                                           \
     (const char* path, const LumEncoderSettings* settings, char* error, int32_t errorSize)) \
-  /* A 32-bit BGRA picture shown from frame number frame until the next one; null */     \
-  /* bgra repeats the last picture. Frame numbers must grow. 0 or -1 on failure. */      \
+  /* A 32-bit BGRA picture shown from frame number frame until the next one, row y */   \
+  /* at bgra + y * pitch (negative: rows stored bottom up); null bgra repeats the */      \
+  /* last picture. Frame numbers must grow. 0 or -1 on failure. */                        \
   X(EncodeVideoFrame, int32_t,                                                           \
     (LumEncoder encoder, const uint8_t* bgra, int32_t pitch, int64_t frame))              \
   /* 16-bit interleaved PCM at the settings' rate, after what came before. */            \

@@ -31,8 +31,8 @@ void TVideoEncoder::Throw(const std::string& what) {
   throw ELumError(what + ": " + error);
 }
 
-void TVideoEncoder::Picture(const uint8_t* bgra, size_t pitch, int64_t frame) {
-  if (!bgra || pitch > size_t(INT32_MAX)) throw ELumError("no picture to encode");
+void TVideoEncoder::Picture(const uint8_t* bgra, ptrdiff_t pitch, int64_t frame) {
+  if (!bgra || pitch > INT32_MAX || pitch < -INT32_MAX) throw ELumError("no picture to encode");
   if (lib_->EncodeVideoFrame(encoder_, bgra, int32_t(pitch), frame) < 0) Throw("video encoding failed");
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // A video file written through the video library's encoder: pictures at
 // frame numbers (1/fps apart, gaps hold the picture before), and sound.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -30,9 +31,10 @@ class TVideoEncoder {
   TVideoEncoder(const TVideoEncoder&) = delete;
   TVideoEncoder& operator=(const TVideoEncoder&) = delete;
 
-  // A 32-bit BGRA picture of the settings' size shown from frame on; frame
-  // numbers grow. Throws ELumError on failure (a full disk among them).
-  void Picture(const uint8_t* bgra, size_t pitch, int64_t frame);
+  // A 32-bit BGRA picture of the settings' size shown from frame on: row y
+  // at bgra + y * pitch (negative for rows stored bottom up); frame numbers
+  // grow. Throws ELumError on failure (a full disk among them).
+  void Picture(const uint8_t* bgra, ptrdiff_t pitch, int64_t frame);
   // The last picture again at frame.
   void Repeat(int64_t frame);
   // Interleaved 16-bit PCM, frames of the settings' channel count.

@@ -1,11 +1,19 @@
 #include "video/video_extractor.h"
 
+#include <linux/capability.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <string>
 
 #include "foundation/log.h"
 #include "model/video_time.h"
@@ -19,6 +27,43 @@ constexpr size_t kMaxPool = 16;
 int64_t Distance(int64_t a, int64_t b) {
   return a > b ? a - b : b - a;
 }
+
+// True when this thread may take its nice value back from `nice + 1` to
+// `nice`: unprivileged threads may only go down to their RLIMIT_NICE.
+bool MayStepBack(int nice) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NICE, &limit) == 0 &&
+      (limit.rlim_cur == RLIM_INFINITY || rlim_t(20 - nice) <= limit.rlim_cur))
+    return true;
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2]{};
+  return syscall(SYS_capget, &header, data) == 0 && (data[0].effective & (1u << CAP_SYS_NICE));
+}
+
+// One nice step below the thread's own until Restore: a video starting to
+// decode must not slow the frames and sound already playing. Only taken
+// where it can be given back, so a worker never stays below normal.
+class TNiceStep {
+ public:
+  TNiceStep() {
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, id_);
+    if (errno != 0 || nice >= 19 || !MayStepBack(nice)) return;
+    if (setpriority(PRIO_PROCESS, id_, nice + 1) == 0) saved_ = nice;
+  }
+  void Restore() {
+    if (saved_ == kNone) return;
+    if (setpriority(PRIO_PROCESS, id_, saved_) != 0)
+      Log().Line("Video worker keeps nice " + std::to_string(saved_ + 1) + ": " +
+                 std::strerror(errno));
+    saved_ = kNone;
+  }
+
+ private:
+  static constexpr int kNone = 100;
+  const id_t id_ = id_t(syscall(SYS_gettid));  // the nice value is per thread
+  int saved_ = kNone;
+};
 
 }  // namespace
 
@@ -161,6 +206,7 @@ size_t TLumVideoExtractor::PoolSize() const {
 }
 
 void TLumVideoExtractor::Run() {
+  TNiceStep lowered;
   std::unique_lock<std::mutex> l(lock_);
   for (;;) {
     int64_t want = -1;
@@ -183,6 +229,7 @@ void TLumVideoExtractor::Run() {
     pool_.erase(pool_.begin() + i);
     l.unlock();
     const bool ok = source_->GetFrame(want, *image);
+    if (ok) lowered.Restore();
     l.lock();
     if (!ok) image->index = -2;
     pool_.push_back(std::move(image));

@@ -21,6 +21,8 @@ constexpr int kMaxForwardDecodes = 2000;
 // would land on a key frame before it anyway (often before the current one)
 // and decode as far.
 constexpr double kDecodeOnSeconds = 2;
+// Frames in a row whose stamps do not advance before decoding on gives up.
+constexpr int kMaxStalledDecodes = 4;
 
 }  // namespace
 
@@ -148,24 +150,57 @@ bool TWinVideoSource::SeekTo(int64_t n) {
   return DecodeNext();
 }
 
-bool TWinVideoSource::GetFrame(int64_t n, TVideoFrame& out) {
-  n = std::max<int64_t>(0, n);
-  if (n == current_ && out.index == n) return true;
-  if (n != current_) {
-    const double ahead = double(n - current_) * rateDen_ / rateNum_;
-    bool ok = n > current_ && current_ >= 0 && ahead <= kDecodeOnSeconds ? DecodeNext() : SeekTo(n);
-    // A seek may land on a later key frame: start again from the beginning.
-    if (ok && current_ > n) ok = SeekTo(0);
-    for (int i = 0; ok && current_ < n && i < kMaxForwardDecodes; ++i) {
-      const int64_t before = current_;
-      if (!DecodeNext() || current_ <= before) break;
-    }
-    if (!ok) {
-      Fail(n, -1);
-      return false;
-    }
+bool TWinVideoSource::Reach(int64_t n) {
+  const double ahead = double(n - current_) * rateDen_ / rateNum_;
+  bool ok = n > current_ && current_ >= 0 && ahead <= kDecodeOnSeconds ? DecodeNext() : SeekTo(n);
+  // A seek may land on a later key frame: start again from the beginning.
+  if (ok && current_ > n) ok = SeekTo(0);
+  for (int i = 0, stalled = 0; ok && current_ < n && i < kMaxForwardDecodes; ++i) {
+    const int64_t before = current_;
+    // The decoder keeps no frame once it fails: nothing to show.
+    if (!DecodeNext()) return false;
+    // Muxers stamp a picture sharing a pack one frame late, so two may
+    // share a number; only a run of them means the stamps stopped.
+    stalled = current_ <= before ? stalled + 1 : 0;
+    if (stalled > kMaxStalledDecodes) break;
   }
-  return Convert(out);
+  return ok;
+}
+
+bool TWinVideoSource::HoldLastFrame(int64_t n) {
+  // Back a second, then twice as far each time, until a frame decodes.
+  const int64_t second = std::max<int64_t>(1, rateNum_ / std::max(1, rateDen_));
+  for (int64_t back = second;; back *= 2) {
+    const int64_t from = std::max<int64_t>(0, n - back);
+    if (SeekTo(from)) {
+      int64_t last = current_;
+      for (int i = 0; i < kMaxForwardDecodes && current_ < n && DecodeNext(); ++i)
+        last = std::max(last, current_);
+      if (current_ >= n) return true;  // reached after all
+      last = std::min(last, n - 1);
+      if (!Reach(last)) return false;
+      holdFrom_ = holdFrom_ < 0 ? n : std::min(holdFrom_, n);
+      held_ = current_;
+      return true;
+    }
+    if (from == 0) return false;
+  }
+}
+
+bool TWinVideoSource::GetFrame(int64_t n, TVideoFrame& out) {
+  const int64_t asked = std::max<int64_t>(0, n);
+  // Frames past a cut show the last one before it, decoded once.
+  n = holdFrom_ >= 0 && asked >= holdFrom_ ? held_ : asked;
+  if (n == current_ && out.index == asked) return true;
+  if (n != current_ && !Reach(n)) {
+    const bool held = HoldLastFrame(n);
+    if (!held || current_ < n) Fail(n, held);
+    if (!held) return false;
+  }
+  if (!Convert(out)) return false;
+  if (holdFrom_ >= 0 && asked >= holdFrom_) out.index = asked;
+  failing_ = false;
+  return true;
 }
 
 bool TWinVideoSource::Convert(TVideoFrame& out) {
@@ -190,9 +225,15 @@ bool TWinVideoSource::Convert(TVideoFrame& out) {
   return true;
 }
 
-void TWinVideoSource::Fail(int64_t n, int32_t code) {
-  Log().Line("GetFrame " + std::to_string(n) + " of file " + name_ +
-             " Error= " + std::to_string(code));
+void TWinVideoSource::Fail(int64_t n, bool held) {
+  // A cut file fails every frame past the cut: said once, not per frame.
+  if (failing_) return;
+  failing_ = !held;
+  Log().Line("Video " + name_ + ": frame " + std::to_string(n) + " of " +
+             std::to_string(FrameCount()) +
+             " cannot be decoded (the file is damaged or cut short): " +
+             (held ? "frame " + std::to_string(held_) + " is shown for the frames after it"
+                   : "no frame is shown"));
 }
 
 }  // namespace lum

@@ -46,8 +46,10 @@ class TWinVideoSource : public TRefObject {
   int64_t DecodeCount() const { return decodes_; }
 
   // Decodes frame n into out: nothing when n is already decoded, one frame
-  // when it is the next, else a seek and decoding forward. False (logged,
-  // out unchanged) on failure.
+  // when it is the next, else a seek and decoding forward. Where frame n
+  // cannot be decoded (a cut or damaged file) the last frame before it
+  // stands for it, labelled n. False (logged, out unchanged) when no frame
+  // decodes.
   bool GetFrame(int64_t n, TVideoFrame& out);
 
  private:
@@ -57,7 +59,15 @@ class TWinVideoSource : public TRefObject {
   bool SeekTo(int64_t n);
   int64_t IndexOfDecoded() const;
   bool Convert(TVideoFrame& out);
-  void Fail(int64_t n, int32_t code);
+  // Decodes on or seeks until frame n is decoded (or a run of frames whose
+  // stamps stop); false when the decoder holds no frame.
+  bool Reach(int64_t n);
+  // Frame n cannot be reached (a cut or damaged file): decodes the last
+  // frame before it, which stands for n and every later frame from now on.
+  // False when none decodes.
+  bool HoldLastFrame(int64_t n);
+  // Logs why frame n is not shown as itself, once until a frame decodes.
+  void Fail(int64_t n, bool held);
 
   TRef<TFFMpegDll> lib_;
   std::unique_ptr<TStream> stream_;
@@ -71,6 +81,9 @@ class TWinVideoSource : public TRefObject {
   double startUs_ = 0;
   TVideoCodec codec_ = TVideoCodec::OTHER;
   bool interlaced_ = false, topFirst_ = true;
+  bool failing_ = false;  // the last request failed (and was logged)
+  // Frames from holdFrom_ on cannot be decoded: frame held_ stands for them.
+  int64_t holdFrom_ = -1, held_ = -1;
   int64_t current_ = -1, decodes_ = 0;
   std::vector<uint8_t> converted_;
 };

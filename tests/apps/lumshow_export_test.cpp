@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -224,6 +225,70 @@ TEST_F(LumshowExport, ReorderedPicturesLastToTheEnd) {
   const nlohmann::json p = Probe(out);
   EXPECT_NEAR(Number(Stream(p, "video"), "duration"), 1.8, 1.0 / 30 + 1e-3);
   EXPECT_LT(MeanDifference(Decoded(out, 1.7), Rendered(1700)), 2.5);
+}
+
+// Seconds a stream lasts: its duration, or Matroska's DURATION tag.
+double StreamSeconds(const nlohmann::json& s) {
+  if (s.contains("duration")) return Number(s, "duration");
+  const std::string tag = s.contains("tags") ? s["tags"].value("DURATION", "") : "";
+  int h = 0, m = 0;
+  double sec = -1;
+  return std::sscanf(tag.c_str(), "%d:%d:%lf", &h, &m, &sec) == 3 ? h * 3600 + m * 60 + sec : -1;
+}
+
+// What ffmpeg says decoding every frame: nothing when the file is sound.
+std::string DecodeErrors(const std::string& file) {
+  auto r = RunCommand({"/usr/bin/ffmpeg", "-v", "error", "-i", file, "-f", "null", "-"});
+  return r.err + (r.status == 0 ? "" : "exit " + std::to_string(r.status));
+}
+
+// The container and both tracks say the show's length, within a frame, and
+// constant rate output has a frame for every 1/fps of it.
+TEST_F(LumshowExport, EveryFormatAndRateStatesTheShowsDuration) {
+  for (const char* ext : {"mp4", "webm"})
+    for (int fps : {24, 25, 30})
+      for (bool cfr : {false, true}) {
+        const std::string out = dir / ("d" + std::to_string(fps) + (cfr ? "c." : ".") + ext);
+        SCOPED_TRACE(out);
+        std::vector<std::string> extra{"--fps", std::to_string(fps), "--size", "320x180"};
+        if (cfr) extra.push_back("--cfr");
+        auto r = Export(out, extra);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const nlohmann::json p = Probe(out);
+        const double frame = 1.0 / fps + 1e-3;
+        EXPECT_NEAR(std::stod(p["format"].value("duration", "0")), 6.0, frame);
+        EXPECT_NEAR(StreamSeconds(Stream(p, "video")), 6.0, frame);
+        EXPECT_NEAR(StreamSeconds(Stream(p, "audio")), 6.0, frame);
+        if (cfr) {
+          EXPECT_EQ(Number(Stream(p, "video"), "nb_read_frames"), 6 * fps);
+        }
+        EXPECT_EQ(DecodeErrors(out), "");
+      }
+}
+
+// A show ending on a picture held for a minute: the file ends with the show
+// (it once doubled), holds the picture as one frame and decodes cleanly, with
+// the encoder reordering pictures (medium) or not.
+TEST_F(LumshowExport, ALongStillEndIsHeldOnceAndEndsWithTheShow) {
+  std::string text = ShowText();
+  text.replace(text.find("opt_synchpos3=6000"), 18, "opt_synchpos3=62000");
+  const std::string longShow = dir.Write("s/Long.lum", text);
+  for (const char* ext : {"mp4", "webm"})
+    for (const char* preset : {"ultrafast", "medium"}) {
+      const std::string out = dir / (std::string("long-") + preset + "." + ext);
+      SCOPED_TRACE(out);
+      auto r = Lumshow({"export", longShow, "-o", out, "--size", "320x180", "--preset", preset});
+      ASSERT_EQ(r.status, 0) << r.err;
+      const nlohmann::json p = Probe(out);
+      EXPECT_NEAR(std::stod(p["format"].value("duration", "0")), 62.0, 1.0 / 30 + 1e-3);
+      EXPECT_NEAR(StreamSeconds(Stream(p, "video")), 62.0, 1.0 / 30 + 1e-3);
+      EXPECT_NEAR(StreamSeconds(Stream(p, "audio")), 62.0, 1.0 / 30 + 1e-3);
+      // The frames of the first 6 s, then the still one once.
+      EXPECT_LT(Number(Stream(p, "video"), "nb_read_frames"), 6 * 30 + 2);
+      EXPECT_EQ(DecodeErrors(out), "");
+      // Sound (a tone, then silence) is most of it: a minute of frames would be megabytes.
+      EXPECT_LT(fs::file_size(out), 2'000'000u);
+    }
 }
 
 TEST_F(LumshowExport, WebmIsVp9AndOpus) {

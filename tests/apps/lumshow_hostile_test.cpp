@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/lumshow_run.h"
+#include "support/player_run.h"
 #include "support/raw_container.h"
 #include "support/temp_dir.h"
 
@@ -45,10 +48,26 @@ std::string Animated(int n) {
   return body + "end\r\n";
 }
 
-// The player as a user starts it, stopped if it does not end by itself.
+// The player as a user starts it: it tells why in its start-up box, which
+// the user closes; the status and everything it wrote to stderr.
 TCommandResult Play(const TTempDir& dir, const std::string& show) {
-  return test::RunCommand(
-      {"/usr/bin/timeout", "60", LUMVIEWER_PATH, show, "-control", dir / "control.sock"});
+  test::TPlayer p(dir.Path(), show);
+  TCommandResult r;
+  std::string error;
+  if (!p.Start(&error)) {
+    ADD_FAILURE() << error;
+    return r;
+  }
+  bool met = false;
+  const nlohmann::json s =
+      p.WaitFor([](const nlohmann::json& s) { return !s["dialog"].is_null(); }, 60000, &met);
+  EXPECT_TRUE(met) << s.dump() << "\n" << p.LogTail();
+  if (met) p.Request({{"command", "key"}, {"key", "Return"}});
+  for (int i = 0; i < 100 && p.Running(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  r.err = p.Log();
+  r.status = p.Stop();
+  return r;
 }
 
 double Seconds(std::chrono::steady_clock::time_point since) {

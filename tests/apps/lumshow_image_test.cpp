@@ -107,5 +107,34 @@ TEST(LumshowImage, MemberOfAShowWithItsRotation) {
   EXPECT_EQ(Lumshow({"image", dir / "nothing.bmp", "-o", dir / "m.png"}).status, 1);
 }
 
+TEST(LumshowImage, LoaderRequestNamesGiveTheFramesAtlas) {
+  // Three frames of 10 x 8: the atlas holds them side by side, as
+  // ImageMagick's coalesced frames appended left to right.
+  TTempDir dir;
+  const std::string gif = dir / "anim.gif";
+  test::RunTool(
+      {"convert", "-size", "10x8", "xc:red", "xc:lime", "xc:blue", "-set", "delay", "10", gif});
+  test::RunTool({"convert", gif, "-coalesce", "+append", dir / "ref.png"});
+  const TPixels ref = test::ReadPicture(dir / "ref.png");
+  ASSERT_EQ(ref.width, 30);
+  TCommandResult r = Lumshow({"image", gif + "|framesatlas", "-o", dir / "atlas.png"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(MaxDifference(test::ReadPicture(dir / "atlas.png"), ref), 0);
+  // The plain name is the first frame.
+  ASSERT_EQ(Lumshow({"image", gif, "-o", dir / "first.png"}).status, 0);
+  EXPECT_EQ(test::ReadPicture(dir / "first.png").width, 10);
+  // The same from a show's member.
+  std::string project = dir.Write("show/Project.lum", "[Main]\r\nLumVersion=5.6\r\n");
+  ASSERT_EQ(
+      Lumshow({"pack", project, "-o", dir / "s.lumshow", "--no-refs", "C:\\Pics\\anim.gif=" + gif})
+          .status,
+      0);
+  r = Lumshow({"image", dir / "s.lumshow", "--member", "C:\\Pics\\anim.gif|framesatlas", "-o",
+               dir / "member.png"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(MaxDifference(test::ReadPicture(dir / "member.png"), ref), 0);
+  EXPECT_EQ(Lumshow({"image", dir / "gone.gif|framesatlas", "-o", dir / "x.png"}).status, 1);
+}
+
 }  // namespace
 }  // namespace lum

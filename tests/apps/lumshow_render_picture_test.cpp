@@ -8,6 +8,7 @@
 #include <string>
 
 #include "imaging/image_fixtures.h"
+#include "support/environment.h"
 #include "support/lumshow_run.h"
 #include "support/temp_dir.h"
 
@@ -296,6 +297,54 @@ TEST_F(RenderPictures, PicturesWithProfilesFollowTheShowsColourManagement) {
   compare(read(dir / "m.png"), funky, mean, largest);
   EXPECT_LT(mean, 2.5);
   EXPECT_LE(largest, 24);
+}
+
+// Pixels of an 800 x 400 frame that a turned edge covers in part (neither
+// background nor picture).
+int PartlyCovered(const TPixels& f) {
+  int n = 0;
+  for (const TRgb& p : f.px) n += p.g > 10 && p.g < 245;
+  return n;
+}
+
+// How many pixels of two frames ImageMagick finds more than 1 % apart.
+int PixelsApart(const std::string& a, const std::string& b) {
+  const std::string compare = test::FindProgram("compare");
+  EXPECT_FALSE(compare.empty()) << "ImageMagick's compare is not installed";
+  const test::TCommandResult r =
+      test::RunCommand({compare, "-metric", "AE", "-fuzz", "1%", a, b, "null:"});
+  EXPECT_TRUE(r.status == 0 || r.status == 1) << r.err;
+  return std::atoi(r.err.c_str());
+}
+
+TEST_F(RenderPictures, TurnedPicturesHaveSmoothEdgesOnEveryPath) {
+  // A white picture turned by 30 degrees: plain, through a colour filter
+  // that keeps white, and as a JPEG with a profile converted by colour
+  // management. The edges must match the plain picture's.
+  TPixels white;
+  white.width = 300, white.height = 150;
+  white.px.assign(size_t(white.width) * white.height, TRgb{255, 255, 255});
+  dir.Write("s/white.bmp", test::WriteBmp(white, {}));
+  const std::string ppm = dir.Write("white.ppm", test::WritePpm(white));
+  test::RunTool({"cjpeg", "-quality", "100", "-icc",
+                 "/usr/share/color/icc/compatibleWithAdobeRGB1998.icc", "-outfile",
+                 dir / "s/white.jpg", ppm});
+  auto render = [&](const std::string& name, const std::string& main, const std::string& out,
+                    const std::string& keys, const std::string& filters = "") {
+    std::string show = Show(Picture(name, keys, "Angle=30\n" + filters));
+    show.replace(show.find("[Main]\n"), 7, "[Main]\n" + main);
+    dir.Write("s/Project.lum", show);
+    const test::TCommandResult r = Lumshow(
+        {"render", dir / "s/Project.lum", "--time", "0", "--size", "800x400", "-o", dir / out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return test::ReadPicture(dir / out);
+  };
+  EXPECT_GT(PartlyCovered(render("white.bmp", "", "plain.png", "")), 600);
+  EXPECT_EQ(PartlyCovered(render("white.bmp", "", "hard.png", "Antialiased=0\n")), 0);
+  render("white.bmp", "", "filtered.png", "", "object HSL:Filter\nHue=120\nend\n");
+  EXPECT_EQ(PixelsApart(dir / "plain.png", dir / "filtered.png"), 0);
+  render("white.jpg", "ColorManagement=sRGB\n", "managed.png", "");
+  EXPECT_EQ(PixelsApart(dir / "plain.png", dir / "managed.png"), 0);
 }
 
 TEST_F(RenderPictures, HostileKeysAreBounded) {

@@ -112,22 +112,16 @@ TEST(LumviewerProgram, APasswordPromptGuardsAProtectedShow) {
   json s = WaitFor(right, [](const json& s) { return s["active"] == true; });
   EXPECT_TRUE(s["dialog"].is_null());
   EXPECT_EQ(right.Stop(), 0);
-  // A wrong one and a cancel: nothing plays and the player ends.
-  for (const char* answer : {"open sesame", ""}) {
-    TPlayer wrong(dir.Path(), show);
-    START(wrong);
-    Dialog(wrong);
-    if (*answer) {
-      wrong.Request({{"command", "type"}, {"text", answer}});
-      Key(wrong, "Return");
-    } else {
-      Key(wrong, "Escape");
-    }
-    for (int i = 0; i < 100 && wrong.Running(); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(wrong.Running()) << answer;
-    EXPECT_EQ(wrong.Stop(), 0) << answer;
-  }
+  // A cancel: nothing plays and the player ends (a wrong password has a
+  // test of its own with the start-up failures).
+  TPlayer cancel(dir.Path(), show);
+  START(cancel);
+  Dialog(cancel);
+  Key(cancel, "Escape");
+  for (int i = 0; i < 100 && cancel.Running(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(cancel.Running());
+  EXPECT_EQ(cancel.Stop(), 1);
 }
 
 // A folder of programs standing in for the real ones (test::WriteRecorder).

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <future>
 #include <thread>
 #include <vector>
@@ -14,6 +15,8 @@
 #include "audio/output/wave_out_device.h"
 #include "audio/sdl_audio_drivers.h"
 #include "audio/synthetic_source.h"
+#include "support/environment.h"
+#include "support/run_command.h"
 #include "support/temp_dir.h"
 
 namespace lum {
@@ -304,6 +307,55 @@ TEST_F(ChannelTest, ASourceThatEndsReleasesItsInstance) {
   for (int i = 0; i < 10; ++i) Pump(backend, 4410);
   ASSERT_TRUE(WaitFor([&] { return c->InstanceCount() == 0; }));
   EXPECT_FALSE(c->IsPlaying());
+  player->DestroyChannel(c);
+}
+
+// The sox program (install-deps installs it).
+std::string Sox() {
+  const std::string sox = test::FindProgram("sox");
+  EXPECT_FALSE(sox.empty()) << "sox is not installed";
+  return sox;
+}
+
+// sox's RMS level in dB of 44100 Hz stereo samples, after its effects.
+double SoxRmsDb(const std::vector<int16_t>& samples, std::vector<std::string> effects) {
+  test::TTempDir dir;
+  const std::string raw = dir / "out.raw";
+  {
+    std::ofstream f(raw, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(samples.data()), std::streamsize(samples.size() * 2));
+  }
+  std::vector<std::string> argv = {Sox(), "-t", "raw", "-r", "44100", "-e", "signed",
+                                   "-b",  "16", "-c",  "2",  raw,     "-n"};
+  argv.insert(argv.end(), effects.begin(), effects.end());
+  argv.push_back("stats");
+  const test::TCommandResult r = test::RunCommand(argv);
+  EXPECT_EQ(r.status, 0) << r.err;
+  const size_t at = r.err.find("RMS lev dB");
+  return at == std::string::npos ? 0 : std::atof(r.err.c_str() + at + 10);
+}
+
+TEST_F(ChannelTest, SoundsAtOtherRatesAreResampledAsMusicIs) {
+  // A 1 kHz tone at 22050 Hz: stepping to the nearest sample mirrors it
+  // round 21 kHz about 23 dB down; resampled, all but the tone stays below
+  // -60 dB (sox's band-reject filter around 1 kHz measures the rest).
+  test::TTempDir dir;
+  const std::string wav = dir / "tone.wav";
+  const test::TCommandResult made =
+      test::RunCommand({Sox(), "-n", "-r", "22050", "-c", "1", "-b", "16", wav, "synth", "3",
+                        "sine", "1000", "vol", "0.5"});
+  ASSERT_EQ(made.status, 0) << made.err;
+  auto c = player->CreateChannel(wav, -1);
+  ASSERT_TRUE(c);
+  EXPECT_EQ(c->Length(), 3000);
+  c->Play(10);
+  WaitHeard(*c);
+  const std::vector<int16_t> out = Pump(backend, 44100);
+  const double tone = SoxRmsDb(out, {"trim", "0.2", "0.6"});
+  const double rest =
+      SoxRmsDb(out, {"sinc", "-a", "120", "-t", "100", "1200-800", "trim", "0.2", "0.6"});
+  EXPECT_NEAR(tone, -9.03, 0.1);  // half scale, as made
+  EXPECT_LT(rest - tone, -60);
   player->DestroyChannel(c);
 }
 

@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <fstream>
 #include <mutex>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "container/file_accessor.h"
 #include "engine/lum_engine.h"
+#include "engine/show_viewer.h"
 #include "foundation/clock.h"
 #include "foundation/log.h"
 #include "render/gl/3d_engine_gl.h"
@@ -180,6 +184,69 @@ TEST_F(PlayerWindow, StormsOfSeeksAndPausesEndInTheLastRequest) {
   EXPECT_TRUE(s.paused);
   EXPECT_EQ(form_->Viewer().Position(), 2500);
   EXPECT_EQ(stale, 0);
+}
+
+// A file source whose files wait until released: a slide that needs one
+// cannot be prepared meanwhile.
+class THeldFiles : public TFileSource {
+ public:
+  std::unique_ptr<TStream> Open(std::string_view) override {
+    std::unique_lock l(m_);
+    cv_.wait(l, [&] { return released_; });
+    return nullptr;
+  }
+  void Release() {
+    {
+      std::lock_guard l(m_);
+      released_ = true;
+    }
+    cv_.notify_all();
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool released_ = false;
+};
+
+TEST_F(PlayerWindow, AWindowThatChangesBeforeTheSlidesAreReadyGetsAFrameWithoutThem) {
+  auto held = MakeRef<THeldFiles>();
+  // Released however the test ends, before the player goes.
+  struct TRelease {
+    THeldFiles& files;
+    ~TRelease() { files.Release(); }
+  };
+  TIniFile doc;
+  doc.LoadText(test::SlideShowText(
+      2, 1000, 0, true, 0,
+      "object P:Image\nGUID={1}\nImageName=held.bmp\nobject K:KeyPoint\nTime=0\nend\nend\n"));
+  TRef<T3DEngine> renderer = CreateRenderEngine();
+  TWindowOptions wo;
+  wo.mode = TWindowMode::Borderless;
+  wo.width = 320;
+  wo.height = 240;
+  TWindow window(wo);
+  TLumShowViewer viewer(window, {}, renderer);
+  TRelease release{*held};
+  // Inside the first slide, past what the blank slide before it covers.
+  viewer.OpenShow(MakeRef<TFileAccessor>(held, "/held/"), doc, 500);
+  viewer.SetPause(false);
+  auto frames = [&] { return viewer.Engine()->Status().emptyFrames; };
+  auto pumpUntil = [&](const std::function<bool()>& done) {
+    const int64_t end = MsSinceStart() + 8000;
+    while (MsSinceStart() < end && !done()) TWindowThread::Pump(5);
+    return done();
+  };
+  for (const int64_t settle = MsSinceStart() + 300; MsSinceStart() < settle;)
+    TWindowThread::Pump(5);
+  const int64_t before = frames();
+  // The window lost what it showed (an expose): it is drawn again at once,
+  // without the slides it is still waiting for.
+  viewer.Engine()->DrawController().RequestRefresh();
+  EXPECT_TRUE(pumpUntil([&] { return frames() > before; }));
+  EXPECT_FALSE(viewer.FirstFrameShown()) << "a frame without slides is not the show's first";
+  held->Release();
+  EXPECT_TRUE(pumpUntil([&] { return viewer.FirstFrameShown(); }));
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <zlib.h>
+
+#include <cstdio>
 
 #include "foundation/code_page.h"
 #include "foundation/memory_stream.h"
@@ -384,6 +387,119 @@ TEST(PictureMetadata, EveryTruncationIsHarmless) {
         ASSERT_EQ(*got, *want) << n;
       }
     for (auto& [ds, v] : m.iptc) ASSERT_EQ(v, full.iptc[ds]) << n;
+  }
+}
+
+// --- PNG chunks ----------------------------------------------------------------
+
+std::string Be32(uint32_t v) {
+  return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+std::string Chunk(std::string_view type, std::string_view data) {
+  uLong crc = crc32(0, reinterpret_cast<const Bytef*>(type.data()), 4);
+  crc = crc32(crc, reinterpret_cast<const Bytef*>(data.data()), uInt(data.size()));
+  return Be32(uint32_t(data.size())) + std::string(type) + std::string(data) + Be32(uint32_t(crc));
+}
+
+std::string Deflated(std::string_view text) {
+  uLongf n = compressBound(uLong(text.size()));
+  std::string out(n, '\0');
+  compress(reinterpret_cast<Bytef*>(out.data()), &n, reinterpret_cast<const Bytef*>(text.data()),
+           uLong(text.size()));
+  out.resize(n);
+  return out;
+}
+
+std::string Png(const std::string& chunks) {
+  return std::string("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", std::string(13, '\1')) + chunks +
+         Chunk("IDAT", "x") + Chunk("IEND", "");
+}
+
+std::string Time(int y, int mo, int d, int h, int mi, int s) {
+  return Chunk("tIME", std::string{char(y >> 8), char(y & 0xFF), char(mo), char(d), char(h),
+                                   char(mi), char(s)});
+}
+
+TEST(PngMetadata, TextChunksAndTimesStandInForExif) {
+  // Latin-1 tEXt, compressed zTXt, UTF-8 iTXt; the creation time in the
+  // form the PNG specification suggests, over the time of the last change.
+  const std::string texts =
+      Chunk("tEXt", std::string("Comment\0K\xf6ln", 12)) +
+      Chunk("zTXt", std::string("Description\0\0", 13) + Deflated("Harbour at dusk")) +
+      Chunk("iTXt", std::string("Creation Time\0\0\0de\0Erstellt\0", 28) +
+                        "Sat, 04 Jul 2015 18:22:05 GMT") +
+      Time(2020, 1, 2, 3, 4, 5);
+  TPictureMetadata m = ReadPictureMetadata(Png(texts));
+  EXPECT_FALSE(m.exif.found);
+  EXPECT_EQ(m.exif.userComment, "K\u00f6ln");
+  EXPECT_EQ(m.exif.imageDescription, "Harbour at dusk");
+  EXPECT_EQ(m.exif.dateTime, "2015:07:04 18:22:05");
+  // Without a creation time, the last change; ISO 8601 and EXIF's own form.
+  EXPECT_EQ(ReadPictureMetadata(Png(Time(2020, 1, 2, 3, 4, 5))).exif.dateTime,
+            "2020:01:02 03:04:05");
+  for (const char* iso : {"2014-01-02T03:04:05+01:00", "2014:01:02 03:04:05"})
+    EXPECT_EQ(ReadPictureMetadata(Png(Chunk("tEXt", std::string("Creation Time\0", 14) + iso)))
+                  .exif.dateTime,
+              "2014:01:02 03:04:05")
+        << iso;
+  // EXIF wins over the texts; a tool's raw IPTC profile gives IPTC.
+  TBytes t = Tiff(false);
+  t.U16(1).Entry(0x010E, 2, 4, 0x45584946).U32(0);  // "EXIF", held in the entry
+  const std::string iim = std::string("\x1c\x02\x5a\x00\x05", 5) + "Paris";
+  std::string hex;
+  for (unsigned char c : iim) {
+    char b[3];
+    std::snprintf(b, sizeof b, "%02x", c);
+    hex += b;
+  }
+  const std::string raw = "\nIPTC profile\n      " + std::to_string(iim.size()) + "\n" + hex + "\n";
+  m = ReadPictureMetadata(
+      Png(Chunk("eXIf", t.s) + texts +
+          Chunk("zTXt", std::string("Raw profile type iptc\0\0", 23) + Deflated(raw))));
+  EXPECT_TRUE(m.exif.found);
+  EXPECT_EQ(m.exif.imageDescription, "EXIF");
+  EXPECT_EQ(m.exif.userComment, "K\u00f6ln");  // EXIF has none
+  EXPECT_EQ(m.iptc[kIptcCity], "Paris");
+}
+
+TEST(PngMetadata, DamagedAndHostileChunksTellNothing) {
+  // A wrong checksum, an unknown time, a text of more than a megabyte once
+  // inflated, a chunk claiming 2 GB: none of them read, nothing held.
+  std::string bad = Chunk("tEXt", std::string("Comment\0Bad", 11));
+  bad[bad.size() - 1] ^= 1;
+  const std::string big =
+      Chunk("zTXt", std::string("Comment\0\0", 9) + Deflated(std::string((1 << 20) + 1, 'a')));
+  const std::string huge = Be32(0x7FFFFFF0) + "tEXt" + "Comment";
+  TPictureMetadata m =
+      ReadPictureMetadata(Png(bad + Chunk("tEXt", std::string("Creation Time\0yesterday", 23)) +
+                              Time(2020, 13, 2, 3, 4, 5) + big + huge));
+  EXPECT_TRUE(m.exif.userComment.empty()) << m.exif.userComment.size() << " bytes";
+  EXPECT_TRUE(m.exif.dateTime.empty()) << m.exif.dateTime;
+  EXPECT_FALSE(ReadPictureMetadata(std::string_view("\x89PNG\r\n\x1a", 7)).exif.found);
+}
+
+TEST(PngMetadata, ReadsWhatExiftoolWroteAndEveryTruncationIsHarmless) {
+  if (!HaveExiftool()) GTEST_SKIP() << "exiftool is not installed";
+  TTempDir dir;
+  const std::string path = dir / "tagged.png";
+  RunTool({"convert", "-size", "24x16", "xc:red", path});
+  RunTool({"exiftool", "-q", "-overwrite_original", "-EXIF:ImageDescription=Harbour at dusk",
+           "-EXIF:ModifyDate=2015:07:04 18:22:05", "-EXIF:UserComment=Taken from the pier",
+           "-IPTC:City=Saint-Malo", "-IPTC:By-line=Ann", path});
+  const std::string bytes = ReadFile(path);
+  const TPictureMetadata full = ReadPictureMetadata(bytes);
+  EXPECT_TRUE(full.exif.found);
+  EXPECT_EQ(full.exif.imageDescription, "Harbour at dusk");
+  EXPECT_EQ(full.exif.dateTime, "2015:07:04 18:22:05");
+  EXPECT_EQ(full.exif.userComment, "Taken from the pier");
+  EXPECT_EQ(full.iptc, (TIptcFacts{{kIptcCity, "Saint-Malo"}, {kIptcByline, "Ann"}}));
+  for (size_t n = 0; n <= bytes.size(); ++n) {
+    TPictureMetadata m = ReadPictureMetadata(std::string_view(bytes).substr(0, n));
+    for (auto [got, want] : {std::pair{&m.exif.imageDescription, &full.exif.imageDescription},
+                             std::pair{&m.exif.userComment, &full.exif.userComment}})
+      if (!got->empty()) ASSERT_EQ(*got, *want) << n;
+    for (auto& [ds, v] : m.iptc) ASSERT_EQ(v, full.iptc.at(ds)) << n;
   }
 }
 

@@ -493,7 +493,11 @@ TEST(SpecialPictures, SizedTextAndOtherNames) {
   EXPECT_NEAR((top + bottom) / 2.0, 60, 3);
   EXPECT_FALSE(ResolveSpecialPicture("TextWithSize:Arial:1:0:120:::::", {}));
   EXPECT_FALSE(ResolveSpecialPicture("TextWithSize:Arial:1:99999:120:::::", {}));
-  EXPECT_FALSE(ResolveSpecialPicture("EffectResource1, 10, 10", {}));
+  // An effect resource takes its size; the drawer shows the transition's slide there.
+  TRef<TImage> resource = ResolveSpecialPicture("EffectResource1, 10, 10", {});
+  ASSERT_TRUE(resource);
+  EXPECT_EQ(resource->Width(), 10);
+  EXPECT_EQ(GeneratedPictureName(*resource), kEffectResourcePictureName);
   EXPECT_FALSE(ResolveSpecialPicture("EffectResourcex, 10, 10", {}));
   // Texts come from the text pictures (installed fonts without a show).
   TRef<TImage> live = ResolveSpecialPicture("Text: Arial:1:0:0::1:1:0:\"x\"", {});

@@ -14,6 +14,7 @@
 #include "foundation/memory_stream.h"
 #include "imaging/image_fixtures.h"
 #include "model/lum_text.h"
+#include "model/shadow.h"
 #include "model/slide_producer.h"
 #include "project/lum_source.h"
 #include "show_fixture.h"
@@ -255,6 +256,19 @@ TEST_F(TextObjects, SizedByTheContainersHeight) {
   TLumObject& box = Find<TLumObject>(s, "Box");
   const auto bc = box.ScreenCorners();
   EXPECT_NEAR(ic[3].y - ic[0].y, bc[3].y - bc[0].y, 1e-6);
+}
+
+TEST_F(TextObjects, TheShadowsSoftnessFollowsTheFontSizeNotTheLineCount) {
+  // Three lines three times as high as one: the same letters.
+  TLumSlide& s = show.Slide(Object("One", "Text=Shadow\n", Scale(0, 20, 20)) +
+                            Object("Three", "Text=Shadow\\nShadow\\nShadow\n", Scale(0, 60, 60)));
+  TLumText& one = Find(s, "One");
+  TLumText& three = Find(s, "Three");
+  ASSERT_TRUE(one.TextStore() && three.TextStore());
+  for (TLumText* t : {&one, &three})
+    EXPECT_DOUBLE_EQ(t->ShadowBlurScale(), TextBlurScale(t->TextStore()->FontSize(), t->MipLevel()));
+  EXPECT_GT(three.Height(), 2.5 * one.Height());
+  EXPECT_NEAR(three.ShadowBlurScale() / one.ShadowBlurScale(), 1, 0.2);
 }
 
 TEST_F(TextObjects, AButtonsCaptionIsItsFirstChild) {

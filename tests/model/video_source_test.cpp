@@ -3,14 +3,21 @@
 // that keep the previous picture, and seeking storms that must never stall.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <random>
+#include <set>
+#include <sstream>
+#include <string>
 #include <thread>
 
 #include "foundation/memory_stream.h"
-#include "video/video_extractor.h"
 #include "model/video_time.h"
+#include "video/video_extractor.h"
 
 namespace lum {
 namespace {
@@ -92,10 +99,21 @@ TEST(VideoSource, AFrameThatFailsKeepsThePrevious) {
   ASSERT_TRUE(s);
   TVideoFrame f;
   ASSERT_TRUE(s->GetFrame(4, f));
-  // Past the end the decoder stops advancing: the last frame stays.
-  s->GetFrame(9, f);
-  EXPECT_EQ(f.index, 4);
+  // Past the end the decoder stops advancing: the last frame stands for the
+  // frame asked for, and for every later one without decoding again.
+  ASSERT_TRUE(s->GetFrame(9, f));
+  EXPECT_EQ(f.index, 9);
   EXPECT_EQ(LumaOf(f), 16 + 32);
+  const int64_t decodes = s->DecodeCount();
+  TVideoFrame later;
+  ASSERT_TRUE(s->GetFrame(12, later));
+  EXPECT_EQ(later.index, 12);
+  EXPECT_EQ(LumaOf(later), 16 + 32);
+  EXPECT_EQ(s->DecodeCount(), decodes);
+  // Frames before it are still decoded as themselves.
+  ASSERT_TRUE(s->GetFrame(2, f));
+  EXPECT_EQ(f.index, 2);
+  EXPECT_EQ(LumaOf(f), 16 + 16);
 }
 
 TEST(VideoExtractor, PreparedFramesAreExact) {
@@ -196,6 +214,59 @@ TEST(VideoExtractor, SeekingStormsNeverStall) {
   ASSERT_TRUE(f);
   EXPECT_TRUE(exact);
   x->Give(std::move(f));
+}
+
+// Thread ids of this process.
+std::set<int> Threads() {
+  std::set<int> ids;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/task"))
+    ids.insert(std::stoi(e.path().filename().string()));
+  return ids;
+}
+
+// A thread's nice value, from its stat line (field 19); 100 when it is gone.
+int NiceOf(int tid) {
+  std::ifstream f("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string line;
+  if (!std::getline(f, line) || line.rfind(')') == std::string::npos) return 100;
+  std::istringstream rest(line.substr(line.rfind(')') + 2));
+  std::string field;
+  for (int i = 3; i <= 19 && rest >> field; ++i) {
+  }
+  return std::stoi(field);
+}
+
+// Whether a thread here may lower its nice value again after raising it.
+bool ThreadsMayStepBack() {
+  bool back = false;
+  std::thread([&] {
+    const int nice = getpriority(PRIO_PROCESS, 0);
+    back = setpriority(PRIO_PROCESS, 0, nice + 1) == 0 && setpriority(PRIO_PROCESS, 0, nice) == 0;
+  }).join();
+  return back;
+}
+
+TEST(VideoExtractor, WorkerRunsOneStepBelowNormalUntilItsFirstFrame) {
+  const int normal = getpriority(PRIO_PROCESS, 0);
+  const bool stepped = normal < 19 && ThreadsMayStepBack();
+  const std::set<int> before = Threads();
+  auto x = MakeRef<TLumVideoExtractor>(Clip("FAKECLIP 32 32 25 1 250 0"));
+  int worker = -1;
+  for (int i = 0; i < 500 && worker < 0; ++i) {
+    for (int id : Threads())
+      if (!before.contains(id)) worker = id;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ASSERT_GT(worker, 0);
+  // Lowered as it starts (where the system would let it step back up).
+  const int want = stepped ? normal + 1 : normal;
+  for (int i = 0; i < 500 && NiceOf(worker) != want; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  EXPECT_EQ(NiceOf(worker), want);
+  ASSERT_TRUE(x->Prepare(400, true));
+  for (int i = 0; i < 500 && NiceOf(worker) != normal; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  EXPECT_EQ(NiceOf(worker), normal);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -13,10 +14,14 @@
 #include "fake_back_end.h"
 #include "gl_fixture.h"
 #include "imaging/bitmap.h"
+#include "model/lum_image.h"
+#include "model/show_fixture.h"
 #include "render/3d_drawer.h"
 #include "render/3d_yuv.h"
 #include "render/color_grade_texture.h"
 #include "render/gl/3d_engine_gl.h"
+#include "render/slide_drawer.h"
+#include "support/live_font.h"
 #include "toolkit/window.h"
 
 namespace lum {
@@ -377,6 +382,74 @@ TEST_F(Drawer, BlendedGradesDrawWithOneLookUpAndTint) {
   ExpectRgb(At(*frame, 32, 32), {0, 255, 255}, 2, "tinted");
   // Nothing to grade: nothing drawn here.
   EXPECT_FALSE(DrawGradedPicture(*drawer, &key, kFull, *white, {0, 0, 1, 1}, 1, {}));
+}
+
+TEST(SlideDrawerWithoutShaders, AGradedTextKeepsItsColour) {
+  // A red text graded by a filter on a device that can make no shaders: it
+  // is drawn ungraded in its red (a premultiplied white picture tinted by
+  // the vertex colour), not as the white picture laid out for the grade.
+  REQUIRE_LIBERATION_SANS();
+  test::TModelShow show(200, 100);
+  TLumSlide& slide = show.Slide(
+      "object T:Text\nGUID={1}\nText=HH\nTextColor=255,0,0\nFontName=Arial\nShadowEnable=0\n" +
+      test::Key(0, "ScaleX=50\nScaleY=50\nobject Invert:Filter\nend\n") + "end\n");
+  TLumImage* text = nullptr;
+  for (TLumObject* o : slide.AllObjects())
+    if (o->Name() == "T") text = dynamic_cast<TLumImage*>(o);
+  ASSERT_TRUE(text && text->Picture());
+  auto engine = MakeRef<test::TFakeEngine>();
+  engine->refuseShaders = true;
+  auto device = MakeRef<TDrawDevice>();
+  device->SetHandle(reinterpret_cast<void*>(1));
+  device->SetGeometry({0, 0, 200, 100}, 0, 0, false);
+  T3DDrawer drawer{TRef<T3DEngine>(engine)};
+  drawer.Attach(device.Get());
+  TSlideDrawer slides(drawer);
+  TItem item([&](T3DDrawer&) { slides.DrawImage(*text); });
+  ASSERT_TRUE(drawer.DrawItem(item));
+  const test::TFakeRenderer& r = *engine->last;
+  ASSERT_EQ(r.draws.size(), 1u);
+  EXPECT_EQ(r.draws[0].flags, uint32_t(dfTexture | dfVertexColor | dfVertexAlpha));
+  const test::TFakeVertexList* list = nullptr;
+  for (const auto& o : r.objects)
+    if (auto* l = dynamic_cast<const test::TFakeVertexList*>(o.Get())) list = l;
+  ASSERT_TRUE(list && list->bytes.size() >= 16);
+  uint32_t color = 0;
+  std::memcpy(&color, list->bytes.data() + 12, 4);
+  EXPECT_EQ(color, 0xFFFF0000u);
+}
+
+TEST_F(Drawer, PointsProjectWhereTheCameraDrawsThem) {
+  // A view twice the target's size seen from an offset of (8, 4): the offset
+  // and the scale are in the camera's transforms, so a projected point is
+  // the target pixel a vertex there is drawn at, and unprojects back.
+  const float corners[4][3] = {
+      {-0.5f, 0.5f, 0}, {-0.25f, 0.5f, 0}, {-0.25f, 0.25f, 0}, {-0.5f, 0.25f, 0}};
+  float px[4], py[4], back[3];
+  auto frame = Frame([&](T3DDrawer& d) {
+    T3DScreen& s = d.Screen();
+    s.SetCamera(128, 128, kSize, kSize, 8, 4);
+    TVertex v[4];
+    for (int i = 0; i < 4; ++i) {
+      v[i].x = corners[i][0], v[i].y = corners[i][1], v[i].z = 0, v[i].color = 0xFFFFFFFF;
+      s.Project(corners[i], px[i], py[i]);
+    }
+    s.Batch().Begin({});
+    s.Batch().AddQuad(v[0], v[1], v[2], v[3]);
+    s.Batch().Flush();
+    s.Unproject(px[2], py[2], 0, back);
+  });
+  // One world unit is 64 view pixels (a scale of 1/2), less the offset.
+  EXPECT_NEAR(px[0], (1 - 0.5) * 64 - 8, 1e-3);
+  EXPECT_NEAR(py[0], (1 - 0.5) * 64 - 4, 1e-3);
+  EXPECT_NEAR(px[2] - px[0], 16, 1e-3);
+  ExpectRgb(At(*frame, int(px[0]) + 1, int(py[0]) + 1), {255, 255, 255}, 0, "inside");
+  ExpectRgb(At(*frame, int(px[2]) - 2, int(py[2]) - 2), {255, 255, 255}, 0, "inside");
+  ExpectRgb(At(*frame, int(px[0]) - 2, int(py[0]) + 4), {0, 0, 0}, 0, "left of it");
+  ExpectRgb(At(*frame, int(px[2]) + 1, int(py[2]) - 4), {0, 0, 0}, 0, "right of it");
+  ExpectRgb(At(*frame, int(px[0]) + 4, int(py[0]) - 2), {0, 0, 0}, 0, "above it");
+  EXPECT_NEAR(back[0], corners[2][0], 1e-4);
+  EXPECT_NEAR(back[1], corners[2][1], 1e-4);
 }
 
 TEST(GradeCells, BlendByteWiseAndRefuseDifferentSizes) {

@@ -226,6 +226,7 @@ class TFakeRenderer : public T3DRenderer {
   void SetCullMode(TCullMode) override {}
   void TexelOffset(float& x, float& y) const override { x = y = texelOffset; }
   TRef<T3DShader> CreateShader(std::string_view, int) override {
+    if (refuseShaders) return {};
     auto s = MakeRef<TFakeShader>();
     objects.emplace_back(s.Get());
     ++shadersCreated;
@@ -239,6 +240,7 @@ class TFakeRenderer : public T3DRenderer {
   TRef<T3DSurface> target;
   TRect viewport;
   int failedTargets = 0, listsCreated = 0, shadersCreated = 0;
+  bool refuseShaders = false;  // a device that can make none
 };
 
 class TFakeEngine : public T3DEngine {
@@ -247,6 +249,7 @@ class TFakeEngine : public T3DEngine {
   bool hasMode = true;
   float texelOffset = 0;
   int managedLimit = 1 << 30;
+  bool refuseShaders = false;
   int renderersCreated = 0;
   TFakeRenderer* last = nullptr;
 
@@ -262,6 +265,7 @@ class TFakeEngine : public T3DEngine {
     auto r = MakeRef<TFakeRenderer>(d);
     r->texelOffset = texelOffset;
     r->managedLimit = managedLimit;
+    r->refuseShaders = refuseShaders;
     last = r.Get();
     ++renderersCreated;
     return r;

@@ -8,11 +8,13 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <functional>
 
 #include "render/3d_drawer.h"
 #include "render/gl/3d_engine_gl.h"
+#include "render/gl/gl_debug.h"
 #include "toolkit/window.h"
 
 namespace lum::test {
@@ -78,6 +80,31 @@ class THeadlessGL : public ::testing::Test {
 
   std::unique_ptr<TWindow> window;
   TRef<TWindowDrawDevice> device;
+};
+
+// While it lives, OpenGL failures the driver reports (or polling finds) are
+// collected here instead of failing the test: for tests that provoke them on
+// purpose. The process count is set back when it ends.
+class TCaughtGLFailures {
+ public:
+  TCaughtGLFailures()
+      : before_(GLFailureCount()),
+        previous_(SetGLFailureHandler([this](const std::string& t) { texts.push_back(t); })) {}
+  ~TCaughtGLFailures() {
+    SetGLFailureHandler(previous_);
+    ResetGLFailures(before_);
+  }
+  TCaughtGLFailures(const TCaughtGLFailures&) = delete;
+  TCaughtGLFailures& operator=(const TCaughtGLFailures&) = delete;
+
+  // Failures counted since it began.
+  int64_t Count() const { return GLFailureCount() - before_; }
+
+  std::vector<std::string> texts;
+
+ private:
+  int64_t before_;
+  TGLFailureHandler previous_;
 };
 
 }  // namespace lum::test

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <thread>
 #include <tuple>
 
@@ -13,6 +14,7 @@
 #include "gl_fixture.h"
 #include "render/3d_screen.h"
 #include "render/gl/3d_engine_gl.h"
+#include "render/gl/gl_debug.h"
 #include "toolkit/window.h"
 
 namespace lum {
@@ -366,8 +368,10 @@ TEST_F(GLRender, ShaderConstantsAreRegisters) {
     EXPECT_EQ(Renderer()->LastResult(), rrInvalidCall);
     EXPECT_TRUE(log.Has("Dx Error = 1"));
   }
-  // A shader that does not compile is refused with a logged reason.
+  // A shader that does not compile is refused with a logged reason (and,
+  // with a debug context, reported by the driver's compiler as an error).
   TLogCapture log;
+  test::TCaughtGLFailures driverSays;
   TShader broken(screen.get(), "this is not a shader");
   EXPECT_FALSE(broken.HasBackEnd());
   EXPECT_TRUE(log.Has("Dx Error = 1"));
@@ -542,6 +546,105 @@ TEST_F(GLRender, RenderersAskedForOffTheWindowThreadArePendingUntilItRuns) {
   EXPECT_EQ(r->State(), TRendererState::CreationPending);
   TWindowThread::Pump(0);
   EXPECT_EQ(r->State(), TRendererState::Ready);
+}
+
+// Deliberately wrong calls and messages of every kind, made in the
+// renderer's context with a debug context or without one, caught in a
+// handler of the test's own instead of failing it.
+class GLDebug : public GLRender {
+ protected:
+  void Reopen(bool debug) {
+    SetGLDebugRequested(debug);
+    screen.reset();
+    CloseWindow();
+    OpenWindow(16);
+    screen = std::make_unique<T3DScreen>(TRef<T3DEngine>(engine));
+    screen->Attach(device.Get());
+    ASSERT_TRUE(screen->BeginScene());
+    catcher_.emplace();
+  }
+  void TearDown() override {
+    catcher_.reset();
+    SetGLDebugRequested(wasRequested_);
+    GLRender::TearDown();
+  }
+  // Binds a 2-D texture to the 3-D target: GL_INVALID_OPERATION.
+  void BindToWrongTarget(T3DTextureGL* t) {
+    std::lock_guard lock(DeviceLock());
+    ASSERT_TRUE(Renderer()->MakeCurrent());
+    glBindTexture(GL_TEXTURE_3D, t->Name());
+  }
+  int64_t Failures() const { return catcher_->Count(); }
+  std::vector<std::string>& Caught() { return catcher_->texts; }
+
+  bool wasRequested_ = GLDebugRequested();
+  std::optional<test::TCaughtGLFailures> catcher_;
+};
+
+TEST_F(GLDebug, TheCallbackCatchesATextureBoundToTheWrongTargetInsideTheCall) {
+  Reopen(true);
+  TRGBATexture tex(screen.get(), 1, 1);
+  auto* back = static_cast<T3DTextureGL*>(tex.BackEnd());
+  ASSERT_NE(back, nullptr);
+  ASSERT_TRUE(engine->Caps().khrDebug);
+  TLogCapture log;
+  BindToWrongTarget(back);
+  ASSERT_EQ(Caught().size(), 1u);  // before the call returned
+  EXPECT_NE(Caught()[0].find("source API, type error, severity high"), std::string::npos)
+      << Caught()[0];
+  EXPECT_NE(Caught()[0].find("glBindTexture"), std::string::npos) << Caught()[0];
+  EXPECT_EQ(Failures(), 1);
+  EXPECT_TRUE(log.Has("OpenGL error: source API, type error"));
+  // The call's result is still mapped: the renderer's next check fails it.
+  EXPECT_FALSE(Renderer()->Check());
+  EXPECT_EQ(Renderer()->LastResult(), rrInvalidCall);
+  EXPECT_EQ(Failures(), 1);  // reported once, by the driver
+}
+
+TEST_F(GLDebug, ErrorsAndHighSeverityFailOtherMessagesAreLogged) {
+  Reopen(true);
+  struct TCase {
+    GLenum type, severity;
+    bool failure;
+    const char* logged;
+  };
+  const TCase cases[] = {
+      {GL_DEBUG_TYPE_MARKER, GL_DEBUG_SEVERITY_NOTIFICATION, false,
+       "OpenGL message: source application, type marker, severity notification, id 7: m"},
+      {GL_DEBUG_TYPE_PERFORMANCE, GL_DEBUG_SEVERITY_MEDIUM, false,
+       "OpenGL message: source application, type performance, severity medium"},
+      {GL_DEBUG_TYPE_PORTABILITY, GL_DEBUG_SEVERITY_HIGH, true,
+       "OpenGL error: source application, type portability, severity high"},
+      {GL_DEBUG_TYPE_ERROR, GL_DEBUG_SEVERITY_LOW, true,
+       "OpenGL error: source application, type error, severity low"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.logged);
+    TLogCapture log;
+    Caught().clear();
+    const int64_t failures = Failures();
+    {
+      std::lock_guard lock(DeviceLock());
+      ASSERT_TRUE(Renderer()->MakeCurrent());
+      glDebugMessageInsert(GL_DEBUG_SOURCE_APPLICATION, c.type, 7, c.severity, -1, "m");
+    }
+    EXPECT_TRUE(log.Has(c.logged));
+    EXPECT_EQ(Caught().size(), c.failure ? 1u : 0u);
+    EXPECT_EQ(Failures() - failures, c.failure ? 1 : 0);
+  }
+}
+
+TEST_F(GLDebug, WithoutADebugContextPolledErrorsAreReported) {
+  Reopen(false);
+  TRGBATexture tex(screen.get(), 1, 1);
+  auto* back = static_cast<T3DTextureGL*>(tex.BackEnd());
+  ASSERT_NE(back, nullptr);
+  BindToWrongTarget(back);
+  EXPECT_TRUE(Caught().empty());  // nobody told us yet
+  EXPECT_FALSE(Renderer()->Check());
+  ASSERT_EQ(Caught().size(), 1u);
+  EXPECT_EQ(Caught()[0], "glGetError GL_INVALID_OPERATION");
+  EXPECT_EQ(Failures(), 1);
 }
 
 // The same drawing into the window's own surface, whose rows run bottom up.

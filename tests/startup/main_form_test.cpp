@@ -195,10 +195,13 @@ TEST_F(MainForm, APasswordGuardsTheShow) {
   const std::string open = PackedShow(dir_, "o.lumshow", 2);
   Form();
   ASSERT_TRUE(Open(open));
+  // A wrong password is told; a cancelled or failed prompt is the user's answer.
   for (const char* answer : {"wrong", "Secret", "cancel", "throw"}) {
     password_ = answer;
     EXPECT_FALSE(Open(guarded)) << answer;
-    EXPECT_EQ(message_, "") << answer;
+    const bool told = answer[0] != 'c' && answer[0] != 't';
+    EXPECT_EQ(message_, told ? "Wrong password:\r\"" + guarded + "\"" : "") << answer;
+    EXPECT_EQ(form_->LastOpenOutcome(), told ? TOpenOutcome::Failed : TOpenOutcome::Cancelled);
     EXPECT_EQ(Show(), open) << answer;
   }
   password_ = "secret";
@@ -218,6 +221,7 @@ TEST_F(MainForm, AScreenSaverRunsOnlyWhenAskedAndAlone) {
   Form(o);
   EXPECT_FALSE(Open(saver));
   EXPECT_EQ(message_, "");
+  EXPECT_EQ(form_->LastOpenOutcome(), TOpenOutcome::Declined);
   o.screenSaverRun = true;
   o.otherCopyRunning = true;
   Form(o);
@@ -364,6 +368,70 @@ TEST_F(MainForm, StartUpModeEndsWithEnterAndDialogsHoldInputAndClosing) {
   form_->Key(vk::kReturn, 0, true);
   EXPECT_TRUE(form_->Closed());
   EXPECT_EQ(form_->ExitCode(), 1);
+}
+
+TEST_F(MainForm, TheWindowAppearsWithTheFirstFrameInItsPlace) {
+  const std::string a = PackedShow(dir_, "a.lumshow", 2);
+  Form();
+  TWindow& w = form_->Window();
+  EXPECT_FALSE(w.Shown());
+  ASSERT_TRUE(Open(a));
+  const int64_t end = MsSinceStart() + 5000;
+  while (!w.Shown() && MsSinceStart() < end) TWindowThread::Pump(5);
+  ASSERT_TRUE(w.Shown());
+  // Shown for its first frame, at the show's size, not a default one.
+  EXPECT_TRUE(form_->Viewer().FirstFrameShown());
+  EXPECT_EQ(w.ClientRect(), (TScreenRect{0, 0, 320, 240}));
+}
+
+TEST_F(MainForm, WheelFractionsAddUpToWholeNotches) {
+  const std::string a = PackedShow(dir_, "a.lumshow", 80);
+  Form();
+  ASSERT_TRUE(Open(a));
+  form_->SetPause(true);
+  auto wheel = [&](float notches, int times) {
+    SDL_Event e{};
+    e.type = SDL_MOUSEWHEEL;
+    e.wheel.windowID = form_->Window().Id();
+    e.wheel.preciseY = notches;
+    for (int i = 0; i < times; ++i) form_->Window().HandleEvent(e);
+    return form_->Viewer().Position();
+  };
+  // Towards the user is forward, 700 ms a notch.
+  EXPECT_EQ(wheel(-0.01f, 10000), 70000);
+  EXPECT_EQ(wheel(0.01f, 5050), 35000);  // half a notch is kept ...
+  EXPECT_EQ(wheel(0.005f, 100), 34300);  // ... and makes one with another half
+  // With Ctrl a notch towards the user is the next slide.
+  SDL_SetModState(KMOD_LCTRL);
+  EXPECT_EQ(wheel(-0.5f, 2), 35001);
+  SDL_SetModState(KMOD_NONE);
+}
+
+TEST_F(MainForm, AFolderModeShowCanBeReturnedToAndReopened) {
+  const std::string project = dir_.Write(
+      "folder/Project.lum", test::SlideShowText(4, 1000, 0, false, -1, "", "LumVersion=5.6\n"));
+  const std::string b = PackedShow(dir_, "b.lumshow", 2);
+  TPlayerOptions o;
+  o.folderMode = true;
+  o.show = project;
+  Form(o);
+  std::string message;
+  ASSERT_TRUE(form_->OpenShow(project, 3, {}, message, true)) << message;
+  ASSERT_EQ(SlideShown(2), 2);
+  form_->Execute(Action(kActionRunPresentationAndReturn, b));
+  EXPECT_EQ(Show(), b);
+  // Leaving the other show comes back to the project, where it was left.
+  form_->Execute(Action(kActionExit));
+  EXPECT_FALSE(form_->Closed());
+  EXPECT_EQ(Show(), project);
+  EXPECT_EQ(SlideShown(2), 2);
+  // An action naming the project opens it as a project.
+  form_->Execute(Action(kActionRunPresentation, b));
+  EXPECT_EQ(Show(), b);
+  form_->Execute(Action(kActionRunPresentation, project + " -slide 2"));
+  EXPECT_EQ(Show(), project);
+  EXPECT_EQ(SlideShown(1), 1);
+  EXPECT_TRUE(form_->Status().messages.empty()) << form_->Status().messages[0];
 }
 
 }  // namespace

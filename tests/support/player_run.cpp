@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
@@ -37,6 +38,15 @@ std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra
   }
   out.insert(out.end(), extra.begin(), extra.end());
   return out;
+}
+
+// The player logs each OpenGL error (and high-severity message) its driver
+// reported; any of them fails the test that ran it.
+void FailOnGLErrors(const std::string& log) {
+  const size_t at = log.find("OpenGL error: ");
+  if (at == std::string::npos) return;
+  const size_t end = log.find('\n', at);
+  ADD_FAILURE() << "the player reported " << log.substr(at, end == std::string::npos ? end : end - at);
 }
 
 }  // namespace
@@ -155,6 +165,7 @@ bool TPlayer::Running() {
   if (r == 0) return true;
   if (r == pid_) exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   pid_ = -1;
+  FailOnGLErrors(Log());
   return false;
 }
 
@@ -176,12 +187,14 @@ int TPlayer::Stop() {
       waitpid(pid_, &status, 0);
       pid_ = -1;
       client_.Close();
+      FailOnGLErrors(Log());
       return exitStatus_ = -1;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   pid_ = -1;
   client_.Close();
+  FailOnGLErrors(Log());
   return exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

@@ -61,6 +61,8 @@ TCommandResult RunCommand(const std::vector<std::string>& argv, const std::strin
   wait4(pid, &status, 0, &usage);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   r.peakRssKb = usage.ru_maxrss;
+  r.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                 double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   return r;
 }
 

@@ -10,6 +10,7 @@ struct TCommandResult {
   std::string out;
   std::string err;
   long peakRssKb = 0;  // the most resident memory the program had
+  double cpuSeconds = 0;  // user and system time it took, all its threads
 };
 
 TCommandResult RunCommand(const std::vector<std::string>& argv, const std::string& input = {});

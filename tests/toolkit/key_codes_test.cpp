@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <thread>
 
 #include "toolkit/key_codes.h"
@@ -56,10 +57,22 @@ TEST(KeyCodes, ModifierBits) {
   EXPECT_EQ(kModWin | kModShift | kModAlt | kModCtrl, 15u);
 }
 
-TEST(KeyCodes, WheelNotchesAre120) {
-  EXPECT_EQ(WheelDelta120(1), 120);
-  EXPECT_EQ(WheelDelta120(-2), -240);
-  EXPECT_EQ(WheelDelta120(0.5f), 60);
+TEST(KeyCodes, WheelFractionsAddUpToExactlyTheirWholeNotches) {
+  for (const float step : {0.01f, -0.01f}) {
+    TWheelAccumulator wheel;
+    int notches = 0;
+    for (int i = 0; i < 10000; ++i) notches += wheel.Add(step);
+    EXPECT_EQ(notches, step > 0 ? 100 : -100);
+    EXPECT_EQ(wheel.Remainder(), 0);
+  }
+  TWheelAccumulator wheel;
+  EXPECT_EQ(wheel.Add(2.75), 2);
+  EXPECT_EQ(wheel.Add(-0.5), 0);  // turning back spends the fraction first
+  EXPECT_DOUBLE_EQ(wheel.Remainder(), 0.25);
+  EXPECT_EQ(wheel.Add(-1.5), -1);
+  EXPECT_DOUBLE_EQ(wheel.Remainder(), -0.25);
+  for (const double broken : {std::nan(""), 1e300, -1e300}) EXPECT_EQ(wheel.Add(broken), 0);
+  EXPECT_DOUBLE_EQ(wheel.Remainder(), -0.25);
 }
 
 class WindowEvents : public ::testing::Test {
@@ -124,6 +137,13 @@ TEST_F(WindowEvents, InputReachesTheListenerTranslated) {
   w.wheel.preciseY = -1;
   EXPECT_TRUE(window->HandleEvent(w));
   EXPECT_EQ(wheel, -120);
+  // A touchpad's quarter notches reach the listener as whole ones.
+  w.wheel.y = 0;
+  w.wheel.preciseY = 0.25f;
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(window->HandleEvent(w));
+  EXPECT_EQ(wheel, -120);
+  EXPECT_TRUE(window->HandleEvent(w));
+  EXPECT_EQ(wheel, 0);
 
   // Events of another window are not ours.
   e.key.windowID = window->Id() + 100;

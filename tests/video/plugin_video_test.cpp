@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "video/video_fixtures.h"
@@ -203,6 +205,40 @@ TEST(PluginGif, AnimatedGifFramesAndSeeks) {
   }
   EXPECT_EQ(alphaWrong, 0);
   EXPECT_EQ(colourWrong, 0);
+}
+
+// MPEG program streams state no length: the demuxer estimates one from
+// stamps near the end, frames short. The length must be the frames ffprobe
+// counts, each 40 ms, so that the last of them are shown.
+TEST(PluginDurations, ProgramStreamsLastAsLongAsTheirFrames) {
+  TTempDir dir;
+  for (const char* format : {"vob", "mpeg"})
+    for (int seconds : {1, 3, 6})
+      for (bool reordered : {false, true}) {
+        const std::string s = std::to_string(seconds);
+        const std::string path = dir / (s + (reordered ? "b." : ".") + format);
+        std::vector<std::string> args = {
+            "-f",   "lavfi",      "-i",   "testsrc=duration=" + s + ":size=320x240:rate=25",
+            "-f",   "lavfi",      "-i",   "sine=duration=" + s,
+            "-c:v", "mpeg2video", "-c:a", "mp2"};
+        if (reordered) args.insert(args.end(), {"-bf", "2", "-g", "15"});
+        args.insert(args.end(), {"-f", format, path});
+        Ffmpeg(args);
+        const test::TCommandResult probe = test::RunCommand(
+            {"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
+             "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", path});
+        ASSERT_EQ(probe.status, 0) << probe.err;
+        const int frames = std::atoi(probe.out.c_str());
+        ASSERT_EQ(frames, 25 * seconds) << path;
+        TOpenMedia m(path);
+        ASSERT_TRUE(m.Handle()) << path;
+        EXPECT_NEAR(double(m.Info().videoDurationUs), frames * 40000.0, 1000) << path;
+        EXPECT_GE(m.Info().durationUs, m.Info().videoDurationUs) << path;
+        // Read from the start after the length was found: every frame.
+        int decoded = 0;
+        while (decoded < 1000 && Plugin()->GetNextVideoFrame(m.Handle(), m.Frame()) == 0) ++decoded;
+        EXPECT_EQ(decoded, frames) << path;
+      }
 }
 
 }  // namespace

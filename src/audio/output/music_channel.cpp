@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "audio/decoders/converter_factory.h"
+#include "audio/decoders/pcm_resampler.h"
 #include "audio/decoders/stream_opener.h"
 #include "foundation/clock.h"
 #include "foundation/errors.h"
@@ -53,11 +54,12 @@ TRef<TMusicChannel> TMusicChannel::Create(TChannelMusic& owner, TwinWaveOutDevic
     inst->decoder_ = CreateWavConverter(inst->stream_.get(), owner.Name(), info);
     if (!inst->decoder_ || !inst->decoder_->Open(info)) return nullptr;
     TWaveFormatEx out = inst->decoder_->OutputFormat();
-    if (!Playable(out)) {
-      // The rings take 8 or 16 bits in one or two channels.
-      uint32_t rate = std::clamp<uint32_t>(out.samplesPerSec, 1000, 384000);
-      if (out.samplesPerSec == 0) rate = kMixRate;
-      out = PcmFormat(rate, out.channels == 1 ? 1 : 2, 16);
+    // The rings take 8 or 16 bits in one or two channels at the device's
+    // rate: other rates go through the decoders' resampler, as music does
+    // (the mixer would only step to the nearest sample).
+    const TWaveFormatEx mix = PcmFormat(kMixRate, out.channels == 1 ? 1 : 2, 16);
+    if (!Playable(out) || (out.samplesPerSec != kMixRate && TPcmResampler::CanConvert(out, mix))) {
+      out = mix;
       inst->decoder_->SetOutputFormat(out);
       out = inst->decoder_->OutputFormat();
       if (!Playable(out)) return nullptr;

@@ -22,22 +22,31 @@ std::recursive_mutex& DeviceLock();
 
 struct TGLCaps {
   int glMajor = 0, glMinor = 0;
+  int glslVersion = 0;  // 330 for "3.30"
   int maxTextureSize = 0, max3DTextureSize = 0;
-  float maxAnisotropy = 1;
+  float maxAnisotropy = 1, driverMaxAnisotropy = 1;
   bool anisotropy = false;
   bool lodBias = true;
+  bool coreProfile = false, forwardCompatible = false, debugContext = false;
+  bool khrDebug = false;
   int pixelShaderVersion = 0;  // major << 8 | minor of the equivalent shader model
   int vendorId = 0;
-  std::string vendor, renderer, version;
+  std::string vendor, renderer, version, shadingLanguage;
 };
+
+// What drawing needs of a driver, in the words of the messages.
+inline constexpr const char* kGLRequirement =
+    "OpenGL 3.3 (core profile) with GLSL 3.30, 3-D textures, R8 textures and framebuffer objects";
 
 // Raster capability bits answered for "raster".
 inline constexpr int64_t kRasterAnisotropy = 0x00020000, kRasterMipLodBias = 0x00002000;
 
 class T3DEngineGL : public T3DEngine {
  public:
-  // Probes GL with a hidden window; must run on the window thread. The engine
-  // stays usable (device never ready) when that fails; InitFailure says why.
+  // Probes GL with a hidden window (once a process; later engines reuse what
+  // it found); must run on the window thread. The engine stays usable
+  // (device never ready) where GL is missing or lacks what we draw with;
+  // InitFailure says why in one line, Shortfall for a message box.
   T3DEngineGL();
 
   int AdapterForRect(const TRect& r) override;
@@ -50,6 +59,12 @@ class T3DEngineGL : public T3DEngine {
   std::string InitFailure() const override { return failure_; }
 
   const TGLCaps& Caps() const { return caps_; }
+  // "name: value" lines for bug reports: driver, version, context, limits
+  // and the extensions we use (what is known when GL is unusable).
+  std::vector<std::string> InfoLines() const;
+  // "" when ready; else what drawing needs and what the driver here offers,
+  // lines broken with CR.
+  std::string Shortfall() const;
 
   // Present waits for the display refresh; off for measurements.
   static void SetPacing(bool on);
@@ -67,6 +82,7 @@ class T3DEngineGL : public T3DEngine {
  private:
   bool ready_ = false;
   std::string failure_;
+  std::string lack_;  // what the driver here does not offer
   TGLCaps caps_;
 };
 
@@ -222,6 +238,7 @@ class T3DRendererGL : public T3DRenderer {
   TRef<T3DTexture> CreateTexture(int kind, int width, bool mipMaps, int height) override;
   TRef<T3DTexture> CreateVolumeTexture(int width, int height, int depth) override;
   TRef<T3DVertexList> CreateVertexList(int count, uint32_t flags, int texturePairs) override;
+  TRef<T3DReadback> CreateReadback(int width, int height, int slots) override;
   bool StretchRect(T3DSurface* source, const TRect* sourceRect, T3DSurface* dest,
                    const TRect* destRect) override;
   void SetBlendMode(TBlendMode mode) override { blendMode_ = mode; }
@@ -277,6 +294,7 @@ class T3DRendererGL : public T3DRenderer {
   TRef<T3DSurfaceGL> target_;  // null = back buffer
   std::atomic<bool> declaredLost_{false};  // set by tests from any thread
   bool headless_ = false;  // no window surface to show: the back buffer is a framebuffer object
+  bool debugCallback_ = false;  // the driver reports our errors itself
   double lastPresent_ = 0;
 
   TFixedProgram fixed_[4][4];

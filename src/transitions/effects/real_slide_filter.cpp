@@ -34,30 +34,16 @@ class TEffectSlideDrawer : public TSlideDrawer {
  public:
   TEffectSlideDrawer(T3DDrawer& d, TTransitionSlides& pair, const TLumSlide& effect,
                      bool transparent)
-      : TSlideDrawer(d), pair_(pair), effect_(effect), transparent_(transparent) {}
+      : TSlideDrawer(d), effect_(effect), transparent_(transparent) {
+    SetEffectBuffers(&pair);
+  }
 
   void DrawBackground(TLumSlide& slide, const TSlideBackground& b) override {
     if (transparent_ && &slide == &effect_ && &b == &effect_.Background()) return;
     TSlideDrawer::DrawBackground(slide, b);
   }
-  void DrawImage(TLumImage& image) override {
-    const int buffer = image.EffectBuffer();
-    if (buffer != 1 && buffer != 2) {
-      TSlideDrawer::DrawImage(image);
-      return;
-    }
-    const TSlideSource picture = pair_.Source(buffer - 1);
-    if (!picture) return;
-    TImageDrawParams p;
-    image.FillDrawParams(p);
-    if (p.opacity <= 0) return;
-    const double l = image.RectLeft(), t = image.RectTop();
-    Drawer().DrawTexture(ObjectQuad(image, l, t, l + image.Width(), t + image.Height()),
-                         *picture.texture, picture.Map(pair_.Area()), p.opacity);
-  }
 
  private:
-  TTransitionSlides& pair_;
   const TLumSlide& effect_;
   bool transparent_;
 };
@@ -103,10 +89,8 @@ std::unique_ptr<TRealSlideFilter> TRealSlideFilter::Create(TDrawContainer& curre
   f->host_ = MakeRef<TLumSlideHost>();
   f->host_->SetAccessor(showHost->Accessor());
   f->producer_ = MakeRef<TSlideProducer>(*f->source_, f->host_);
-  const TRectF view = showHost->View();
-  f->view_ = view;
-  f->producer_->SetFrame(int32_t(std::lround(view.right - view.left)),
-                         int32_t(std::lround(view.bottom - view.top)), cover ? 1 : 0);
+  f->view_ = showHost->View();
+  f->PlaceInSlideArea(*slide, cover);
   f->effect_ = f->producer_->Produce(0);
   if (!f->effect_ || !f->effect_->slide) {
     FilterWarning("custom transition gives no slide: " + f->producer_->LastError());
@@ -117,6 +101,23 @@ std::unique_ptr<TRealSlideFilter> TRealSlideFilter::Create(TDrawContainer& curre
   // borrowed: after that it took milliseconds instead of a tenth of one.
   f->effect_->slide->SetTimeAndLayout(true, 0);
   return f;
+}
+
+void TRealSlideFilter::PlaceInSlideArea(const TLumSlide& slide, bool cover) {
+  // The effect's window is the slide's presentation area at the slide's
+  // scales: letterboxed shows get their effect where their slides are.
+  const double sx = slide.ScaleX() > 0 ? slide.ScaleX() : 100;
+  const double sy = slide.ScaleY() > 0 ? slide.ScaleY() : 100;
+  const int32_t w = int32_t(std::lround(sx * slide.Width() * 0.01));
+  const int32_t h = int32_t(std::lround(sy * slide.Height() * 0.01));
+  producer_->SetFrame(w, h, cover ? 1 : 0, sx, sy);
+  // The producer places it in a window of its own at 0, 0; the slide's area
+  // lies where the show's host has it.
+  const TRectF area = slide.GetHost()->Area(), own = host_->Area();
+  const TVec3 camera = host_->Camera();
+  host_->SetView(view_, {own.left + area.left, own.top + area.top, own.right + area.left,
+                         own.bottom + area.top});
+  host_->SetCamera({camera.x + area.left, camera.y + area.top, camera.z});
 }
 
 void TRealSlideFilter::Setup(TDrawContainer& outgoing, TDrawContainer& incoming) {

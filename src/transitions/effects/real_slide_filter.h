@@ -39,6 +39,7 @@ class TRealSlideFilter : public TDrawFilter {
 
  private:
   TRealSlideFilter() = default;
+  void PlaceInSlideArea(const TLumSlide& slide, bool cover);
   void ApplyLayers();
 
   TIniFile document_;

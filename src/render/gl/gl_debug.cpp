@@ -1,0 +1,177 @@
+#include "render/gl/gl_debug.h"
+
+#include <epoxy/gl.h>
+#include <errno.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "foundation/log.h"
+
+namespace lum {
+
+namespace {
+
+struct TDebugState {
+  std::mutex mutex;
+  TGLFailureHandler handler;
+  std::string first;  // the first failure, for the message at exit
+  bool exitCheck = false;
+};
+
+TDebugState& State() {
+  static TDebugState s;
+  return s;
+}
+
+std::atomic<int64_t> gFailures{0};
+
+int RequestedFromEnvironment() {
+  const char* v = std::getenv("LUM_GL_DEBUG");
+  return v && std::string(v) == "1" ? 1 : 0;
+}
+std::atomic<int> gRequested{-1};  // -1: not read from the environment yet
+
+const char* SourceName(GLenum s) {
+  switch (s) {
+    case GL_DEBUG_SOURCE_API:
+      return "API";
+    case GL_DEBUG_SOURCE_WINDOW_SYSTEM:
+      return "window system";
+    case GL_DEBUG_SOURCE_SHADER_COMPILER:
+      return "shader compiler";
+    case GL_DEBUG_SOURCE_THIRD_PARTY:
+      return "third party";
+    case GL_DEBUG_SOURCE_APPLICATION:
+      return "application";
+    default:
+      return "other";
+  }
+}
+
+const char* TypeName(GLenum t) {
+  switch (t) {
+    case GL_DEBUG_TYPE_ERROR:
+      return "error";
+    case GL_DEBUG_TYPE_DEPRECATED_BEHAVIOR:
+      return "deprecated";
+    case GL_DEBUG_TYPE_UNDEFINED_BEHAVIOR:
+      return "undefined behaviour";
+    case GL_DEBUG_TYPE_PORTABILITY:
+      return "portability";
+    case GL_DEBUG_TYPE_PERFORMANCE:
+      return "performance";
+    case GL_DEBUG_TYPE_MARKER:
+      return "marker";
+    default:
+      return "other";
+  }
+}
+
+const char* SeverityName(GLenum s) {
+  switch (s) {
+    case GL_DEBUG_SEVERITY_HIGH:
+      return "high";
+    case GL_DEBUG_SEVERITY_MEDIUM:
+      return "medium";
+    case GL_DEBUG_SEVERITY_LOW:
+      return "low";
+    default:
+      return "notification";
+  }
+}
+
+// A debug run that saw failures must not pass for a clean one, also where
+// nobody reads the log (a test running lumshow).
+void ExitCheck() {
+  const int64_t n = gFailures.load();
+  if (n == 0) return;
+  std::string first;
+  {
+    std::lock_guard lock(State().mutex);
+    first = State().first;
+  }
+  std::fflush(nullptr);
+  std::fprintf(stderr, "%s: %lld OpenGL error(s) under LUM_GL_DEBUG=1; the first: %s\n",
+               program_invocation_short_name, static_cast<long long>(n), first.c_str());
+  std::_Exit(1);
+}
+
+void GLAPIENTRY OnMessage(GLenum source, GLenum type, GLuint id, GLenum severity, GLsizei length,
+                          const GLchar* message, const void*) {
+  std::string text = std::string("source ") + SourceName(source) + ", type " + TypeName(type) +
+                     ", severity " + SeverityName(severity) + ", id " + std::to_string(id) + ": " +
+                     (length >= 0 ? std::string(message, size_t(length)) : std::string(message));
+  if (type == GL_DEBUG_TYPE_ERROR || severity == GL_DEBUG_SEVERITY_HIGH)
+    ReportGLFailure(text);
+  else
+    Log().Line("OpenGL message: " + text);
+}
+
+}  // namespace
+
+bool GLDebugRequested() {
+  int r = gRequested.load();
+  if (r < 0) {
+    r = RequestedFromEnvironment();
+    int expected = -1;
+    if (!gRequested.compare_exchange_strong(expected, r)) r = expected;
+  }
+  return r == 1;
+}
+
+void SetGLDebugRequested(bool on) {
+  gRequested = on ? 1 : 0;
+}
+
+bool InstallGLDebugCallback() {
+  if (!GLDebugRequested()) return false;
+  if (epoxy_gl_version() < 43 && !epoxy_has_gl_extension("GL_KHR_debug")) return false;
+  GLint flags = 0;
+  glGetIntegerv(GL_CONTEXT_FLAGS, &flags);
+  if (!(flags & GL_CONTEXT_FLAG_DEBUG_BIT)) return false;
+  glEnable(GL_DEBUG_OUTPUT);
+  // Reported inside the failing call, on its thread: the handler sees the
+  // test (and the stack) that made it.
+  glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
+  glDebugMessageControl(GL_DONT_CARE, GL_DONT_CARE, GL_DONT_CARE, 0, nullptr, GL_TRUE);
+  glDebugMessageCallback(OnMessage, nullptr);
+  return true;
+}
+
+void ReportGLFailure(const std::string& text) {
+  ++gFailures;
+  Log().Line("OpenGL error: " + text);
+  TGLFailureHandler handler;
+  {
+    std::lock_guard lock(State().mutex);
+    TDebugState& s = State();
+    if (s.first.empty()) s.first = text;
+    if (GLDebugRequested() && !s.exitCheck) {
+      s.exitCheck = true;
+      std::atexit(ExitCheck);
+    }
+    handler = s.handler;
+  }
+  if (handler) handler(text);
+}
+
+int64_t GLFailureCount() {
+  return gFailures.load();
+}
+
+void ResetGLFailures(int64_t count) {
+  gFailures = count;
+  std::lock_guard lock(State().mutex);
+  if (count == 0) State().first.clear();
+}
+
+TGLFailureHandler SetGLFailureHandler(TGLFailureHandler handler) {
+  std::lock_guard lock(State().mutex);
+  std::swap(State().handler, handler);
+  return handler;
+}
+
+}  // namespace lum
