@@ -22,14 +22,14 @@
 #include "bench_timing.h"
 #include "container/file_accessor.h"
 #include "container/file_source.h"
+#include "effects/draw_filter.h"
+#include "effects/filters.h"
+#include "effects/real_slide_filter.h"
 #include "project/lum_source.h"
 #include "render/3d_drawer.h"
 #include "render/gl/3d_engine_gl.h"
 #include "render/root_item.h"
 #include "toolkit/window.h"
-#include "transitions/effects/draw_filter.h"
-#include "transitions/effects/filters.h"
-#include "transitions/effects/real_slide_filter.h"
 
 using namespace lum;
 using lum::bench::Clock;

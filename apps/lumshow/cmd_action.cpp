@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
-#include "engine/lum_action_info.h"
+#include "project/lum_action_info.h"
 
 namespace lum::lumshow {
 

@@ -6,10 +6,10 @@
 #include <nlohmann/json.hpp>
 
 #include "commands.h"
-#include "engine/lum_action_info.h"
 #include "foundation/errors.h"
 #include "model/animated_field_desk.h"
 #include "model/slide_producer.h"
+#include "project/lum_action_info.h"
 #include "project/lum_source.h"
 #include "show_open.h"
 #include "video/video_extractor.h"

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "engine/lum_action_info.h"
+#include "project/lum_action_info.h"
 #include "toolkit/key_codes.h"
 
 namespace lum {

@@ -18,11 +18,11 @@
 #include "engine/draw_controller.h"
 #include "engine/frame_interpolator.h"
 #include "engine/input_mapping.h"
-#include "engine/lum_action_info.h"
-#include "engine/overlay.h"
 #include "engine/lum_thread.h"
+#include "engine/overlay.h"
 #include "engine/slide_loader.h"
 #include "imaging/bitmap.h"
+#include "project/lum_action_info.h"
 #include "render/root_item.h"
 
 namespace lum {

@@ -4,19 +4,19 @@
 #include <cmath>
 #include <mutex>
 
+#include "effects/draw_filter.h"
+#include "effects/real_slide_filter.h"
 #include "foundation/errors.h"
 #include "imaging/bitmap.h"
 #include "model/lum_slide.h"
 #include "model/lum_slide_host.h"
 #include "model/lum_video.h"
-#include "transitions/effects/real_slide_filter.h"
 #include "project/lum_source.h"
 #include "render/3d_drawer.h"
 #include "render/frame_reader.h"
 #include "render/gl/3d_engine_gl.h"
 #include "render/root_item.h"
 #include "toolkit/window.h"
-#include "transitions/effects/draw_filter.h"
 #include "video/video_extractor.h"
 
 namespace lum {

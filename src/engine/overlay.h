@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "engine/lum_action_info.h"
 #include "foundation/ref_object.h"
+#include "project/lum_action_info.h"
 #include "render/3d_drawer.h"
 
 namespace lum {

@@ -8,11 +8,11 @@
 
 #include "document/ini_file.h"
 #include "document/ini_values.h"
+#include "effects/real_slide_filter.h"
 #include "foundation/errors.h"
 #include "foundation/log.h"
 #include "model/lum_slide.h"
 #include "project/lum_source.h"
-#include "transitions/effects/real_slide_filter.h"
 
 namespace lum {
 

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "document/ini_file.h"
-#include "engine/lum_action_info.h"
 #include "foundation/ref_object.h"
 #include "model/lum_object_kind.h"
 #include "model/shadow.h"
+#include "project/lum_action_info.h"
 
 namespace lum {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/lum_action_info.h"
 #include "model/slide_producer.h"
+#include "project/lum_action_info.h"
 #include "render/3d_drawer.h"
 
 namespace lum {

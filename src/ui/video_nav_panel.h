@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/lum_action_info.h"
+#include "project/lum_action_info.h"
 #include "render/3d_drawer.h"
 #include "ui/nav_layout.h"
 #include "ui/video_nav_bar.h"

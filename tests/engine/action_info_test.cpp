@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/lum_action_info.h"
+#include "project/lum_action_info.h"
 
 namespace lum {
 namespace {

@@ -32,6 +32,20 @@ void* operator new(size_t size) {
 void* operator new[](size_t size) {
   return Allocate(size);
 }
+// Every form that pairs with the deletes below, so that no library's
+// allocation is freed by another allocator than the one that made it.
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+  return std::malloc(size ? size : 1);
+}
+void* operator new[](size_t size, const std::nothrow_t&) noexcept {
+  return std::malloc(size ? size : 1);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
 void operator delete(void* p) noexcept {
   std::free(p);
 }

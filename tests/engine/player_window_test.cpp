@@ -5,8 +5,8 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <string>
@@ -110,7 +110,8 @@ TEST_F(PlayerWindow, GoesOnAtTheSameTimeThroughWhatTheWindowGoesThrough) {
   // A new size rebuilds the device and reopens the show at the same time.
   double t = Status().position;
   w.SetClientSize(400, 300);
-  ASSERT_TRUE(PumpUntil([&](const TEngineStatus&) { return gLog->Has("OpenInt on diff size: 400 300"); }));
+  ASSERT_TRUE(
+      PumpUntil([&](const TEngineStatus&) { return gLog->Has("OpenInt on diff size: 400 300"); }));
   ExpectPlaying("after the resize");
   EXPECT_GT(Status().position, t);
 
@@ -195,7 +196,8 @@ class THeldFiles : public TFileSource {
     cv_.wait(l, [&] { return released_; });
     return nullptr;
   }
-  void Release() {
+  // Not "Release": that would hide the reference count's own.
+  void LetGo() {
     {
       std::lock_guard l(m_);
       released_ = true;
@@ -214,39 +216,43 @@ TEST_F(PlayerWindow, AWindowThatChangesBeforeTheSlidesAreReadyGetsAFrameWithoutT
   // Released however the test ends, before the player goes.
   struct TRelease {
     THeldFiles& files;
-    ~TRelease() { files.Release(); }
+    ~TRelease() { files.LetGo(); }
   };
   TIniFile doc;
   doc.LoadText(test::SlideShowText(
       2, 1000, 0, true, 0,
       "object P:Image\nGUID={1}\nImageName=held.bmp\nobject K:KeyPoint\nTime=0\nend\nend\n"));
-  TRef<T3DEngine> renderer = CreateRenderEngine();
-  TWindowOptions wo;
-  wo.mode = TWindowMode::Borderless;
-  wo.width = 320;
-  wo.height = 240;
-  TWindow window(wo);
-  TLumShowViewer viewer(window, {}, renderer);
-  TRelease release{*held};
-  // Inside the first slide, past what the blank slide before it covers.
-  viewer.OpenShow(MakeRef<TFileAccessor>(held, "/held/"), doc, 500);
-  viewer.SetPause(false);
-  auto frames = [&] { return viewer.Engine()->Status().emptyFrames; };
-  auto pumpUntil = [&](const std::function<bool()>& done) {
-    const int64_t end = MsSinceStart() + 8000;
-    while (MsSinceStart() < end && !done()) TWindowThread::Pump(5);
-    return done();
-  };
-  for (const int64_t settle = MsSinceStart() + 300; MsSinceStart() < settle;)
-    TWindowThread::Pump(5);
-  const int64_t before = frames();
-  // The window lost what it showed (an expose): it is drawn again at once,
-  // without the slides it is still waiting for.
-  viewer.Engine()->DrawController().RequestRefresh();
-  EXPECT_TRUE(pumpUntil([&] { return frames() > before; }));
-  EXPECT_FALSE(viewer.FirstFrameShown()) << "a frame without slides is not the show's first";
-  held->Release();
-  EXPECT_TRUE(pumpUntil([&] { return viewer.FirstFrameShown(); }));
+  {
+    TRef<T3DEngine> renderer = CreateRenderEngine();
+    TWindowOptions wo;
+    wo.mode = TWindowMode::Borderless;
+    wo.width = 320;
+    wo.height = 240;
+    TWindow window(wo);
+    TLumShowViewer viewer(window, {}, renderer);
+    TRelease release{*held};
+    // Inside the first slide, past what the blank slide before it covers.
+    viewer.OpenShow(MakeRef<TFileAccessor>(held, "/held/"), doc, 500);
+    viewer.SetPause(false);
+    auto frames = [&] { return viewer.Engine()->Status().emptyFrames; };
+    auto pumpUntil = [&](const std::function<bool()>& done) {
+      const int64_t end = MsSinceStart() + 8000;
+      while (MsSinceStart() < end && !done()) TWindowThread::Pump(5);
+      return done();
+    };
+    for (const int64_t settle = MsSinceStart() + 300; MsSinceStart() < settle;)
+      TWindowThread::Pump(5);
+    const int64_t before = frames();
+    // The window lost what it showed (an expose): it is drawn again at once,
+    // without the slides it is still waiting for.
+    viewer.Engine()->DrawController().RequestRefresh();
+    EXPECT_TRUE(pumpUntil([&] { return frames() > before; }));
+    EXPECT_FALSE(viewer.FirstFrameShown()) << "a frame without slides is not the show's first";
+    held->LetGo();
+    EXPECT_TRUE(pumpUntil([&] { return viewer.FirstFrameShown(); }));
+  }
+  // The player gone, nothing of it holds the show's files any more.
+  EXPECT_EQ(held->RefCount(), 1);
 }
 
 }  // namespace

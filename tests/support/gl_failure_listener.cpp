@@ -13,10 +13,11 @@
 namespace {
 
 #if defined(__SANITIZE_ADDRESS__)
-// The GL driver unloads its DRI module when the last display goes; what the
-// module still holds then shows as leaks from an unnamed module that no
-// suppression can match. Kept loaded, it is the driver's, not a leak.
+// The GL driver unloads its DRI module and its EGL front when the last
+// display goes; what they still hold then shows as leaks from an unnamed
+// module that no suppression can match. Kept loaded, it is the driver's.
 [[maybe_unused]] const bool gDriverPinned = [] {
+  dlopen("libEGL_mesa.so.0", RTLD_NOW | RTLD_NODELETE);
   std::string folders =
       "/usr/lib/x86_64-linux-gnu/dri:/usr/lib/aarch64-linux-gnu/dri:/usr/lib64/dri:/usr/lib/dri";
   if (const char* own = std::getenv("LIBGL_DRIVERS_PATH"))

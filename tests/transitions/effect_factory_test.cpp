@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "effects/draw_filter.h"
+#include "effects/filters.h"
 #include "render/fake_back_end.h"
-#include "transitions/effects/draw_filter.h"
-#include "transitions/effects/filters.h"
 
 namespace lum {
 namespace {

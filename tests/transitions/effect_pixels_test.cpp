@@ -9,13 +9,13 @@
 #include <numbers>
 #include <string>
 
+#include "effects/draw_filter.h"
+#include "effects/filters.h"
 #include "imaging/bitmap.h"
 #include "render/3d_drawer.h"
 #include "render/gl_fixture.h"
 #include "render/root_item.h"
 #include "transitions/drawn_pair.h"
-#include "transitions/effects/draw_filter.h"
-#include "transitions/effects/filters.h"
 
 namespace lum {
 namespace {

@@ -10,6 +10,7 @@
 
 #include "container/file_accessor.h"
 #include "container/file_source.h"
+#include "effects/real_slide_filter.h"
 #include "engine/offline_frame_driver.h"
 #include "imaging/bitmap.h"
 #include "imaging/image_fixtures.h"
@@ -21,7 +22,6 @@
 #include "render/slide_drawer.h"
 #include "support/player_shows.h"
 #include "support/temp_dir.h"
-#include "transitions/effects/real_slide_filter.h"
 #include "transitions/transition_shows.h"
 
 namespace lum {

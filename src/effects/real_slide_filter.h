@@ -5,8 +5,8 @@
 // their backgrounds and objects.
 #include <memory>
 
+#include "effects/draw_filter.h"
 #include "model/slide_producer.h"
-#include "transitions/effects/draw_filter.h"
 
 namespace lum {
 

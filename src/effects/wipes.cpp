@@ -5,8 +5,8 @@
 #include <functional>
 #include <numbers>
 
+#include "effects/filters.h"
 #include "render/root_item.h"
-#include "transitions/effects/filters.h"
 
 namespace lum {
 

@@ -1,4 +1,4 @@
-#include "engine/lum_action_info.h"
+#include "project/lum_action_info.h"
 
 #include <array>
 #include <charconv>

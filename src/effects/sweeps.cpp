@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "transitions/effects/filters.h"
+#include "effects/filters.h"
 
 namespace lum {
 

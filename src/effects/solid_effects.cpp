@@ -4,9 +4,9 @@
 #include <numbers>
 #include <vector>
 
+#include "effects/filters.h"
 #include "foundation/errors.h"
 #include "render/root_item.h"
-#include "transitions/effects/filters.h"
 
 namespace lum {
 

@@ -1,13 +1,13 @@
-#include "transitions/effects/draw_filter.h"
+#include "effects/draw_filter.h"
 
 #include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <numbers>
 
+#include "effects/filters.h"
 #include "foundation/log.h"
 #include "render/root_item.h"
-#include "transitions/effects/filters.h"
 
 namespace lum {
 

@@ -1,4 +1,4 @@
-#include "transitions/effects/real_slide_filter.h"
+#include "effects/real_slide_filter.h"
 
 #include <algorithm>
 #include <cmath>

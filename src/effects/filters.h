@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "transitions/effects/draw_filter.h"
+#include "effects/draw_filter.h"
 
 namespace lum {
 
