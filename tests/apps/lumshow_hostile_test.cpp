@@ -58,11 +58,7 @@ TCommandResult Play(const TTempDir& dir, const std::string& show) {
     ADD_FAILURE() << error;
     return r;
   }
-  bool met = false;
-  const nlohmann::json s =
-      p.WaitFor([](const nlohmann::json& s) { return !s["dialog"].is_null(); }, 60000, &met);
-  EXPECT_TRUE(met) << s.dump() << "\n" << p.LogTail();
-  if (met) p.Request({{"command", "key"}, {"key", "Return"}});
+  if (!p.Dialog(60000).is_null()) p.Request({{"command", "key"}, {"key", "Return"}});
   for (int i = 0; i < 100 && p.Running(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   r.err = p.Log();

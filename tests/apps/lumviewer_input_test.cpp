@@ -28,10 +28,7 @@ using test::TTempDir;
 constexpr int kPatienceMs = 20000;
 
 json WaitFor(TPlayer& p, const std::function<bool(const json&)>& done, const char* what) {
-  bool met = false;
-  json s = p.WaitFor(done, kPatienceMs, &met);
-  EXPECT_TRUE(met) << what << ": " << s.dump() << "\n" << p.LogTail();
-  return s;
+  return p.Expect(done, what, kPatienceMs);
 }
 
 json Key(TPlayer& p, const std::string& key) {

@@ -115,10 +115,7 @@ class MediaControls : public ::testing::Test {
   }
 
   json WaitFor(TPlayer& p, const std::function<bool(const json&)>& done, const std::string& what) {
-    bool met = false;
-    json s = p.WaitFor(done, kPatienceMs, &met);
-    EXPECT_TRUE(met) << what << "; last status: " << s.dump() << "\n" << p.LogTail();
-    return s;
+    return p.Expect(done, what, kPatienceMs);
   }
 
   test::TTempDir dir_;
@@ -132,11 +129,13 @@ class MediaControls : public ::testing::Test {
 TEST_F(MediaControls, PlayerctlSteersThePlayerAndReadsItsState) {
   TPlayer player = Player(Show(dir_));
   Start(player);
-  WaitFor(player, [](const json& s) { return !s["paused"].get<bool>(); }, "playing");
+  WaitFor(
+      player, [](const json& s) { return !s["paused"].get<bool>(); }, "playing");
   EXPECT_EQ(Read({"status"}, "Playing"), "Playing");
 
   Ctl({"play-pause"});
-  WaitFor(player, [](const json& s) { return s["paused"].get<bool>(); }, "paused by play-pause");
+  WaitFor(
+      player, [](const json& s) { return s["paused"].get<bool>(); }, "paused by play-pause");
   EXPECT_EQ(Read({"status"}, "Paused"), "Paused");
 
   // playerctl quotes object paths.
@@ -146,14 +145,16 @@ TEST_F(MediaControls, PlayerctlSteersThePlayerAndReadsItsState) {
   EXPECT_EQ(Meta("mpris:length", "16000000"), "16000000");
 
   Ctl({"next"});
-  WaitFor(player, [](const json& s) { return s["slide"] == 1; }, "on the second slide");
+  WaitFor(
+      player, [](const json& s) { return s["slide"] == 1; }, "on the second slide");
   EXPECT_EQ(Meta("xesam:title", "Holiday \u2013 Beta"), "Holiday \u2013 Beta");
   EXPECT_EQ(Meta("mpris:trackid", "'/org/lumviewer/Show1/Slide1'"),
             "'/org/lumviewer/Show1/Slide1'");
 
   // Absolute positions go through SetPosition with the slide's track id.
   Ctl({"position", "9.5"});
-  json s = WaitFor(player, [](const json& s) { return s["slide"] == 2; }, "sought to 9.5 s");
+  json s = WaitFor(
+      player, [](const json& s) { return s["slide"] == 2; }, "sought to 9.5 s");
   EXPECT_NEAR(s["position"].get<double>(), 9500, 50);
   const auto near = [](double want, double tolerance) {
     return [=](const std::string& got) {
@@ -163,7 +164,8 @@ TEST_F(MediaControls, PlayerctlSteersThePlayerAndReadsItsState) {
   EXPECT_NEAR(std::strtod(Read({"position"}, near(9.5, 0.2)).c_str(), nullptr), 9.5, 0.2);
 
   Ctl({"volume", "0.25"});
-  WaitFor(player, [](const json& s) { return std::abs(s["volume"].get<double>() - 0.25) < 1e-6; },
+  WaitFor(
+      player, [](const json& s) { return std::abs(s["volume"].get<double>() - 0.25) < 1e-6; },
       "volume set");
   EXPECT_NEAR(std::strtod(Read({"volume"}, near(0.25, 1e-6)).c_str(), nullptr), 0.25, 1e-6);
 
@@ -219,7 +221,8 @@ TEST_F(MediaControls, OutOfRangeValuesAreClampedOrIgnored) {
   Start(player);
   player.Request({{"command", "pause"}});
   player.Request({{"command", "seek"}, {"position", 5000}});
-  WaitFor(player, [](const json& s) { return s["paused"] && s["slide"] == 1; }, "at 5 s");
+  WaitFor(
+      player, [](const json& s) { return s["paused"] && s["slide"] == 1; }, "at 5 s");
   const std::string track = "objpath:/org/lumviewer/Show1/Slide1";
   struct TCase {
     const char* what;
@@ -247,11 +250,13 @@ TEST_F(MediaControls, OutOfRangeValuesAreClampedOrIgnored) {
   for (const TCase& c : cases) {
     const test::TCommandResult r = Send(c.member, c.args);
     EXPECT_EQ(r.status, 0) << c.what << ": " << r.err;
-    json s = WaitFor(player, [&](const json& s) { return s["position"] == c.position; }, c.what);
+    json s = WaitFor(
+        player, [&](const json& s) { return s["position"] == c.position; }, c.what);
   }
   // Past the end acts as Next: the second slide from the first.
   Send("org.mpris.MediaPlayer2.Player.Seek", {"int64:9223372036854775807"});
-  WaitFor(player, [](const json& s) { return s["slide"] == 1; }, "next after a seek past the end");
+  WaitFor(
+      player, [](const json& s) { return s["slide"] == 1; }, "next after a seek past the end");
 
   const auto setVolume = [&](const std::string& v) {
     return test::RunCommand(
@@ -261,7 +266,8 @@ TEST_F(MediaControls, OutOfRangeValuesAreClampedOrIgnored) {
   };
   for (auto [sent, kept] : {std::pair{"1e9", 1.0}, {"-3", 0.0}, {"0.5", 0.5}}) {
     EXPECT_EQ(setVolume(sent).status, 0) << sent;
-    WaitFor(player, [kept = kept](const json& s) { return s["volume"] == kept; },
+    WaitFor(
+        player, [kept = kept](const json& s) { return s["volume"] == kept; },
         std::string("volume ") + sent);
   }
   EXPECT_EQ(Read({"status"}, "Paused"), "Paused");
@@ -287,7 +293,8 @@ TEST_F(MediaControls, ThePlayerPlaysOnWithoutABus) {
   TPlayer player = Player(Show(dir_));
   Start(player);
   bus_.Kill();
-  json s = WaitFor(player, [](const json& s) { return s["slide"] == 1; }, "playing on");
+  json s = WaitFor(
+      player, [](const json& s) { return s["slide"] == 1; }, "playing on");
   EXPECT_NE(player.Log().find("MPRIS: the session bus went away"), std::string::npos)
       << player.LogTail();
   EXPECT_EQ(player.Stop(), 0);
@@ -297,7 +304,8 @@ TEST_F(MediaControls, ThePlayerPlaysOnWithoutABus) {
       dir_.Path(), Show(dir_), {},
       {"XDG_RUNTIME_DIR=" + runtime_, "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir_ / "no-bus")});
   START(lonely);
-  WaitFor(lonely, [](const json& s) { return s["framesDrawn"] > 0; }, "drawing");
+  WaitFor(
+      lonely, [](const json& s) { return s["framesDrawn"] > 0; }, "drawing");
   EXPECT_NE(lonely.Log().find("media controls off"), std::string::npos) << lonely.LogTail();
   EXPECT_EQ(lonely.Stop(), 0);
 }

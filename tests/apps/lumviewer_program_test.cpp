@@ -14,9 +14,9 @@
 
 #include "support/lumshow_run.h"
 #include "support/player_run.h"
-#include "support/viewer_show.h"
 #include "support/run_command.h"
 #include "support/temp_dir.h"
+#include "support/viewer_show.h"
 
 namespace lum {
 namespace {
@@ -26,16 +26,12 @@ using test::Lumshow;
 using test::TPlayer;
 using test::TTempDir;
 
-
 json Action(TPlayer& p, const std::string& text) {
   return p.Request({{"command", "action"}, {"text", text}});
 }
 
 json WaitFor(TPlayer& p, const std::function<bool(const json&)>& done, int ms = 5000) {
-  bool met = false;
-  json s = p.WaitFor(done, ms, &met);
-  EXPECT_TRUE(met) << s.dump() << "\n" << p.LogTail();
-  return s;
+  return p.Expect(done, {}, ms);
 }
 
 json OnShow(TPlayer& p, const std::string& show, int slide) {
@@ -66,7 +62,8 @@ TEST(LumviewerProgram, ShowsOpenOtherShowsAndComeBackDownTheStack) {
   EXPECT_EQ(s["returnStack"], 0);
   EXPECT_EQ(s["messages"], json::array());
   ASSERT_EQ(Action(p, "exit")["ok"], true);
-  for (int i = 0; i < 100 && p.Running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  for (int i = 0; i < 100 && p.Running(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_FALSE(p.Running());
   EXPECT_EQ(p.Stop(), 0);
 }
@@ -89,7 +86,7 @@ TEST(LumviewerProgram, AScreenSaverPlaysOnlyWithSlashSAndOnlyOnce) {
 }
 
 json Dialog(TPlayer& p) {
-  return WaitFor(p, [](const json& s) { return !s["dialog"].is_null(); })["dialog"];
+  return p.Dialog(5000);
 }
 
 json Key(TPlayer& p, const std::string& key) {
@@ -99,8 +96,8 @@ json Key(TPlayer& p, const std::string& key) {
 TEST(LumviewerProgram, APasswordPromptGuardsAProtectedShow) {
   TTempDir dir;
   const std::string show = test::PackedShow(dir, "guarded.lumshow", 2,
-                                  "opt_usepass=1\nopt_pass=Open Sesame\n"
-                                  "opt_lng_password_caption=Members only\n");
+                                            "opt_usepass=1\nopt_pass=Open Sesame\n"
+                                            "opt_lng_password_caption=Members only\n");
   // The right password: the show plays.
   TPlayer right(dir.Path(), show);
   START(right);

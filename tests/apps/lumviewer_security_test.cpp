@@ -18,8 +18,8 @@
 #include "foundation/paths.h"
 #include "support/lumshow_run.h"
 #include "support/player_run.h"
-#include "support/viewer_show.h"
 #include "support/temp_dir.h"
+#include "support/viewer_show.h"
 
 namespace lum {
 namespace {
@@ -30,7 +30,6 @@ using test::TTempDir;
 
 constexpr const char* kProhibited =
     "Command line contains prohibited command and will not be performed.";
-
 
 std::string Real(const std::string& path) {
   char buf[PATH_MAX];
@@ -78,15 +77,9 @@ class LumviewerSecurity : public ::testing::Test {
   void Recorder(const std::string& name) { test::WriteRecorder(dir, name); }
 
   json WaitFor(TPlayer& p, const std::function<bool(const json&)>& done, int ms = 8000) {
-    bool met = false;
-    json s = p.WaitFor(done, ms, &met);
-    EXPECT_TRUE(met) << s.dump() << "\n" << p.LogTail();
-    return s;
+    return p.Expect(done, {}, ms);
   }
-  // The open dialog once there is one.
-  json Dialog(TPlayer& p) {
-    return WaitFor(p, [](const json& s) { return !s["dialog"].is_null(); })["dialog"];
-  }
+  json Dialog(TPlayer& p) { return p.Dialog(8000); }
   void NoDialog(TPlayer& p) {
     WaitFor(p, [](const json& s) { return s["dialog"].is_null(); });
   }
@@ -253,9 +246,9 @@ TEST_F(LumviewerSecurity, ShowsThatEndByThemselvesAskBeforeRunningOnExit) {
   // The zero-click attempt: refused with its message, then the player ends.
   const std::string marker = dir / "PWNED";
   const std::string hostile = test::PackedShow(dir, "hostile.lumshow", 2,
-                                     "opt_repeat=close\nopt_runapponexit=1\n"
-                                     "opt_runapponexitfn=nohup sh -c touch${IFS}" +
-                                         marker + "\n");
+                                               "opt_repeat=close\nopt_runapponexit=1\n"
+                                               "opt_runapponexitfn=nohup sh -c touch${IFS}" +
+                                                   marker + "\n");
   TPlayer p(dir.Path(), hostile, {}, env);
   START(p);
   EXPECT_EQ(Dialog(p)["texts"][0], kProhibited);
@@ -263,8 +256,8 @@ TEST_F(LumviewerSecurity, ShowsThatEndByThemselvesAskBeforeRunningOnExit) {
   Ended(p);
   // A harmless-looking one asks; no answer but Run starts it.
   const std::string quiet = test::PackedShow(dir, "quiet.lumshow", 2,
-                                   "opt_repeat=close\nopt_runapponexit=1\n"
-                                   "opt_runapponexitfn=tool at-exit\n");
+                                             "opt_repeat=close\nopt_runapponexit=1\n"
+                                             "opt_runapponexitfn=tool at-exit\n");
   for (const char* how : {"escape", "run"}) {
     TPlayer q(dir.Path(), quiet, {}, env);
     START(q);

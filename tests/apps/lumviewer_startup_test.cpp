@@ -27,14 +27,11 @@ using test::TTempDir;
 constexpr int kPatienceMs = 20000;
 
 json WaitFor(TPlayer& p, const std::function<bool(const json&)>& done) {
-  bool met = false;
-  json s = p.WaitFor(done, kPatienceMs, &met);
-  EXPECT_TRUE(met) << s.dump() << "\n" << p.LogTail();
-  return s;
+  return p.Expect(done, {}, kPatienceMs);
 }
 
 json Dialog(TPlayer& p) {
-  return WaitFor(p, [](const json& s) { return !s["dialog"].is_null(); })["dialog"];
+  return p.Dialog(kPatienceMs);
 }
 
 // Waits for the player to end by itself; its exit status.

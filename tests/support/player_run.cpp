@@ -1,6 +1,7 @@
 #include "support/player_run.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -8,7 +9,6 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
@@ -46,7 +46,8 @@ void FailOnGLErrors(const std::string& log) {
   const size_t at = log.find("OpenGL error: ");
   if (at == std::string::npos) return;
   const size_t end = log.find('\n', at);
-  ADD_FAILURE() << "the player reported " << log.substr(at, end == std::string::npos ? end : end - at);
+  ADD_FAILURE() << "the player reported "
+                << log.substr(at, end == std::string::npos ? end : end - at);
 }
 
 }  // namespace
@@ -156,6 +157,19 @@ nlohmann::json TPlayer::WaitFor(const std::function<bool(const nlohmann::json&)>
   }
   *met = false;
   return s;
+}
+
+nlohmann::json TPlayer::Expect(const std::function<bool(const nlohmann::json&)>& done,
+                               const std::string& what, int timeoutMs) {
+  bool met = false;
+  nlohmann::json s = WaitFor(done, timeoutMs, &met);
+  EXPECT_TRUE(met) << what << (what.empty() ? "" : ": ") << s.dump() << "\n" << LogTail();
+  return s;
+}
+
+nlohmann::json TPlayer::Dialog(int timeoutMs) {
+  return Expect([](const nlohmann::json& s) { return !s["dialog"].is_null(); }, "a dialog",
+                timeoutMs)["dialog"];
 }
 
 bool TPlayer::Running() {

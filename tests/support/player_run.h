@@ -43,6 +43,12 @@ class TPlayer {
   // *met whether done accepted it before timeoutMs ran out.
   nlohmann::json WaitFor(const std::function<bool(const nlohmann::json&)>& done, int timeoutMs,
                          bool* met);
+  // As WaitFor, but a status done never accepts fails the running test,
+  // naming what was awaited, the last status and the end of the log.
+  nlohmann::json Expect(const std::function<bool(const nlohmann::json&)>& done,
+                        const std::string& what = {}, int timeoutMs = 20000);
+  // The dialog the player shows, once there is one.
+  nlohmann::json Dialog(int timeoutMs = 20000);
 
   // Sends quit and waits up to 5 s for the process; SIGKILL after that.
   // The exit status, or -1 when it had to be killed, did not exit normally or
