@@ -390,7 +390,7 @@ TLoopFigures BareRun(const std::string& demo, double seconds, bool paced, double
   // Read the way the engine reads it.
   TLumSource source(loc->Accessor(), CopyDocument(loc->Document()));
   TOfflineFrameDriver driver(source, kW, kH);
-  T3DEngineGL::SetPacing(paced);  // the driver turns it off for everybody
+  SetGLPacing(paced);  // the driver turns it off for everybody
 
   // The player's slide set at t: the slides of the moment and the ones after,
   // three in all.
@@ -1113,14 +1113,14 @@ int main(int argc, char** argv) {
       if (args.pacing != "off") modes.push_back(true);
       if (args.pacing != "on") modes.push_back(false);
       for (bool paced : modes) {
-        T3DEngineGL::SetPacing(paced);
+        SetGLPacing(paced);
         std::vector<std::string> notes;
         const TLoopFigures p = PlayerRun(demo, args.seconds, notes);
         const TLoopFigures b = BareRun(demo, args.seconds, paced, p.startTime);
         ReportFps(paced ? "paced to the display refresh (as the player runs)" : "unpaced", p, b,
                   notes, verdicts);
       }
-      T3DEngineGL::SetPacing(true);
+      SetGLPacing(true);
     }
 
     char tmpl[] = "/tmp/bench_player.XXXXXX";

@@ -14,6 +14,7 @@
 #include "bare_gl_loop.h"
 #include "render/3d_screen.h"
 #include "render/gl/3d_engine_gl.h"
+#include "render/window_draw_device.h"
 #include "toolkit/window.h"
 
 using namespace lum;
@@ -45,7 +46,7 @@ int main() {
     std::printf("bench_render: %s\n", engine->InitFailure().c_str());
     return 1;
   }
-  T3DEngineGL::SetPacing(false);
+  SetGLPacing(false);
   std::printf("renderer: %s\n", engine->CapabilityText("vendor", 0).c_str());
 
   TWindowOptions o;

@@ -28,6 +28,7 @@
 #include "project/lum_source.h"
 #include "render/3d_drawer.h"
 #include "render/gl/3d_engine_gl.h"
+#include "render/window_draw_device.h"
 #include "render/root_item.h"
 #include "toolkit/window.h"
 
@@ -139,7 +140,7 @@ int main() {
     std::printf("bench_transitions: %s\n", engine->InitFailure().c_str());
     return 1;
   }
-  T3DEngineGL::SetPacing(false);
+  SetGLPacing(false);
   InstallSlideEffects();
   std::printf("renderer: %s\n", engine->CapabilityText("vendor", 0).c_str());
 

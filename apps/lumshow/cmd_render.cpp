@@ -8,7 +8,7 @@
 #include "imaging/color_management.h"
 #include "imaging/image_lib_store.h"
 #include "project/lum_source.h"
-#include "render/gl/3d_engine_gl.h"
+#include "render/render_backends.h"
 #include "show_open.h"
 #include "toolkit/window.h"
 
@@ -24,7 +24,7 @@ namespace {
 int GLInfo() {
   std::string error;
   if (!TWindowThread::Init(&error)) throw ELumError("no display for drawing: " + error);
-  auto engine = MakeRef<T3DEngineGL>();
+  TRef<T3DEngine> engine = CreateRenderEngine("gl");
   for (const std::string& line : engine->InfoLines()) std::printf("%s\n", line.c_str());
   std::fflush(stdout);
   if (!engine->DeviceReady()) throw ELumError(engine->InitFailure());

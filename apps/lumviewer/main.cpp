@@ -23,7 +23,7 @@
 #include "foundation/log.h"
 #include "foundation/paths.h"
 #include "imaging/color_management.h"
-#include "render/gl/3d_engine_gl.h"
+#include "render/render_backends.h"
 #include "startup/commands_storage.h"
 #include "startup/control_socket.h"
 #include "startup/display_awake.h"
@@ -190,7 +190,7 @@ int Play(const TCommandsStorage& cmd, const std::string& exe) {
       InstanceName(std::filesystem::absolute(o.show).lexically_normal().string()));
   o.otherCopyRunning = instance.AnotherRunning();
   // A driver without what we draw with gets a message, not a black window.
-  if (const std::string gl = MakeRef<T3DEngineGL>()->Shortfall(); !gl.empty()) {
+  if (const std::string gl = CreateRenderEngine()->Shortfall(); !gl.empty()) {
     Complain(gl);
     return FailAtStart(cmd, gl, nullptr);
   }

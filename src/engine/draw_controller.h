@@ -23,6 +23,7 @@ class TLumDrawController {
   void CreateDrawer();
   T3DDrawer* Drawer() const { return drawer_.get(); }
   TDrawDevice* Device() const { return device_.Get(); }
+  T3DEngine* Engine() const { return engine_.Get(); }
   // The device's client size (0 x 0 once the device is gone).
   int ClientWidth() const;
   int ClientHeight() const;

@@ -16,7 +16,6 @@
 #include "model/lum_image.h"
 #include "model/lum_slide.h"
 #include "project/lum_source.h"
-#include "render/gl/3d_engine_gl.h"
 #include "toolkit/key_codes.h"
 #include "toolkit/window.h"
 
@@ -126,7 +125,7 @@ void TLumEngine::OnEnd() {
   SetLoadYieldMode(0);
   StopLoader();
   if (music_) music_->Stop();
-  T3DEngineGL::ReleaseThreadContext();
+  draw_.Engine()->ReleaseThreadContext();
 }
 
 void TLumEngine::LoopBody() {

@@ -14,7 +14,8 @@
 #include "project/lum_source.h"
 #include "render/3d_drawer.h"
 #include "render/frame_reader.h"
-#include "render/gl/3d_engine_gl.h"
+#include "render/render_backends.h"
+#include "render/window_draw_device.h"
 #include "render/root_item.h"
 #include "toolkit/window.h"
 #include "video/video_extractor.h"
@@ -51,10 +52,10 @@ TOfflineFrameDriver::TOfflineFrameDriver(TLumSource& source, int width, int heig
   cache_->Producer().SetFrame(width, height);
   const TPresentationArea a = cache_->Producer().Area();
   slideRect_ = {a.left, a.top, a.right, a.bottom};
-  engine_ = MakeRef<T3DEngineGL>();
+  engine_ = CreateRenderEngine();
   if (!engine_->DeviceReady())
     throw ELumError("the drawing device is not ready: " + engine_->InitFailure());
-  T3DEngineGL::SetPacing(false);
+  engine_->SetPacing(false);
   TWindowOptions o;
   o.width = width;
   o.height = height;
@@ -62,7 +63,7 @@ TOfflineFrameDriver::TOfflineFrameDriver(TLumSource& source, int width, int heig
   window_ = std::make_unique<TWindow>(o);
   device_ = MakeRef<TWindowDrawDevice>(window_->Handle());
   device_->Follow(*window_);
-  drawer_ = std::make_unique<T3DDrawer>(TRef<T3DEngine>(engine_));
+  drawer_ = std::make_unique<T3DDrawer>(engine_);
   drawer_->Attach(device_.Get());
   if (!drawer_->DeviceReady()) throw ELumError("the drawing device is not ready");
   const TRect client = device_->ClientRect();

@@ -20,7 +20,7 @@ class TBitmap;
 class TFramePixels;
 class TLumSource;
 class T3DDrawer;
-class T3DEngineGL;
+class T3DEngine;
 class TWindow;
 class TWindowDrawDevice;
 class TRootItem;
@@ -96,7 +96,7 @@ class TOfflineFrameDriver {
   std::unique_ptr<TSlideCache> cache_;
   std::unique_ptr<TWindow> window_;
   TRef<TWindowDrawDevice> device_;
-  TRef<T3DEngineGL> engine_;
+  TRef<T3DEngine> engine_;
   std::unique_ptr<T3DDrawer> drawer_;
   std::unique_ptr<TRootItem> root_;
   std::function<void(const std::string&)> onFailure_;

@@ -3,7 +3,8 @@
 #include "document/ini_file.h"
 #include "engine/window_placement.h"
 #include "foundation/log.h"
-#include "render/gl/3d_engine_gl.h"
+#include "render/render_backends.h"
+#include "render/window_draw_device.h"
 #include "toolkit/window.h"
 
 namespace lum {
@@ -94,7 +95,7 @@ void TLumShowViewer::OpenShow(TRef<TFileAccessor> accessor, const TIniFile& docu
   }
   engine_->OpenShow(std::move(accessor), CopyDocument(document), position);
   // The drawer was set up here; the engine thread draws from now on.
-  T3DEngineGL::ReleaseCurrentContext();
+  renderer_->ReleaseCurrentContext();
   engine_->Events().Post(kRequestPause, MakeRef<TModeData>(paused_));
   engine_->Start();
 }

@@ -200,6 +200,21 @@ class T3DEngine : public TRefObject {
   virtual int QualityLevel(int adapter) = 0;
   // Why the engine cannot draw (empty when it can).
   virtual std::string InitFailure() const { return {}; }
+  // "" when ready; else what drawing needs and what the machine offers, for
+  // a message box (lines broken with CR).
+  virtual std::string Shortfall() const { return InitFailure(); }
+  // "name: value" lines for bug reports: driver, version, limits.
+  virtual std::vector<std::string> InfoLines() const { return {}; }
+
+  // Process-wide controls of the back end; the null engine ignores them.
+  // Present waits for the display refresh; off for measurements.
+  virtual void SetPacing(bool) {}
+  // A drawing thread lets go of what the back end keeps for it; called
+  // before the thread ends or hands the drawing to another.
+  virtual void ReleaseThreadContext() {}
+  // A thread that set up device objects for another (the window thread
+  // before the engine draws) lets go of what it made current.
+  virtual void ReleaseCurrentContext() {}
 };
 
 // Quality level from a pixel-shader version (major << 8 | minor) and vendor id.

@@ -24,7 +24,7 @@
 #include "foundation/log.h"
 #include "foundation/sha256.h"
 #include "project/lum_source.h"
-#include "render/gl/3d_engine_gl.h"
+#include "render/render_backends.h"
 
 namespace lum {
 

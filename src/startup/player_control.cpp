@@ -1,7 +1,7 @@
 #include "startup/player_control.h"
 
 #include "imaging/image_lib_store.h"
-#include "render/gl/gl_debug.h"
+#include "render/device_failures.h"
 #include "startup/main_form.h"
 #include "ui/system_dialog.h"
 
@@ -54,7 +54,7 @@ nlohmann::json StatusFields(const TPlayerStatus& s) {
           {"showDialogs", s.engine.dialogs},
           {"volume", s.engine.volume},
           {"cursorHidden", s.cursorHidden},
-          {"glErrors", GLFailureCount()},
+          {"glErrors", DeviceFailureCount()},
           {"dialog", DialogFields()}};
 }
 

@@ -27,6 +27,16 @@ grep -q '^src/model/object.h:3: #  include "engine/engine.h"' "$tree/out" ||
   fail "the offending line is not named: $(cat "$tree/out")"
 [ "$(grep -c '^src/' "$tree/out")" -eq 1 ] || fail "more than the one line: $(cat "$tree/out")"
 
+# A back end is reached only through the render table: even the programs may
+# not include its headers.
+printf '#pragma once\n' > "$tree/src/model/object.h"
+mkdir -p "$tree/src/render/gl" && printf '#pragma once\n' > "$tree/src/render/gl/engine_gl.h"
+printf '#include "render/gl/engine_gl.h"\n' > "$tree/apps/tool/main.cpp"
+if "$check" "$tree" > "$tree/out" 2>&1; then fail "an include of the GL back end passed"; fi
+grep -q '^apps/tool/main.cpp:1: .*apps (floor 18) includes src/render/gl' "$tree/out" ||
+  fail "the back-end include is not named: $(cat "$tree/out")"
+rm -r "$tree/src/render"
+
 # A source in a folder the table does not name is refused too.
 mkdir -p "$tree/src/stray" && printf '\n' > "$tree/src/stray/x.h"
 if "$check" "$tree" > "$tree/out" 2>&1; then fail "a folder outside the table passed"; fi

@@ -18,6 +18,7 @@
 #include "foundation/clock.h"
 #include "foundation/log.h"
 #include "render/gl/3d_engine_gl.h"
+#include "render/render_backends.h"
 #include "startup/main_form.h"
 #include "support/player_shows.h"
 #include "support/temp_dir.h"

@@ -14,7 +14,8 @@
 
 #include "render/3d_drawer.h"
 #include "render/gl/3d_engine_gl.h"
-#include "render/gl/gl_debug.h"
+#include "render/window_draw_device.h"
+#include "render/device_failures.h"
 #include "toolkit/window.h"
 
 namespace lum::test {
@@ -52,7 +53,7 @@ class THeadlessGL : public ::testing::Test {
     }
     engine = MakeRef<T3DEngineGL>();
     if (!engine->DeviceReady()) failure = "no OpenGL device: " + engine->InitFailure();
-    T3DEngineGL::SetPacing(false);
+    SetGLPacing(false);
   }
   static void TearDownTestSuite() { engine = nullptr; }
 
@@ -88,23 +89,23 @@ class THeadlessGL : public ::testing::Test {
 class TCaughtGLFailures {
  public:
   TCaughtGLFailures()
-      : before_(GLFailureCount()),
-        previous_(SetGLFailureHandler([this](const std::string& t) { texts.push_back(t); })) {}
+      : before_(DeviceFailureCount()),
+        previous_(SetDeviceFailureHandler([this](const std::string& t) { texts.push_back(t); })) {}
   ~TCaughtGLFailures() {
-    SetGLFailureHandler(previous_);
-    ResetGLFailures(before_);
+    SetDeviceFailureHandler(previous_);
+    ResetDeviceFailures(before_);
   }
   TCaughtGLFailures(const TCaughtGLFailures&) = delete;
   TCaughtGLFailures& operator=(const TCaughtGLFailures&) = delete;
 
   // Failures counted since it began.
-  int64_t Count() const { return GLFailureCount() - before_; }
+  int64_t Count() const { return DeviceFailureCount() - before_; }
 
   std::vector<std::string> texts;
 
  private:
   int64_t before_;
-  TGLFailureHandler previous_;
+  TDeviceFailureHandler previous_;
 };
 
 }  // namespace lum::test

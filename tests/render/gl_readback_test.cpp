@@ -26,7 +26,7 @@ struct TBands {
 class GLReadback : public test::THeadlessGL, public ::testing::WithParamInterface<bool> {
  protected:
   void SetUp() override {
-    T3DEngineGL::SetForceWindowSurface(GetParam());
+    SetGLForceWindowSurface(GetParam());
     THeadlessGL::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     OpenWindow(kSize);
@@ -39,7 +39,7 @@ class GLReadback : public test::THeadlessGL, public ::testing::WithParamInterfac
     reader.reset();
     screen.reset();
     CloseWindow();
-    T3DEngineGL::SetForceWindowSurface(false);
+    SetGLForceWindowSurface(false);
   }
   bool Draw(TBands b) {
     if (!screen->BeginScene()) return false;

@@ -14,6 +14,7 @@
 #include "gl_fixture.h"
 #include "render/3d_screen.h"
 #include "render/gl/3d_engine_gl.h"
+#include "render/render_backends.h"
 #include "render/gl/gl_debug.h"
 #include "toolkit/window.h"
 
@@ -525,7 +526,7 @@ TEST_F(GLRender, DrawingRunsOnAnotherThreadThanCreation) {
     Quad(0, 0, 32, 64, 0xFF00FF00);
     seen = At(10, 10);
     screen->EndScene();
-    T3DEngineGL::ReleaseThreadContext();
+    ReleaseGLThreadContext();
   });
   engineThread.join();
   ExpectRGB(seen, 0, 255, 0, 0);
@@ -651,12 +652,12 @@ TEST_F(GLDebug, WithoutADebugContextPolledErrorsAreReported) {
 class GLWindowSurface : public GLRender {
  protected:
   void SetUp() override {
-    T3DEngineGL::SetForceWindowSurface(true);
+    SetGLForceWindowSurface(true);
     GLRender::SetUp();
   }
   void TearDown() override {
     GLRender::TearDown();
-    T3DEngineGL::SetForceWindowSurface(false);
+    SetGLForceWindowSurface(false);
   }
 };
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "render/gl/gl_debug.h"
+#include "render/device_failures.h"
 
 namespace {
 
@@ -36,9 +36,9 @@ namespace {
 class TGLFailures : public ::testing::Environment {
  public:
   void SetUp() override {
-    lum::SetGLFailureHandler([](const std::string& text) { ADD_FAILURE() << "OpenGL: " << text; });
+    lum::SetDeviceFailureHandler([](const std::string& text) { ADD_FAILURE() << "OpenGL: " << text; });
   }
-  void TearDown() override { lum::SetGLFailureHandler(nullptr); }
+  void TearDown() override { lum::SetDeviceFailureHandler(nullptr); }
 };
 
 [[maybe_unused]] ::testing::Environment* const gEnvironment =

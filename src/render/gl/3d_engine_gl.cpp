@@ -15,7 +15,6 @@
 #include "render/3d_screen.h"
 #include "render/frame_pacing.h"
 #include "render/gl/gl_debug.h"
-#include "render/null_engine.h"
 #include "toolkit/window.h"
 
 namespace lum {
@@ -181,26 +180,35 @@ std::recursive_mutex& DeviceLock() {
 
 // ---- engine ----
 
-void T3DEngineGL::SetPacing(bool on) {
+void SetGLPacing(bool on) {
   gPacing = on;
 }
-bool T3DEngineGL::Pacing() {
+bool GLPacing() {
   return gPacing;
 }
-void T3DEngineGL::SetForceWindowSurface(bool on) {
+void SetGLForceWindowSurface(bool on) {
   gForceWindowSurface = on;
 }
 
-void T3DEngineGL::ReleaseCurrentContext() {
+void ReleaseGLCurrentContext() {
   std::lock_guard lock(DeviceLock());
   if (SDL_GL_GetCurrentContext()) SDL_GL_MakeCurrent(SDL_GL_GetCurrentWindow(), nullptr);
 }
 
-void T3DEngineGL::ReleaseThreadContext() {
-  std::lock_guard lock(DeviceLock());
-  if (SDL_GL_GetCurrentContext()) SDL_GL_MakeCurrent(SDL_GL_GetCurrentWindow(), nullptr);
+void ReleaseGLThreadContext() {
+  ReleaseGLCurrentContext();
   // SDL frees its per-thread data only for threads it started itself.
   SDL_TLSCleanup();
+}
+
+void T3DEngineGL::SetPacing(bool on) {
+  SetGLPacing(on);
+}
+void T3DEngineGL::ReleaseThreadContext() {
+  ReleaseGLThreadContext();
+}
+void T3DEngineGL::ReleaseCurrentContext() {
+  ReleaseGLCurrentContext();
 }
 
 namespace {
@@ -1504,49 +1512,6 @@ bool T3DRendererGL::SetShaderConstants(int first, const float* values, int count
   std::memcpy(constants_.data() + first * 4, values, sizeof(float) * 4 * count);
   constantsDirty_ = true;
   return true;
-}
-
-// ---- window device and selection ----
-
-TWindowDrawDevice::TWindowDrawDevice(SDL_Window* window) {
-  handle_ = window;
-  Update();
-}
-
-void TWindowDrawDevice::Update() {
-  SDL_Window* w = Window();
-  int x = 0, y = 0, cw = 0, ch = 0;
-  SDL_GetWindowPosition(w, &x, &y);
-  SDL_GL_GetDrawableSize(w, &cw, &ch);
-  bool fs = (SDL_GetWindowFlags(w) & SDL_WINDOW_FULLSCREEN) != 0;
-  SetGeometry({0, 0, cw, ch}, x, y, fs);
-}
-
-void TWindowDrawDevice::Follow(TWindow& window) {
-  TWindowListener& l = window.Listener();
-  TRef<TWindowDrawDevice> self(this);
-  active_ = window.Active();
-  minimized_ = window.Minimized();
-  l.geometry = [self, next = std::move(l.geometry)] {
-    self->Update();
-    if (next) next();
-  };
-  l.activation = [self, next = std::move(l.activation)](bool on) {
-    self->SetActive(on);
-    if (next) next(on);
-  };
-  l.minimized = [self, next = std::move(l.minimized)](bool on) {
-    self->SetMinimized(on);
-    if (next) next(on);
-  };
-}
-
-TRef<T3DEngine> CreateRenderEngine(std::string_view choice) {
-  std::string c = Lower(choice);
-  if (c == "null") return TRef<T3DEngine>(MakeRef<T3DEngineNull>("null renderer chosen"));
-  auto gl = MakeRef<T3DEngineGL>();
-  if (gl->DeviceReady()) return TRef<T3DEngine>(gl);
-  return TRef<T3DEngine>(MakeRef<T3DEngineNull>(gl->InitFailure()));
 }
 
 }  // namespace lum

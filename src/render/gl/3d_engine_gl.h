@@ -58,26 +58,13 @@ class T3DEngineGL : public T3DEngine {
   int QualityLevel(int adapter) override;
   std::string InitFailure() const override { return failure_; }
 
-  const TGLCaps& Caps() const { return caps_; }
-  // "name: value" lines for bug reports: driver, version, context, limits
-  // and the extensions we use (what is known when GL is unusable).
-  std::vector<std::string> InfoLines() const;
-  // "" when ready; else what drawing needs and what the driver here offers,
-  // lines broken with CR.
-  std::string Shortfall() const;
+  std::string Shortfall() const override;
+  std::vector<std::string> InfoLines() const override;
+  void SetPacing(bool on) override;
+  void ReleaseThreadContext() override;
+  void ReleaseCurrentContext() override;
 
-  // Present waits for the display refresh; off for measurements.
-  static void SetPacing(bool on);
-  static bool Pacing();
-  // Draw into the window's own surface even under the offscreen driver
-  // (which otherwise gets a framebuffer object of the client size).
-  static void SetForceWindowSurface(bool on);
-  // A drawing thread lets go of whatever context it holds and of SDL's data
-  // for the thread; called before it ends or hands the drawing to another.
-  static void ReleaseThreadContext();
-  // A thread that set up device objects for another (the window thread
-  // before the engine draws) lets go of the context it made current.
-  static void ReleaseCurrentContext();
+  const TGLCaps& Caps() const { return caps_; }
 
  private:
   bool ready_ = false;
@@ -85,6 +72,19 @@ class T3DEngineGL : public T3DEngine {
   std::string lack_;  // what the driver here does not offer
   TGLCaps caps_;
 };
+
+// Present waits for the display refresh; off for measurements.
+void SetGLPacing(bool on);
+bool GLPacing();
+// Draw into the window's own surface even under the offscreen driver
+// (which otherwise gets a framebuffer object of the client size).
+void SetGLForceWindowSurface(bool on);
+// A drawing thread lets go of whatever context it holds and of SDL's data
+// for the thread; called before it ends or hands the drawing to another.
+void ReleaseGLThreadContext();
+// A thread that set up device objects for another lets go of the context
+// it made current.
+void ReleaseGLCurrentContext();
 
 class T3DRendererGL;
 
@@ -316,29 +316,5 @@ class T3DRendererGL : public T3DRenderer {
   TRect clip_;
   float flip_ = 0;
 };
-
-// The draw device of an SDL window (active and minimised state from the window).
-class TWindowDrawDevice : public TDrawDevice {
- public:
-  explicit TWindowDrawDevice(SDL_Window* window);
-  // Reads the window's geometry and mode again.
-  void Update();
-  bool IsActive() const override { return active_.load(); }
-  bool IsMinimized() const override { return minimized_.load(); }
-  void SetActive(bool on) { active_ = on; }
-  void SetMinimized(bool on) { minimized_ = on; }
-  SDL_Window* Window() const { return static_cast<SDL_Window*>(handle_); }
-  // Keeps the device in step with the window's geometry, activation and
-  // minimised state; the listener's earlier callbacks still run after ours.
-  void Follow(TWindow& window);
-
- private:
-  // Set on the window thread, read on the drawing thread.
-  std::atomic<bool> active_{true}, minimized_{false};
-};
-
-// The back ends in order of preference: the named one ("gl", "null") first,
-// then probing. Never null; the null engine explains why nothing better ran.
-TRef<T3DEngine> CreateRenderEngine(std::string_view choice = {});
 
 }  // namespace lum

@@ -9,24 +9,13 @@
 #include <mutex>
 
 #include "foundation/log.h"
+#include "render/device_failures.h"
 
 namespace lum {
 
 namespace {
 
-struct TDebugState {
-  std::mutex mutex;
-  TGLFailureHandler handler;
-  std::string first;  // the first failure, for the message at exit
-  bool exitCheck = false;
-};
-
-TDebugState& State() {
-  static TDebugState s;
-  return s;
-}
-
-std::atomic<int64_t> gFailures{0};
+std::once_flag gExitCheck;
 
 int RequestedFromEnvironment() {
   const char* v = std::getenv("LUM_GL_DEBUG");
@@ -86,13 +75,9 @@ const char* SeverityName(GLenum s) {
 // A debug run that saw failures must not pass for a clean one, also where
 // nobody reads the log (a test running lumshow).
 void ExitCheck() {
-  const int64_t n = gFailures.load();
+  const int64_t n = DeviceFailureCount();
   if (n == 0) return;
-  std::string first;
-  {
-    std::lock_guard lock(State().mutex);
-    first = State().first;
-  }
+  const std::string first = FirstDeviceFailure();
   std::fflush(nullptr);
   std::fprintf(stderr, "%s: %lld OpenGL error(s) under LUM_GL_DEBUG=1; the first: %s\n",
                program_invocation_short_name, static_cast<long long>(n), first.c_str());
@@ -142,36 +127,9 @@ bool InstallGLDebugCallback() {
 }
 
 void ReportGLFailure(const std::string& text) {
-  ++gFailures;
   Log().Line("OpenGL error: " + text);
-  TGLFailureHandler handler;
-  {
-    std::lock_guard lock(State().mutex);
-    TDebugState& s = State();
-    if (s.first.empty()) s.first = text;
-    if (GLDebugRequested() && !s.exitCheck) {
-      s.exitCheck = true;
-      std::atexit(ExitCheck);
-    }
-    handler = s.handler;
-  }
-  if (handler) handler(text);
-}
-
-int64_t GLFailureCount() {
-  return gFailures.load();
-}
-
-void ResetGLFailures(int64_t count) {
-  gFailures = count;
-  std::lock_guard lock(State().mutex);
-  if (count == 0) State().first.clear();
-}
-
-TGLFailureHandler SetGLFailureHandler(TGLFailureHandler handler) {
-  std::lock_guard lock(State().mutex);
-  std::swap(State().handler, handler);
-  return handler;
+  if (GLDebugRequested()) std::call_once(gExitCheck, [] { std::atexit(ExitCheck); });
+  ReportDeviceFailure(text);
 }
 
 }  // namespace lum

@@ -5,8 +5,6 @@
 // high-severity messages are failures: each is logged, counted and handed to
 // the failure handler (tests fail the running test there); a process that
 // saw any ends with status 1 and says so on stderr.
-#include <cstdint>
-#include <functional>
 #include <string>
 
 namespace lum {
@@ -22,17 +20,8 @@ void SetGLDebugRequested(bool on);
 bool InstallGLDebugCallback();
 
 // One failure (a driver message of type error or high severity, or an error
-// polled where no callback runs): log line, counter, handler.
+// polled where no callback runs): log line, then the device failure count and
+// handler (render/device_failures.h).
 void ReportGLFailure(const std::string& text);
-
-// Failures seen so far in this process (the control socket's "glErrors").
-int64_t GLFailureCount();
-// Sets the count back: for a test that provoked failures on purpose.
-void ResetGLFailures(int64_t count = 0);
-
-// Receives the text of every failure on the thread of the failing call.
-// Returns the handler it replaces.
-using TGLFailureHandler = std::function<void(const std::string&)>;
-TGLFailureHandler SetGLFailureHandler(TGLFailureHandler handler);
 
 }  // namespace lum
