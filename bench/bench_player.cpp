@@ -72,7 +72,7 @@
 #include "model/lum_video.h"
 #include "project/lum_source.h"
 #include "render/3d_drawer.h"
-#include "render/gl/3d_engine_gl.h"
+#include "render/gl/gl_renderer.h"
 #include "render/root_item.h"
 #include "startup/control_client.h"
 #include "startup/main_form.h"

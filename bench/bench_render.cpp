@@ -13,7 +13,7 @@
 
 #include "bare_gl_loop.h"
 #include "render/3d_screen.h"
-#include "render/gl/3d_engine_gl.h"
+#include "render/gl/gl_renderer.h"
 #include "render/window_draw_device.h"
 #include "toolkit/window.h"
 

@@ -27,7 +27,7 @@
 #include "effects/real_slide_filter.h"
 #include "project/lum_source.h"
 #include "render/3d_drawer.h"
-#include "render/gl/3d_engine_gl.h"
+#include "render/gl/gl_renderer.h"
 #include "render/window_draw_device.h"
 #include "render/root_item.h"
 #include "toolkit/window.h"

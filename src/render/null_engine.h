@@ -10,7 +10,8 @@ class T3DEngineNull : public T3DEngine {
   // reason: one line; shortfall: the message box text of the back end that
   // could not run (reason when there is none).
   explicit T3DEngineNull(std::string reason = "no renderer", std::string shortfall = {})
-      : reason_(std::move(reason)), shortfall_(shortfall.empty() ? reason_ : std::move(shortfall)) {}
+      : reason_(std::move(reason)),
+        shortfall_(shortfall.empty() ? reason_ : std::move(shortfall)) {}
   int AdapterForRect(const TRect&) override { return 0; }
   int64_t CapabilityValue(std::string_view, int) override { return 0; }
   std::string CapabilityText(std::string_view, int) override { return {}; }

@@ -17,7 +17,7 @@
 #include "engine/show_viewer.h"
 #include "foundation/clock.h"
 #include "foundation/log.h"
-#include "render/gl/3d_engine_gl.h"
+#include "render/gl/gl_renderer.h"
 #include "render/render_backends.h"
 #include "startup/main_form.h"
 #include "support/player_shows.h"

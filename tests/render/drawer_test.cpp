@@ -19,7 +19,7 @@
 #include "render/3d_drawer.h"
 #include "render/3d_yuv.h"
 #include "render/color_grade_texture.h"
-#include "render/gl/3d_engine_gl.h"
+#include "render/gl/gl_renderer.h"
 #include "render/slide_drawer.h"
 #include "support/live_font.h"
 #include "toolkit/window.h"

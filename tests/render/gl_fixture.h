@@ -13,7 +13,7 @@
 #include <functional>
 
 #include "render/3d_drawer.h"
-#include "render/gl/3d_engine_gl.h"
+#include "render/gl/gl_renderer.h"
 #include "render/window_draw_device.h"
 #include "render/device_failures.h"
 #include "toolkit/window.h"

@@ -11,7 +11,7 @@
 #include "gl_fixture.h"
 #include "render/3d_screen.h"
 #include "render/frame_reader.h"
-#include "render/gl/3d_engine_gl.h"
+#include "render/gl/gl_renderer.h"
 
 namespace lum {
 namespace {

@@ -13,7 +13,7 @@
 #include "fake_back_end.h"
 #include "gl_fixture.h"
 #include "render/3d_screen.h"
-#include "render/gl/3d_engine_gl.h"
+#include "render/gl/gl_renderer.h"
 #include "render/render_backends.h"
 #include "render/gl/gl_debug.h"
 #include "toolkit/window.h"

@@ -4,7 +4,7 @@
 // buffer lends its pixels without another copy.
 #include <vector>
 
-#include "render/gl/3d_engine_gl.h"
+#include "render/gl/gl_renderer.h"
 
 namespace lum {
 
