@@ -16,6 +16,8 @@
 #include "container/file_accessor.h"
 #include "document/ini_file.h"
 #include "engine/draw_controller.h"
+#include "engine/engine_figures.h"
+#include "engine/engine_status.h"
 #include "engine/frame_interpolator.h"
 #include "engine/input_mapping.h"
 #include "engine/lum_thread.h"
@@ -127,27 +129,6 @@ class TCustomLumEngine : public TLumThread {
   std::shared_ptr<TEngineChannel> channel_;
 };
 
-// What the player shows of the engine (control socket, tests).
-struct TEngineStatus {
-  double position = 0;
-  double duration = 0;
-  bool paused = true, active = false, waiting = false, ended = false;
-  int64_t slide = 0;
-  int64_t framesDrawn = 0;  // frames of the show's slides
-  int64_t emptyFrames = 0;  // frames without slides (the window changed before they were ready)
-  double fps = 0;             // frames drawn per second over the last second
-  double intervalStdDev = 0;  // of the frame intervals over the last second, ms
-  // Every interval between frames drawn back to back while the clock ran,
-  // since the show was opened.
-  int64_t intervals = 0;
-  double intervalMean = 0, intervalStdDevAll = 0;  // ms
-  // The pointer is over an object with an action (of this class).
-  bool hover = false;
-  std::string hoverClass;
-  int dialogs = 0;  // the show's dialogs open in the overlay
-  double volume = 1;  // the show's sound, 0..1
-};
-
 class TLumEngine : public TCustomLumEngine {
  public:
   // Created paused and without a show. device and engine are the window's.
@@ -228,7 +209,6 @@ class TLumEngine : public TCustomLumEngine {
   void StopLoader();
   // Makes the overlay of the open show (or none), dropping the old one.
   void ResetOverlay(bool make);
-  void NoteFrame();
 
   std::atomic<bool> paused_{true};
   std::atomic<bool> active_{false};
@@ -254,8 +234,6 @@ class TLumEngine : public TCustomLumEngine {
   std::optional<TColor> backgroundOverride_;
   std::optional<double> unsharpOverride_;
   std::atomic<bool> runAppEnabled_{false};
-  bool hover_ = false;         // under statsLock_
-  std::string hoverClass_;     // under statsLock_
   // Where the pointer was last seen, for the hover test of later frames.
   std::optional<std::pair<int, int>> lastPointer_;
   bool frameDrawn_ = false, firstFrameSent_ = false;
@@ -263,19 +241,9 @@ class TLumEngine : public TCustomLumEngine {
   int64_t loopsBeforeFrame_ = 0;
   int64_t lastLoopTick_ = 0;
   TTiming timing_;
-  std::atomic<int64_t> framesDrawn_{0};
-  std::atomic<int64_t> emptyFrames_{0};
   std::atomic<double> duration_{0};
   std::atomic<int64_t> currentSlide_{0};
-  // Frame timing of the last second.
-  mutable std::mutex statsLock_;
-  std::vector<double> frameTicks_;
-  // Running mean and squared deviations of the intervals (Welford).
-  int64_t intervalCount_ = 0;
-  double intervalMean_ = 0, intervalM2_ = 0;
-  double lastFrameTick_ = 0;
-  bool lastFrameActive_ = false;
-  bool frameSkipped_ = false;  // a loop since the last frame had nothing new to draw
+  TEngineFigures figures_;  // frames, pacing and hover, for Status()
 };
 
 }  // namespace lum
