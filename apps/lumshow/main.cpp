@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "foundation/log.h"
+#include "show_maker.h"
 #include "show_open.h"
 
 int main(int argc, char** argv) {
@@ -157,6 +158,37 @@ int main(int argc, char** argv) {
   controlCmd->add_option("REQUEST", control.requests, "JSON requests, e.g. '{\"command\":\"status\"}'")
       ->required();
 
+  TNewArgs made;
+  std::string motion = "on";
+  auto* newCmd = app.add_subcommand("new", "make a show from photos, videos and music");
+  newCmd->add_option("INPUT", made.inputs, "pictures, videos, music and folders of them")
+      ->required();
+  newCmd->add_option("-o,--output", made.output, "container to write (OUT.lumshow)");
+  newCmd->add_option("--folder", made.folder,
+                     "or a folder: DIR/Project.lum beside the files, for lumshow pack later");
+  newCmd->add_flag("--force", made.force, "replace an existing show");
+  newCmd->add_option("--music", made.music, "music track (several play one after another)")
+      ->allow_extra_args(false);
+  newCmd->add_option("--size", made.size, "the show's design size WxH (default 1920x1080)");
+  newCmd->add_option("--slide-time", made.slideTimeMs, "ms per slide (default 5000)")
+      ->check(CLI::PositiveNumber);
+  newCmd->add_option("--transition-time", made.transitionTimeMs, "ms per transition (default 1000)")
+      ->check(CLI::NonNegativeNumber);
+  newCmd->add_flag("--fit-music", made.fitMusic,
+                   "stretch the slides so the show ends with the music");
+  newCmd->add_option("--transition", made.transition,
+                     "a transition family by name, default (the player's rotation) or all");
+  newCmd->add_option("--motion", motion, "slow zoom and pan of photos (default on)")
+      ->check(CLI::IsMember({"on", "off"}));
+  newCmd->add_option("--captions", made.captions, "a caption per slide (default none)")
+      ->check(CLI::IsMember({"none", "name", "date", "caption"}));
+  newCmd->add_option("--title", made.title, "a title slide first");
+  newCmd->add_option("--sort", made.sort, "order of the pictures (default name)")
+      ->check(CLI::IsMember({"name", "date", "none"}));
+  newCmd->add_option("--seed", made.seed, "chooses the motion and transitions (default 1)");
+  newCmd->add_option("--background", made.background, "background colour (default #000000)");
+  newCmd->add_flag("--loop", made.loop, "the show repeats (default: it stops at the end)");
+
   // Commands that play a show honour its password gate.
   std::string password;
   std::vector<CLI::Option*> passwordOptions;
@@ -196,6 +228,10 @@ int main(int argc, char** argv) {
     if (*textCmd) return Text(text);
     if (*thumbnailCmd) return Thumbnail(thumbnail);
     if (*controlCmd) return Control(control);
+    if (*newCmd) {
+      made.motion = motion == "on";
+      return New(made);
+    }
   } catch (const TUsageError& e) {
     std::fprintf(stderr, "lumshow: %s\n", e.message.c_str());
     return 2;

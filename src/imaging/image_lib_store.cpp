@@ -53,6 +53,15 @@ void SetTransforms(png_structp png, png_infop info, const THeader& h) {
   png_set_bgr(png);
 }
 
+// A chunk may declare any length and libpng allocates what the chunks it
+// keeps declare: the ones pictures do not need are stepped over unread, the
+// others limited.
+void LimitChunks(png_structp png) {
+  png_set_chunk_malloc_max(png, 16 << 20);
+  static const png_byte kSkipped[] = "tEXt\0zTXt\0iTXt\0sPLT\0pCAL\0sCAL\0eXIf";
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkipped, 7);
+}
+
 bool ReadHeader(const std::string& file, THeader& h, std::string& message) {
   png_structp png =
       png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
@@ -65,6 +74,7 @@ bool ReadHeader(const std::string& file, THeader& h, std::string& message) {
     return false;
   }
   png_set_read_fn(png, &src, ReadFromMemory);
+  LimitChunks(png);
   png_read_info(png, info);
   h.width = png_get_image_width(png, info);
   h.height = png_get_image_height(png, info);
@@ -97,6 +107,7 @@ int DecodePng(const std::string& file, TMipReducer* out, const THeader& h) {
     return rows;
   }
   png_set_read_fn(png, &src, ReadFromMemory);
+  LimitChunks(png);
   png_read_info(png, info);
   SetTransforms(png, info, h);
   int passes = png_set_interlace_handling(png);

@@ -264,17 +264,24 @@ TExifFacts ParseExifTiff(std::string_view tiff) {
     } else if (e.tag == 0x0132 && !haveDate && IsByteType(e.type)) {
       facts.dateTime = DecodeUndeclared(CutAtNul(e.value));
       haveDate = true;
+    } else if (e.tag == 0x0112 && e.type == 3 && e.count >= 1 && facts.orientation == 0) {
+      uint16_t v = 0;
+      TTiff(e.value, t.LittleEndian()).U16(0, v);
+      facts.orientation = v >= 1 && v <= 8 ? v : 0;
     } else if (e.tag == 0x8769 && !haveExifIfd && (e.type == 4 || e.type == 13) && e.count >= 1) {
       exifIfd = t.ValueU32(e.value);
       haveExifIfd = true;
     }
   });
   if (!haveExifIfd) return facts;
-  bool haveComment = false;
+  bool haveComment = false, haveOriginal = false;
   t.Ifd(exifIfd, [&](const TTiff::TEntry& e) {
     if (e.ok && e.tag == 0x9286 && !haveComment && IsByteType(e.type)) {
       facts.userComment = DecodeUserComment(e.value, t.LittleEndian());
       haveComment = true;
+    } else if (e.ok && e.tag == 0x9003 && !haveOriginal && IsByteType(e.type)) {
+      facts.dateTimeOriginal = DecodeUndeclared(CutAtNul(e.value));
+      haveOriginal = true;
     }
   });
   return facts;

@@ -16,6 +16,8 @@ struct TExifFacts {
   std::string userComment;       // 0x9286, decoded per its charset header
   std::string imageDescription;  // 0x010E
   std::string dateTime;          // 0x0132 as stored ("YYYY:MM:DD HH:MM:SS")
+  std::string dateTimeOriginal;  // 0x9003, when the picture was taken, same form
+  int orientation = 0;           // 0x0112, 1..8; 0 when absent or out of range
 };
 
 // IPTC record 2 datasets we keep, by number, first value of each, as UTF-8.

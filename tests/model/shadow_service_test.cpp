@@ -30,7 +30,10 @@ TEST(ShadowService, MakesEachShadowOnceAndRemembersFailures) {
   const TShadowParams p = Shape(200, 100, 12);
   TRef<TImage> picture;
   EXPECT_EQ(Ask(service, p, picture), TState::Pending);
-  EXPECT_EQ(Ask(service, p, picture), TState::Pending);  // not queued twice
+  // Asked again while on its way: not queued twice (the worker may be done).
+  const TState second = Ask(service, p, picture);
+  EXPECT_TRUE(second == TState::Pending || second == TState::Ready);
+  EXPECT_LE(service.Busy(), 1u);
   service.WaitIdle();
   ASSERT_EQ(Ask(service, p, picture), TState::Ready);
   TRef<TBitmap> made = picture->GetMipLevel(0, TPixelFormat::Bgra32);
