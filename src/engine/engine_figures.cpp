@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "engine/lum_engine_parts.h"
 
@@ -22,6 +23,7 @@ void TEngineFigures::NoteFrame(bool active) {
     const double delta = d - intervalMean_;
     intervalMean_ += delta / double(intervalCount_);
     intervalM2_ += delta * (d - intervalMean_);
+    maxInterval_ = std::max(maxInterval_, d);
   }
   lastFrameActive_ = active;
   lastFrameTick_ = now;
@@ -33,6 +35,11 @@ void TEngineFigures::RestartIntervals() {
   intervalCount_ = 0;
   intervalMean_ = intervalM2_ = 0;
   lastFrameActive_ = false;
+}
+
+double TEngineFigures::TakeMaxInterval() {
+  std::lock_guard g(lock_);
+  return std::exchange(maxInterval_, 0.0);
 }
 
 void TEngineFigures::SetHover(bool hover, std::string hoverClass) {

@@ -26,6 +26,9 @@ class TEngineFigures {
   void SetHover(bool hover, std::string hoverClass);
   // Fills the frame, pacing and hover figures of s.
   void Fill(TEngineStatus& s) const;
+  // The longest interval between frames drawn back to back while the clock
+  // ran, since the last call (ms; 0 when there was none).
+  double TakeMaxInterval();
 
  private:
   std::atomic<int64_t> framesDrawn_{0};
@@ -38,6 +41,7 @@ class TEngineFigures {
   // Running mean and squared deviations of the intervals (Welford).
   int64_t intervalCount_ = 0;
   double intervalMean_ = 0, intervalM2_ = 0;
+  double maxInterval_ = 0;  // since the last TakeMaxInterval
   double lastFrameTick_ = 0;
   bool lastFrameActive_ = false;
   bool frameSkipped_ = false;  // a loop since the last frame had nothing new to draw

@@ -24,6 +24,9 @@ struct TEngineStatus {
   std::string hoverClass;
   int dialogs = 0;  // the show's dialogs open in the overlay
   double volume = 1;  // the show's sound, 0..1
+  // Show clock minus what the sound device has played, at the last frame
+  // (ms; 0 without music or while the clock stands).
+  double audioOffset = 0;
 };
 
 }  // namespace lum

@@ -112,8 +112,14 @@ void TLumEngine::Reinitialise() {
 }
 
 double TLumEngine::ShowTime() {
-  if (!active_ || !music_) return clockBase_;
-  return interpolator_.Next(music_->Position() - clockBase_);
+  if (!active_ || !music_) {
+    audioOffset_ = 0;
+    return clockBase_;
+  }
+  const double played = music_->Position() - clockBase_;
+  const double shown = interpolator_.Next(played);
+  audioOffset_ = shown - played;
+  return shown;
 }
 
 void TLumEngine::AdvanceClock() {
@@ -305,6 +311,7 @@ TEngineStatus TLumEngine::Status() const {
   s.ended = endReported_;
   s.slide = currentSlide_.load();
   s.dialogs = openDialogs_.load();
+  s.audioOffset = audioOffset_.load();
   figures_.Fill(s);
   return s;
 }

@@ -149,6 +149,8 @@ class TLumEngine : public TCustomLumEngine {
   void Continue() { halted_ = false; }
   bool Waiting() const { return halted_.load(); }
   TEngineStatus Status() const;
+  // The longest frame interval since the last call (ms), for the control socket.
+  double TakeMaxFrameInterval() { return figures_.TakeMaxInterval(); }
   TLumDrawController& DrawController() { return draw_; }
 
  protected:
@@ -242,6 +244,7 @@ class TLumEngine : public TCustomLumEngine {
   int64_t lastLoopTick_ = 0;
   TTiming timing_;
   std::atomic<double> duration_{0};
+  std::atomic<double> audioOffset_{0};  // of the clock last shown, for Status()
   std::atomic<int64_t> currentSlide_{0};
   TEngineFigures figures_;  // frames, pacing and hover, for Status()
 };

@@ -71,12 +71,14 @@ void TLumShowViewer::CreateEngine(const TIniFile& document) {
   const TScreenRect area = Area();
   engine_->SetScreenSize(area.Width(), area.Height());
   const TIniList* main = document.Section("main");
+  windowedWidth_ = ReadInteger(main, "opt_scr_width", 640);
+  windowedHeight_ = ReadInteger(main, "opt_scr_height", 480);
+  windowedMode_ =
+      ReadBool(main, "opt_withoutborder", true) ? kPlacementBorderless : kPlacementFramed;
   if (ReadInteger(main, "opt_scr_full", 1) == 1)
     PlaceWindow(area.Width(), area.Height(), kPlacementFullScreen);
   else
-    PlaceWindow(ReadInteger(main, "opt_scr_width", 640), ReadInteger(main, "opt_scr_height", 480),
-                ReadBool(main, "opt_withoutborder", true) ? kPlacementBorderless
-                                                          : kPlacementFramed);
+    PlaceWindow(windowedWidth_, windowedHeight_, windowedMode_);
 }
 
 void TLumShowViewer::OpenShow(TRef<TFileAccessor> accessor, const TIniFile& document,
@@ -182,6 +184,15 @@ void TLumShowViewer::Notify(const TLumEventData& e) {
       if (e.ints.size() >= 3) PlaceWindow(int(e.ints[0]), int(e.ints[1]), int(e.ints[2]));
       if (!e.text.empty()) window_.SetTitle(e.text);
       break;
+  }
+}
+
+void TLumShowViewer::ToggleFullScreen() {
+  if (window_.FullScreen()) {
+    PlaceWindow(windowedWidth_, windowedHeight_, windowedMode_);
+  } else {
+    const TScreenRect area = Area();
+    PlaceWindow(area.Width(), area.Height(), kPlacementFullScreen);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "engine/lum_engine.h"
+#include "engine/window_placement.h"
 #include "toolkit/window.h"
 
 namespace lum {
@@ -52,6 +53,9 @@ class TLumShowViewer {
   void SetRunAppEnabled(bool on);
   // Places the window as notification 17 does (also used on the first open).
   void PlaceWindow(int width, int height, int mode);
+  // Full screen, or back to the window the show asks for (its size, framed or
+  // not) when it is full screen.
+  void ToggleFullScreen();
 
   bool Paused() const { return paused_; }
   int64_t Position() const { return position_; }
@@ -77,6 +81,8 @@ class TLumShowViewer {
 
   TWindow& window_;
   TViewerOptions options_;
+  // The window the show asks for when it is not full screen.
+  int windowedWidth_ = 640, windowedHeight_ = 480, windowedMode_ = kPlacementBorderless;
   TRef<T3DEngine> renderer_;
   TRef<TWindowDrawDevice> device_;
   std::unique_ptr<TLumEngine> engine_;

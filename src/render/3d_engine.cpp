@@ -1,5 +1,7 @@
 #include "render/3d_engine.h"
 
+#include <atomic>
+
 namespace lum {
 
 int T3DVertexList::Stride() const {
@@ -38,6 +40,18 @@ int QualityLevelFor(int pixelShaderVersion, int vendorId) {
   if (pixelShaderVersion < 0x200) return 0;
   if (vendorId == 0x8086 && pixelShaderVersion < 0x300) return 1;
   return 2;
+}
+
+namespace {
+std::atomic<int64_t> gTextureBytes{0};
+}  // namespace
+
+int64_t TextureBytes() {
+  return gTextureBytes.load();
+}
+
+void CountTextureBytes(int64_t delta) {
+  gTextureBytes += delta;
 }
 
 }  // namespace lum

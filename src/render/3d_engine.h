@@ -217,6 +217,11 @@ class T3DEngine : public TRefObject {
   virtual void ReleaseCurrentContext() {}
 };
 
+// Texture memory the back ends hold now, every renderer together (the
+// control socket's "textureBytes"); back ends count what they allocate.
+int64_t TextureBytes();
+void CountTextureBytes(int64_t delta);
+
 // Quality level from a pixel-shader version (major << 8 | minor) and vendor id.
 int QualityLevelFor(int pixelShaderVersion, int vendorId);
 

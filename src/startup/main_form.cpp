@@ -390,6 +390,11 @@ bool TMainForm::OtherShowUsable(const std::string& path) {
   return true;
 }
 
+double TMainForm::TakeMaxFrameInterval() {
+  TLumEngine* e = viewer_->Engine();
+  return e ? e->TakeMaxFrameInterval() : 0;
+}
+
 TPlayerStatus TMainForm::Status() const {
   TPlayerStatus s;
   if (TLumEngine* e = viewer_->Engine()) s.engine = e->Status();
@@ -399,6 +404,7 @@ TPlayerStatus TMainForm::Status() const {
   s.windowHeight = r.Height();
   s.fullScreen = window_->FullScreen();
   s.show = show_ ? show_->Path() : std::string();
+  s.muted = muted_;
   s.endReports = endReports_;
   s.returnStack = returnStack_.size();
   s.messages = messages_;

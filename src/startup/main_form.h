@@ -74,6 +74,7 @@ struct TPlayerStatus {
   size_t returnStack = 0;  // shows to come back to
   std::vector<std::string> messages;  // messages shown to the user, oldest first
   bool cursorHidden = false;
+  bool muted = false;  // by the player's mute key
 };
 
 class TMainForm {
@@ -131,6 +132,14 @@ class TMainForm {
   int ExitCode() const { return exitCode_; }
   TPlayerStatus Status() const;
   TLumShowViewer& Viewer() { return *viewer_; }
+  // The player's own keys (full screen, mute, volume, screenshot) for keys
+  // the show's map leaves free, where the show permits control and never in
+  // screen-saver mode; true when the key was one of them.
+  bool PlayerKey(uint16_t code, uint32_t mods);
+  // Mutes the show's sound, or gives it back its level.
+  void SetMuted(bool on);
+  // The longest frame interval since the last call (ms; 0 without a show).
+  double TakeMaxFrameInterval();
   TWindow& Window() { return *window_; }
   // The open show and its slide times (media controls); null before one opened.
   const TLumShowLocator* Show() const { return show_.get(); }
@@ -178,6 +187,8 @@ class TMainForm {
   std::unique_ptr<TLumShowLocator> show_;
   std::unique_ptr<TLumSource> times_;  // the open show's slide times, for navigation
   std::unique_ptr<TInputMappingClass> input_;
+  bool muted_ = false;
+  float volumeBeforeMute_ = 1;
   std::vector<std::function<void(TRef<TBitmap>)>> captures_;
   TMainFormHooks hooks_;
   TMouseMonitor monitor_;

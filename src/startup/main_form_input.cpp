@@ -134,7 +134,9 @@ void TMainForm::Key(uint16_t code, uint32_t mods, bool down) {
     return Execute(end);
   }
   TLumActionInfo a;
-  if (const TKeyMap* k = input_->Key(mods, code, kKeyEventDown)) a = k->Action();
+  const TKeyMap* k = input_->Key(mods, code, kKeyEventDown);
+  if (k) a = k->Action();
+  if (!k && PlayerKey(code, mods)) return;
   const bool continues = !input_->ControlPermitted() && ContinuesWaitingShow(code);
   // The engine knows which dialogs are open when the key reaches it.
   if (viewer_->Key(code, a, continues)) return;

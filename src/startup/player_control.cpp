@@ -1,6 +1,9 @@
 #include "startup/player_control.h"
 
+#include "foundation/process_memory.h"
 #include "imaging/image_lib_store.h"
+#include "model/lum_video.h"
+#include "render/3d_engine.h"
 #include "render/device_failures.h"
 #include "startup/main_form.h"
 #include "ui/system_dialog.h"
@@ -30,6 +33,7 @@ nlohmann::json DialogFields() {
 }
 
 nlohmann::json StatusFields(const TPlayerStatus& s) {
+  const TVideoShowCounts video = TLumVideo::ShowCounts();
   return {{"position", s.engine.position},
           {"duration", s.engine.duration},
           {"paused", s.engine.paused},
@@ -53,8 +57,14 @@ nlohmann::json StatusFields(const TPlayerStatus& s) {
           {"hoverClass", s.engine.hoverClass},
           {"showDialogs", s.engine.dialogs},
           {"volume", s.engine.volume},
+          {"muted", s.muted},
           {"cursorHidden", s.cursorHidden},
           {"glErrors", DeviceFailureCount()},
+          {"audioOffsetMs", s.engine.audioOffset},
+          {"videoFramesShown", video.shown},
+          {"lateVideoFrames", video.late},
+          {"textureBytes", TextureBytes()},
+          {"rssBytes", ResidentBytes()},
           {"dialog", DialogFields()}};
 }
 
@@ -94,8 +104,11 @@ void Key(TMainForm& form, const TControlRequest& r) {
 void RunControlRequest(TMainForm& form, const TControlRequest& r, TControlReply reply) {
   std::string message;
   switch (r.command) {
-    case TControlCommand::Status:
-      return reply.Ok(StatusFields(form.Status()));
+    case TControlCommand::Status: {
+      nlohmann::json fields = StatusFields(form.Status());
+      fields["maxFrameIntervalMs"] = form.TakeMaxFrameInterval();
+      return reply.Ok(fields);
+    }
     case TControlCommand::Pause:
       form.SetPause(true);
       break;

@@ -1,10 +1,14 @@
 // Input behind the show's dialogs: while one is open only Escape (closing
 // it) and F1 act, in the order keys came, however fast they come; the
 // control socket's action runs dialogs, help and print as a click would;
-// the cursor stays while the pointer rests on the navigation panel.
+// the cursor stays while the pointer rests on the navigation panel; the
+// player's own keys act only on keys the show leaves free, where the show
+// permits control.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <string>
@@ -197,6 +201,77 @@ TEST(LumviewerInput, TheCursorStaysWhileThePointerRestsOnThePanel) {
   WaitFor(
       p, [](const json& s) { return s["cursorHidden"] == true; }, "hidden off the panel");
   EXPECT_EQ(p.Stop(), 0);
+}
+
+// Width and height from a PNG's header, read here rather than by our decoders.
+std::pair<int, int> PngSize(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  unsigned char h[24] = {};
+  in.read(reinterpret_cast<char*>(h), sizeof h);
+  if (!in || std::string(reinterpret_cast<char*>(h) + 1, 3) != "PNG") return {0, 0};
+  auto be = [&](int at) { return h[at] << 24 | h[at + 1] << 16 | h[at + 2] << 8 | h[at + 3]; };
+  return {be(16), be(20)};
+}
+
+TEST(LumviewerInput, ThePlayersOwnKeysActWhereTheShowPermitsControl) {
+  TTempDir dir;
+  const std::string shots = dir.Path() + "/home/Shots";
+  std::filesystem::create_directories(shots);
+  dir.Write("config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Shots\"\n");
+  const std::vector<std::string> env = {"HOME=" + dir.Path() + "/home",
+                                        "XDG_CONFIG_HOME=" + dir.Path() + "/config"};
+  TPlayer p(dir.Path(), dir.Write("s/Project.lum", DialogShow()), {}, env);
+  START(p);
+  json s = WaitFor(
+      p, [](const json& s) { return s["active"] == true && s["framesDrawn"] > 5; }, "playing");
+  // The playback figures come with every status (plain slides: no textures,
+  // no video, no frames while nothing changes).
+  for (const char* key : {"textureBytes", "maxFrameIntervalMs", "audioOffsetMs", "lateVideoFrames"})
+    EXPECT_TRUE(s[key].is_number()) << key << " in " << s.dump();
+  EXPECT_GT(s["rssBytes"], 10 << 20);
+  Key(p, "M");
+  WaitFor(
+      p, [](const json& s) { return s["muted"] == true && s["volume"] == 0; }, "muted");
+  Key(p, "0");  // unmutes, then up (no higher than full)
+  Key(p, "9");
+  WaitFor(
+      p,
+      [](const json& s) {
+        return s["muted"] == false && std::abs(double(s["volume"]) - 0.9) < 1e-3;
+      },
+      "unmuted, a step down");
+  Key(p, "F");
+  WaitFor(
+      p, [](const json& s) { return s["fullscreen"] == true; }, "full screen");
+  Key(p, "F");
+  WaitFor(
+      p,
+      [](const json& s) {
+        return s["fullscreen"] == false && s["window"] == json{320, 240};
+      },
+      "back to the show's window");
+  Key(p, "S");
+  std::string shot;
+  for (int i = 0; i < 100 && shot.empty(); ++i, sleep_for(milliseconds(100)))
+    for (const auto& e : std::filesystem::directory_iterator(shots))
+      if (e.path().filename().string().rfind("Project ", 0) == 0) shot = e.path().string();
+  ASSERT_FALSE(shot.empty()) << "no screenshot in " << shots;
+  EXPECT_EQ(PngSize(shot), std::make_pair(320, 240)) << shot;
+  EXPECT_EQ(p.Stop(), 0);
+
+  // A show that keeps control to itself keeps these keys too.
+  TPlayer locked(dir.Path(), dir.Write("t/Project.lum", DialogShow("opt_synchpermitcontrol=0\n")),
+                 {}, env);
+  START(locked);
+  WaitFor(
+      locked, [](const json& s) { return s["active"] == true; }, "playing");
+  Key(locked, "M");
+  Key(locked, "F");
+  sleep_for(milliseconds(500));
+  s = locked.Status();
+  EXPECT_EQ(s["muted"], false);
+  EXPECT_EQ(s["fullscreen"], false);
+  EXPECT_EQ(locked.Stop(), 0);
 }
 
 }  // namespace

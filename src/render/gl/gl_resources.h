@@ -86,6 +86,7 @@ class T3DTextureGL : public T3DTexture, public TGLResource {
  private:
   int kind_, width_, height_, depth_, levels_;
   GLuint name_ = 0;
+  int64_t bytes_ = 0;  // counted in TextureBytes while the name lives
   std::vector<std::vector<uint8_t>> staging_;
   TRef<T3DSurfaceGL> surface_;
   // Sampling state now on the GL texture.

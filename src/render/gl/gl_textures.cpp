@@ -46,6 +46,8 @@ T3DTextureGL::~T3DTextureGL() {
 void T3DTextureGL::DeleteGL() {
   if (name_) glDeleteTextures(1, &name_);
   name_ = 0;
+  CountTextureBytes(-bytes_);
+  bytes_ = 0;
   released_ = true;
 }
 
@@ -63,6 +65,8 @@ bool T3DTextureGL::Create() {
     glTexParameteri(target, GL_TEXTURE_WRAP_R, GL_CLAMP_TO_EDGE);
     glTexImage3D(target, 0, GL_RGBA8, width_, height_, depth_, 0, GL_BGRA, GL_UNSIGNED_BYTE,
                  nullptr);
+    bytes_ = int64_t(width_) * height_ * depth_ * 4;
+    CountTextureBytes(bytes_);
     return renderer->Check();
   }
   GLint internal = GL_RGBA8;
@@ -81,9 +85,11 @@ bool T3DTextureGL::Create() {
   int w = width_, h = height_;
   for (int l = 0; l < levels_; ++l) {
     glTexImage2D(target, l, internal, w, h, 0, format, type, nullptr);
+    bytes_ += int64_t(w) * h * BytesOfKind(kind_);
     w = std::max(1, w / 2);
     h = std::max(1, h / 2);
   }
+  CountTextureBytes(bytes_);
   return renderer->Check();
 }
 
