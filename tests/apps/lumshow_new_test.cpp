@@ -88,7 +88,8 @@ TEST(LumshowNew, BadInputsAreSkippedWithALineEach) {
   const std::string photo = test::CjpegFile(test::MakeTestPicture(320, 240), {});
   const std::string big = test::CjpegFile(test::MakeTestPicture(1200, 900), {"-quality", "95"});
   ASSERT_GT(big.size(), 128u << 10);  // beyond the first read of a header
-  std::string hugePng("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\x40\0\0\0\x40\0\x08\x02\0\0\0", 33);
+  std::string hugePng("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\x40\0\0\0\x40\0\x08\x02\0\0\0", 29);
+  hugePng.append(4, '\0');  // the header chunk's CRC
   std::string bombBmp("BM\0\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\x30\x75\0\0\x30\x75\0\0\1\0\x18\0",
                       30);
   bombBmp.append(24, '\0');
