@@ -16,8 +16,13 @@
 //     the whole 1280 x 720 window, played by the player in this process for
 //     --seconds (at most the clip's length): clip frames shown per second
 //     against the clip's own 30, and the share of clip frames shown more than
-//     one frame interval after their time or never (target none).
-// --only fps,cpu,launch,video picks figures; --pacing on|off|both (both).
+//     one frame interval after their time or never (target none);
+//  5. the stats panel of the i/I keys: a still slide of the demo drawn again
+//     and again at 1280 x 720, presents unpaced, for --seconds in stretches of
+//     100 ms taken in turn with the panel shown (its numbers refreshed as the
+//     player refreshes them) and without: frame time with it against frame
+//     time without, the median over the pairs of stretches (target 1.05).
+// --only fps,cpu,launch,video,overlay picks figures; --pacing on|off|both (both).
 // --play PROJECT [--size WxH]: plays a show in this process in a window of
 // that size until it ends, then prints the peak memory and how long playing
 // took against the show's duration (bench/player_memory.sh uses it).
@@ -31,7 +36,7 @@
 // measured against its target. Exit status 2: a target was missed (frame rate
 // 0.9 of the bare loop, interval spread 2 ms over it, show clock pace 0.9 ..
 // 1.1, 2 % CPU, launch 1.5 times lumshow render, open 1.2 times the launch,
-// no clip frame late; with --play 400 MB and an ended show); 3: none was
+// no clip frame late, the stats panel 1.05 times the frame time without it; with --play 400 MB and an ended show); 3: none was
 // missed but one could not be measured (a reference missing or drawing
 // nothing); 1: the benchmark itself failed.
 #include <fcntl.h>
@@ -65,13 +70,17 @@
 #include "bench_timing.h"
 #include "container/lum_show_locator.h"
 #include "engine/lum_engine.h"
+#include "engine/lum_engine_parts.h"
 #include "engine/offline_frame_driver.h"
 #include "engine/show_viewer.h"
+#include "engine/stats_overlay.h"
+#include "foundation/process_memory.h"
 #include "foundation/log.h"
 #include "model/lum_slide.h"
 #include "model/lum_video.h"
 #include "project/lum_source.h"
 #include "render/3d_drawer.h"
+#include "render/3d_engine.h"
 #include "render/gl/gl_renderer.h"
 #include "render/root_item.h"
 #include "startup/control_client.h"
@@ -929,6 +938,82 @@ void VideoFigure(const fs::path& dir, double seconds, TVerdicts& verdicts) {
       wall > 0 ? double(s1.framesDrawn - s0.framesDrawn) / wall : 0, iv.mean, iv.StdDev(), slow);
 }
 
+// ---- the stats panel ----
+
+void OverlayFigure(const std::string& demo, double seconds, TVerdicts& verdicts) {
+  std::string message;
+  std::unique_ptr<TLumShowLocator> loc = TLumShowLocator::OpenAny(demo, message);
+  if (!loc) throw std::runtime_error(demo + ": " + message);
+  TLumSource source(loc->Accessor(), CopyDocument(loc->Document()));
+  TOfflineFrameDriver driver(source, kW, kH);
+  SetGLPacing(false);
+  // Within the first slide, clear of its transition.
+  const TLumSlideRecord r = source.Slide(0);
+  const double t = r.start + r.transitionIn + 500;
+  TSlideSet set;
+  for (int64_t n : SlidesOfTheMoment(source, t)) {
+    TRef<TDrawContainer> c = driver.Producer().Produce(n);
+    if (!c) c = driver.Producer().ProduceBlank(n);
+    set.push_back(c);
+  }
+  TRootItem root;
+  root.SetBackgroundColor(ArgbOfWindowsColor(source.HiderColor()));
+  root.SetUnsharpAmount(source.UnsharpAmount());
+  TEngineFigures figures;
+  TStatsOverlay stats(figures);
+  T3DDrawer& d = driver.Drawer();
+  auto frame = [&](bool shown) {
+    const double now = NowMs();
+    root.TakeSlides(set, t, shown ? &stats : nullptr);
+    if (shown && stats.Due(now)) {
+      TStatsFigures f;
+      f.slidesHeld = int(set.size());
+      f.textureBytes = TextureBytes();
+      f.rssBytes = ResidentBytes();
+      stats.Update(f, now);
+    }
+    d.SetViewportRect(driver.Slide());
+    if (!d.DrawItem(root)) throw std::runtime_error("the still slide could not be drawn");
+    figures.NoteFrame(true);
+  };
+  for (int i = 0; i < 20; ++i) frame(i % 2 == 0);  // pictures and text made, queues full
+
+  // Taken in turn, so that other work on the machine weighs on both alike;
+  // the median of the pairs' ratios, as a stretch now and then is hit hard.
+  constexpr double kStretchMs = 100;
+  double ms[2] = {0, 0};
+  int64_t frames[2] = {0, 0};
+  std::vector<double> ratios;
+  double without = 0;
+  for (int stretch = 0; stretch < std::max(2, int(seconds * 1000 / kStretchMs)); ++stretch) {
+    const bool shown = stretch % 2 == 1;
+    const auto t0 = Clock::now();
+    int64_t n = 0;
+    while (MsSince(t0) < kStretchMs) {
+      frame(shown);
+      ++n;
+    }
+    const double took = MsSince(t0);
+    ms[shown] += took;
+    frames[shown] += n;
+    if (shown)
+      ratios.push_back(took / double(n) / without);
+    else
+      without = took / double(n);
+  }
+  SetGLPacing(true);
+  const double ratio = Median(ratios);
+  std::printf("5. stats panel over a still slide of the demo at %dx%d, frames forced, unpaced:\n",
+              kW, kH);
+  std::printf(
+      "   without %.3f ms a frame (%lld frames), with %.3f ms (%lld frames); median ratio of %zu "
+      "pairs of %.0f ms stretches %.3f %s\n",
+      ms[0] / double(frames[0]), (long long)frames[0], ms[1] / double(frames[1]),
+      (long long)frames[1], ratios.size(), kStretchMs, ratio,
+      ratio <= 1.05 ? "(ok, target 1.05)" : "(missed, target 1.05)");
+  verdicts.Met(ratio <= 1.05);
+}
+
 // ---- --play ----
 
 long StatusKb(const char* key) {
@@ -1026,7 +1111,7 @@ int PlayShow(const std::string& show, int w, int h) {
 
 struct TArgs {
   double seconds = 60;
-  std::string only = "fps,cpu,launch,video";
+  std::string only = "fps,cpu,launch,video,overlay";
   std::string pacing = "both";
   std::string play;
   std::string log;  // every log line of the players in this process
@@ -1073,7 +1158,7 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     std::fprintf(stderr,
                  "bench_player: %s\nusage: bench_player [--seconds N] "
-                 "[--only fps,cpu,launch,video] "
+                 "[--only fps,cpu,launch,video,overlay] "
                  "[--pacing on|off|both] [--log FILE]\n"
                  "       bench_player --play PROJECT [--size WxH] [--log FILE]\n",
                  e.what());
@@ -1136,6 +1221,7 @@ int main(int argc, char** argv) {
     if (wants("cpu")) CpuFigure(demo, dir, verdicts);
     if (wants("launch")) LaunchFigure(demo, dir, verdicts);
     if (wants("video")) VideoFigure(dir, args.seconds, verdicts);
+    if (wants("overlay")) OverlayFigure(demo, args.seconds, verdicts);
   } catch (const std::exception& e) {
     std::printf("bench_player: %s\n", e.what());
     return 1;

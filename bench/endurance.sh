@@ -71,9 +71,10 @@ if [ ! -s "$show" ]; then
 fi
 
 socket=$(mktemp -u /tmp/endurance.XXXXXX.sock)
-player=
+player= pid=
 cleanup() {
-  [ -n "$player" ] && kill "$player" 2>/dev/null || true
+  # Under xvfb-run the player is the wrapper's child: it is stopped itself.
+  for p in $pid $player; do kill "$p" 2>/dev/null || true; done
   rm -f "$socket"
 }
 trap cleanup EXIT

@@ -72,16 +72,20 @@ def proc_figures(pid):
     return rss, len(os.listdir(f"/proc/{pid}/fd")), threads
 
 
+def connect(path, seconds=15):
+    """The player's control socket once it has made it; None after seconds."""
+    for _ in range(int(seconds * 10)):
+        try:
+            return Control(path)
+        except OSError:
+            time.sleep(0.1)
+    return None
+
+
 def sample(path, pid, seconds, out, every):
     deadline = time.monotonic() + seconds
     start = time.monotonic()
-    control = None
-    for _ in range(100):  # the player makes its socket when it has started
-        try:
-            control = Control(path)
-            break
-        except OSError:
-            time.sleep(0.1)
+    control = connect(path, 10)
     if control is None:
         print(f"endurance: no control socket at {path}", file=sys.stderr)
         return 1

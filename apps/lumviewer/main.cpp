@@ -5,6 +5,7 @@
 // With no show it plays its own appended show, else the bundled demo.
 // -allowprograms lets the show start programs without asking (kiosks).
 #include <SDL.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -243,6 +244,11 @@ void StartLog(const TCommandsStorage& cmd, const std::string& exe) {
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
+  // Pictures, textures and sound blocks are large and come and go with every
+  // slide and show: mapped on their own, they go back to the system when
+  // freed instead of fragmenting the allocator's arenas of a player that
+  // runs for days.
+  mallopt(M_MMAP_THRESHOLD, 256 << 10);
   // Before SDL starts, which would otherwise install handlers of its own.
   QuitOnSignals();
   const TCommandsStorage cmd(argc, argv);

@@ -20,6 +20,8 @@ namespace lum {
 namespace {
 
 constexpr double kWindow = 5000;
+// Time given to channels reopened after the device came back.
+constexpr double kRejoinLead = 250;
 constexpr const char* kModule = "LumMusicPlayer";
 
 // Compositions are long texts; the log names them by size.
@@ -145,12 +147,14 @@ void TPlaySequence::Update(bool running, double time) {
     Stop(true);
     return;
   }
+  // Before its start a sequence preloads from its offset: nothing before it sounds.
+  const double from = !free_ && !started_ && offset_ > 0 ? std::max(x, offset_) : x;
   while (list.Count() > 0 && (list.Repeat() || next_ < list.Count())) {
     TMusicItemInfo item = list.Item(next_);
-    if (item.start >= x + kWindow) break;
+    if (item.start >= from + kWindow) break;
     ++next_;
-    if (item.start + item.duration <= x) continue;
-    double into = std::max(x - item.start, 0.0);
+    if (item.start + item.duration <= from) continue;
+    double into = std::max(from - item.start, 0.0);
     Note("Preload " + ShortName(item.fileName));
     NewChannel(item.fileName, int64_t(into + item.offset), item.start + into,
                item.start + item.duration);
@@ -183,6 +187,10 @@ void TPlaySequence::Update(bool running, double time) {
       Note(fmt::format("Start Channel: {}   IntTime: {:.0f}", ShortName(ch->name), x));
     }
   }
+}
+
+double TPlaySequence::FreeTime() const {
+  return started_ ? player_.Clock() - startClock_ + offset_ : offset_;
 }
 
 void TPlaySequence::Stop(bool final) {
@@ -375,6 +383,8 @@ void TLumMusicPlayer::Run() {
 }
 
 void TLumMusicPlayer::Pass() {
+  using TChange = TMusicPlayerClass::TDeviceChange;
+  const TChange change = output_ ? output_->Watch() : TChange::None;
   std::lock_guard items(itemsLock_);
   double t0 = NowMs();
   events_.Drain();
@@ -386,12 +396,15 @@ void TLumMusicPlayer::Pass() {
     limit = limit_;
   }
   double d = std::min(Position(), limit - 1);
+  if (change == TChange::Back) Rejoin(d, running);
   if (running) {
     Schedule(windowEnd_, d + kWindow, false);
     windowEnd_ = d + kWindow;
   }
   double t1 = NowMs();
-  for (size_t i = 0; i < items_.size(); ++i) items_[i]->Update(running, d);
+  // Without a device the items hold still as in a pause; the clock runs on.
+  const bool sounding = running && !(output_ && output_->DeviceLost());
+  for (size_t i = 0; i < items_.size(); ++i) items_[i]->Update(sounding, d);
   for (auto& ch : queue_) {
     if (!ch->output) continue;
     double s = NowMs();
@@ -411,6 +424,7 @@ void TLumMusicPlayer::Pass() {
   }
   bool all = std::all_of(items_.begin(), items_.end(), [](auto& i) { return i->Ready(); });
   ready_ = all || running;
+  heard_ = Heard();
   double t3 = NowMs();
   if (t3 - t0 > 1) {
     Note(fmt::format("+++++++++++++++++++ Main Synch Time {:.3f}", t2 - t1));
@@ -490,6 +504,36 @@ void TLumMusicPlayer::DoSeek(double position) {
   for (size_t i = 0; i < items_.size(); ++i) items_[i]->Stop(false);
   Schedule(position, position + kWindow, true);
   windowEnd_ = position + kWindow;
+}
+
+void TLumMusicPlayer::Rejoin(double position, bool running) {
+  const double from = position + (running ? kRejoinLead : 0.0);
+  Note(fmt::format("Rejoin at {:.0f}", from));
+  // What played on the lost device stood still: its channels are given up.
+  // Free-running music goes on from where its own clock is by then.
+  std::vector<TRef<TPlayItem>> free;
+  for (auto& item : items_) {
+    auto* sequence = dynamic_cast<TPlaySequence*>(item.Get());
+    if (sequence && sequence->FreeRunning() && !sequence->Finished())
+      free.push_back(TRef<TPlayItem>(new TPlaySequence(
+          *this, music_->SharedPlayList(), from, sequence->FreeTime() + (from - position), true)));
+    item->Stop(true);
+  }
+  items_.insert(items_.end(), free.begin(), free.end());
+  Schedule(from, from + kWindow, true);
+  windowEnd_ = from + kWindow;
+}
+
+double TLumMusicPlayer::Heard() {
+  const TPlaySequence* s = current_;
+  if (s && s->Started() && !s->FreeRunning()) {
+    for (const auto& ch : s->Channels()) {
+      if (!ch->started || !ch->output || !ch->output->IsPlaying()) continue;
+      return s->Start() - s->Offset() + ch->start +
+             (ch->output->Position() - double(ch->fileOffset));
+    }
+  }
+  return std::numeric_limits<double>::quiet_NaN();
 }
 
 void TLumMusicPlayer::Schedule(double from, double to, bool seek) {

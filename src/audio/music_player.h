@@ -4,6 +4,7 @@
 // and stops them on time, and provides the show clock.
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -79,7 +80,10 @@ class TPlaySequence : public TPlayItem {
   void Stop(bool final) override;
   bool Started() const { return started_; }
   double Start() const { return start_; }
+  double Offset() const { return offset_; }
   bool FreeRunning() const { return free_; }
+  // Where a free-running sequence is on its own timeline.
+  double FreeTime() const;
 
  private:
   std::shared_ptr<TPlayList> list_;
@@ -152,6 +156,9 @@ class TLumMusicPlayer {
   void SetVolume(float volume);
 
   bool HasOutput() const { return output_ != nullptr; }
+  // The show time of the main music now heard (synchronised mode); NaN when
+  // none sounds. Updated by every pass of the player thread.
+  double HeardPosition() const { return heard_.load(); }
   double Limit();
   bool Running();
   const TLumMusicSource& MusicSource() const { return *music_; }
@@ -178,6 +185,10 @@ class TLumMusicPlayer {
   void Pass();
   void Handle(int code, TRefObject* data);
   void DoSeek(double position);
+  // The device came back: the synchronised music and the comments start
+  // again in step with the clock, a moment ahead so that they open in time.
+  void Rejoin(double position, bool running);
+  double Heard();
   void Schedule(double from, double to, bool seek);
 
   const TLumSource* source_;
@@ -196,6 +207,7 @@ class TLumMusicPlayer {
   double limit_ = 2147483647.0;
   double windowEnd_ = 0;
   std::atomic<bool> ready_{false};
+  std::atomic<double> heard_{std::numeric_limits<double>::quiet_NaN()};
   int8_t lastPlaying_ = -1;
   int32_t nextId_ = 0;
   int64_t clockBase_ = 0;

@@ -24,6 +24,9 @@ void TEngineFigures::NoteFrame(bool active) {
     intervalMean_ += delta / double(intervalCount_);
     intervalM2_ += delta * (d - intervalMean_);
     maxInterval_ = std::max(maxInterval_, d);
+    ring_[ringNext_] = {now, d};
+    ringNext_ = (ringNext_ + 1) % kIntervalRing;
+    ringCount_ = std::min(ringCount_ + 1, kIntervalRing);
   }
   lastFrameActive_ = active;
   lastFrameTick_ = now;
@@ -35,6 +38,19 @@ void TEngineFigures::RestartIntervals() {
   intervalCount_ = 0;
   intervalMean_ = intervalM2_ = 0;
   lastFrameActive_ = false;
+  ringCount_ = 0;
+}
+
+size_t TEngineFigures::IntervalsSince(double since, TIntervalHistory& out) const {
+  // Newest first until one ended too early, then turned round.
+  size_t n = 0;
+  for (size_t i = 0; i < ringCount_; ++i) {
+    const TFrameInterval& f = ring_[(ringNext_ + kIntervalRing - 1 - i) % kIntervalRing];
+    if (f.end <= since) break;
+    out[n++] = f;
+  }
+  std::reverse(out.begin(), out.begin() + n);
+  return n;
 }
 
 double TEngineFigures::TakeMaxInterval() {

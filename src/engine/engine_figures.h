@@ -1,6 +1,7 @@
 #pragma once
 // The engine's figures: frames drawn, their pacing and what the pointer is
 // over. The engine thread writes them; any thread reads them.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -10,6 +11,16 @@
 #include "engine/engine_status.h"
 
 namespace lum {
+
+// One interval between frames drawn back to back while the clock ran.
+struct TFrameInterval {
+  double end = 0;  // when the later frame reached the window (NowMs)
+  double ms = 0;
+};
+// The intervals kept for the figures over the show: two seconds of them at
+// up to 256 frames a second.
+inline constexpr size_t kIntervalRing = 512;
+using TIntervalHistory = std::array<TFrameInterval, kIntervalRing>;
 
 class TEngineFigures {
  public:
@@ -29,6 +40,9 @@ class TEngineFigures {
   // The longest interval between frames drawn back to back while the clock
   // ran, since the last call (ms; 0 when there was none).
   double TakeMaxInterval();
+  // The kept intervals that ended after `since` (NowMs), oldest first, into
+  // out; how many. Engine thread only: it is the one writing them.
+  size_t IntervalsSince(double since, TIntervalHistory& out) const;
 
  private:
   std::atomic<int64_t> framesDrawn_{0};
@@ -45,6 +59,9 @@ class TEngineFigures {
   double lastFrameTick_ = 0;
   bool lastFrameActive_ = false;
   bool frameSkipped_ = false;  // a loop since the last frame had nothing new to draw
+  // The latest intervals, a ring: ringNext_ is the slot written next.
+  TIntervalHistory ring_{};
+  size_t ringNext_ = 0, ringCount_ = 0;
 };
 
 }  // namespace lum

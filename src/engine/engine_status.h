@@ -1,6 +1,7 @@
 #pragma once
 // The engine's state as the player reports it.
 #include <cstdint>
+#include <limits>
 #include <string>
 
 namespace lum {
@@ -27,6 +28,9 @@ struct TEngineStatus {
   // Show clock minus what the sound device has played, at the last frame
   // (ms; 0 without music or while the clock stands).
   double audioOffset = 0;
+  // The show time of the main music now heard; NaN when none sounds.
+  double musicPosition = std::numeric_limits<double>::quiet_NaN();
+  bool statsShown = false;  // the playback figures are drawn over the show
 };
 
 }  // namespace lum

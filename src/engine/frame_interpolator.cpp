@@ -1,5 +1,7 @@
 #include "engine/frame_interpolator.h"
 
+#include <algorithm>
+
 namespace lum {
 
 double TFrameInterpolator::Next(double x) {
@@ -19,6 +21,9 @@ double TFrameInterpolator::Next(double x) {
     if (full) {
       const double predicted = last_ + sum_ / kRing;
       out = predicted + (x - predicted) / 6;
+      // The prediction assumes even frames; after a long one it would lag
+      // the sound for a while. Smoothing never strays further than this.
+      out = std::clamp(out, x - kMaxDeviation, x + kMaxDeviation);
     }
   }
   previous_ = x;

@@ -2,7 +2,7 @@
 // Smooths the show clock between frames: after a warm-up, each output is the
 // prediction from the mean step of the last 32 inputs pulled a sixth of the
 // way towards the raw value, so frames advance evenly even when the audio
-// clock moves in blocks.
+// clock moves in blocks; never more than kMaxDeviation from the raw time.
 #include <array>
 
 namespace lum {
@@ -11,6 +11,8 @@ class TFrameInterpolator {
  public:
   static constexpr int kRing = 32;
   static constexpr int kWarmUp = 16;
+  // The most a smoothed value differs from its raw time (ms).
+  static constexpr double kMaxDeviation = 20;
 
   // The smoothed value of raw time x.
   double Next(double x);

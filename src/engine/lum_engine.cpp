@@ -12,6 +12,7 @@
 #include "foundation/clock.h"
 #include "foundation/log.h"
 #include "project/lum_source.h"
+#include "render/slide_drawer.h"
 
 namespace lum {
 
@@ -19,6 +20,8 @@ namespace {
 
 constexpr double kNoStop = 3.4e38;
 constexpr int kIdleWaitMs = 20;
+// What a loop may spend on uploads ahead: a small part of a 60 Hz frame.
+constexpr double kUploadAheadMs = 3;
 
 }  // namespace
 
@@ -80,6 +83,7 @@ void TLumEngine::LoopBody() {
   openDialogs_ = overlay_ ? int(overlay_->OpenDialogs()) : 0;
   DrawStep(flags);
   if (captureUntil_ >= 0) Capture();
+  PrepareAhead();
   Pace();
   ReportPosition();
 }
@@ -112,6 +116,7 @@ void TLumEngine::Reinitialise() {
 }
 
 double TLumEngine::ShowTime() {
+  musicHeard_ = music_ ? music_->HeardPosition() : std::numeric_limits<double>::quiet_NaN();
   if (!active_ || !music_) {
     audioOffset_ = 0;
     return clockBase_;
@@ -174,6 +179,16 @@ void TLumEngine::DrawStep(uint32_t flags) {
   // The window changed while the slides of the moment are not ready: what
   // it showed is gone or stale, so it gets the frame without them.
   if (flags & TLumDrawController::kChanged) DrawEmptyFrame();
+}
+
+void TLumEngine::PrepareAhead() {
+  T3DDrawer* drawer = draw_.Drawer();
+  if (!drawer || !drawer->Screen().DeviceReady()) return;
+  const double x = timing_.current.load();
+  // Walked every loop: that keeps their textures from being evicted as idle.
+  for (const auto& c : slideSet_)
+    if (c->slide && c->record.start > x) PrepareSlideTextures(*drawer, *c->slide);
+  drawer->UploadAhead(kUploadAheadMs);
 }
 
 void TLumEngine::Pace() {
@@ -312,6 +327,8 @@ TEngineStatus TLumEngine::Status() const {
   s.slide = currentSlide_.load();
   s.dialogs = openDialogs_.load();
   s.audioOffset = audioOffset_.load();
+  s.musicPosition = musicHeard_.load();
+  s.statsShown = stats_.Shown(NowMs());
   figures_.Fill(s);
   return s;
 }

@@ -23,6 +23,7 @@
 #include "engine/lum_thread.h"
 #include "engine/overlay.h"
 #include "engine/slide_loader.h"
+#include "engine/stats_overlay.h"
 #include "imaging/bitmap.h"
 #include "project/lum_action_info.h"
 #include "render/root_item.h"
@@ -152,6 +153,10 @@ class TLumEngine : public TCustomLumEngine {
   // The longest frame interval since the last call (ms), for the control socket.
   double TakeMaxFrameInterval() { return figures_.TakeMaxInterval(); }
   TLumDrawController& DrawController() { return draw_; }
+  // Any thread: the playback figures over the show, for ms from now, or
+  // until toggled off.
+  void ShowStatsFor(double ms) { stats_.ShowFor(ms); }
+  void ToggleStats() { stats_.Toggle(); }
 
  protected:
   void OnStart() override;
@@ -179,6 +184,9 @@ class TLumEngine : public TCustomLumEngine {
   void CheckEnd();
   void CheckRunApp();
   void DrawStep(uint32_t flags);
+  // Textures of the slides still to come reach the device a band at a time
+  // between frames, so that no slide's first frame waits for them.
+  void PrepareAhead();
   void Pace();
   void ReportPosition();
 
@@ -199,6 +207,8 @@ class TLumEngine : public TCustomLumEngine {
   void DrawEmptyFrame();
   // Draws the root as taken; slides: it holds the show's slides.
   bool RenderRoot(bool capture, bool slides);
+  // Hands the playback figures of the moment to the stats panel.
+  void UpdateStats(double now);
   void Capture();
   void Pointer(const TMouseData& m);
   // While a dialog is open only Escape (closes it) and F1 act.
@@ -245,8 +255,11 @@ class TLumEngine : public TCustomLumEngine {
   TTiming timing_;
   std::atomic<double> duration_{0};
   std::atomic<double> audioOffset_{0};  // of the clock last shown, for Status()
+  // The music player's heard position, for Status().
+  std::atomic<double> musicHeard_{std::numeric_limits<double>::quiet_NaN()};
   std::atomic<int64_t> currentSlide_{0};
   TEngineFigures figures_;  // frames, pacing and hover, for Status()
+  TStatsOverlay stats_{figures_};
 };
 
 }  // namespace lum

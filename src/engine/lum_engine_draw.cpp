@@ -1,12 +1,17 @@
 // The engine drawing frames and capturing the one on screen.
 #include "engine/lum_engine.h"
 
+#include <algorithm>
+
 #include "engine/lum_engine_parts.h"
 #include "engine/offline_frame_driver.h"
 #include "foundation/clock.h"
 #include "foundation/log.h"
+#include "foundation/process_memory.h"
 #include "model/lum_slide.h"
+#include "model/lum_video.h"
 #include "project/lum_source.h"
+#include "render/3d_engine.h"
 
 namespace lum {
 
@@ -17,9 +22,16 @@ constexpr double kSlowFrameMs = 50;
 }  // namespace
 
 bool TLumEngine::DrawFrame(bool forced, bool capture) {
-  const double x = timing_.current.load();
-  if (!root_.TakeSlides(slideSet_, x, overlay_.Get())) return false;
-  if (!forced && !capture && !root_.Changed()) {
+  const double x = timing_.current.load(), now = NowMs();
+  // The stats panel draws the show's overlay beneath itself; showing or
+  // hiding it changes the root's top item, which redraws the frame.
+  const bool stats = stats_.Shown(now);
+  stats_.SetBelow(overlay_.Get());
+  TDrawerItem* top = stats ? static_cast<TDrawerItem*>(&stats_) : overlay_.Get();
+  if (!root_.TakeSlides(slideSet_, x, top)) return false;
+  // While shown, the numbers move a few times a second even on a still slide.
+  const bool statsDue = stats && stats_.Due(now);
+  if (!forced && !capture && !statsDue && !root_.Changed()) {
     // A still picture is not redrawn; the pause says nothing about pacing.
     figures_.NoteSkipped();
     return false;
@@ -34,7 +46,24 @@ bool TLumEngine::DrawFrame(bool forced, bool capture) {
     const bool hover = o && !o->ActionText().empty();
     figures_.SetHover(hover, hover ? o->ClassName() : "");
   }
+  if (statsDue) UpdateStats(now);
   return RenderRoot(capture, true);
+}
+
+void TLumEngine::UpdateStats(double now) {
+  TStatsFigures f;
+  const TVideoShowCounts video = TLumVideo::ShowCounts();
+  f.videoShown = video.shown;
+  f.videoLate = video.late;
+  f.videoSkipped = video.skipped;
+  f.audioOffset = audioOffset_.load();
+  const double x = timing_.current.load();
+  f.slidesHeld = int(slideSet_.size());
+  f.slidesAhead = int(std::count_if(slideSet_.begin(), slideSet_.end(),
+                                    [x](const auto& c) { return c && c->record.start > x; }));
+  f.textureBytes = TextureBytes();
+  f.rssBytes = ResidentBytes();
+  stats_.Update(f, now);
 }
 
 void TLumEngine::DrawEmptyFrame() {

@@ -1,6 +1,8 @@
 // The engine opening shows and taking the requests of its queue.
 #include "engine/lum_engine.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -14,6 +16,7 @@
 #include "model/lum_image.h"
 #include "model/lum_slide.h"
 #include "project/lum_source.h"
+#include "video/video_extractor.h"
 
 namespace lum {
 
@@ -44,10 +47,16 @@ void TLumEngine::OpenShow(TRef<TFileAccessor> accessor, std::unique_ptr<TIniFile
   StopLoader();
   if (music_) music_->Stop();
   music_.reset();
+  // The drawer keeps textures until they go unused for a while; a paused
+  // player draws nothing, so the old show's would stay.
+  for (auto& c : slideSet_) ReleaseSlide(*c);
   slideSet_.clear();
   root_.TakeSlides({}, 0);
   ResetOverlay(false);
   source_ = std::move(fresh);
+  // What the old show freed in the middle of the allocator's arenas would
+  // stay with the process: a player opening show after show would grow.
+  malloc_trim(0);
   OpenAt(position, false);
 }
 
@@ -83,6 +92,7 @@ void TLumEngine::OpenAt(double position, bool reopen) {
              Num(position));
   GoInactive();
   StopLoader();
+  for (auto& c : slideSet_) ReleaseSlide(*c);
   slideSet_.clear();
   loader_ = std::make_unique<TLumSlideLoader>(*source_, timing_, 3, [this](const TSlideSet& s) {
     Events().Send(kRequestSlides, MakeRef<TSlideData>(s));
@@ -150,6 +160,9 @@ void TLumEngine::Handle(int code, TRefObject* data) {
         for (auto& old : slideSet_)
           if (std::find(s->set.begin(), s->set.end(), old) == s->set.end()) ReleaseSlide(*old);
         slideSet_ = s->set;
+        // A clip no slide of the moment shows keeps neither its file nor its
+        // decoding thread (after an open, nothing of the old show does).
+        ReleaseUnusedVideoExtractors();
       }
       return;
     case kRequestOpen:

@@ -215,14 +215,14 @@ std::pair<double, double> TLumImage::GetNaturalSize() const {
 
 void TLumImage::UpdateGeometry(float zoom, float panX, float panY) {
   if (!picture_ || picture_->Width() <= 0 || picture_->Height() <= 0) {
-    visible_ = {};
+    visible_ = nominal_ = {};
     borderPx_ = 0;
     SetNominalSize(0, 0);
     return;
   }
   const double W = picture_->Width(), H = picture_->Height();
   if (anim_.enabled) {
-    visible_ = {0, 0, W, H};
+    visible_ = nominal_ = {0, 0, W, H};
     borderPx_ = 0;
     SetNominalSize(W / anim_.columns, H / anim_.rows);
     return;
@@ -261,7 +261,7 @@ void TLumImage::UpdateGeometry(float zoom, float panX, float panY) {
     rect = r;
   };
   // The nominal size is the unzoomed frame; zoom and pan only choose what it shows.
-  TRectF nominal;
+  TRectF& nominal = nominal_;
   frame(100, 0, 0, nominal, borderPx_);
   SetNominalSize(nominal.right - nominal.left + 2 * borderPx_,
                  nominal.bottom - nominal.top + 2 * borderPx_);
@@ -362,7 +362,9 @@ int TLumImage::MipLevel() const {
   const double tw = m.scaleX > 0 ? m.scaleX : m.width;
   const double th = m.scaleY > 0 ? m.scaleY : m.height;
   if (!(tw > 0) || !(th > 0)) return 0;
-  const TRectF v = VisibleRect();
+  // Not the zoomed rectangle of the moment: the level would change as the
+  // zoom moves, and a slide would decode its picture again while it shows.
+  const TRectF v = anim_.enabled ? CellRect(frame_) : nominal_;
   double w = v.right - v.left, h = v.bottom - v.top;
   int level = 0;
   while (level < kMaxMipLevel && w / 2 >= tw && h / 2 >= th) {

@@ -118,6 +118,9 @@ class TLumImage : public TLumObject {
   TRef<TImage> picture_, previous_;
   TRef<TRefObject> colorLut_;
   TRectF visible_;
+  // The unzoomed frame: what the display maxima, which take the animated
+  // zoom in already, are measured against.
+  TRectF nominal_;
   double borderPx_ = 0;
   int frame_ = 0;
   // Baked once per chain change, read while drawing.

@@ -1,6 +1,7 @@
 #include "render/3d_drawer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <exception>
 
@@ -549,8 +550,30 @@ TCustomTexture* T3DDrawer::TextureFor(const TRefObject* owner, const TBitmap& bi
   return tex.Get();
 }
 
+bool T3DDrawer::UploadAhead(double ms) {
+  // Bands small enough to stop near the budget, large enough to cost little
+  // more than their bytes.
+  constexpr int64_t kBandBytes = 1 << 20;
+  const auto start = std::chrono::steady_clock::now();
+  auto spent = [&] {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+  };
+  for (TImageTexture& t : textures_) {
+    int64_t band = kBandBytes;
+    while (!t.texture->UploadAhead(band)) {
+      if (spent() >= ms) return false;
+      band = kBandBytes;
+    }
+    if (spent() >= ms) return &t == &textures_.back();
+  }
+  return true;
+}
+
 void T3DDrawer::ReleaseTextures(const TRefObject* owner) {
   std::erase_if(textures_, [&](const TImageTexture& t) { return t.owner == owner; });
+  // Objects kept for the owner itself (a video's frame surfaces) go with it.
+  std::erase_if(cached_, [&](const TCachedObject& c) { return c.key == owner; });
 }
 
 TRefObject* T3DDrawer::Cached(const void* key) {

@@ -170,8 +170,14 @@ class T3DDrawer {
 
   // The texture of a bitmap (a picture level), kept while it is used.
   TCustomTexture* TextureFor(const TRefObject* owner, const TBitmap& bitmap, bool mipMaps);
-  // Forgets the textures of an owner (the object releases its resources).
+  // Forgets the textures of an owner and what is cached under its address
+  // (the object releases its resources).
   void ReleaseTextures(const TRefObject* owner);
+  // Fills the textures made ahead of their first draw (PrepareSlideTextures)
+  // in bands until about `ms` have passed: a slide's pictures reach the
+  // device over the frames before it shows instead of stalling its first
+  // frame. True when none is left to fill.
+  bool UploadAhead(double ms);
   TTextureStore2& Store() { return store_; }
   // Device objects made for a key (look-up textures of a picture), kept while
   // they are used like the picture textures; null when none is kept.

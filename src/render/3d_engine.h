@@ -60,10 +60,14 @@ class T3DTexture : public T3DBackendObject {
   virtual bool UnlockLevel(int level) = 0;
   // The surface of a level (render targets: what the target stack draws into).
   virtual TRef<T3DSurface> Surface(int level) = 0;
-  // Writes the top-left area of level 0 straight from the view (BGRA8, kind
-  // 0) and rebuilds the smaller levels from it; false where the back end
-  // cannot, and the caller fills the levels through LockLevel instead.
-  virtual bool WritePixels(const TPixelView& /*view*/) { return false; }
+  // Writes rows [first, first + count) of the view into the top-left area of
+  // level 0 (BGRA8, kind 0); the band holding the view's last row also
+  // rebuilds the smaller levels. False where the back end cannot, and the
+  // caller fills the levels through LockLevel instead.
+  virtual bool WritePixelRows(const TPixelView& /*view*/, int /*first*/, int /*count*/) {
+    return false;
+  }
+  bool WritePixels(const TPixelView& view) { return WritePixelRows(view, 0, view.height); }
 
   // Sampling, set by the front end before each draw.
   bool premultiplied = false;

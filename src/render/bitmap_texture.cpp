@@ -15,11 +15,39 @@ TBitmapTexture::TBitmapTexture(T3DScreen* screen, TRef<const TBitmap> bitmap, bo
   SetSize(bitmap_->Width(), bitmap_->Height());
 }
 
+T3DTexture* TBitmapTexture::BackEnd() {
+  if (backEnd_ && rowsWritten_ < height_) WriteRows(height_ - rowsWritten_);
+  return TCustomTexture::BackEnd();
+}
+
 void TBitmapTexture::Upload() {
   if (!backEnd_) return;
+  rowsWritten_ = 0;
+  WriteRows(height_);
+}
+
+bool TBitmapTexture::UploadAhead(int64_t& bytes) {
+  if (!backEnd_) {
+    if (!MakeBackEnd()) return true;
+    rowsWritten_ = 0;
+  }
+  if (rowsWritten_ >= height_) return true;
+  const int64_t rowBytes = int64_t(width_) * 4;
+  const int rows = int(std::clamp<int64_t>(bytes / rowBytes, 1, height_ - rowsWritten_));
+  WriteRows(rows);
+  bytes -= rows * rowBytes;
+  return rowsWritten_ >= height_;
+}
+
+void TBitmapTexture::WriteRows(int count) {
   const TPixelView view{bitmap_->Data(), bitmap_->Width(), bitmap_->Height(),
                         int(bitmap_->Pitch()), TSurfaceFormat::BGRA8};
-  if (!backEnd_->WritePixels(view)) TCustomTexture::Upload();
+  if (backEnd_->WritePixelRows(view, rowsWritten_, count)) {
+    rowsWritten_ += count;
+    return;
+  }
+  TCustomTexture::Upload();
+  rowsWritten_ = height_;
 }
 
 void TBitmapTexture::FillLevel0(TBitmapBuffer& level) {

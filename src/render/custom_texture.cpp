@@ -173,7 +173,19 @@ void TCustomTexture::Upload() {
 
 T3DTexture* TCustomTexture::BackEnd() {
   if (backEnd_) return backEnd_.Get();
-  if (width_ <= 0 || height_ <= 0 || !screen_ || !screen_->DeviceReady()) return nullptr;
+  if (!MakeBackEnd()) return nullptr;
+  if (IsManaged()) Upload();
+  return backEnd_.Get();
+}
+
+bool TCustomTexture::UploadAhead(int64_t& bytes) {
+  if (backEnd_ || !BackEnd()) return true;
+  bytes -= int64_t(texWidth_) * texHeight_ * 4;
+  return true;
+}
+
+bool TCustomTexture::MakeBackEnd() {
+  if (width_ <= 0 || height_ <= 0 || !screen_ || !screen_->DeviceReady()) return false;
   T3DRenderer* r = screen_->Renderer();
   backEnd_ = r->CreateTexture(kind_, texWidth_, mipMaps_, texHeight_);
   const bool target = kind_ == tkRenderTarget || kind_ == tkRenderTargetPremul;
@@ -198,12 +210,11 @@ T3DTexture* TCustomTexture::BackEnd() {
       }
     }
   }
-  if (!backEnd_) return nullptr;
+  if (!backEnd_) return false;
   backEnd_->premultiplied = premultiplied;
   backEnd_->owner = this;
   backEnd_->onLost = [this] { backEnd_ = nullptr; };
-  if (IsManaged()) Upload();
-  return backEnd_.Get();
+  return true;
 }
 
 TPixelTexture::TPixelTexture(T3DScreen* screen, uint8_t kind, int width, int height, bool mipMaps)

@@ -63,6 +63,11 @@ class TCustomTexture : public TScreenResource {
   // The back-end texture, created (and for managed kinds filled) on demand;
   // null when the device is not ready or creation failed.
   virtual T3DTexture* BackEnd();
+  // Fills about `bytes` more of the back-end texture ahead of its first
+  // draw, creating it first; takes what it spent from `bytes`. True when
+  // nothing is left to fill now (done, or the device is not ready). Only
+  // pictures fill in parts; other textures are filled whole by BackEnd().
+  virtual bool UploadAhead(int64_t& bytes);
   bool HasBackEnd() const { return static_cast<bool>(backEnd_); }
   // Releases the back-end texture when the size changes.
   virtual void SetSize(int width, int height);
@@ -76,6 +81,8 @@ class TCustomTexture : public TScreenResource {
   // Level 0 of a managed texture: the requested area at the top left of the
   // level (texture size), in the level's pixel format.
   virtual void FillLevel0(TBitmapBuffer&) {}
+  // Creates the back-end texture without filling it; false when it cannot.
+  bool MakeBackEnd();
 
   uint8_t kind_;
   int width_ = 0, height_ = 0;

@@ -52,6 +52,27 @@ std::array<TColor, 4> GradientCorners(TBoxFill fill, TColor c1, TColor c2) {
   }
 }
 
+// The texture of a slide's background picture and its tiling; null when
+// the background draws no picture.
+TCustomTexture* BackgroundTexture(T3DDrawer& d, TLumSlide& slide, const TSlideBackground& b,
+                                  TBackgroundTiling& tiling, TRef<TBitmap>& picture) {
+  picture = slide.BackgroundPicture(b, tiling);
+  if (!picture || tiling.drawWidth <= 0 || tiling.drawHeight <= 0) return nullptr;
+  return d.TextureFor(&slide, *picture, true);
+}
+
+// The texture of an object's drop shadow (white with the shadow as alpha,
+// tinted like a text) and its level; null when it casts none.
+TCustomTexture* ShadowTexture(T3DDrawer& d, TLumObject& o, TRef<TBitmap>& level) {
+  const TShadow& s = o.CastShadow();
+  if (!s.picture || !o.Shadow().enabled) return nullptr;
+  level = s.picture->GetMipLevel(0, TPixelFormat::Bgra32);
+  if (level) level = PremultipliedWhiteOf(d, *level);
+  TCustomTexture* tex = level ? d.TextureFor(&o, *level, false) : nullptr;
+  if (tex) tex->premultiplied = true;
+  return tex;
+}
+
 }  // namespace
 
 TQuad3 ObjectQuad(const TLumObject& o, double left, double top, double right, double bottom) {
@@ -145,9 +166,8 @@ void TSlideDrawer::DrawBackground(TLumSlide& slide, const TSlideBackground& b) {
   }
   drawer_.FillQuad(q, {black, black, black, black});
   TBackgroundTiling tiling;
-  TRef<TBitmap> picture = slide.BackgroundPicture(b, tiling);
-  if (!picture || tiling.drawWidth <= 0 || tiling.drawHeight <= 0) return;
-  TCustomTexture* tex = drawer_.TextureFor(&slide, *picture, true);
+  TRef<TBitmap> picture;
+  TCustomTexture* tex = BackgroundTexture(drawer_, slide, b, tiling, picture);
   if (!tex) return;
   const TTexRect src{0, 0, double(picture->Width()), double(picture->Height())};
   const double cx = (l + r) / 2, cy = (t + btm) / 2;
@@ -164,13 +184,10 @@ void TSlideDrawer::DrawShadow(TLumObject& o, double opacity) {
   const TShadow& s = o.CastShadow();
   const TDropShadow& d = o.Shadow();
   opacity *= d.opacity / 100;
-  if (!s.picture || !d.enabled || !(opacity > 0)) return;
-  TRef<TBitmap> level = s.picture->GetMipLevel(0, TPixelFormat::Bgra32);
-  // White with the shadow as alpha: tinted like a text.
-  if (level) level = PremultipliedWhiteOf(drawer_, *level);
-  TCustomTexture* tex = level ? drawer_.TextureFor(&o, *level, false) : nullptr;
+  if (!(opacity > 0)) return;
+  TRef<TBitmap> level;
+  TCustomTexture* tex = ShadowTexture(drawer_, o, level);
   if (!tex) return;
-  tex->premultiplied = true;
   // As the picture was made: a newer one may be on its way.
   const TShadowGeometry g = ShadowGeometryOf(s.shownParams);
   const double ex = (s.shownParams.marginX + g.border * g.Factor()) * s.shownUnit;
@@ -459,7 +476,56 @@ bool TSolePictureProbe::Accept(TLumImage& image, TSlideSource& out) {
   return true;
 }
 
+// Goes through a slide's drawing without drawing, making the textures of
+// its pictures, texts, backgrounds and shadows. Objects hidden at the
+// moment are visited too: they show soon enough.
+class TTextureProbe : public TSlideDrawer {
+ public:
+  using TSlideDrawer::TSlideDrawer;
+
+  void DrawItem(TLumObject& object) override {
+    try {
+      object.Draw(*this);
+    } catch (const std::exception&) {
+      // The real draw names the fault.
+    }
+  }
+  void DrawBackground(TLumSlide& slide, const TSlideBackground& b) override {
+    if (b.Drawn() != TBackgroundDrawn::Picture) return;
+    TBackgroundTiling tiling;
+    TRef<TBitmap> picture;
+    BackgroundTexture(Drawer(), slide, b, tiling, picture);
+  }
+  void DrawBox(TLumBox&) override {}
+  void DrawImage(TLumImage& image) override {
+    const TRef<TImage>& picture = image.Picture();
+    if (image.EffectBuffer() != 0 || !picture || picture->Width() <= 0 || picture->Height() <= 0)
+      return;
+    TRef<TBitmap> shadow;
+    ShadowTexture(Drawer(), image, shadow);
+    TImageDrawParams p;
+    image.FillDrawParams(p);
+    TImageLayout g;
+    LayoutImage(Drawer(), image, p, g);
+  }
+  // Video frames reach the device as they are decoded.
+  void DrawContent(TLumObject& object) override {
+    if (auto* port = dynamic_cast<TLumViewPort*>(&object))
+      for (TLumObject* part : {port->Stencil(), port->Content()})
+        if (part)
+          for (TLumObject* c : part->Children()) DrawItem(*c);
+  }
+  void BeginOffscreen(TLumSlide&) override {}
+  void EndOffscreen(TLumSlide&) override {}
+  void BlendOffscreen(TLumSlide&, int, bool) override {}
+};
+
 }  // namespace
+
+void PrepareSlideTextures(T3DDrawer& drawer, TLumSlide& slide) {
+  TTextureProbe probe(drawer);
+  slide.Draw(probe);
+}
 
 TSlideSource SolePicture(T3DDrawer& drawer, TLumSlide& slide, const TRect& area) {
   // The slide is drawn clipped to its host's area: that must hold the area.

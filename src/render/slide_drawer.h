@@ -94,6 +94,11 @@ TRef<TBitmap> PremultipliedWhiteOf(T3DDrawer& drawer, const TBitmap& text);
 bool LayoutImage(T3DDrawer& drawer, TLumImage& image, const TImageDrawParams& params,
                  TImageLayout& out);
 
+// Makes the textures a slide's drawing asks for (its pictures, texts,
+// backgrounds and shadows) without drawing, for T3DDrawer::UploadAhead to
+// fill before the slide's first frame.
+void PrepareSlideTextures(T3DDrawer& drawer, TLumSlide& slide);
+
 // What a slide comes down to over `area` when it is one fully opaque
 // picture, flat and unturned, covering the area with nothing drawn over it
 // (what lies beneath is hidden): that picture's texture and map. Empty for

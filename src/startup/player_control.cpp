@@ -1,5 +1,8 @@
 #include "startup/player_control.h"
 
+#include <cmath>
+
+#include "audio/output/music_player_class.h"
 #include "foundation/process_memory.h"
 #include "imaging/image_lib_store.h"
 #include "model/lum_video.h"
@@ -61,10 +64,15 @@ nlohmann::json StatusFields(const TPlayerStatus& s) {
           {"cursorHidden", s.cursorHidden},
           {"glErrors", DeviceFailureCount()},
           {"audioOffsetMs", s.engine.audioOffset},
+          {"soundDevice", SoundDeviceStateName(SoundDeviceState())},
+          {"musicPositionMs", std::isnan(s.engine.musicPosition)
+                                  ? nlohmann::json(nullptr)
+                                  : nlohmann::json(s.engine.musicPosition)},
           {"videoFramesShown", video.shown},
           {"lateVideoFrames", video.late},
           {"textureBytes", TextureBytes()},
           {"rssBytes", ResidentBytes()},
+          {"statsShown", s.engine.statsShown},
           {"dialog", DialogFields()}};
 }
 

@@ -1,5 +1,6 @@
-// The player's own keys: full screen, mute, volume and a screenshot, for keys
-// the show's key map leaves free, where the show permits control.
+// The player's own keys: full screen, mute, volume, a screenshot and the
+// playback figures, for keys the show's key map leaves free, where the show
+// permits control.
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
@@ -18,7 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr uint16_t kKeyFullScreen = 'F', kKeyMute = 'M', kKeyScreenshot = 'S', kKeyVolumeDown = '9',
-                   kKeyVolumeUp = '0';
+                   kKeyVolumeUp = '0', kKeyStats = 'I';
 constexpr float kVolumeStep = 0.1f;
 
 // The user's pictures folder as the desktop names it (user-dirs.dirs), else
@@ -57,7 +58,10 @@ std::string ScreenshotName(const std::string& show) {
 }  // namespace
 
 bool TMainForm::PlayerKey(uint16_t code, uint32_t mods) {
-  if (mods != 0 || !input_ || !input_->ControlPermitted() || input_->ScreenSaver()) return false;
+  // Shift only makes `I` (figures on until pressed again) of `i` (for a while).
+  const bool shiftStats = code == kKeyStats && mods == kModShift;
+  if ((mods != 0 && !shiftStats) || !input_ || !input_->ControlPermitted() || input_->ScreenSaver())
+    return false;
   TLumEngine* engine = viewer_->Engine();
   // The show's own dialogs have the keyboard while they are open.
   if (engine && engine->Status().dialogs > 0) return false;
@@ -74,6 +78,13 @@ bool TMainForm::PlayerKey(uint16_t code, uint32_t mods) {
       if (muted_) SetMuted(false);
       engine->SetVolume(std::clamp(
           engine->Status().volume + (code == kKeyVolumeUp ? kVolumeStep : -kVolumeStep), 0.0, 1.0));
+      return true;
+    case kKeyStats:
+      if (!engine) return true;
+      if (shiftStats)
+        engine->ToggleStats();
+      else
+        engine->ShowStatsFor(kStatsFlashMs);
       return true;
     case kKeyScreenshot: {
       const fs::path path = PicturesFolder() / ScreenshotName(show_ ? show_->Path() : "");

@@ -3,10 +3,13 @@
 // control socket's action runs dialogs, help and print as a click would;
 // the cursor stays while the pointer rests on the navigation panel; the
 // player's own keys act only on keys the show leaves free, where the show
-// permits control.
+// permits control; the playback figures of i and I cover only the frame's
+// top left.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -267,11 +270,101 @@ TEST(LumviewerInput, ThePlayersOwnKeysActWhereTheShowPermitsControl) {
       locked, [](const json& s) { return s["active"] == true; }, "playing");
   Key(locked, "M");
   Key(locked, "F");
+  Key(locked, "I");
   sleep_for(milliseconds(500));
   s = locked.Status();
   EXPECT_EQ(s["muted"], false);
   EXPECT_EQ(s["fullscreen"], false);
+  EXPECT_EQ(s["statsShown"], false);
   EXPECT_EQ(locked.Stop(), 0);
+}
+
+// The box around the pixels where two frames differ by more than 8 in a
+// channel, and how many differ; empty when none does.
+struct TChange {
+  int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
+  int count = 0;
+};
+TChange ChangeBetween(const test::TPixels& a, const test::TPixels& b) {
+  TChange c;
+  for (int y = 0; y < a.height; ++y)
+    for (int x = 0; x < a.width; ++x) {
+      const test::TRgb p = a.At(x, y), q = b.At(x, y);
+      if (std::max({std::abs(p.r - q.r), std::abs(p.g - q.g), std::abs(p.b - q.b)}) <= 8) continue;
+      c.left = std::min(c.left, x), c.top = std::min(c.top, y);
+      c.right = std::max(c.right, x + 1), c.bottom = std::max(c.bottom, y + 1);
+      ++c.count;
+    }
+  return c;
+}
+
+TEST(LumviewerInput, TheStatsKeysDrawTheFiguresOverTheTopLeftOnly) {
+  TTempDir dir;
+  // A still light grey slide: nothing but the figures moves.
+  const std::string show = dir.Write(
+      "s/Project.lum",
+      "[Main]\nMinorVersion=13\nopt_scr_full=0\nopt_scr_width=320\nopt_scr_height=240\n"
+      "opt_withoutborder=1\n[Times]\nopt_slidescount=1\nopt_synchpos1=600000\n"
+      "[Slide1]\nbstyle=1\nbcolor=12632256\nobject Container:Root\nend\n");
+  TPlayer p(dir.Path(), show);
+  START(p);
+  WaitFor(
+      p, [](const json& s) { return s["active"] == true && s["framesDrawn"] > 0; }, "playing");
+  auto shot = [&](const std::string& name) {
+    const std::string path = dir / name;
+    EXPECT_EQ(p.Request({{"command", "screenshot"}, {"path", path}})["ok"], true) << p.LogTail();
+    return test::ReadPicture(path);
+  };
+  auto shift = [&](const std::string& key) {
+    return p.Request({{"command", "key"}, {"key", key}, {"mods", {"shift"}}});
+  };
+  const test::TPixels plain = shot("plain.png");
+  ASSERT_EQ(plain.width, 320);
+
+  ASSERT_EQ(shift("I")["ok"], true);
+  const int64_t frames = WaitFor(
+      p, [](const json& s) { return s["statsShown"] == true; }, "shown by I")["framesDrawn"];
+  // The still slide is redrawn for the numbers a few times a second, no more.
+  sleep_for(milliseconds(1500));
+  const int64_t redrawn = int64_t(p.Status()["framesDrawn"]) - frames;
+  EXPECT_GE(redrawn, 2);
+  EXPECT_LE(redrawn, 10);
+  const test::TPixels shown = shot("shown.png");
+  const TChange c = ChangeBetween(plain, shown);
+  // A dark panel from near the top left corner, the rest of the frame as it was.
+  EXPECT_LE(c.left, 16);
+  EXPECT_LE(c.top, 16);
+  EXPECT_GT(c.right, 100);
+  EXPECT_GT(c.bottom, 60);
+  EXPECT_LT(c.right, 300);
+  EXPECT_LT(c.bottom, 220);
+  EXPECT_GT(c.count, (c.right - c.left) * (c.bottom - c.top) / 2) << "a panel, not scattered pixels";
+  const test::TRgb corner = shown.At(c.left + 2, c.top + 2);
+  EXPECT_LT(corner.r + corner.g + corner.b, 3 * 100) << "dark panel";
+  int light = 0;
+  for (int y = c.top; y < c.bottom; ++y)
+    for (int x = c.left; x < c.right; ++x)
+      if (const test::TRgb q = shown.At(x, y); std::min({q.r, q.g, q.b}) > 200) ++light;
+  EXPECT_GT(light, 100) << "light text on the panel";
+
+  // I again: gone, the frame as it was.
+  ASSERT_EQ(shift("I")["ok"], true);
+  WaitFor(
+      p, [](const json& s) { return s["statsShown"] == false; }, "hidden by I");
+  EXPECT_EQ(ChangeBetween(plain, shot("hidden.png")).count, 0);
+
+  // i: shown for five seconds.
+  const auto pressed = std::chrono::steady_clock::now();
+  ASSERT_EQ(Key(p, "I")["ok"], true);
+  WaitFor(
+      p, [](const json& s) { return s["statsShown"] == true; }, "shown by i");
+  WaitFor(
+      p, [](const json& s) { return s["statsShown"] == false; }, "hidden after five seconds");
+  const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - pressed).count();
+  EXPECT_GE(took, 4.9);
+  EXPECT_LE(took, 9);
+  EXPECT_EQ(ChangeBetween(plain, shot("after.png")).count, 0);
+  EXPECT_EQ(p.Stop(), 0);
 }
 
 }  // namespace

@@ -22,15 +22,18 @@
 #include "support/player_run.h"
 #include "support/viewer_show.h"
 #include "support/temp_dir.h"
+#include "support/test_sound.h"
 
 namespace lum {
 namespace {
 
 using nlohmann::json;
+using test::BurstNoise;
 using test::Lumshow;
 using test::TControlClient;
 using test::TPlayer;
 using test::TTempDir;
+using test::WavFile;
 using Clock = std::chrono::steady_clock;
 
 void Sleep(int ms) {
@@ -487,33 +490,6 @@ std::vector<int16_t> WavSamples(const std::string& bytes) {
   return {};
 }
 
-std::string WavFile(const std::vector<int16_t>& samples) {
-  auto u32 = [](uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
-  auto u16 = [](uint16_t v) { return std::string(reinterpret_cast<const char*>(&v), 2); };
-  const uint32_t bytes = uint32_t(samples.size() * 2);
-  std::string w = "RIFF" + u32(36 + bytes) + "WAVEfmt " + u32(16) + u16(1) + u16(2) + u32(44100) +
-                  u32(44100 * 4) + u16(4) + u16(16) + "data" + u32(bytes);
-  w.append(reinterpret_cast<const char*>(samples.data()), bytes);
-  return w;
-}
-
-// Noise in 40 ms bursts of uneven loudness with silent gaps: its envelope
-// has a single clear alignment.
-std::vector<int16_t> BurstNoise(int ms) {
-  std::mt19937 rng(7);
-  std::uniform_int_distribution<int> noise(-12000, 12000);
-  std::vector<int16_t> s;
-  const int frames = ms * 441 / 10, block = 40 * 441 / 10;
-  double gain = 0;
-  for (int f = 0; f < frames; ++f) {
-    if (f % block == 0) gain = rng() % 3 == 0 ? 0 : double(rng() % 100 + 1) / 100;
-    const int16_t v = int16_t(noise(rng) * gain);
-    s.push_back(v);
-    s.push_back(v);
-  }
-  return s;
-}
-
 // Mean loudness of each millisecond.
 std::vector<double> Envelope(const std::vector<int16_t>& s) {
   std::vector<double> e;
@@ -547,7 +523,7 @@ double Correlation(const std::vector<T>& ref, const std::vector<T>& x, size_t la
 
 TEST(LumviewerSound, TheDeviceGetsTheShowsMixedSound) {
   TTempDir dir;
-  dir.Write("s/m.wav", WavFile(BurstNoise(3000)));
+  dir.Write("s/m.wav", WavFile(BurstNoise(3000, 7)));
   const std::string show = dir.Write(
       "s/Project.lum",
       ShowText({{1500, kRed}, {3000, kGreen}},

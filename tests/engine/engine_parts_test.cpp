@@ -38,6 +38,15 @@ TEST(FrameInterpolator, SmoothsJitterAndPassesStraightWhileDirect) {
     if (i > 100) worst = std::max(worst, std::fabs(out - truth));
   }
   EXPECT_LT(worst, 8.0);
+  // Uneven frames (a long one now and then) never leave the sound behind.
+  TFrameInterpolator uneven;
+  double x = 0, furthest = 0;
+  for (int i = 0; i < 400; ++i) {
+    x += i % 50 == 49 ? 600 : (i % 2 ? 2 : 40);
+    furthest = std::max(furthest, std::fabs(uneven.Next(x) - x));
+  }
+  EXPECT_LE(furthest, TFrameInterpolator::kMaxDeviation);
+  EXPECT_GE(furthest, TFrameInterpolator::kMaxDeviation - 1e-9);  // it had to hold it back
   f.SetDirect();
   EXPECT_EQ(f.Next(123456), 123456);
   EXPECT_EQ(f.Next(5), 5);

@@ -595,6 +595,43 @@ TEST_F(Drawer, VideoMaskAndPremultipliedMaskShaders) {
   }
 }
 
+TEST_F(Drawer, PicturesFilledAheadInBandsDrawAsIfFilledWhole) {
+  auto picture = [] {
+    auto b = MakeRef<TBitmap>(40, 30, TPixelFormat::Bgra32);
+    for (int y = 0; y < 30; ++y)
+      for (int x = 0; x < 40; ++x) {
+        uint8_t* p = b->Row(y) + 4 * x;
+        p[0] = 0x40, p[1] = uint8_t(y * 8), p[2] = uint8_t(x * 6), p[3] = 255;
+      }
+    return b;
+  };
+  TRef<TBitmap> banded = picture(), whole = picture(), started = picture(), later = picture();
+  TCustomTexture* b = drawer->TextureFor(banded.Get(), *banded, true);
+  TCustomTexture* w = drawer->TextureFor(whole.Get(), *whole, true);
+  TCustomTexture* s = drawer->TextureFor(started.Get(), *started, true);
+  int calls = 0;
+  for (bool done = false; !done; ++calls) {
+    int64_t band = 40 * 4 * 7;
+    done = b->UploadAhead(band);
+  }
+  EXPECT_EQ(calls, 5);  // 7 rows a band
+  int64_t band = 40 * 4 * 7;
+  EXPECT_FALSE(s->UploadAhead(band));  // its first frame finishes it
+  // The drawer fills what is left of the others within its budget.
+  drawer->TextureFor(later.Get(), *later, true);
+  EXPECT_TRUE(drawer->UploadAhead(1000));
+  TRef<TBitmap> f = Frame([&](T3DDrawer& d) {
+    d.DrawPixels(*b, {0, 0, 20, 15}, {0, 0, 40, 30}, 1);  // half size: the smaller level
+    d.DrawPixels(*w, {24, 0, 44, 15}, {0, 0, 40, 30}, 1);
+    d.DrawPixels(*s, {0, 24, 40, 54}, {0, 0, 40, 30}, 1);
+  });
+  for (int y = 0; y < 15; ++y)
+    for (int x = 0; x < 20; ++x)
+      ASSERT_EQ(std::memcmp(f->Row(y) + 4 * x, f->Row(y) + 4 * (x + 24), 4), 0) << x << "," << y;
+  for (int y : {0, 6, 7, 29})
+    for (int x : {0, 39}) ExpectRgb(At(*f, x, 24 + y), {Byte(x * 6), Byte(y * 8), 0x40}, 2);
+}
+
 TEST_F(Drawer, ThrowingItemsAreCutShortAndTheFrameGoesOn) {
   TLogCapture log;
   TItem broken([](T3DDrawer& d) {

@@ -1,8 +1,51 @@
 #include "audio/output/music_player_class.h"
 
 #include <algorithm>
+#include <atomic>
+
+#include "foundation/clock.h"
+#include "foundation/log.h"
 
 namespace lum {
+
+namespace {
+
+constexpr int64_t kWatchMs = 100;
+constexpr int64_t kRetryMs = 1000;
+
+std::atomic<int> gOpenPlayers{0}, gLostPlayers{0};
+
+std::atomic<int>* Counter(TSoundDeviceState s) {
+  if (s == TSoundDeviceState::Open) return &gOpenPlayers;
+  if (s == TSoundDeviceState::Lost) return &gLostPlayers;
+  return nullptr;
+}
+
+// Moves an output player from one count to another.
+void Recount(TSoundDeviceState& counted, TSoundDeviceState now) {
+  if (auto* c = Counter(counted)) --*c;
+  if (auto* c = Counter(now)) ++*c;
+  counted = now;
+}
+
+}  // namespace
+
+TSoundDeviceState SoundDeviceState() {
+  if (gLostPlayers.load() > 0) return TSoundDeviceState::Lost;
+  if (gOpenPlayers.load() > 0) return TSoundDeviceState::Open;
+  return TSoundDeviceState::None;
+}
+
+const char* SoundDeviceStateName(TSoundDeviceState state) {
+  switch (state) {
+    case TSoundDeviceState::Open:
+      return "open";
+    case TSoundDeviceState::Lost:
+      return "lost";
+    default:
+      return "none";
+  }
+}
 
 TMusicPlayerClass::TMusicPlayerClass(std::vector<std::unique_ptr<TSoundBackend>> backends,
                                      TwinTimerChannel::TNow now)
@@ -22,10 +65,13 @@ TMusicPlayerClass::~TMusicPlayerClass() {
   }
   FreeTimerChannel();
   device_.reset();
+  Recount(counted_, TSoundDeviceState::None);
 }
 
 bool TMusicPlayerClass::Initialise() {
   if (!device_) device_ = std::make_unique<TwinWaveOutDevice>(std::move(backends_));
+  if (device_->Available() && counted_ == TSoundDeviceState::None)
+    Recount(counted_, TSoundDeviceState::Open);
   return device_->Available();
 }
 
@@ -67,9 +113,64 @@ void TMusicPlayerClass::FreeTimerChannel() {
 
 double TMusicPlayerClass::Clock() {
   std::lock_guard lock(clockMutex_);
+  if (fallback_) {
+    const double wall = fallbackValue_ + double(Now() - fallbackSince_);
+    if (lost_ || !timer_ || !timer_->Started()) return wall;
+    shift_ = wall - timer_->Clock();
+    fallback_ = false;
+  }
   if (!timer_) timer_ = std::make_unique<TwinTimerChannel>(*device_, now_);
   if (!timer_->Playing()) timer_->Start();
-  return timer_->Clock();
+  return timer_->Clock() + shift_;
+}
+
+bool TMusicPlayerClass::DeviceLost() const {
+  std::lock_guard lock(clockMutex_);
+  return lost_;
+}
+
+int64_t TMusicPlayerClass::Now() const {
+  return now_ ? now_() : MsSinceStart();
+}
+
+TMusicPlayerClass::TDeviceChange TMusicPlayerClass::Watch() {
+  if (!device_ || !device_->Available()) return TDeviceChange::None;
+  const int64_t now = Now();
+  if (now - lastWatch_ < kWatchMs) return TDeviceChange::None;
+  lastWatch_ = now;
+  if (!DeviceLost()) {
+    if (device_->OutputAlive()) return TDeviceChange::None;
+    {
+      std::lock_guard lock(clockMutex_);
+      if (!fallback_) {
+        fallbackValue_ = timer_ && timer_->Started() ? timer_->Clock() + shift_ : 0.0;
+        fallbackSince_ = now;
+      }
+      fallback_ = true;
+      lost_ = true;
+    }
+    device_->ReleaseOutput();
+    Recount(counted_, TSoundDeviceState::Lost);
+    lastTry_ = now;
+    Log().Line("Sound device lost: the show goes on silently on the system clock");
+    return TDeviceChange::Lost;
+  }
+  if (now - lastTry_ < kRetryMs) return TDeviceChange::None;
+  lastTry_ = now;
+  if (!device_->ReopenOutput()) return TDeviceChange::None;
+  try {
+    // A fresh clock channel: the old one's cursor stood still while away.
+    std::lock_guard lock(clockMutex_);
+    timer_ = std::make_unique<TwinTimerChannel>(*device_, now_);
+    timer_->Start();
+    lost_ = false;
+  } catch (const std::exception&) {
+    device_->ReleaseOutput();
+    return TDeviceChange::None;
+  }
+  Recount(counted_, TSoundDeviceState::Open);
+  Log().Line("Sound device back: the music resumes in step with the show");
+  return TDeviceChange::Back;
 }
 
 void TMusicPlayerClass::SetMasterVolume(float volume) {

@@ -15,6 +15,12 @@
 
 namespace lum {
 
+// What the process's sound output is doing: no output player, all of them
+// playing, or one of them lost its device.
+enum class TSoundDeviceState { None, Open, Lost };
+TSoundDeviceState SoundDeviceState();
+const char* SoundDeviceStateName(TSoundDeviceState state);
+
 class TMusicPlayerClass {
  public:
   explicit TMusicPlayerClass(std::vector<std::unique_ptr<TSoundBackend>> backends = SoundBackends(),
@@ -33,7 +39,16 @@ class TMusicPlayerClass {
   size_t ChannelCount();
 
   // The audio clock in ms; the clock channel is made and started on first use.
+  // While the device is lost it runs on the millisecond counter from where
+  // it stood, and it takes up the new device's clock without a jump.
   double Clock();
+
+  enum class TDeviceChange { None, Lost, Back };
+  // Looks at the device at most every 100 ms: a device gone (removed, or no
+  // longer pulling sound) is let go and tried again every second. Returns
+  // what changed; the caller re-times its channels when the device is back.
+  TDeviceChange Watch();
+  bool DeviceLost() const;
   // Makes the clock channel once, without starting it (the factory's check).
   TwinTimerChannel& TimerChannel();
   void FreeTimerChannel();
@@ -46,14 +61,27 @@ class TMusicPlayerClass {
   TwinWaveOutDevice& Device() { return *device_; }
 
  private:
+  int64_t Now() const;
+
   std::vector<std::unique_ptr<TSoundBackend>> backends_;
   TwinTimerChannel::TNow now_;
   std::unique_ptr<TwinWaveOutDevice> device_;
   std::mutex mutex_;
   std::vector<TRef<TChannelMusic>> channels_;
   float master_ = 1.0f;
-  std::mutex clockMutex_;
+  mutable std::mutex clockMutex_;
   std::unique_ptr<TwinTimerChannel> timer_;
+  // Guarded by clockMutex_: the clock is timer + shift, or while the device
+  // is away (and until the new clock channel runs) fallback from the counter.
+  double shift_ = 0;
+  bool lost_ = false;
+  bool fallback_ = false;
+  double fallbackValue_ = 0;
+  int64_t fallbackSince_ = 0;
+  // The watch's own (one thread).
+  int64_t lastWatch_ = -1000000;
+  int64_t lastTry_ = 0;
+  TSoundDeviceState counted_ = TSoundDeviceState::None;
 };
 
 // Makes and initialises an output player and checks that it can make its clock

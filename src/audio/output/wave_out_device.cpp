@@ -1,6 +1,7 @@
 #include "audio/output/wave_out_device.h"
 
 #include <SDL.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,9 +22,38 @@ class TSdlSoundBackend : public TSoundBackend {
   const char* Name() const override { return "sdl"; }
 
   bool Open(TRenderFunction render) override {
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+    if (Unplugged() || SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
     initialised_ = true;
     render_ = std::move(render);
+    if (!OpenDevice()) {
+      Close();
+      return false;
+    }
+    return true;
+  }
+
+  void Close() override {
+    Release();
+    if (initialised_) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    initialised_ = false;
+  }
+
+  void Release() override {
+    if (SDL_AudioDeviceID d = device_.exchange(0); d != 0) SDL_CloseAudioDevice(d);
+  }
+
+  bool Reopen() override {
+    Release();
+    return initialised_ && !Unplugged() && OpenDevice();
+  }
+
+  bool Alive() const override {
+    return device_ != 0 && !Unplugged() && SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_PLAYING;
+  }
+
+ private:
+  // The default output device, playing.
+  bool OpenDevice() {
     SDL_AudioSpec want{};
     want.freq = kDeviceFormat.rate;
     want.format = AUDIO_S16SYS;
@@ -33,33 +63,27 @@ class TSdlSoundBackend : public TSoundBackend {
     want.userdata = this;
     SDL_AudioSpec have{};
     device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-    if (device_ == 0) {
-      Close();
-      return false;
-    }
+    if (device_ == 0) return false;
     SDL_PauseAudioDevice(device_, 0);
     return true;
   }
 
-  void Close() override {
-    if (device_ != 0) SDL_CloseAudioDevice(device_);
-    device_ = 0;
-    if (initialised_) SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    initialised_ = false;
+  // The test hook: SDL's dummy driver has no device to pull out.
+  static bool Unplugged() {
+    static const std::string flag = [] {
+      const char* v = std::getenv("LUM_TEST_SOUND_UNPLUGGED");
+      return std::string(v ? v : "");
+    }();
+    return !flag.empty() && access(flag.c_str(), F_OK) == 0;
   }
 
-  bool Alive() const override {
-    return device_ != 0 && SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_PLAYING;
-  }
-
- private:
   static void Callback(void* user, Uint8* stream, int len) {
     auto* self = static_cast<TSdlSoundBackend*>(user);
     self->render_(reinterpret_cast<int16_t*>(stream), len / kDeviceFormat.BlockAlign());
   }
 
   TRenderFunction render_;
-  SDL_AudioDeviceID device_ = 0;
+  std::atomic<SDL_AudioDeviceID> device_{0};  // read by the watch, changed by it too
   bool initialised_ = false;
 };
 
@@ -184,8 +208,9 @@ TSoundResult TSoundBuffer::GetCurrentPosition(uint32_t* play, uint32_t* write) {
   std::lock_guard lock(mutex_);
   if (lost_) return TSoundResult::Lost;
   double frames = cursor_;
-  if (playing_ && device_ && device_->realTime_) {
-    // The last pull mixed ahead; the sound card is somewhere inside that chunk.
+  if (playing_ && device_ && device_->realTime_ && mixedPull_ == device_->pulls_.load()) {
+    // The last pull mixed ahead; the sound card is somewhere inside that chunk
+    // (a buffer started since then was not in it).
     int32_t pulled = device_->pullFrames_.load();
     double elapsed = double(SteadyNs() - device_->pullTime_.load()) * 1e-9 * kDeviceFormat.rate;
     double step = double(format_.rate) / kDeviceFormat.rate;
@@ -243,6 +268,7 @@ int32_t TSoundBuffer::SampleAt(int64_t frame, int channel) const {
 
 void TSoundBuffer::MixInto(int32_t* acc, int32_t frames) {
   if (!playing_ || lost_ || data_.empty()) return;
+  mixedPull_ = device_ ? device_->pulls_.load() : -1;
   const int64_t total = int64_t(data_.size()) / format_.BlockAlign();
   const double step = double(format_.rate) / kDeviceFormat.rate;
   const bool unity = volume_ == 0;
@@ -299,6 +325,7 @@ TwinWaveOutDevice::TwinWaveOutDevice(std::vector<std::unique_ptr<TSoundBackend>>
     return;
   }
   log.Line("<- FDirectSound.SetCooperativeLevel [MusicClasses, 189]");
+  pullTime_ = SteadyNs();
 }
 
 TwinWaveOutDevice::~TwinWaveOutDevice() {
@@ -344,10 +371,35 @@ bool TwinWaveOutDevice::CheckAlive() {
   return false;
 }
 
+bool TwinWaveOutDevice::OutputAlive() const {
+  if (!backend_ || !backend_->Alive()) return false;
+  // A device that stopped asking for sound is as gone as one pulled out; two
+  // seconds, so that a busy machine's scheduling gaps are not taken for it.
+  constexpr int64_t kSilentNs = 2'000'000'000;
+  return !realTime_ || SteadyNs() - pullTime_.load() < kSilentNs;
+}
+
+void TwinWaveOutDevice::ReleaseOutput() {
+  // Not under mutex_: closing waits for a pull in progress, which takes it.
+  if (backend_) backend_->Release();
+}
+
+bool TwinWaveOutDevice::ReopenOutput() {
+  if (!backend_ || !backend_->Reopen()) return false;
+  pullTime_ = SteadyNs();
+  std::lock_guard lock(mutex_);
+  for (TSoundBuffer* b : buffers_) {
+    std::lock_guard bl(b->mutex_);
+    b->lost_ = false;
+  }
+  return true;
+}
+
 void TwinWaveOutDevice::Render(int16_t* out, int32_t frames) {
   std::lock_guard lock(mutex_);
   pullTime_ = SteadyNs();
   pullFrames_ = frames;
+  ++pulls_;
   acc_.assign(size_t(frames) * 2, 0);
   for (TSoundBuffer* b : buffers_) {
     std::lock_guard bl(b->mutex_);

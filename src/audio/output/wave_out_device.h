@@ -48,6 +48,11 @@ class TSoundBackend {
   // True when the output is pulled in chunks over real time, so that a play
   // cursor read between two pulls is moved on by the time since the last one.
   virtual bool RealTime() const { return true; }
+  // Lets go of an output that went away; nothing is pulled until Reopen.
+  virtual void Release() {}
+  // Opens the output again with the render function of Open; false while
+  // there is still none.
+  virtual bool Reopen() { return false; }
 };
 
 // The caller pulls the output with Pump (tests, rendering faster than real time).
@@ -58,6 +63,7 @@ class TManualSoundBackend : public TSoundBackend {
   void Close() override;
   bool Alive() const override { return alive_; }
   bool RealTime() const override { return false; }
+  bool Reopen() override { return alive_; }
   // Mixes count frames; out (2 × count samples) may be null.
   void Pump(int32_t count, int16_t* out = nullptr);
   // Makes the output disappear or come back (the lost-buffer path).
@@ -70,7 +76,8 @@ class TManualSoundBackend : public TSoundBackend {
 };
 
 // Back ends in the order they are tried: the one named by LUM_SOUND_BACKEND
-// ("sdl", "null") first, then SDL2, then null.
+// ("sdl", "null") first, then SDL2, then null. Test hook: while a file exists
+// at $LUM_TEST_SOUND_UNPLUGGED (read once), the SDL output counts as removed.
 std::vector<std::unique_ptr<TSoundBackend>> SoundBackends();
 std::unique_ptr<TSoundBackend> CreateSdlSoundBackend();
 std::unique_ptr<TSoundBackend> CreateNullSoundBackend();
@@ -119,7 +126,8 @@ class TSoundBuffer {
   bool playing_ = false;
   bool looping_ = false;
   bool lost_ = false;
-  double cursor_ = 0;  // frames
+  double cursor_ = 0;       // frames
+  int64_t mixedPull_ = -1;  // the device's pull that last mixed this buffer
   int32_t volume_ = 0;
   double gain_ = 1.0;
 };
@@ -145,6 +153,13 @@ class TwinWaveOutDevice {
 
   // Marks every buffer lost when the back end's output went away.
   bool CheckAlive();
+  // False once the output went away: the back end says so, or a real-time
+  // output has pulled nothing for two seconds. Buffers are left as they are.
+  bool OutputAlive() const;
+  // Stops pulling from an output that went away, and opens it again (true
+  // when it is back: the buffers are played from where they stood).
+  void ReleaseOutput();
+  bool ReopenOutput();
   void Render(int16_t* out, int32_t frames);
 
  private:
@@ -159,6 +174,7 @@ class TwinWaveOutDevice {
   // When the last pull began (steady ns) and how many frames it mixed.
   std::atomic<int64_t> pullTime_{0};
   std::atomic<int32_t> pullFrames_{0};
+  std::atomic<int64_t> pulls_{0};
 };
 
 }  // namespace lum

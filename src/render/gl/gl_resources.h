@@ -71,7 +71,7 @@ class T3DTextureGL : public T3DTexture, public TGLResource {
   bool LockLevel(int level, TBitmapBuffer& out) override;
   bool UnlockLevel(int level) override;
   TRef<T3DSurface> Surface(int level) override;
-  bool WritePixels(const TPixelView& view) override;
+  bool WritePixelRows(const TPixelView& view, int first, int count) override;
   T3DBackendObject* Object() override { return this; }
   void DeleteGL() override;
 

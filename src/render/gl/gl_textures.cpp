@@ -170,27 +170,29 @@ bool T3DTextureGL::UnlockLevel(int level) {
   return renderer->Check();
 }
 
-bool T3DTextureGL::WritePixels(const TPixelView& v) {
+bool T3DTextureGL::WritePixelRows(const TPixelView& v, int first, int count) {
   if (kind_ != 0 || volume_ || v.format != TSurfaceFormat::BGRA8 || !v.pixels || v.width <= 0 ||
-      v.height <= 0 || v.width > width_ || v.height > height_ || v.pitch % 4 != 0 || !renderer ||
-      released_)
+      v.height <= 0 || v.width > width_ || v.height > height_ || v.pitch % 4 != 0 || first < 0 ||
+      count <= 0 || count > v.height - first || !renderer || released_)
     return false;
   std::lock_guard lock(DeviceLock());
   if (!renderer->MakeCurrent()) return false;
   glBindTexture(GL_TEXTURE_2D, name_);
+  const uint8_t* band = v.pixels + size_t(first) * size_t(v.pitch);
+  const bool last = first + count == v.height;
   {
     TUnpack unpack(v.pitch / 4);
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, v.width, v.height, GL_BGRA, GL_UNSIGNED_BYTE, v.pixels);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, first, v.width, count, GL_BGRA, GL_UNSIGNED_BYTE, band);
     // Padding beyond the picture repeats its last column and row, so that
     // filtering at the edges never reads the blank rest of the texture.
     if (v.width < width_)
-      glTexSubImage2D(GL_TEXTURE_2D, 0, v.width, 0, 1, v.height, GL_BGRA, GL_UNSIGNED_BYTE,
-                      v.pixels + size_t(v.width - 1) * 4);
-    if (v.height < height_)
+      glTexSubImage2D(GL_TEXTURE_2D, 0, v.width, first, 1, count, GL_BGRA, GL_UNSIGNED_BYTE,
+                      band + size_t(v.width - 1) * 4);
+    if (last && v.height < height_)
       glTexSubImage2D(GL_TEXTURE_2D, 0, 0, v.height, v.width, 1, GL_BGRA, GL_UNSIGNED_BYTE,
                       v.pixels + size_t(v.height - 1) * size_t(v.pitch));
   }
-  if (levels_ > 1) glGenerateMipmap(GL_TEXTURE_2D);
+  if (last && levels_ > 1) glGenerateMipmap(GL_TEXTURE_2D);
   return renderer->Check();
 }
 
