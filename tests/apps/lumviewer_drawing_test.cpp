@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "imaging/image_fixtures.h"
@@ -197,6 +199,47 @@ TEST(LumviewerDrawing, EffectBuffersAreShownOutsideCustomTransitionsToo) {
   f = Render(dir, project, 3000, "320x240");
   ExpectNear(f.At(160, 120), {0, 0, 255}, 4, "the incoming slide through the stencil");
   EXPECT_TRUE(Green(f.At(40, 120))) << "outside the stencil, the effect's background";
+}
+
+// ---- pictures ahead
+
+// Two slides of 4 s: a plain colour, then (with a picture) a 256 x 192 BMP.
+std::string AheadShow(bool picture) {
+  return "[Main]\nMinorVersion=13\nopt_scr_full=0\nopt_scr_width=320\nopt_scr_height=240\n"
+         "opt_withoutborder=1\n[Times]\nopt_slidescount=2\nopt_synchpos1=4000\n"
+         "opt_synchpos2=8000\n[Slide1]\nbstyle=1\nbcolor=255\nobject Container:Root\nend\n"
+         "[Slide2]\nbstyle=1\nbcolor=65280\nobject Container:Root\n" +
+         std::string(picture ? "object P:Image\nGUID={1}\nImageName=p.bmp\nFitMode=None\n" +
+                                   Key() + "end\n"
+                             : "") +
+         "end\n";
+}
+
+// The device's texture bytes a second after the first slide showed, paused.
+int64_t TextureBytesOnTheFirstSlide(TTempDir& dir, const std::string& show) {
+  TPlayer p(dir.Path(), show);
+  std::string error;
+  if (!p.Start(&error)) {
+    ADD_FAILURE() << error;
+    return -1;
+  }
+  p.Expect([](const json& s) { return s["active"] == true; }, "playing");
+  EXPECT_EQ(p.Request({{"command", "pause"}})["ok"], true);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const json s = p.Status();
+  EXPECT_LT(s["position"].get<double>(), 4000);
+  return s["textureBytes"].get<int64_t>();
+}
+
+TEST(LumviewerDrawing, TheNextSlidesPictureIsOnTheDeviceBeforeItShows) {
+  TTempDir dir;
+  dir.Write("p.bmp", test::WriteBmp(test::MakeTestPicture(256, 192), {}));
+  const int64_t with = TextureBytesOnTheFirstSlide(dir, dir.Write("with.lum", AheadShow(true)));
+  const int64_t without =
+      TextureBytesOnTheFirstSlide(dir, dir.Write("without.lum", AheadShow(false)));
+  // The picture's texture, with or without its smaller levels.
+  EXPECT_GE(with - without, 256 * 192 * 4);
+  EXPECT_LE(with - without, 256 * 192 * 4 * 4 / 3 + 64);
 }
 
 }  // namespace
