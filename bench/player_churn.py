@@ -11,7 +11,7 @@ comes and goes at the instant of one sample does not count); then OPENS
 spread over them (a little play between some), and the same sampling after the
 player has settled (the first show open, paused at its start, each time).
 The resident size is also read after every open. Exit status 0 when
-descriptors and threads are where they started, no descriptor is left on the
+descriptors and threads are no more than at the start, no descriptor is left on the
 shows closed, and the median resident size of the last quarter of the opens
 exceeds that of the first quarter by at most 2 % (or PCT); 2 when not; 1 when the player could not be driven. CHURN_TRACE=1 in the
 environment prints the /proc figures every 30 opens.
@@ -143,8 +143,10 @@ def main(argv):
     checks = [
         ("resident size", f"{int(first) >> 20} MB -> {int(last) >> 20} MB ({growth:+.1%})",
          f"<= +{limit:.0%}", growth <= limit),
-        ("open descriptors", f"{before[1]} -> {after[1]}", "equal", after[1] == before[1]),
-        ("threads", f"{before[2]} -> {after[2]}", "equal", after[2] == before[2]),
+        # Fewer is no leak: a worker of the show opened before the first
+        # sample (a clip's decoder) may still have been going then.
+        ("open descriptors", f"{before[1]} -> {after[1]}", "no more", after[1] <= before[1]),
+        ("threads", f"{before[2]} -> {after[2]}", "no more", after[2] <= before[2]),
         ("closed shows' files", f"{stale} held", "none", stale == 0),
     ]
     print(f"churn: {opens} opens of {len(shows)} shows and {seeks} seeks in {elapsed:.0f} s")

@@ -2,8 +2,8 @@
 # Churn: a lumviewer opens three shows in turn (pictures with music, pictures
 # with a clip, and both) 1,000 times through its control socket and takes
 # 10,000 random seeks among them; player_churn.py samples /proc/PID after ten
-# warm-up cycles and at the end and judges that descriptors and threads are
-# where they started, none is left on a closed show, and the resident size
+# warm-up cycles and at the end and judges that descriptors and threads are no
+# more than at the start, none is left on a closed show, and the resident size
 # grew by at most 2 %.
 #
 # usage: bench/player_churn.sh           (1,000 opens, 10,000 seeks; CHURN_OPENS
