@@ -1,5 +1,5 @@
 // The music reader's placing rules, the music source, and the music player's
-// schedule, pauses and seeks.
+// schedule, pauses and seeks, and a lost sound device.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -297,14 +297,15 @@ class PlayerTest : public ::testing::Test {
   void Make(std::unique_ptr<TShow> owned) {
     show = std::move(owned);
     auto b = std::make_unique<TManualSoundBackend>();
-    TManualSoundBackend* backend = b.get();
+    backend = b.get();
     std::vector<std::unique_ptr<TSoundBackend>> list;
     list.push_back(std::move(b));
     auto output = CreateOutputPlayer(std::move(list));
     ASSERT_TRUE(output);
-    pump = std::thread([this, backend] {
+    // Pulled while the device is there (a test may take it away).
+    pump = std::thread([this] {
       while (!stop) {
-        backend->Pump(441);
+        if (backend->Alive()) backend->Pump(441);
         std::this_thread::sleep_for(10ms);
       }
     });
@@ -327,7 +328,33 @@ class PlayerTest : public ::testing::Test {
     return std::nullopt;
   }
 
+  bool Lost() { return player->Output()->DeviceLost(); }
+  // Plays, takes the device away for 1.5 s and gives it back.
+  void LoseTheDevice(bool synchronised) {
+    ASSERT_TRUE(Until([&] { return player->Ready(); }));
+    player->SetPlaying(true);
+    ASSERT_TRUE(Until([&] { return MainPlaying().has_value(); }));
+    ASSERT_TRUE(Until([&] { return player->Position() > 300; }));
+    backend->SetAlive(false);
+    ASSERT_TRUE(Until([&] { return Lost(); }));
+    const double lostAt = player->Position();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_NEAR(player->Position() - lostAt, 1500, 100) << "the clock went on";
+    if (synchronised) EXPECT_FALSE(MainPlaying().has_value()) << "held like a pause";
+    backend->SetAlive(true);
+    ASSERT_TRUE(Until([&] { return !Lost(); }));
+    ASSERT_TRUE(Until([&] {
+      auto v = MainPlaying();
+      return v && v->position > lostAt + 1500;
+    })) << "the music is still where the device left it";
+    std::this_thread::sleep_for(200ms);
+    const auto v = MainPlaying();
+    ASSERT_TRUE(v.has_value());
+    EXPECT_NEAR(v->position, player->Position(), 120);
+  }
+
   std::unique_ptr<TShow> show;  // outlives the player
+  TManualSoundBackend* backend = nullptr;
   std::unique_ptr<TLumMusicPlayer> player;
   std::thread pump;
   std::atomic<bool> stop{false};
@@ -353,6 +380,20 @@ TEST_F(PlayerTest, SynchronisedMusicPausesAndResumesInPlace) {
   player->SetPlaying(true);
   ASSERT_TRUE(Until([&] { return MainPlaying().has_value(); }));
   EXPECT_NEAR(MainPlaying()->position, stoppedAt, 250);  // continues, not from the start
+}
+
+// Items hold still while the clock runs on without the device; once it is
+// back the music starts again where its clock is.
+TEST_F(PlayerTest, SynchronisedMusicStartsAgainWhereTheClockIsOnceALostDeviceIsBack) {
+  Make(std::make_unique<TShow>(std::vector<int>{10000, 20000},
+                               "opt_syncmode=1\n" + Music(Track(Item("a.wav", 15000)))));
+  LoseTheDevice(true);
+}
+
+TEST_F(PlayerTest, FreeRunningMusicStartsAgainWhereItsClockIsOnceALostDeviceIsBack) {
+  Make(std::make_unique<TShow>(std::vector<int>{10000, 20000},
+                               "opt_syncmode=0\n" + Music(Track(Item("a.wav", 15000)))));
+  LoseTheDevice(false);
 }
 
 TEST_F(PlayerTest, FreeRunningMusicGoesOnThroughPausesAndSeeks) {
