@@ -29,7 +29,7 @@ import time
 import zlib
 
 FIELDS = ["t", "position", "duration", "slide", "framesDrawn", "fps", "maxFrameIntervalMs",
-          "lateVideoFrames", "videoFramesShown", "audioOffsetMs", "textureBytes",
+          "lateVideoFrames", "videoFramesShown", "audioOffsetMs", "textureBytes", "pictureBytes",
           "rssBytes", "procRss", "fds", "threads"]
 
 # Targets of the endurance run.

@@ -128,6 +128,19 @@ TRef<TBitmap> TBitmapStore::GetMipLevel(int level, TPixelFormat wanted) {
   return converted;
 }
 
+bool TBitmapStore::ForgetLevel(int level) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (level < 0 || size_t(level) >= levels_.size() || !Redecodable()) return false;
+  std::vector<TRef<TBitmap>>().swap(levels_[size_t(level)]);
+  ForgetSources(level);
+  return true;
+}
+
+bool TBitmapStore::Forgettable() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return Redecodable();
+}
+
 TSysBitmapStore::TSysBitmapStore(TRef<TBitmap> bitmap)
     : TBitmapStore({bitmap->Width(), bitmap->Height(), bitmap->Format()}),
       bitmap_(std::move(bitmap)) {
@@ -146,6 +159,10 @@ TRotatedBitmapStore::TRotatedBitmapStore(TRef<TBitmapStore> inner, int exifCode)
   if (code_ == 6 || code_ == 8) std::swap(params_.width, params_.height);
   icc_ = inner_->IccProfile();
   iccName_ = inner_->IccName();
+}
+
+bool TRotatedBitmapStore::Redecodable() const {
+  return inner_->Forgettable();
 }
 
 TRef<TBitmap> TRotatedBitmapStore::DecodeLevel(int level) {

@@ -30,6 +30,13 @@ class TBitmapStore : public TRefObject {
   // and that level (its Level() says which) answers every finer request
   // from then on. A store that breaks its contract raises EAssertion.
   TRef<TBitmap> GetMipLevel(int level, TPixelFormat wanted = TPixelFormat::None);
+  // Drops every cached bitmap of a level (all formats) when the store can
+  // make it again from what it keeps: a level that lives on elsewhere (a
+  // texture) need not stay in memory twice. Bitmaps already handed out stay
+  // with their holders. False when the level is kept.
+  bool ForgetLevel(int level);
+  // True when ForgetLevel would drop a level now.
+  bool Forgettable();
   // The finest level the store hands out (0 unless the budget made it coarser).
   int FinestLevel() const { return floor_.load(std::memory_order_relaxed); }
 
@@ -61,6 +68,12 @@ class TBitmapStore : public TRefObject {
   // True when DecodeLevel makes any level straight from the packed picture,
   // so that a coarse level never needs the fine ones in memory.
   virtual bool DecodesAnyLevel() const { return false; }
+  // True when DecodeLevel can still make every level (the packed picture is
+  // kept). Called under the lock.
+  virtual bool Redecodable() const { return false; }
+  // Forgets what the level was made from in stores underneath. Called under
+  // the lock.
+  virtual void ForgetSources(int /*level*/) {}
   // Memory a decode of the level takes: the bitmap and working buffers.
   // 0 for stores that hold their pixels already.
   virtual int64_t DecodeBytes(int /*level*/) const { return 0; }
@@ -127,6 +140,8 @@ class TRotatedBitmapStore : public TBitmapStore {
  protected:
   TRef<TBitmap> DecodeLevel(int level) override;
   int DecodedLevels() const override { return 64; }
+  bool Redecodable() const override;
+  void ForgetSources(int level) override { inner_->ForgetLevel(level); }
 
  private:
   TRef<TBitmapStore> inner_;

@@ -36,6 +36,7 @@ class TGfxBitmapStore : public TBitmapStore {
  protected:
   TRef<TBitmap> DecodeLevel(int level) override;
   bool DecodesAnyLevel() const override { return true; }
+  bool Redecodable() const override { return packed_ != nullptr; }
   int64_t DecodeBytes(int level) const override;
 
  private:

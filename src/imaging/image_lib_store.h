@@ -18,6 +18,7 @@ class TImageLibStore : public TBitmapStore {
  protected:
   TRef<TBitmap> DecodeLevel(int level) override;
   bool DecodesAnyLevel() const override { return true; }
+  bool Redecodable() const override { return !file_.empty(); }
   int64_t DecodeBytes(int level) const override;
 
  private:

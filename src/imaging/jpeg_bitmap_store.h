@@ -32,6 +32,7 @@ class TJpegBitmapStore : public TBitmapStore {
   TRef<TBitmap> DecodeLevel(int level) override;
   int DecodedLevels() const override { return 4 - shift_; }
   bool DecodesAnyLevel() const override { return true; }
+  bool Redecodable() const override { return true; }
   int64_t DecodeBytes(int level) const override;
 
  private:

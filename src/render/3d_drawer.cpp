@@ -7,6 +7,7 @@
 
 #include "foundation/log.h"
 #include "imaging/bitmap.h"
+#include "imaging/image.h"
 #include "render/bitmap_texture.h"
 
 namespace lum {
@@ -547,6 +548,26 @@ TCustomTexture* T3DDrawer::TextureFor(const TRefObject* owner, const TBitmap& bi
   if (bitmap.Format() != TPixelFormat::Bgra32) return nullptr;
   auto tex = MakeRef<TBitmapTexture>(screen_.get(), TRef<const TBitmap>(&bitmap), mipMaps);
   textures_.push_back({owner, &bitmap, tex, frame_});
+  return tex.Get();
+}
+
+TBitmapTexture* T3DDrawer::PictureTextureFor(const TRefObject* owner, const TImage& picture,
+                                             int level) {
+  const TBitmapStore* store = &picture.Store();
+  for (auto& t : textures_) {
+    if (t.owner == owner && !t.bitmap && t.store == store && t.level == level) {
+      t.lastFrame = frame_;
+      return static_cast<TBitmapTexture*>(t.texture.Get());
+    }
+  }
+  TRef<TBitmap> pixels = picture.GetMipLevel(level, TPixelFormat::Bgra32);
+  if (!pixels) pixels = picture.GetMipLevel(0, TPixelFormat::Bgra32);
+  if (!pixels || pixels->Format() != TPixelFormat::Bgra32) return nullptr;
+  // Pixels with alpha stay: the sole-picture probe reads them.
+  const bool forget = store->Params().format != TPixelFormat::Bgra32;
+  auto tex = MakeRef<TBitmapTexture>(screen_.get(), picture.StoreRef(), TRef<const TBitmap>(pixels),
+                                     true, forget);
+  textures_.push_back({owner, nullptr, tex, frame_, store, level});
   return tex.Get();
 }
 

@@ -20,6 +20,9 @@ namespace lum {
 
 class T3DDrawer;
 class TBitmap;
+class TBitmapStore;
+class TBitmapTexture;
+class TImage;
 
 // Something the drawer draws: the root item of a frame, or any item nested in it.
 class TDrawerItem {
@@ -170,6 +173,10 @@ class T3DDrawer {
 
   // The texture of a bitmap (a picture level), kept while it is used.
   TCustomTexture* TextureFor(const TRefObject* owner, const TBitmap& bitmap, bool mipMaps);
+  // The mipmapped texture of a picture's level (the nearest the store makes);
+  // pictures without alpha leave memory once on the device when their store
+  // can decode them again. Null when the store makes no 32-bit level.
+  TBitmapTexture* PictureTextureFor(const TRefObject* owner, const TImage& picture, int level);
   // Forgets the textures of an owner and what is cached under its address
   // (the object releases its resources).
   void ReleaseTextures(const TRefObject* owner);
@@ -218,9 +225,11 @@ class T3DDrawer {
   double camX_ = 0, camY_ = 0, camZ_ = -1;
   struct TImageTexture {
     const TRefObject* owner;
-    const TBitmap* bitmap;  // kept alive by the texture
+    const TBitmap* bitmap;  // kept alive by the texture; null for a picture's level
     TRef<TCustomTexture> texture;
     uint64_t lastFrame;
+    const TBitmapStore* store = nullptr;  // a picture's, kept alive by the texture
+    int level = 0;                        // asked for
   };
   std::vector<TImageTexture> textures_;
   struct TCachedObject {

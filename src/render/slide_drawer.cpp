@@ -11,6 +11,7 @@
 #include "model/lum_slide.h"
 #include "model/lum_slide_host.h"
 #include "model/lum_view_port.h"
+#include "render/bitmap_texture.h"
 #include "render/color_grade_texture.h"
 #include "render/root_item.h"
 #include "render/video_drawer.h"
@@ -223,22 +224,29 @@ void TSlideDrawer::DrawBox(TLumBox& box) {
 bool LayoutImage(T3DDrawer& d, TLumImage& image, const TImageDrawParams& p, TImageLayout& out) {
   const TRef<TImage>& picture = image.Picture();
   if (!picture || picture->Width() <= 0 || picture->Height() <= 0) return false;
-  TRef<TBitmap> level = picture->GetMipLevel(p.mipLevel, TPixelFormat::Bgra32);
-  if (!level) level = picture->GetMipLevel(0, TPixelFormat::Bgra32);
-  if (!level) return false;
   // Texts are white with coverage as alpha: as premultiplied pixels (all
   // four channels the coverage) the drawer can tint them.
   // Graded texts keep their white: the grade shader takes the tint first.
   const bool tinted = p.hasTextColor && p.grade.mode < kGradeCurves;
-  if (tinted) level = PremultipliedWhiteOf(d, *level);
-  if (!level) return false;
-  TCustomTexture* tex = d.TextureFor(&image, *level, true);
+  TRef<const TBitmap> level;
+  TCustomTexture* tex = nullptr;
+  if (tinted) {
+    TRef<TBitmap> l = picture->GetMipLevel(p.mipLevel, TPixelFormat::Bgra32);
+    if (!l) l = picture->GetMipLevel(0, TPixelFormat::Bgra32);
+    if (l) l = PremultipliedWhiteOf(d, *l);
+    if (!l) return false;
+    tex = d.TextureFor(&image, *l, true);
+    level = std::move(l);
+  } else if (TBitmapTexture* t = d.PictureTextureFor(&image, *picture, p.mipLevel)) {
+    level = TRef<const TBitmap>(t->Pixels());
+    tex = t;
+  }
   if (!tex) return false;
   tex->premultiplied = tinted;
   tex->nearest = p.filtering == TImageFiltering::Nearest;
   tex->lodBias = p.mipLodBias;
-  const double kx = double(level->Width()) / picture->Width();
-  const double ky = double(level->Height()) / picture->Height();
+  const double kx = double(tex->Width()) / picture->Width();
+  const double ky = double(tex->Height()) / picture->Height();
   const TRectF v = image.VisibleRect();
   out.source = {v.left * kx, v.top * ky, v.right * kx, v.bottom * ky};
   out.level = std::move(level);
@@ -371,9 +379,11 @@ struct TOpaqueMark : TRefObject {
   bool opaque = false;
 };
 
-bool Opaque(T3DDrawer& d, const TImage& picture, const TBitmap& level) {
+bool Opaque(T3DDrawer& d, const TImage& picture, const TBitmap* shown) {
   const TPixelFormat native = picture.Store().Params().format;
   if (native != TPixelFormat::None && native != TPixelFormat::Bgra32) return true;
+  if (!shown) return false;
+  const TBitmap& level = *shown;
   // Keyed one byte past the level: the level's own address keys its white text.
   const void* key = reinterpret_cast<const uint8_t*>(&level) + 1;
   if (auto* kept = dynamic_cast<TOpaqueMark*>(d.Cached(key))) return kept->opaque;
@@ -466,7 +476,7 @@ bool TSolePictureProbe::Accept(TLumImage& image, TSlideSource& out) {
       std::max(q[0].x, q[1].x) < area_.right - kEps ||
       std::min(q[0].y, q[3].y) > area_.top + kEps || std::max(q[0].y, q[3].y) < area_.bottom - kEps)
     return false;
-  if (!Opaque(Drawer(), *image.Picture(), *g.level)) return false;
+  if (!Opaque(Drawer(), *image.Picture(), g.level.Get())) return false;
   out = TSlideSource(g.texture);
   out.opaque = true;
   out.scaleX = (g.source.right - g.source.left) / w;

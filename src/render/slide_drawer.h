@@ -31,7 +31,7 @@ struct TSlideSource {
 // How a picture is drawn: the level's texture, the part of it shown and the
 // object's rectangle inside its border band.
 struct TImageLayout {
-  TRef<TBitmap> level;
+  TRef<const TBitmap> level;  // null once the device alone holds the picture
   TCustomTexture* texture = nullptr;
   TTexRect source;
   double left = 0, top = 0, right = 0, bottom = 0, band = 0;

@@ -5,6 +5,7 @@
 #include "audio/output/music_player_class.h"
 #include "foundation/process_memory.h"
 #include "imaging/image_lib_store.h"
+#include "imaging/picture_budget.h"
 #include "model/lum_video.h"
 #include "render/3d_engine.h"
 #include "render/device_failures.h"
@@ -72,6 +73,7 @@ nlohmann::json StatusFields(const TPlayerStatus& s) {
           {"lateVideoFrames", video.late},
           {"textureBytes", TextureBytes()},
           {"rssBytes", ResidentBytes()},
+          {"pictureBytes", TPictureBudget::Process().Used()},
           {"statsShown", s.engine.statsShown},
           {"dialog", DialogFields()}};
 }

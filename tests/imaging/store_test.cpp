@@ -9,6 +9,8 @@
 #include "imaging/bitmap_store.h"
 #include "imaging/image.h"
 #include "imaging/image_fixtures.h"
+#include "imaging/jpeg_bitmap_store.h"
+#include "imaging/picture_budget.h"
 #include "support/stream_helpers.h"
 
 namespace lum {
@@ -186,6 +188,35 @@ TEST(BitmapStore, RotationByExifCode) {
   TRef<TBitmap> u = half->GetMipLevel(0);
   EXPECT_EQ(u->Row(1)[2 * 3 + 2], 255);  // red at bottom-right
   EXPECT_EQ(half->GetMipLevel(1)->Width(), 2);
+}
+
+TEST(BitmapStore, LevelsAreForgottenOnlyWhereTheStoreCanMakeThemAgain) {
+  const std::string jpeg = test::CjpegFile(test::MakeTestPicture(64, 48, 3), {"-quality", "90"});
+  auto bytes = [](const TRef<TBitmap>& b) {
+    return std::string(reinterpret_cast<const char*>(b->Data()), b->Pitch() * b->Height());
+  };
+  const TPictureBudget& budget = TPictureBudget::Process();
+  auto inner = MakeRef<TJpegBitmapStore>(jpeg);
+  const struct {
+    const char* name;
+    TRef<TBitmapStore> store;
+    bool forgets;
+  } cases[] = {{"jpeg", MakeRef<TJpegBitmapStore>(jpeg), true},
+               {"rotated jpeg", MakeRef<TRotatedBitmapStore>(inner, 6), true},
+               {"in memory", MakeRef<TSysBitmapStore>(Solid(8, 8, TPixelFormat::Bgr24, 1, 2, 3)),
+                false}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    const int64_t before = budget.Used();
+    std::string first = bytes(k.store->GetMipLevel(1, TPixelFormat::Bgra32));
+    EXPECT_EQ(k.store->Forgettable(), k.forgets);
+    EXPECT_EQ(k.store->ForgetLevel(1), k.forgets);
+    // Every format of the level goes, and what it was made from underneath.
+    if (k.forgets) EXPECT_EQ(budget.Used(), before);
+    TRef<TBitmap> again = k.store->GetMipLevel(1, TPixelFormat::Bgra32);
+    EXPECT_EQ(bytes(again), first);
+    EXPECT_EQ(again->Level(), 1);
+  }
 }
 
 TEST(BitmapStore, SizesBeyondTheBudgetAreRefusedBeforeAllocation) {

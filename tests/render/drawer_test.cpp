@@ -14,10 +14,12 @@
 #include "fake_back_end.h"
 #include "gl_fixture.h"
 #include "imaging/bitmap.h"
+#include "imaging/picture_budget.h"
 #include "model/lum_image.h"
 #include "model/show_fixture.h"
 #include "render/3d_drawer.h"
 #include "render/3d_yuv.h"
+#include "render/bitmap_texture.h"
 #include "render/color_grade_texture.h"
 #include "render/gl/gl_renderer.h"
 #include "render/slide_drawer.h"
@@ -630,6 +632,66 @@ TEST_F(Drawer, PicturesFilledAheadInBandsDrawAsIfFilledWhole) {
       ASSERT_EQ(std::memcmp(f->Row(y) + 4 * x, f->Row(y) + 4 * (x + 24), 4), 0) << x << "," << y;
   for (int y : {0, 6, 7, 29})
     for (int x : {0, 39}) ExpectRgb(At(*f, x, 24 + y), {Byte(x * 6), Byte(y * 8), 0x40}, 2);
+}
+
+// A picture decoded on demand, counting its decodes: 40 x 30 at level 0,
+// red from x, green from y.
+class TCountingStore : public TBitmapStore {
+ public:
+  explicit TCountingStore(TPixelFormat format) : TBitmapStore({40, 30, format}) {}
+  const char* ClassName() const override { return "TCountingStore"; }
+  int decodes = 0;
+
+ protected:
+  TRef<TBitmap> DecodeLevel(int level) override {
+    ++decodes;
+    auto b = MakeRef<TBitmap>(MipDimension(40, level), MipDimension(30, level), params_.format);
+    const int bpp = BytesPerPixel(params_.format);
+    for (int y = 0; y < b->Height(); ++y)
+      for (int x = 0; x < b->Width(); ++x) {
+        uint8_t* p = b->Row(y) + bpp * x;
+        p[0] = 0x40, p[1] = uint8_t((y << level) * 8), p[2] = uint8_t((x << level) * 6);
+        if (bpp == 4) p[3] = 255;
+      }
+    b->SetLevel(level);
+    return b;
+  }
+  bool DecodesAnyLevel() const override { return true; }
+  bool Redecodable() const override { return true; }
+};
+
+TEST_F(Drawer, PicturesOnTheDeviceLeaveMemoryAndComeBackAfterALoss) {
+  TRef<TImage> opaque = MakeRef<TImage>(MakeRef<TCountingStore>(TPixelFormat::Bgr24));
+  TRef<TImage> alpha = MakeRef<TImage>(MakeRef<TCountingStore>(TPixelFormat::Bgra32));
+  auto decodes = [](const TRef<TImage>& i) {
+    return static_cast<TCountingStore&>(i->Store()).decodes;
+  };
+  const int64_t before = TPictureBudget::Process().Used();
+  TBitmapTexture* o = drawer->PictureTextureFor(opaque.Get(), *opaque, 0);
+  TBitmapTexture* a = drawer->PictureTextureFor(alpha.Get(), *alpha, 0);
+  ASSERT_TRUE(o && a);
+  EXPECT_TRUE(drawer->UploadAhead(1000));
+  // On the device the picture without alpha is nowhere else; the one with
+  // alpha keeps its pixels for the opacity probe.
+  EXPECT_EQ(o->Pixels(), nullptr);
+  ASSERT_NE(a->Pixels(), nullptr);
+  EXPECT_EQ(TPictureBudget::Process().Used() - before, a->Pixels()->Pitch() * 30);
+  EXPECT_EQ(drawer->PictureTextureFor(opaque.Get(), *opaque, 0), o);
+  for (int round = 0; round < 2; ++round) {
+    if (round == 1) Screen()->ReleaseResources();  // as after a lost device
+    TRef<TBitmap> f = Frame([&](T3DDrawer& d) {
+      d.DrawPixels(*o, {0, 0, 40, 30}, {0, 0, 40, 30}, 1);
+      d.DrawPixels(*a, {0, 32, 40, 62}, {0, 0, 40, 30}, 1);
+    });
+    for (int y : {0, 7, 29})
+      for (int x : {0, 20, 39})
+        for (int top : {0, 32})
+          ExpectRgb(At(*f, x, top + y), {Byte(x * 6), Byte(y * 8), 0x40}, 2,
+                    "round " + std::to_string(round));
+    EXPECT_EQ(o->Pixels(), nullptr);
+  }
+  EXPECT_EQ(decodes(opaque), 2);  // once more for the lost device
+  EXPECT_EQ(decodes(alpha), 1);
 }
 
 TEST_F(Drawer, ThrowingItemsAreCutShortAndTheFrameGoesOn) {
