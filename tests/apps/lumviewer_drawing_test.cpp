@@ -203,43 +203,49 @@ TEST(LumviewerDrawing, EffectBuffersAreShownOutsideCustomTransitionsToo) {
 
 // ---- pictures ahead
 
-// Two slides of 4 s: a plain colour, then (with a picture) a 256 x 192 BMP.
+// Two slides of 4 s: a plain colour, then (with a picture) a 256 x 192 JPEG.
 std::string AheadShow(bool picture) {
   return "[Main]\nMinorVersion=13\nopt_scr_full=0\nopt_scr_width=320\nopt_scr_height=240\n"
          "opt_withoutborder=1\n[Times]\nopt_slidescount=2\nopt_synchpos1=4000\n"
          "opt_synchpos2=8000\n[Slide1]\nbstyle=1\nbcolor=255\nobject Container:Root\nend\n"
          "[Slide2]\nbstyle=1\nbcolor=65280\nobject Container:Root\n" +
-         std::string(picture ? "object P:Image\nGUID={1}\nImageName=p.bmp\nFitMode=None\n" +
+         std::string(picture ? "object P:Image\nGUID={1}\nImageName=p.jpg\nFitMode=None\n" +
                                    Key() + "end\n"
                              : "") +
          "end\n";
 }
 
-// The device's texture bytes a second after the first slide showed, paused.
-int64_t TextureBytesOnTheFirstSlide(TTempDir& dir, const std::string& show) {
+struct TMemory {
+  int64_t textures = -1, pictures = -1;
+};
+
+// The device's texture bytes and the decoded pictures' bytes a second after
+// the first slide showed, paused.
+TMemory MemoryOnTheFirstSlide(TTempDir& dir, const std::string& show) {
   TPlayer p(dir.Path(), show);
   std::string error;
   if (!p.Start(&error)) {
     ADD_FAILURE() << error;
-    return -1;
+    return {};
   }
   p.Expect([](const json& s) { return s["active"] == true; }, "playing");
   EXPECT_EQ(p.Request({{"command", "pause"}})["ok"], true);
   std::this_thread::sleep_for(std::chrono::seconds(1));
   const json s = p.Status();
   EXPECT_LT(s["position"].get<double>(), 4000);
-  return s["textureBytes"].get<int64_t>();
+  return {s["textureBytes"].get<int64_t>(), s["pictureBytes"].get<int64_t>()};
 }
 
 TEST(LumviewerDrawing, TheNextSlidesPictureIsOnTheDeviceBeforeItShows) {
   TTempDir dir;
-  dir.Write("p.bmp", test::WriteBmp(test::MakeTestPicture(256, 192), {}));
-  const int64_t with = TextureBytesOnTheFirstSlide(dir, dir.Write("with.lum", AheadShow(true)));
-  const int64_t without =
-      TextureBytesOnTheFirstSlide(dir, dir.Write("without.lum", AheadShow(false)));
+  dir.Write("p.jpg", test::CjpegFile(test::MakeTestPicture(256, 192), {}));
+  const TMemory with = MemoryOnTheFirstSlide(dir, dir.Write("with.lum", AheadShow(true)));
+  const TMemory without = MemoryOnTheFirstSlide(dir, dir.Write("without.lum", AheadShow(false)));
   // The picture's texture, with or without its smaller levels.
-  EXPECT_GE(with - without, 256 * 192 * 4);
-  EXPECT_LE(with - without, 256 * 192 * 4 * 4 / 3 + 64);
+  EXPECT_GE(with.textures - without.textures, 256 * 192 * 4);
+  EXPECT_LE(with.textures - without.textures, 256 * 192 * 4 * 4 / 3 + 64);
+  // Its decoded pixels (a JPEG can be decoded again) left memory.
+  EXPECT_LT(with.pictures - without.pictures, 256 * 192 * 3);
 }
 
 }  // namespace

@@ -229,7 +229,8 @@ TEST(LumviewerInput, ThePlayersOwnKeysActWhereTheShowPermitsControl) {
       p, [](const json& s) { return s["active"] == true && s["framesDrawn"] > 5; }, "playing");
   // The playback figures come with every status (plain slides: no textures,
   // no video, no frames while nothing changes).
-  for (const char* key : {"textureBytes", "maxFrameIntervalMs", "audioOffsetMs", "lateVideoFrames"})
+  for (const char* key : {"textureBytes", "pictureBytes", "maxFrameIntervalMs", "audioOffsetMs",
+                          "lateVideoFrames"})
     EXPECT_TRUE(s[key].is_number()) << key << " in " << s.dump();
   EXPECT_GT(s["rssBytes"], 10 << 20);
   Key(p, "M");
