@@ -92,6 +92,27 @@ class TRealTimeManualBackend : public TManualSoundBackend {
   bool RealTime() const override { return true; }
 };
 
+TEST(SoundDeviceLoss, ACardThatStopsAskingForSoundIsGoneThoughNotRemoved) {
+  auto b = std::make_unique<TRealTimeManualBackend>();
+  TRealTimeManualBackend* backend = b.get();
+  std::vector<std::unique_ptr<TSoundBackend>> list;
+  list.push_back(std::move(b));
+  int64_t now = 1000;
+  TMusicPlayerClass player(std::move(list), [&] { return now; });
+  ASSERT_TRUE(player.Initialise());
+  backend->Pump(441);
+  std::this_thread::sleep_for(500ms);
+  backend->Pump(441);
+  now += 200;
+  EXPECT_EQ(player.Watch(), TChange::None) << "pulling, if slowly";
+  std::this_thread::sleep_for(2300ms);  // still there, silent
+  now += 200;
+  EXPECT_EQ(player.Watch(), TChange::Lost);
+  EXPECT_EQ(SoundDeviceState(), TSoundDeviceState::Lost);
+  now += 1100;
+  EXPECT_EQ(player.Watch(), TChange::Back) << "tried again a second later";
+}
+
 TEST(SoundDevicePosition, ABufferStartedAfterThePullIsAtItsStartNotAtItsEnd) {
   auto b = std::make_unique<TRealTimeManualBackend>();
   TRealTimeManualBackend* backend = b.get();
