@@ -57,29 +57,9 @@ std::string ShowText(const std::vector<std::string>& slideObjects, const std::st
   return s;
 }
 
-TEST(LumviewerFaults, ALostSoundDeviceLeavesTheShowOnTheSystemClockUntilItComesBack) {
-  TTempDir dir;
-  // 20 s of tone from an independent encoder, as synchronised music of a 20 s show.
-  test::RunTool({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", dir / "m.wav", "synth", "20",
-                 "sine", "440", "gain", "-12"});
-  const std::string show = dir.Write(
-      "Project.lum",
-      ShowText(std::vector<std::string>(20),
-               "opt_syncmode=1\nobject Music:Music\n object T:TMusicTrack\n"
-               "  object I:TMusicItem\n   FileName=m.wav\n   Duration=20000\n  end\n end\nend\n"));
-  const std::string unplugged = dir / "unplugged";
-  TPlayer p(dir.Path(), show, {}, {"LUM_TEST_SOUND_UNPLUGGED=" + unplugged});
-  START(p);
-
-  json s = p.Expect(
-      [](const json& s) { return s["active"] == true && MusicHeard(s) && Position(s) > 300; },
-      "the music playing");
-  EXPECT_EQ(s["soundDevice"], "open");
-  EXPECT_NEAR(Music(s) - Position(s), 0, 100) << s.dump();
-
-  dir.Write("unplugged", "");
-  s = p.Expect([](const json& s) { return s["soundDevice"] == "lost"; }, "the device lost");
-  s = p.Expect([](const json& s) { return !MusicHeard(s); }, "the music silent");
+// The show is on the system clock at the wall's pace while there is no device.
+void ExpectSilentOnTheSystemClock(TPlayer& p) {
+  json s = p.Expect([](const json& s) { return !MusicHeard(s); }, "the music silent");
   const double from = Position(s);
   const auto t0 = Clock::now();
   std::this_thread::sleep_for(std::chrono::seconds(2));
@@ -90,14 +70,12 @@ TEST(LumviewerFaults, ALostSoundDeviceLeavesTheShowOnTheSystemClockUntilItComesB
   // Request and reply take a few ms on either side.
   EXPECT_NEAR(Position(s) - from, wall, 120) << s.dump();
   EXPECT_GE(s["slide"].get<int>(), int(from / 1000) + 1) << "slides change on time: " << s.dump();
-  EXPECT_NE(p.Log().find("Sound device lost: the show goes on silently on the system clock"),
-            std::string::npos)
-      << p.LogTail();
+}
 
-  fs::remove(unplugged);
-  s = p.Expect([](const json& s) { return s["soundDevice"] == "open" && MusicHeard(s); },
-               "the music back");
-  // The music comes back where the show is, and stays with it.
+// The music comes back where the show is, and stays with it.
+void ExpectTheMusicBackInStep(TPlayer& p) {
+  json s = p.Expect([](const json& s) { return s["soundDevice"] == "open" && MusicHeard(s); },
+                    "the music back");
   double lastMusic = Music(s);
   for (int i = 0; i < 5; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -108,6 +86,44 @@ TEST(LumviewerFaults, ALostSoundDeviceLeavesTheShowOnTheSystemClockUntilItComesB
     EXPECT_LT(std::fabs(s["audioOffsetMs"].get<double>()), 30) << s.dump();
     lastMusic = Music(s);
   }
+}
+
+// No device when the show starts, one plugged in, pulled out, and back.
+TEST(LumviewerFaults, WithoutASoundDeviceTheShowRunsOnTheSystemClockUntilOneComes) {
+  TTempDir dir;
+  // 20 s of tone from an independent encoder, as synchronised music of a 20 s show.
+  test::RunTool({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", dir / "m.wav", "synth", "20",
+                 "sine", "440", "gain", "-12"});
+  const std::string show = dir.Write(
+      "Project.lum",
+      ShowText(std::vector<std::string>(20),
+               "opt_syncmode=1\nobject Music:Music\n object T:TMusicTrack\n"
+               "  object I:TMusicItem\n   FileName=m.wav\n   Duration=20000\n  end\n end\nend\n"));
+  const std::string unplugged = dir / "unplugged";
+  dir.Write("unplugged", "");
+  TPlayer p(dir.Path(), show, {}, {"LUM_TEST_SOUND_UNPLUGGED=" + unplugged});
+  START(p);
+
+  json s = p.Expect([](const json& s) { return s["active"] == true && Position(s) > 300; },
+                    "the show playing");
+  EXPECT_EQ(s["soundDevice"], "lost");
+  ExpectSilentOnTheSystemClock(p);
+  EXPECT_NE(p.Log().find("No sound device: the show plays silently on the system clock"),
+            std::string::npos)
+      << p.LogTail();
+
+  fs::remove(unplugged);
+  ExpectTheMusicBackInStep(p);
+
+  dir.Write("unplugged", "");
+  p.Expect([](const json& s) { return s["soundDevice"] == "lost"; }, "the device lost");
+  ExpectSilentOnTheSystemClock(p);
+  EXPECT_NE(p.Log().find("Sound device lost: the show goes on silently on the system clock"),
+            std::string::npos)
+      << p.LogTail();
+
+  fs::remove(unplugged);
+  ExpectTheMusicBackInStep(p);
   EXPECT_NE(p.Log().find("Sound device back"), std::string::npos) << p.LogTail();
   EXPECT_EQ(p.Stop(), 0) << p.LogTail();
 }

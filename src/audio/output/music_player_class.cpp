@@ -12,6 +12,9 @@ namespace {
 
 constexpr int64_t kWatchMs = 100;
 constexpr int64_t kRetryMs = 1000;
+// A device never seen is looked for less often: each failed try may cost the
+// sound system's probing, and its complaints in the terminal.
+constexpr int64_t kLookMs = 5000;
 
 std::atomic<int> gOpenPlayers{0}, gLostPlayers{0};
 
@@ -70,9 +73,23 @@ TMusicPlayerClass::~TMusicPlayerClass() {
 
 bool TMusicPlayerClass::Initialise() {
   if (!device_) device_ = std::make_unique<TwinWaveOutDevice>(std::move(backends_));
-  if (device_->Available() && counted_ == TSoundDeviceState::None)
+  if (!device_->Available()) return false;
+  if (counted_ != TSoundDeviceState::None) return true;
+  if (device_->OutputAlive()) {
     Recount(counted_, TSoundDeviceState::Open);
-  return device_->Available();
+    return true;
+  }
+  {
+    std::lock_guard lock(clockMutex_);
+    fallback_ = lost_ = true;
+    fallbackValue_ = 0;
+    fallbackSince_ = Now();
+  }
+  Recount(counted_, TSoundDeviceState::Lost);
+  lastTry_ = Now();
+  retryMs_ = kLookMs;
+  Log().Line("No sound device: the show plays silently on the system clock until one appears");
+  return true;
 }
 
 TRef<TChannelMusic> TMusicPlayerClass::CreateChannel(const std::string& name, double startMs) {
@@ -152,10 +169,11 @@ TMusicPlayerClass::TDeviceChange TMusicPlayerClass::Watch() {
     device_->ReleaseOutput();
     Recount(counted_, TSoundDeviceState::Lost);
     lastTry_ = now;
+    retryMs_ = kRetryMs;
     Log().Line("Sound device lost: the show goes on silently on the system clock");
     return TDeviceChange::Lost;
   }
-  if (now - lastTry_ < kRetryMs) return TDeviceChange::None;
+  if (now - lastTry_ < retryMs_) return TDeviceChange::None;
   lastTry_ = now;
   if (!device_->ReopenOutput()) return TDeviceChange::None;
   try {

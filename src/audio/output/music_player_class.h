@@ -1,8 +1,8 @@
 #pragma once
 // The output player: the sound device, the channels made on it, the master
 // volume and the audio clock. Made through CreateOutputPlayer, which gives
-// nothing when there is no output; the music player then runs silent on the
-// millisecond counter.
+// nothing when there is no output and none can appear; the music player then
+// runs silent on the millisecond counter.
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,7 +29,8 @@ class TMusicPlayerClass {
   TMusicPlayerClass(const TMusicPlayerClass&) = delete;
   TMusicPlayerClass& operator=(const TMusicPlayerClass&) = delete;
 
-  // True when the device produces output.
+  // True when the device produces output, or may once it appears: the player
+  // then starts as if the device were lost, on the millisecond counter.
   bool Initialise();
   // A channel for a file or composition, sought to startMs unless it is -1;
   // nothing when the source cannot be opened.
@@ -45,7 +46,8 @@ class TMusicPlayerClass {
 
   enum class TDeviceChange { None, Lost, Back };
   // Looks at the device at most every 100 ms: a device gone (removed, or no
-  // longer pulling sound) is let go and tried again every second. Returns
+  // longer pulling sound) is let go and tried again every second; one absent
+  // from the start is looked for every five seconds. Returns
   // what changed; the caller re-times its channels when the device is back.
   TDeviceChange Watch();
   bool DeviceLost() const;
@@ -81,6 +83,7 @@ class TMusicPlayerClass {
   // The watch's own (one thread).
   int64_t lastWatch_ = -1000000;
   int64_t lastTry_ = 0;
+  int64_t retryMs_ = 0;
   TSoundDeviceState counted_ = TSoundDeviceState::None;
 };
 

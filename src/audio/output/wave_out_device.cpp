@@ -22,14 +22,10 @@ class TSdlSoundBackend : public TSoundBackend {
   const char* Name() const override { return "sdl"; }
 
   bool Open(TRenderFunction render) override {
-    if (Unplugged() || SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
-    initialised_ = true;
     render_ = std::move(render);
-    if (!OpenDevice()) {
-      Close();
-      return false;
-    }
-    return true;
+    if (Initialise() && OpenDevice()) return true;
+    Close();
+    return false;
   }
 
   void Close() override {
@@ -44,14 +40,26 @@ class TSdlSoundBackend : public TSoundBackend {
 
   bool Reopen() override {
     Release();
-    return initialised_ && !Unplugged() && OpenDevice();
+    if (Initialise() && OpenDevice()) return true;
+    // Not opened at all yet: leave SDL's audio as it found it for the next try.
+    if (!everOpened_) Close();
+    return false;
   }
+
+  bool MayAppear() const override { return true; }
 
   bool Alive() const override {
     return device_ != 0 && !Unplugged() && SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_PLAYING;
   }
 
  private:
+  bool Initialise() {
+    if (Unplugged()) return false;
+    if (!initialised_ && SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+    initialised_ = true;
+    return true;
+  }
+
   // The default output device, playing.
   bool OpenDevice() {
     SDL_AudioSpec want{};
@@ -65,6 +73,7 @@ class TSdlSoundBackend : public TSoundBackend {
     device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (device_ == 0) return false;
     SDL_PauseAudioDevice(device_, 0);
+    everOpened_ = true;
     return true;
   }
 
@@ -85,6 +94,7 @@ class TSdlSoundBackend : public TSoundBackend {
   TRenderFunction render_;
   std::atomic<SDL_AudioDeviceID> device_{0};  // read by the watch, changed by it too
   bool initialised_ = false;
+  bool everOpened_ = false;
 };
 
 class TNullSoundBackend : public TSoundBackend {
@@ -298,6 +308,7 @@ void TSoundBuffer::MixInto(int32_t* acc, int32_t frames) {
 TwinWaveOutDevice::TwinWaveOutDevice(std::vector<std::unique_ptr<TSoundBackend>> backends) {
   TLog& log = Log();
   bool first = true;
+  std::unique_ptr<TSoundBackend> waiting;
   for (auto& b : backends) {
     // The first back end is the preferred interface, the others its fallbacks.
     log.Line(first ? "-> DirectSoundCreate8 [MusicClasses, 158]"
@@ -311,10 +322,13 @@ TwinWaveOutDevice::TwinWaveOutDevice(std::vector<std::unique_ptr<TSoundBackend>>
       backend_ = std::move(b);
       break;
     }
+    if (first && b->MayAppear()) waiting = std::move(b);
     first = false;
   }
   if (!backend_) {
     log.Line("!!! FDirectSound = nil [MusicClasses, 173]");
+    // The show starts silent; the watch opens the output once it appears.
+    backend_ = std::move(waiting);
     return;
   }
   log.Line("-> FDirectSound.SetCooperativeLevel [MusicClasses, 184]");

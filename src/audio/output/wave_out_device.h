@@ -53,6 +53,9 @@ class TSoundBackend {
   // Opens the output again with the render function of Open; false while
   // there is still none.
   virtual bool Reopen() { return false; }
+  // True when an output that would not open may appear later (a card plugged
+  // in, a sound server started): Reopen then opens it.
+  virtual bool MayAppear() const { return false; }
 };
 
 // The caller pulls the output with Pump (tests, rendering faster than real time).
@@ -135,14 +138,16 @@ class TSoundBuffer {
 // The device: owns the back end and the buffers it mixes.
 class TwinWaveOutDevice {
  public:
-  // Takes the first back end of the list that opens.
+  // Takes the first back end of the list that opens. When none does, keeps
+  // the first if its output may appear later: the device is then available
+  // but not alive until ReopenOutput succeeds.
   explicit TwinWaveOutDevice(
       std::vector<std::unique_ptr<TSoundBackend>> backends = SoundBackends());
   ~TwinWaveOutDevice();
   TwinWaveOutDevice(const TwinWaveOutDevice&) = delete;
   TwinWaveOutDevice& operator=(const TwinWaveOutDevice&) = delete;
 
-  // True when a back end produces output.
+  // True when a back end produces output, or may once its device appears.
   bool Available() const { return backend_ != nullptr; }
   const char* BackendName() const { return backend_ ? backend_->Name() : "none"; }
   TSoundBackend* Backend() const { return backend_.get(); }
