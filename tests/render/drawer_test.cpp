@@ -634,6 +634,34 @@ TEST_F(Drawer, PicturesFilledAheadInBandsDrawAsIfFilledWhole) {
     for (int x : {0, 39}) ExpectRgb(At(*f, x, 24 + y), {Byte(x * 6), Byte(y * 8), 0x40}, 2);
 }
 
+TEST_F(Drawer, APictureLetGoLendsItsTextureToTheNextOfItsSize) {
+  // 1200 x 900 with its levels: large enough to be kept.
+  auto plain = [](TRgb c) {
+    auto b = MakeRef<TBitmap>(1200, 900, TPixelFormat::Bgra32);
+    for (int y = 0; y < 900; ++y)
+      for (int x = 0; x < 1200; ++x) {
+        uint8_t* p = b->Row(y) + 4 * x;
+        p[0] = Byte(c.b), p[1] = Byte(c.g), p[2] = Byte(c.r), p[3] = 255;
+      }
+    return b;
+  };
+  const int64_t before = TextureBytes();
+  auto shown = [&](TRef<TBitmap> picture) {
+    TCustomTexture* t = drawer->TextureFor(picture.Get(), *picture, true);
+    // Shrunk 25 times: the new picture's own smaller levels, not the last one's.
+    return At(*Frame([&](T3DDrawer& d) { d.DrawPixels(*t, {0, 0, 48, 36}, {0, 0, 1200, 900}, 1); }),
+              24, 18);
+  };
+  TRef<TBitmap> red = plain({255, 0, 0}), green = plain({0, 255, 0});
+  ExpectRgb(shown(red), {255, 0, 0}, 1);
+  const int64_t one = TextureBytes() - before;
+  drawer->ReleaseTextures(red.Get());
+  red = nullptr;
+  EXPECT_EQ(TextureBytes() - before, one) << "kept as a spare";
+  ExpectRgb(shown(green), {0, 255, 0}, 1);
+  EXPECT_EQ(TextureBytes() - before, one) << "the spare's storage, not another";
+}
+
 // A picture decoded on demand, counting its decodes: 40 x 30 at level 0,
 // red from x, green from y.
 class TCountingStore : public TBitmapStore {

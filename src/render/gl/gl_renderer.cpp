@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "foundation/clock.h"
 #include "foundation/errors.h"
@@ -14,6 +15,9 @@
 namespace lum {
 
 namespace {
+
+// How long a picture texture let go waits for a picture of its size.
+constexpr double kSpareTextureMs = 10000;
 
 std::string GLErrorName(GLenum e) {
   switch (e) {
@@ -164,6 +168,8 @@ void T3DRendererGL::ReleaseResources() {
   auto list = std::move(resources_);
   resources_.clear();
   bool current = MakeCurrent();
+  if (current) DropSpareTextures(std::numeric_limits<double>::infinity());
+  spares_.clear();
   for (TGLResource* r : list) {
     if (current) r->DeleteGL();
     r->renderer = nullptr;
@@ -248,6 +254,7 @@ bool T3DRendererGL::Present(const TRect*, const TRect*) {
   else
     SDL_GL_SwapWindow(window_);
   lastPresent_ = static_cast<double>(MsSinceStart());
+  DropSpareTextures(lastPresent_ - kSpareTextureMs);
   return Check();
 }
 

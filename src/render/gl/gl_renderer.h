@@ -59,6 +59,14 @@ class T3DRendererGL : public T3DRenderer {
   // Window thread check of the device; makes the context current on this thread.
   bool MakeCurrent();
   void AddResource(TGLResource* r) { resources_.push_back(r); }
+  // Large picture textures let go are kept a few seconds as spares for a
+  // picture of the same size: a software device spends most of a frame on
+  // a new texture's storage. Both are called with the device lock held.
+  // The name of a spare of these measures (0 when none), and its bytes.
+  GLuint TakeSpareTexture(int kind, int width, int height, int levels, int64_t* bytes);
+  // Keeps the texture as a spare (the oldest beyond two is deleted);
+  // false when it is not worth keeping, and the caller deletes it.
+  bool KeepSpareTexture(GLuint name, int kind, int width, int height, int levels, int64_t bytes);
   void RemoveResource(TGLResource* r);
   // GL error (or declared loss) to result code; logs and handles loss.
   bool Check();
@@ -75,6 +83,10 @@ class T3DRendererGL : public T3DRenderer {
   const TFixedProgram* Fixed(int colorOp, int alphaOp, std::string* log);
   void HandleLost();
   void ReleaseResources();
+  // Deletes the spares kept since before `before` (ms); the context is current.
+  void DropSpareTextures(double before);
+  struct TSpareTexture;
+  void DeleteSpare(const TSpareTexture& spare);
   void DestroyContext();
   GLuint LinkProgram(const std::string& fragmentSource, std::string* log);
   void UseProgram(GLuint program, T3DShaderGL* shader, const TFixedProgram* fixed);
@@ -93,6 +105,13 @@ class T3DRendererGL : public T3DRenderer {
   int refreshRate_;
   int backWidth_ = 0, backHeight_ = 0;
   std::vector<TGLResource*> resources_;
+  struct TSpareTexture {  // guarded by the device lock
+    GLuint name;
+    int kind, width, height, levels;
+    int64_t bytes;
+    double since;
+  };
+  std::vector<TSpareTexture> spares_;
   TRef<T3DSurfaceGL> backBuffer_;
   TRef<T3DSurfaceGL> target_;              // null = back buffer
   std::atomic<bool> declaredLost_{false};  // set by tests from any thread

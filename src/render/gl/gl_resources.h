@@ -78,6 +78,8 @@ class T3DTextureGL : public T3DTexture, public TGLResource {
   GLuint Name() const { return name_; }
   GLenum Target() const { return depth_ > 1 || volume_ ? GL_TEXTURE_3D : GL_TEXTURE_2D; }
   bool Create();
+  // Takes the name and storage of a spare texture of the same measures.
+  void Adopt(GLuint name, int64_t bytes);
   // Applies the sampling fields (cached, so unchanged states cost nothing).
   void ApplySampling(bool mipAllowed, float maxAnisotropy, bool lodBiasSupported);
   void ApplyPlainSampling();
@@ -107,6 +109,8 @@ class T3DVertexListGL : public T3DVertexList, public TGLResource {
   T3DBackendObject* Object() override { return this; }
   void DeleteGL() override;
   bool Create();
+  // Takes the name and storage of a spare texture of the same measures.
+  void Adopt(GLuint name, int64_t bytes);
   GLuint Vao() const { return vao_; }
 
  private:

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "foundation/clock.h"
 #include "foundation/errors.h"
 #include "foundation/log.h"
 #include "render/gl/gl_shared.h"
@@ -40,7 +41,65 @@ T3DTextureGL::T3DTextureGL(T3DRendererGL* r, int kind, int width, int height, in
 
 T3DTextureGL::~T3DTextureGL() {
   surface_ = nullptr;
+  if (renderer && name_ && !volume_) {
+    std::lock_guard lock(DeviceLock());
+    if (renderer->KeepSpareTexture(name_, kind_, width_, height_, levels_, bytes_))
+      name_ = 0, bytes_ = 0;
+  }
   Drop();
+}
+
+void T3DTextureGL::Adopt(GLuint name, int64_t bytes) {
+  name_ = name;
+  bytes_ = bytes;
+  glBindTexture(GL_TEXTURE_2D, name_);
+  // Back to a new texture's sampling; what the last picture set is unknown to us.
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_LOD_BIAS, 0);
+}
+
+GLuint T3DRendererGL::TakeSpareTexture(int kind, int width, int height, int levels,
+                                       int64_t* bytes) {
+  for (auto it = spares_.begin(); it != spares_.end(); ++it) {
+    if (it->kind != kind || it->width != width || it->height != height || it->levels != levels)
+      continue;
+    const GLuint name = it->name;
+    *bytes = it->bytes;
+    spares_.erase(it);
+    return name;
+  }
+  return 0;
+}
+
+bool T3DRendererGL::KeepSpareTexture(GLuint name, int kind, int width, int height, int levels,
+                                     int64_t bytes) {
+  // Only pictures' textures, and only those whose storage costs a frame.
+  constexpr int64_t kWorthKeeping = 4 << 20;
+  constexpr size_t kMaxSpares = 2;
+  if (kind != 0 || bytes < kWorthKeeping || state_ != TRendererState::Ready) return false;
+  if (spares_.size() >= kMaxSpares) {
+    if (!MakeCurrent()) return false;
+    DeleteSpare(spares_.front());
+    spares_.erase(spares_.begin());
+  }
+  spares_.push_back({name, kind, width, height, levels, bytes, double(MsSinceStart())});
+  return true;
+}
+
+void T3DRendererGL::DropSpareTextures(double before) {
+  std::erase_if(spares_, [&](const TSpareTexture& s) {
+    if (s.since >= before) return false;
+    DeleteSpare(s);
+    return true;
+  });
+}
+
+void T3DRendererGL::DeleteSpare(const TSpareTexture& spare) {
+  glDeleteTextures(1, &spare.name);
+  CountTextureBytes(-spare.bytes);
 }
 
 void T3DTextureGL::DeleteGL() {
@@ -312,6 +371,11 @@ TRef<T3DTexture> T3DRendererGL::CreateTexture(int kind, int width, bool mipMaps,
     for (int s = std::max(width, height); s > 1; s >>= 1) ++levels;
   auto t = MakeRef<T3DTextureGL>(this, kind, width, height, 1, levels);
   AddResource(t.Get());
+  int64_t bytes = 0;
+  if (const GLuint spare = TakeSpareTexture(kind, width, height, levels, &bytes)) {
+    t->Adopt(spare, bytes);
+    return t;
+  }
   if (!t->Create()) return {};
   return t;
 }
