@@ -259,8 +259,10 @@ TEST_F(RepeatingShow, MusicAndClipKeepStepAcrossTheLoopPoint) {
               << fit << " at " << 4000 + lag - 300 << " ms; the clock leads it by " << leads.back()
               << " ms\n";
   }
-  // What the device writes trails its intake by its buffer: the same in both.
-  EXPECT_LE(std::fabs(leads[2] - leads[1]), 20) << leads[1] << " " << leads[2];
+  // What the device writes trails its intake by its buffer: the same in both,
+  // but for the clock's own play of up to 20 ms either side of the sound on a
+  // loaded machine. Drift would grow with the 800 passes between them.
+  EXPECT_LE(std::fabs(leads[2] - leads[1]), 40) << leads[1] << " " << leads[2];
   EXPECT_EQ(p.Stop(), 0);
 }
 
