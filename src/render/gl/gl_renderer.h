@@ -64,7 +64,7 @@ class T3DRendererGL : public T3DRenderer {
   // a new texture's storage. Both are called with the device lock held.
   // The name of a spare of these measures (0 when none), and its bytes.
   GLuint TakeSpareTexture(int kind, int width, int height, int levels, int64_t* bytes);
-  // Keeps the texture as a spare (the oldest beyond two is deleted);
+  // Keeps the texture as a spare (the one kept before is deleted);
   // false when it is not worth keeping, and the caller deletes it.
   bool KeepSpareTexture(GLuint name, int kind, int width, int height, int levels, int64_t bytes);
   void RemoveResource(TGLResource* r);

@@ -78,7 +78,7 @@ bool T3DRendererGL::KeepSpareTexture(GLuint name, int kind, int width, int heigh
                                      int64_t bytes) {
   // Only pictures' textures, and only those whose storage costs a frame.
   constexpr int64_t kWorthKeeping = 4 << 20;
-  constexpr size_t kMaxSpares = 2;
+  constexpr size_t kMaxSpares = 1;
   if (kind != 0 || bytes < kWorthKeeping || state_ != TRendererState::Ready) return false;
   if (spares_.size() >= kMaxSpares) {
     if (!MakeCurrent()) return false;
