@@ -380,6 +380,8 @@ void TLumMusicPlayer::Run() {
     Pass();
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  // The watch reopens the sound device from this thread.
+  ReleaseSoundThreadData();
 }
 
 void TLumMusicPlayer::Pass() {

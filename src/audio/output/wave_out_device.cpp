@@ -143,6 +143,10 @@ std::unique_ptr<TSoundBackend> CreateSdlSoundBackend() {
   return std::make_unique<TSdlSoundBackend>();
 }
 
+void ReleaseSoundThreadData() {
+  SDL_TLSCleanup();
+}
+
 std::unique_ptr<TSoundBackend> CreateNullSoundBackend() {
   return std::make_unique<TNullSoundBackend>();
 }

@@ -83,6 +83,10 @@ class TManualSoundBackend : public TSoundBackend {
 // at $LUM_TEST_SOUND_UNPLUGGED (read once), the SDL output counts as removed.
 std::vector<std::unique_ptr<TSoundBackend>> SoundBackends();
 std::unique_ptr<TSoundBackend> CreateSdlSoundBackend();
+// Frees what the back ends keep for the calling thread (SDL's error text and
+// thread-local slots); a thread that opened or reopened outputs calls it as
+// it ends, as SDL frees them only for threads it started itself.
+void ReleaseSoundThreadData();
 std::unique_ptr<TSoundBackend> CreateNullSoundBackend();
 
 class TwinWaveOutDevice;
