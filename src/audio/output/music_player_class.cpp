@@ -12,8 +12,8 @@ namespace {
 
 constexpr int64_t kWatchMs = 100;
 constexpr int64_t kRetryMs = 1000;
-// A device never seen is looked for less often: each failed try may cost the
-// sound system's probing, and its complaints in the terminal.
+// A device never seen is looked for less often: each failed try makes SDL
+// probe every sound system it knows.
 constexpr int64_t kLookMs = 5000;
 
 std::atomic<int> gOpenPlayers{0}, gLostPlayers{0};

@@ -109,8 +109,6 @@ class T3DVertexListGL : public T3DVertexList, public TGLResource {
   T3DBackendObject* Object() override { return this; }
   void DeleteGL() override;
   bool Create();
-  // Takes the name and storage of a spare texture of the same measures.
-  void Adopt(GLuint name, int64_t bytes);
   GLuint Vao() const { return vao_; }
 
  private:

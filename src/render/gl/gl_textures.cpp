@@ -53,11 +53,8 @@ void T3DTextureGL::Adopt(GLuint name, int64_t bytes) {
   name_ = name;
   bytes_ = bytes;
   glBindTexture(GL_TEXTURE_2D, name_);
-  // Back to a new texture's sampling; what the last picture set is unknown to us.
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  // Back to a new texture's sampling: what the last picture set is not ours.
+  ApplyPlainSampling();
   glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_LOD_BIAS, 0);
 }
 
